@@ -1,0 +1,27 @@
+#pragma once
+// Named mutexes shared between processes, through flock on files under $XDG_RUNTIME_DIR (or
+// /tmp).  A mutex exists while some process holds an object of that name.
+
+#include <memory>
+#include <string>
+
+namespace platform {
+
+class NamedMutex
+{
+public:
+    // Creates the mutex; already_existed tells whether another holder had it first.
+    static std::unique_ptr<NamedMutex> Create(const std::string& name, bool& already_existed);
+    // True when some process (this one included) holds a mutex of that name.
+    static bool Exists(const std::string& name);
+    ~NamedMutex();
+    NamedMutex(const NamedMutex&) = delete;
+    NamedMutex& operator=(const NamedMutex&) = delete;
+
+private:
+    NamedMutex(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+    std::string path_;
+    int fd_;
+};
+
+} // namespace platform
