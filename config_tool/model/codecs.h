@@ -22,7 +22,7 @@ int ButtonModeItem(uint8_t code);
 uint8_t SystemTypeCode(int item);    // items 0-6 -> 12-18
 int SystemTypeItem(uint8_t code);    // 13-18 -> 1-6, anything else (12 too) -> 0
 int SoundTypeItem(uint8_t code);     // 0..30, above 30 -> 0
-int PriorityItem(uint8_t priority);  // priority - 1
+int PriorityItem(uint8_t priority);  // priority - 1; -1 (no item) outside 1..16
 uint8_t PriorityByte(int item);      // item + 1
 
 // Colour position items.
