@@ -1,0 +1,120 @@
+#include "config_tool/device/key_reader.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace device {
+
+namespace {
+
+constexpr uint8_t kCmdEventRead = 0x01;
+constexpr uint8_t kCmdEventConfirm = 0x2B;
+constexpr uint8_t kAnsEmptyLog = 0x02;
+constexpr uint8_t kAnsEvent = 0x04;
+constexpr uint8_t kAnsEvent12 = 0x0C;
+constexpr uint8_t kAnsEventEx = 0x0E;
+constexpr uint8_t kAnsPollEnd = 0x0A;
+
+bool IsEvent(const Frame& a)
+{
+    return a[2] == kAnsEvent || a[2] == kAnsEvent12 || a[2] == kAnsEventEx;
+}
+
+bool OneOf(uint8_t v, std::initializer_list<uint8_t> set)
+{
+    return std::find(set.begin(), set.end(), v) != set.end();
+}
+
+bool TakeCode(const Frame& a, std::size_t first, KeyCode& code)
+{
+    if (a.size() < first + code.size())
+        return false;
+    std::copy(a.begin() + static_cast<std::ptrdiff_t>(first),
+              a.begin() + static_cast<std::ptrdiff_t>(first + code.size()), code.begin());
+    return true;
+}
+
+Frame SafeExchange(CommandChannel& channel, const Frame& request)
+{
+    try {
+        return channel.Exchange(request);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+} // namespace
+
+Frame EventReadRequest(uint8_t a) { return {a, 0x06, 0x00, kCmdEventRead, 0x00, 0x01}; }
+
+Frame EventConfirmRequest(uint8_t a, uint8_t e) { return {a, 0x06, 0x00, kCmdEventConfirm, 0x03, e}; }
+
+bool CodeFromEvent(const Frame& a, KeyCode& code)
+{
+    if (a.size() < 5)
+        return false;
+    const uint8_t l = a[1];
+    const uint8_t event = a[3];
+    if (a[2] == kAnsEvent) {
+        if (OneOf(event, {17, 22, 23, 24, 109}) && l == 13 && a.size() >= 13)
+            return TakeCode(a, 5, code);
+        if (OneOf(event, {25, 26, 28, 29, 30, 32, 34, 84, 219}) && (l == 16 || l == 22) &&
+            a.size() >= 16)
+            return TakeCode(a, 6, code);
+    } else if (a[2] == kAnsEventEx) {
+        if (OneOf(event, {11, 12, 13}) && (l == 15 || l == 16) && a.size() >= 15)
+            return TakeCode(a, 7, code);
+        if (event == 14 && a.size() >= 14)
+            return TakeCode(a, 6, code);
+    }
+    return false;
+}
+
+bool KeyCodeReader::Start(uint8_t address, int port)
+{
+    address_ = address;
+    active_ = false;
+    PrepareChannel(channel_, port, kKeyReadRetries);
+    if (!Drain())
+        return false;
+    active_ = true;
+    return true;
+}
+
+bool KeyCodeReader::Drain()
+{
+    for (drain_reads_ = 1; drain_reads_ <= kMaxDrainReads; ++drain_reads_) {
+        const Frame a = SafeExchange(channel_, EventReadRequest(address_));
+        if (a.size() < 3)
+            return false;
+        if (a[0] == address_ && a[1] == 5 && a[2] == kAnsEmptyLog)
+            return true;
+        if (!IsEvent(a))
+            return true; // nothing the unit drops on a read; polling deals with it
+    }
+    drain_reads_ = kMaxDrainReads;
+    return false;
+}
+
+KeyPollResult KeyCodeReader::PollStep()
+{
+    if (!active_)
+        return KeyPollResult::Stopped;
+    const Frame a = SafeExchange(channel_, EventReadRequest(address_));
+    if (a.size() < 3) {
+        active_ = false;
+        return KeyPollResult::NoAnswer;
+    }
+    if (CodeFromEvent(a, code_)) {
+        active_ = false;
+        SafeExchange(channel_, EventConfirmRequest(address_, a.at(4))); // answer not looked at
+        return KeyPollResult::CodeFound;
+    }
+    if (a[2] == kAnsPollEnd) {
+        active_ = false;
+        return KeyPollResult::EndNoCode;
+    }
+    return KeyPollResult::KeepPolling;
+}
+
+} // namespace device
