@@ -1,0 +1,40 @@
+#pragma once
+// What the indication and sound pages need from the main window.  The main window owns one
+// EditorContext for the whole run and hands it to IndicationPage and SoundPage; every
+// reference must outlive the pages.
+//
+// Threads: the user-interface thread only.
+
+#include "config_tool/model/config_image.h"
+#include "config_tool/model/text_tables.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace model {
+class Editor;
+}
+
+namespace ui {
+
+struct MainPictures;
+class TFormSeeInd;
+
+struct EditorContext
+{
+    model::Image& image;             // ConfigImage: every edit is written here at once
+    const model::TextTables& tables; // the current tables, filled by the language switch
+    model::Editor& editor;           // the controls by object name (the widget binding)
+    const MainPictures& pictures;    // the cell pictures ImageIndGreen .. ImageIndNo
+
+    // The event chooser: shows TfAddState modally (PickEvent) and gives the selected line of
+    // IndAllListEvent when the operator confirmed with a line selected, nothing otherwise.
+    std::function<std::optional<std::string>()> pickEvent;
+    // The preview window; without it the preview buttons do nothing.
+    TFormSeeInd* seeInd = nullptr;
+    // The language in use, for the order of the indicators' event lists (Russian when unset).
+    std::function<model::Language()> language;
+};
+
+} // namespace ui
