@@ -1,0 +1,203 @@
+#pragma once
+// Simulated Т4700 units on one RS-485 line, as the bus sees them.
+//
+// A Bus holds up to 127 units (address, type code, 16-bit version, 8 KiB of configuration
+// memory, eight credential codes, a coding key and an event log) and the receiver of its line.
+// Bytes from the line go into Receive(); whole frames with a good bus CRC-8 are answered, and
+// each answer comes back as a Transmission with the time at which it is due on the line.  The
+// Bus itself never sleeps or touches a descriptor: PtyServer (pty_server.h) puts it on a
+// pseudo-terminal, and tests may drive it directly with their own time stamps.
+//
+// Frames (hex, CRC-8 omitted; a = address, T = type, V = version):
+//   0D ..               -> a 06 00 T Vlo Vhi, or a 05 00 T Vlo from a unit set to the short
+//                          form (SetShortTypeAnswer) that some units use
+//   3F 29 ..            -> a 08 3E 29 Vlo Vhi 00 00
+//   43 lo hi xx n       -> a (04+n) 44 n d0..d(n-1)       read n bytes at xx:hi:lo
+//   41 lo hi xx d0..    -> a 05 42 00 00                  store L-7 bytes at xx:hi:lo
+//   1D 0E n ..          -> a 0C 1E 0E k0..k7, or a 05 1E 00 00 for an empty slot (n 1..8)
+//   25 0E n 00 k0..k7   -> a 06 26 01 n 00
+//   17 ..               -> a 05 18 00 00                  closing command
+//   11 k ..             -> a 05 12 k 00, then the unit's key is k
+//   01 ..               -> the head of the event log, or a 05 02 00 00 when it is empty
+//   03 ..               -> no answer; drops the head of the event log
+//   2B 03 e             -> a 05 2C 00 00
+// A unit ignores (does not answer) any other command, a memory access outside its memory, a
+// read of 0 or more than 251 bytes, a slot outside 1..8 and a frame shorter than its command
+// needs.  Broadcasts (address 0) reach no unit.  Memory bytes past the 7,676-byte image read
+// as FF until written.
+//
+// Coding: a frame whose address has bit 7 set and whose key byte is non-zero is decoded from
+// byte 3 on with mask = (unit key & 0xFF) XOR key byte; its answer carries bit 7 and is coded
+// from byte 2 on with the same mask, the CRC-8 taken over the coded bytes.  Plain frames are
+// always accepted, also by a unit that has a key.
+//
+// Receiver: a frame is address, L (5..255), bytes up to L and the CRC-8 at L.  A byte that
+// cannot start a frame (L below 5, or a CRC-8 that does not match) is dropped and the rest is
+// scanned again; bytes that wait longer than the gap time for the rest of their frame are
+// dropped when the next byte comes or at Expire().  A frame may arrive in any number of pieces.
+//
+// Timing: an answer is due after the request's own wire time, the turnaround and the answer's
+// wire time (10 bits a byte at the line speed), counted from the arrival of the request's
+// last byte.  The session purges its input after its line-time wait, so an answer must never
+// be on the line before that.
+//
+// Threads: every member function may be called from any thread; one lock guards the units,
+// the receiver and the fault state.  Receive() and Expire() are meant for one line thread.
+
+#include "config_tool/model/config_image.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sim {
+
+using Bytes = std::vector<uint8_t>;
+
+inline constexpr std::size_t kMemorySize = 8192;
+inline constexpr std::size_t kMaxEvents = 1024; // the oldest event goes when the log is full
+
+// Ways to spoil an answer.  When several rules would fire for one answer, the first in this
+// order wins and the others are not consumed.
+enum class Fault
+{
+    NoAnswer,     // the answer is not sent
+    BadCrc,       // the CRC-8 byte is wrong
+    WrongAddress, // the answer comes from the next address (127 -> 1)
+    WrongCommand, // bit 7 of the answer command is flipped
+    ShortAnswer,  // the last two bytes are missing
+    WrongLength,  // L is one too large (the CRC-8 matches the bytes sent)
+    LateAnswer,   // the answer comes BusTiming::late_us later than due
+    SplitAnswer,  // the first half, a pause of BusTiming::split_gap_us, then the rest
+    Echo,         // the request's bytes come back first, then the answer
+};
+inline constexpr int kFaultKinds = 9;
+
+// count: the next `count` answers get the fault; probability: each further answer gets it with
+// this probability (drawn from the bus's seeded generator).
+struct FaultRule
+{
+    int count = 0;
+    double probability = 0.0;
+};
+
+struct BusTiming
+{
+    uint32_t baud = 9600;
+    uint32_t turnaround_us = 2000;
+    uint32_t late_us = 700000; // past the session's 600 ms read time-out
+    uint32_t split_gap_us = 20000;
+    uint32_t gap_us = 0; // 0: four character times, but at least 20 ms
+};
+
+struct Transmission
+{
+    int64_t due_us = 0; // same time base as the now_us given to Receive()
+    Bytes bytes;
+};
+
+// What one call of Receive() or Expire() did on the line.
+struct LineActivity
+{
+    std::vector<Bytes> frames;            // frames with a good CRC-8, as received
+    std::vector<Bytes> dropped;           // runs of bytes discarded by the receiver
+    std::vector<Transmission> answers;    // in the order they are due
+};
+
+class Bus
+{
+public:
+    explicit Bus(BusTiming timing = {}, uint32_t seed = 1);
+    Bus(const Bus&) = delete;
+    Bus& operator=(const Bus&) = delete;
+
+    // A unit with the factory image and empty credential slots.  False when the address is
+    // outside 1..127 or taken.
+    bool AddUnit(uint8_t address, uint8_t type, uint16_t version);
+    bool HasUnit(uint8_t address) const;
+    std::vector<uint8_t> Addresses() const; // ascending
+
+    // The first 7,676 bytes of the unit's memory.  nullopt for an unknown address.
+    std::optional<model::Image> Image(uint8_t address) const;
+    bool SetImage(uint8_t address, const model::Image& image);
+    std::optional<Bytes> ReadMemory(uint8_t address, std::size_t offset, std::size_t count) const;
+    std::optional<model::KeyCodes> KeyCodes(uint8_t address) const;
+    bool SetKeyCodes(uint8_t address, const model::KeyCodes& codes);
+    std::optional<uint16_t> CodingKey(uint8_t address) const;
+    bool SetCodingKey(uint8_t address, uint16_t key);
+    std::optional<uint8_t> Type(uint8_t address) const;
+    std::optional<uint16_t> Version(uint8_t address) const;
+    // The type answer without the version's high byte (L = 5).
+    bool SetShortTypeAnswer(uint8_t address, bool on);
+
+    // body: the answer from its command on, without address, L and CRC-8 (at least 3 bytes,
+    // at most 253), e.g. {04, 16, e, k0..k7}.  False for an unknown address or a bad size.
+    bool QueueEvent(uint8_t address, Bytes body);
+    // Queues the credential-presentation event a 0D 04 16 e k0..k7 (event code 22), with e the
+    // unit's next event number (1..255); code in stored order, byte 0 the family code.
+    bool PresentKey(uint8_t address, const model::KeyCode& code);
+    std::size_t EventCount(uint8_t address) const;
+    std::optional<Bytes> HeadEvent(uint8_t address) const;
+
+    void SetFault(Fault fault, FaultRule rule);
+    void ClearFaults();
+
+    const BusTiming& Timing() const { return timing_; }
+    uint32_t ByteTimeUs() const;
+    uint32_t GapUs() const;
+
+    // The line side.  now_us is any monotonic microsecond count.
+    LineActivity Receive(std::span<const uint8_t> bytes, int64_t now_us);
+    // Drops bytes that have waited longer than the gap time.
+    LineActivity Expire(int64_t now_us);
+    // When Expire() would next drop something; nullopt when the receiver is empty.
+    std::optional<int64_t> ExpiryDue() const;
+
+private:
+    struct Unit
+    {
+        uint8_t address = 0;
+        uint8_t type = 0;
+        uint16_t version = 0;
+        uint16_t key = 0;
+        bool short_type = false;
+        uint8_t next_event = 1;
+        std::array<uint8_t, kMemorySize> memory{};
+        model::KeyCodes codes{};
+        std::deque<Bytes> events;
+    };
+
+    template <typename F>
+    auto Inspect(uint8_t address, F f) const -> std::optional<decltype(f(std::declval<const Unit&>()))>;
+    template <typename F>
+    bool Change(uint8_t address, F f);
+    Unit* Find(uint8_t address);
+    const Unit* Find(uint8_t address) const;
+    static bool Enqueue(Unit& unit, Bytes body);
+    void DropHead(std::size_t count, LineActivity& activity);
+    void HandleFrame(const Bytes& frame, int64_t now_us, LineActivity& activity);
+    std::optional<Bytes> Answer(Unit& unit, const Bytes& request);
+    std::optional<Fault> DrawFault();
+    void Transmit(const Bytes& request, Bytes answer, int64_t now_us, LineActivity& activity);
+
+    const BusTiming timing_;
+    mutable std::mutex mutex_;
+    std::vector<Unit> units_; // sorted by address
+    std::array<FaultRule, kFaultKinds> faults_{};
+    std::mt19937 random_;
+    Bytes pending_;
+    int64_t last_byte_us_ = 0;
+};
+
+// The frame with its bus CRC-8 appended.
+Bytes WithCrc(Bytes frame);
+
+} // namespace sim

@@ -1,0 +1,94 @@
+// t4700-sim: simulated units on a pseudo-terminal (see --help and sim/README.md).
+
+#include "sim/bus.h"
+#include "sim/options.h"
+#include "sim/pty_server.h"
+#include "sim/unit_file.h"
+
+#include "platform/clock.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace {
+
+int Fail(const std::string& why, int status)
+{
+    std::fprintf(stderr, "t4700-sim: %s\n", why.c_str());
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const sim::ParsedCommandLine parsed = sim::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (parsed.help) {
+        std::fputs(sim::HelpText().c_str(), stdout);
+        return 0;
+    }
+    if (!parsed.options)
+        return Fail(parsed.error, 2);
+    const sim::SimOptions& options = *parsed.options;
+
+    // The signals are taken by sigtimedwait below; blocked before any thread starts, so the
+    // server thread never sees them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    sim::Bus bus(options.timing, options.seed);
+    for (const sim::UnitSpec& unit : options.units) {
+        bus.AddUnit(unit.address, unit.type, unit.version);
+        std::string error;
+        if (!unit.file.empty() && !sim::LoadUnitFile(bus, unit.address, unit.file, &error))
+            return Fail(error, 1);
+    }
+    for (std::size_t i = 0; i < options.faults.size(); ++i)
+        bus.SetFault(static_cast<sim::Fault>(i), options.faults[i]);
+
+    sim::PtyServer server(bus, {options.link, options.registry, options.com, options.log});
+    std::string error;
+    if (!server.Start(&error))
+        return Fail(error, 1);
+    std::printf("ready %s\n", server.PortPath().c_str());
+    std::fflush(stdout);
+
+    platform::Clock& clock = platform::SystemClock();
+    const uint32_t start = clock.TickCount();
+    std::vector<sim::PresentKeySpec> keys = options.present_keys;
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const auto& a, const auto& b) { return a.delay_ms < b.delay_ms; });
+    std::size_t next_key = 0;
+    const uint64_t stop_ms = uint64_t{options.max_seconds} * 1000;
+
+    for (;;) {
+        const uint64_t elapsed = clock.TickCount() - start;
+        while (next_key < keys.size() && keys[next_key].delay_ms <= elapsed) {
+            bus.PresentKey(keys[next_key].address, keys[next_key].code);
+            ++next_key;
+        }
+        if (elapsed >= stop_ms)
+            break;
+        uint64_t wait_ms = stop_ms - elapsed;
+        if (next_key < keys.size())
+            wait_ms = std::min<uint64_t>(wait_ms, keys[next_key].delay_ms - elapsed);
+        const timespec timeout{static_cast<time_t>(wait_ms / 1000), static_cast<long>(wait_ms % 1000) * 1000000};
+        if (sigtimedwait(&signals, nullptr, &timeout) > 0)
+            break;
+    }
+
+    server.Stop();
+    int status = 0;
+    if (!options.dump.empty() && !sim::DumpUnits(bus, options.dump, &error))
+        status = Fail("cannot write " + error, 1);
+    return status;
+}

@@ -1,0 +1,268 @@
+#include "sim/options.h"
+
+#include "config_tool/model/codecs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <functional>
+#include <map>
+
+namespace sim {
+
+namespace {
+
+const char* const kFaultSwitches[kFaultKinds] = {
+    "--no-answer",   "--bad-crc",     "--wrong-address", "--wrong-command", "--short-answer",
+    "--wrong-length", "--late-answer", "--split-answer",  "--echo",
+};
+
+template <typename T>
+bool Number(const std::string& text, T low, T high, T& out)
+{
+    long long value = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end || value < static_cast<long long>(low) ||
+        value > static_cast<long long>(high))
+        return false;
+    out = static_cast<T>(value);
+    return true;
+}
+
+std::vector<std::string> Split(const std::string& text, char sep)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t at = text.find(sep, start);
+        parts.push_back(text.substr(start, at - start));
+        if (at == std::string::npos)
+            return parts;
+        start = at + 1;
+    }
+}
+
+// "3" -> the next three answers; "0.25", "1.0" or "25%" -> a probability.
+bool ParseFault(const std::string& text, FaultRule& rule)
+{
+    rule = {};
+    if (text.find('.') == std::string::npos && text.find('%') == std::string::npos)
+        return Number(text, 0, 1000000000, rule.count);
+    std::string digits = text;
+    double scale = 1.0;
+    if (!digits.empty() && digits.back() == '%') {
+        digits.pop_back();
+        scale = 100.0;
+    }
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(),
+                                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '.'; }) ||
+        std::count(digits.begin(), digits.end(), '.') > 1 || digits == ".")
+        return false;
+    const double p = std::strtod(digits.c_str(), nullptr) / scale;
+    if (p < 0.0 || p > 1.0)
+        return false;
+    rule.probability = p;
+    return true;
+}
+
+bool ParseUnit(const std::string& text, UnitSpec& unit)
+{
+    const std::vector<std::string> parts = Split(text, ':');
+    if (parts.size() < 3)
+        return false;
+    unit.file.clear();
+    if (parts.size() > 3) {
+        // The file name may itself hold colons.
+        const std::size_t at = parts[0].size() + parts[1].size() + parts[2].size() + 3;
+        unit.file = text.substr(at);
+        if (unit.file.empty())
+            return false;
+    }
+    return Number(parts[0], uint8_t{1}, uint8_t{127}, unit.address) &&
+           Number(parts[1], uint8_t{0}, uint8_t{255}, unit.type) &&
+           Number(parts[2], uint16_t{0}, uint16_t{65535}, unit.version);
+}
+
+bool ParsePresentKey(const std::string& text, PresentKeySpec& key)
+{
+    const std::vector<std::string> parts = Split(text, ':');
+    if (parts.size() < 2 || parts.size() > 3)
+        return false;
+    const auto code = KeyCodeFromText(parts[1]);
+    if (!code || !Number(parts[0], uint8_t{1}, uint8_t{127}, key.address))
+        return false;
+    key.code = *code;
+    key.delay_ms = 0;
+    return parts.size() == 2 || Number(parts[2], 0u, 86400000u, key.delay_ms);
+}
+
+} // namespace
+
+const char* FaultSwitch(Fault fault)
+{
+    return kFaultSwitches[static_cast<std::size_t>(fault)];
+}
+
+std::optional<model::KeyCode> KeyCodeFromText(const std::string& text)
+{
+    if (text.size() != 16 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+        return std::nullopt;
+    return model::KeyTextToBytes(text);
+}
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
+{
+    ParsedCommandLine result;
+    SimOptions options;
+    uint32_t turnaround_ms = 2;
+    uint32_t late_ms = 700;
+    uint32_t split_gap_ms = 20;
+    bool com_given = false;
+
+    auto fail = [&](std::string why) {
+        result.error = std::move(why);
+        result.options.reset();
+        return result;
+    };
+
+    using Handler = std::function<bool(const std::string&)>;
+    const std::map<std::string, Handler> switches = {
+        {"--link", [&](const std::string& v) { options.link = v; return !v.empty(); }},
+        {"--registry", [&](const std::string& v) { options.registry = v; return !v.empty(); }},
+        {"--com", [&](const std::string& v) { com_given = true; return Number(v, 1, 255, options.com); }},
+        {"--unit",
+         [&](const std::string& v) {
+             UnitSpec unit;
+             if (!ParseUnit(v, unit))
+                 return false;
+             options.units.push_back(unit);
+             return true;
+         }},
+        {"--baud", [&](const std::string& v) { return Number(v, 50u, 4000000u, options.timing.baud); }},
+        {"--turnaround", [&](const std::string& v) { return Number(v, 0u, 10000u, turnaround_ms); }},
+        {"--late-ms", [&](const std::string& v) { return Number(v, 0u, 60000u, late_ms); }},
+        {"--split-gap-ms", [&](const std::string& v) { return Number(v, 0u, 60000u, split_gap_ms); }},
+        {"--seed", [&](const std::string& v) { return Number(v, 0u, 0xFFFFFFFFu, options.seed); }},
+        {"--present-key",
+         [&](const std::string& v) {
+             PresentKeySpec key;
+             if (!ParsePresentKey(v, key))
+                 return false;
+             options.present_keys.push_back(key);
+             return true;
+         }},
+        {"--log", [&](const std::string& v) { options.log = v; return !v.empty(); }},
+        {"--dump", [&](const std::string& v) { options.dump = v; return !v.empty(); }},
+        {"--max-seconds", [&](const std::string& v) { return Number(v, 1u, 31536000u, options.max_seconds); }},
+    };
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> value;
+        if (const std::size_t eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        if (name == "--help" || name == "-h") {
+            result.help = true;
+            result.options.reset();
+            return result;
+        }
+        const auto fault_at = std::find_if(std::begin(kFaultSwitches), std::end(kFaultSwitches),
+                                           [&](const char* s) { return name == s; });
+        const auto handler = switches.find(name);
+        if (fault_at == std::end(kFaultSwitches) && handler == switches.end())
+            return fail("unknown option " + name + " (see --help)");
+        if (!value) {
+            if (i + 1 >= args.size())
+                return fail(name + " needs a value");
+            value = args[++i];
+        }
+        bool ok = false;
+        if (fault_at != std::end(kFaultSwitches))
+            ok = ParseFault(*value, options.faults.at(static_cast<std::size_t>(fault_at - std::begin(kFaultSwitches))));
+        else
+            ok = handler->second(*value);
+        if (!ok)
+            return fail("bad value for " + name + ": \"" + *value + "\"");
+    }
+
+    if (options.registry.empty() != !com_given)
+        return fail("--registry and --com go together");
+    if (options.units.empty())
+        options.units.push_back(UnitSpec{});
+    for (std::size_t i = 0; i < options.units.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (options.units[i].address == options.units[j].address)
+                return fail("two units at address " + std::to_string(options.units[i].address));
+    for (const PresentKeySpec& key : options.present_keys)
+        if (std::none_of(options.units.begin(), options.units.end(),
+                         [&](const UnitSpec& u) { return u.address == key.address; }))
+            return fail("--present-key names no unit at address " + std::to_string(key.address));
+
+    options.timing.turnaround_us = turnaround_ms * 1000;
+    options.timing.late_us = late_ms * 1000;
+    options.timing.split_gap_us = split_gap_ms * 1000;
+    result.options = std::move(options);
+    return result;
+}
+
+const std::string& HelpText()
+{
+    static const std::string text = R"(Usage: t4700-sim [OPTION]...
+Serves simulated Т4700-КЛВ and Т4700-ВД units on a pseudo-terminal, as they answer on the
+RS-485 bus, until SIGINT or SIGTERM or --max-seconds.  Options take their value as the next
+argument or after "=".
+
+Line:
+  --link PATH              make PATH a symbolic link to the pty slave (removed on exit)
+  --registry FILE --com N  add "PORT"="COMN" under hardware\devicemap\serialcomm of the
+                           registry file FILE, PORT being the link, else the slave
+                           (removed on exit); N is 1..255
+  --baud N                 emulated line speed in bit/s (default 9600)
+  --turnaround MS          pause between a request and its answer (default 2)
+  --log FILE               append one line per frame in and out and per run of dropped
+                           bytes: "HH:MM:SS.mmm in|out|drop|lost XX XX ..."
+
+Units:
+  --unit ADDR:TYPE:VERSION[:FILE.kconf]
+                           a unit (repeatable): address 1..127, type code 0..255 and
+                           version 0..65535 in decimal (223 = 2.23); FILE.kconf gives its
+                           memory and credentials; default: one unit 1:44:223 holding the
+                           factory image and no credentials
+  --present-key ADDR:CODE16[:DELAY_MS]
+                           DELAY_MS after the start (default 0), queue at unit ADDR the
+                           credential-presentation event carrying CODE16 (16 hexadecimal
+                           digits as the tool shows them, check byte first); repeatable
+  --dump DIR               on exit, write each unit's memory and credentials to
+                           DIR/unit-ADDR.kconf (ADDR in decimal)
+
+Faults, each answer at most one, in this order of precedence.  SPEC is a count N (the next
+N answers) or a probability P written with a decimal point or as a percentage (0.25, 25%):
+  --no-answer SPEC         the answer is not sent
+  --bad-crc SPEC           its CRC-8 byte is wrong
+  --wrong-address SPEC     it comes from the next address
+  --wrong-command SPEC     its command has bit 7 flipped
+  --short-answer SPEC      its last two bytes are missing
+  --wrong-length SPEC      its length byte is one too large
+  --late-answer SPEC       it comes --late-ms MS later (default 700)
+  --split-answer SPEC      it comes in two halves --split-gap-ms MS apart (default 20)
+  --echo SPEC              the request's bytes come back before it
+  --seed N                 seed of the fault probabilities (default 1)
+
+Run:
+  --max-seconds N          stop by itself after N seconds (default 3600)
+  --help                   print this text and exit
+
+Once the line is ready (link and registry entry made), prints one line "ready PORT" on
+standard output and flushes it; PORT is the link, else the slave.  Exit status: 0 after a
+signal or --max-seconds, 1 when the line or a unit file cannot be set up, 2 for a bad
+command line.
+)";
+    return text;
+}
+
+} // namespace sim

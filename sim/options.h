@@ -1,0 +1,63 @@
+#pragma once
+// The command line of t4700-sim.  Other programs and scripts start it, so the switches and
+// the help text are an interface: extend them, never change what a switch means.
+
+#include "sim/bus.h"
+
+#include "config_tool/model/config_image.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct UnitSpec
+{
+    uint8_t address = 1;
+    uint8_t type = 44;
+    uint16_t version = 223;
+    std::string file; // .kconf to load, empty: factory image, no credentials
+};
+
+struct PresentKeySpec
+{
+    uint8_t address = 0;
+    model::KeyCode code{}; // stored order: byte 0 the family code
+    uint32_t delay_ms = 0;
+};
+
+struct SimOptions
+{
+    std::string link;
+    std::string registry;
+    int com = 0;
+    std::vector<UnitSpec> units; // never empty after parsing
+    BusTiming timing;
+    std::array<FaultRule, kFaultKinds> faults{};
+    uint32_t seed = 1;
+    std::vector<PresentKeySpec> present_keys;
+    std::string log;
+    std::string dump;
+    uint32_t max_seconds = 3600;
+};
+
+struct ParsedCommandLine
+{
+    bool help = false;            // --help: print HelpText() and exit 0
+    std::optional<SimOptions> options; // empty with help or error
+    std::string error;            // one line, for "t4700-sim: <error>"
+};
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args); // without argv[0]
+const std::string& HelpText();
+
+// The switch that sets a fault ("--no-answer" for Fault::NoAnswer, ...).
+const char* FaultSwitch(Fault fault);
+
+// 16 hexadecimal digits as shown on screen (byte 7 first) to the stored code.
+std::optional<model::KeyCode> KeyCodeFromText(const std::string& text);
+
+} // namespace sim

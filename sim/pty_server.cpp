@@ -1,0 +1,223 @@
+#include "sim/pty_server.h"
+
+#include "platform/clock.h"
+#include "platform/log_file.h"
+#include "platform/registry.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+
+std::string ComName(int n)
+{
+    return "COM" + std::to_string(n);
+}
+
+std::string TimeOfDay(double date)
+{
+    const double day_ms = 86400000.0;
+    const auto ms = static_cast<unsigned>(std::clamp((date - std::floor(date)) * day_ms, 0.0, day_ms - 1));
+    char text[32];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
+                  ms % 1000);
+    return text;
+}
+
+bool PointsTo(const std::string& link, const std::string& target)
+{
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
+    return n >= 0 && std::string(buf, static_cast<std::size_t>(n)) == target;
+}
+
+} // namespace
+
+PtyServer::PtyServer(Bus& bus, PtyServerOptions options, platform::Clock* clock)
+    : bus_(bus), options_(std::move(options)), clock_(clock ? *clock : platform::SystemClock())
+{
+}
+
+PtyServer::~PtyServer()
+{
+    Stop();
+}
+
+std::string PtyServer::PortPath() const
+{
+    return options_.link_path.empty() ? pty_.SlavePath() : options_.link_path;
+}
+
+int64_t PtyServer::NowUs()
+{
+    const int64_t frequency = clock_.CounterFrequency();
+    const int64_t counter = clock_.Counter();
+    if (frequency <= 0)
+        return static_cast<int64_t>(clock_.TickCount()) * 1000;
+    return static_cast<int64_t>(static_cast<long double>(counter) * 1000000.0L / frequency);
+}
+
+bool PtyServer::Start(std::string* error)
+{
+    auto fail = [&](const std::string& why) {
+        if (error)
+            *error = why;
+        Undo();
+        return false;
+    };
+    if (Running())
+        return fail("already running");
+    if (!options_.registry_path.empty() && (options_.com_number < 1 || options_.com_number > 255))
+        return fail("COM number must be 1..255");
+    if (!pty_.Open())
+        return fail(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return fail(std::string("cannot make a pipe: ") + std::strerror(errno));
+    wake_read_ = fds[0];
+    wake_write_ = fds[1];
+
+    if (!options_.link_path.empty()) {
+        struct stat st{};
+        if (::lstat(options_.link_path.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode))
+                return fail(options_.link_path + " exists and is not a symbolic link");
+            ::unlink(options_.link_path.c_str());
+        }
+        if (::symlink(pty_.SlavePath().c_str(), options_.link_path.c_str()) != 0)
+            return fail("cannot link " + options_.link_path + ": " + std::strerror(errno));
+        link_made_ = true;
+    }
+    if (!options_.registry_path.empty()) {
+        platform::RegistryFile registry(options_.registry_path);
+        if (!registry.WriteString(platform::Hive::LocalMachine, platform::kSerialCommKey, PortPath(),
+                                  ComName(options_.com_number)))
+            return fail("cannot write the registry file " + options_.registry_path);
+        registry_made_ = true;
+    }
+    stop_ = false;
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void PtyServer::Stop()
+{
+    if (thread_.joinable()) {
+        stop_ = true;
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wake_write_, &byte, 1);
+        thread_.join();
+    }
+    Undo();
+}
+
+void PtyServer::Undo()
+{
+    if (registry_made_) {
+        platform::RegistryFile registry(options_.registry_path);
+        const auto value =
+            registry.ReadString(platform::Hive::LocalMachine, platform::kSerialCommKey, PortPath());
+        if (value && *value == ComName(options_.com_number))
+            registry.DeleteValue(platform::Hive::LocalMachine, platform::kSerialCommKey, PortPath());
+        registry_made_ = false;
+    }
+    if (link_made_) {
+        if (PointsTo(options_.link_path, pty_.SlavePath()))
+            ::unlink(options_.link_path.c_str());
+        link_made_ = false;
+    }
+    for (int* fd : {&wake_read_, &wake_write_}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+    pty_.Close();
+}
+
+void PtyServer::Log(const char* direction, const Bytes& bytes)
+{
+    if (options_.log_path.empty())
+        return;
+    std::string line = TimeOfDay(clock_.Now()) + " " + direction;
+    char hex[4];
+    for (uint8_t b : bytes) {
+        std::snprintf(hex, sizeof hex, " %02X", b);
+        line += hex;
+    }
+    platform::AppendLogLine(options_.log_path, line);
+}
+
+void PtyServer::LogActivity(const LineActivity& activity)
+{
+    for (const Bytes& d : activity.dropped)
+        Log("drop", d);
+    for (const Bytes& f : activity.frames)
+        Log("in", f);
+}
+
+void PtyServer::Run()
+{
+    const int master = pty_.MasterFd();
+    std::deque<Transmission> queue; // ordered by due time
+    bool hung_up = false;
+    uint8_t buf[512];
+
+    while (!stop_) {
+        const int64_t now = NowUs();
+        int64_t wake = INT64_MAX;
+        if (!queue.empty())
+            wake = queue.front().due_us;
+        if (const auto expiry = bus_.ExpiryDue())
+            wake = std::min(wake, *expiry);
+        int timeout = -1;
+        if (wake != INT64_MAX)
+            timeout = static_cast<int>(std::clamp<int64_t>((wake - now + 999) / 1000, 0, INT_MAX));
+        // After a hang-up the master keeps reporting it; look again later instead of spinning.
+        if (hung_up && (timeout < 0 || timeout > 50))
+            timeout = 50;
+
+        pollfd fds[2] = {{master, static_cast<short>(hung_up ? 0 : POLLIN), 0}, {wake_read_, POLLIN, 0}};
+        const int ready = ::poll(fds, 2, timeout);
+        if (ready < 0 && errno != EINTR)
+            break;
+        hung_up = false;
+        if (ready > 0 && (fds[0].revents & POLLIN)) {
+            for (;;) {
+                const ssize_t n = ::read(master, buf, sizeof buf);
+                if (n <= 0)
+                    break;
+                LineActivity activity = bus_.Receive(std::span(buf, static_cast<std::size_t>(n)), NowUs());
+                LogActivity(activity);
+                for (Transmission& t : activity.answers) {
+                    auto at = std::upper_bound(queue.begin(), queue.end(), t.due_us,
+                                               [](int64_t due, const Transmission& x) { return due < x.due_us; });
+                    queue.insert(at, std::move(t));
+                }
+            }
+        } else if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
+            hung_up = true;
+        }
+
+        const int64_t after = NowUs();
+        while (!queue.empty() && queue.front().due_us <= after) {
+            const Bytes& bytes = queue.front().bytes;
+            const ssize_t n = ::write(master, bytes.data(), bytes.size());
+            Log(n == static_cast<ssize_t>(bytes.size()) ? "out" : "lost", bytes);
+            queue.pop_front();
+        }
+        LogActivity(bus_.Expire(after));
+    }
+}
+
+} // namespace sim
