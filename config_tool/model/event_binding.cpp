@@ -1,5 +1,7 @@
 #include "config_tool/model/event_binding.h"
 
+#include <stdexcept>
+
 namespace model {
 
 namespace {
@@ -51,6 +53,12 @@ struct Bit
 // (6,5) and (6,6); each pair carries one name.
 constexpr Bit kCoupled[][2] = {{{3, 5}, {4, 8}}, {{6, 5}, {6, 6}}};
 
+void CheckRecord(std::size_t offset)
+{
+    if (offset > kImageSize - kRecMaskSize)
+        throw std::out_of_range("indication record");
+}
+
 } // namespace
 
 int FindLastLine(const ItemList& list, std::string_view line)
@@ -64,6 +72,7 @@ int FindLastLine(const ItemList& list, std::string_view line)
 void BindEvent(Image& image, const TextTables& tables, ItemList& chooser, ItemList& list, int group,
                int bit, std::size_t offset)
 {
+    CheckRecord(offset);
     const EventClass* row = FindRow(tables, group, bit);
     if (!row)
         return;
@@ -84,6 +93,7 @@ void BindEvent(Image& image, const TextTables& tables, ItemList& chooser, ItemLi
 void UnbindEvent(Image& image, const TextTables& tables, ItemList& chooser, ItemList& list,
                  int group, int bit, std::size_t offset)
 {
+    CheckRecord(offset);
     const EventClass* row = FindRow(tables, group, bit);
     if (!row)
         return;
@@ -107,6 +117,7 @@ void UnbindEvent(Image& image, const TextTables& tables, ItemList& chooser, Item
 void ShowBoundEvents(Image& image, const TextTables& tables, ItemList& chooser, std::size_t offset,
                      ItemList& list)
 {
+    CheckRecord(offset);
     if (MaskIs(image, offset, 0xFF))
         return;
     for (int group = 1; group <= kGroups; ++group)

@@ -1,0 +1,216 @@
+#include "config_tool/model/config_file.h"
+
+#include "tests/platform/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace model {
+namespace {
+
+using platform::test::ReadBytes;
+using platform::test::WriteBytes;
+
+class ConfigFile : public testing::Test
+{
+protected:
+    ConfigFile()
+    {
+        for (std::size_t k = 0; k < kImageSize; ++k)
+            image[k] = static_cast<uint8_t>(k * 7 + k / 256);
+        for (std::size_t n = 0; n < 8; ++n)
+            for (std::size_t b = 0; b < 8; ++b)
+                codes[n][b] = static_cast<uint8_t>(0x10 * n + b + 1);
+    }
+    std::string Saved(const std::string& model)
+    {
+        const std::string path = dir.File("saved.kconf");
+        EXPECT_TRUE(SaveConfigFile(path, model, image, codes));
+        return ReadBytes(path);
+    }
+    std::string Load(const std::string& bytes, std::optional<std::string_view> unit)
+    {
+        const std::string path = dir.File("load.kconf");
+        WriteBytes(path, bytes);
+        loaded = LoadConfigFile(path, unit);
+        return loaded.modelName;
+    }
+    void ExpectNothingTaken() const
+    {
+        EXPECT_TRUE(loaded.modelName.empty());
+        EXPECT_EQ(loaded.image, Image{});
+        EXPECT_EQ(loaded.codes, KeyCodes{});
+    }
+
+    platform::test::TempDir dir;
+    Image image{};
+    KeyCodes codes{};
+    LoadedConfig loaded;
+};
+
+TEST_F(ConfigFile, SavedLayout)
+{
+    const std::string file = Saved("КЛВ");
+    ASSERT_EQ(file.size(), 7828u);
+    EXPECT_EQ(file.substr(0, 5), std::string("\0\0\0\2\0", 5));
+    EXPECT_EQ(file.substr(5, 71), std::string(71, '\0'));
+    EXPECT_EQ(file.substr(76, kImageSize), std::string(image.begin(), image.end()));
+    EXPECT_EQ(static_cast<uint8_t>(file[7752]), codes[0][0]);
+    EXPECT_EQ(static_cast<uint8_t>(file[7752 + 8 * 7 + 7]), codes[7][7]);
+    EXPECT_EQ(file.substr(7816), std::string(image.end() - 12, image.end()));
+    EXPECT_EQ(Saved("ВД")[4], '\1');
+    EXPECT_EQ(Saved("")[4], '\1');
+    EXPECT_EQ(Saved("клв")[4], '\1');
+}
+
+TEST_F(ConfigFile, RoundTripAndModel)
+{
+    struct Case
+    {
+        std::string saved;
+        std::optional<std::string_view> unit;
+        std::string model;
+    };
+    const Case cases[] = {
+        {"КЛВ", std::nullopt, "КЛВ"},
+        {"ВД", std::nullopt, "ВД"},
+        {"КЛВ", "КЛВ", "КЛВ"},
+        {"ВД", "ВД", "ВД"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Load(Saved(c.saved), c.unit), c.model) << c.saved;
+        EXPECT_EQ(loaded.status, LoadStatus::Ok);
+        EXPECT_EQ(loaded.image, image);
+        EXPECT_EQ(loaded.codes, codes);
+        EXPECT_TRUE(LoadMessages(loaded.status).empty());
+    }
+    // Any non-zero model byte names the indicator model when no unit was read.
+    std::string file = Saved("КЛВ");
+    file[4] = 7;
+    EXPECT_EQ(Load(file, std::nullopt), "ВД");
+}
+
+TEST_F(ConfigFile, RecordsPastTheLastAreIgnored)
+{
+    const std::string file = Saved("ВД");
+    Load(file + std::string(76 * 3 + 5, '\x55'), std::nullopt);
+    EXPECT_EQ(loaded.status, LoadStatus::Ok);
+    EXPECT_EQ(loaded.image, image);
+    EXPECT_EQ(loaded.codes, codes);
+}
+
+// A failed load hands back nothing, the model included: a short file of the other model must
+// not relabel the configuration on screen.
+TEST_F(ConfigFile, IncompleteFilesAreUnreadable)
+{
+    const std::string file = Saved("ВД");
+    const std::size_t sizes[] = {0, 1, 75, 76, 76 * 102, 7827};
+    for (std::size_t size : sizes) {
+        Load(file.substr(0, size), std::nullopt);
+        EXPECT_EQ(loaded.status, LoadStatus::Unreadable) << size;
+        ExpectNothingTaken();
+        EXPECT_EQ(LoadMessages(loaded.status), std::vector<int>{9});
+    }
+    loaded = LoadConfigFile(dir.File("missing.kconf"), std::nullopt);
+    EXPECT_EQ(loaded.status, LoadStatus::Unreadable);
+    loaded = LoadConfigFile(dir.Path(), std::nullopt);
+    EXPECT_EQ(loaded.status, LoadStatus::Unreadable);
+}
+
+TEST_F(ConfigFile, ForeignHeaderIsRefused)
+{
+    const std::string file = Saved("КЛВ");
+    for (std::size_t at : {0u, 1u, 2u, 3u}) {
+        std::string foreign = file;
+        foreign[at] = at == 3 ? '\1' : '\2';
+        Load(foreign, std::nullopt);
+        EXPECT_EQ(loaded.status, LoadStatus::ForeignHeader) << at;
+        ExpectNothingTaken();
+        EXPECT_EQ(LoadMessages(loaded.status), (std::vector<int>{31, 9}));
+    }
+}
+
+TEST_F(ConfigFile, ModelOfTheUnitReadMustMatch)
+{
+    struct Case
+    {
+        std::string saved;
+        std::string_view unit;
+        uint8_t modelByte;
+    };
+    const Case cases[] = {{"КЛВ", "ВД", 0}, {"ВД", "КЛВ", 1}, {"ВД", "ВД", 2}};
+    for (const Case& c : cases) {
+        std::string file = Saved(c.saved);
+        file[4] = static_cast<char>(c.modelByte);
+        Load(file, c.unit);
+        EXPECT_EQ(loaded.status, LoadStatus::ModelMismatch) << c.saved << " " << c.unit;
+        ExpectNothingTaken();
+        EXPECT_EQ(LoadMessages(loaded.status), (std::vector<int>{32, 9}));
+    }
+    // The model is checked before the length, as the messages come in that order.
+    Load(Saved("КЛВ").substr(0, 500), "ВД");
+    EXPECT_EQ(loaded.status, LoadStatus::ModelMismatch);
+}
+
+TEST_F(ConfigFile, FailedSaveKeepsTheOldFile)
+{
+    const std::string path = dir.File("keep.kconf");
+    ASSERT_TRUE(SaveConfigFile(path, "КЛВ", image, codes));
+    const std::string old = ReadBytes(path);
+    image.fill(0);
+
+    // The temporary file cannot be created: its name is taken by a folder.
+    std::filesystem::create_directory(dir.File(".keep.kconf.saving"));
+    EXPECT_FALSE(SaveConfigFile(path, "ВД", image, codes));
+    EXPECT_EQ(ReadBytes(path), old);
+    std::filesystem::remove(dir.File(".keep.kconf.saving"));
+
+    // No folder to write into.
+    EXPECT_FALSE(SaveConfigFile(path + "/inside.kconf", "ВД", image, codes));
+    EXPECT_FALSE(SaveConfigFile(dir.File("none/x.kconf"), "ВД", image, codes));
+    EXPECT_FALSE(SaveConfigFile("", "ВД", image, codes));
+    EXPECT_EQ(ReadBytes(path), old);
+
+    // A successful save leaves only the file itself in the folder.
+    ASSERT_TRUE(SaveConfigFile(path, "ВД", image, codes));
+    EXPECT_NE(ReadBytes(path), old);
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path()))
+        ++entries;
+    EXPECT_EQ(entries, 1);
+}
+
+TEST_F(ConfigFile, SaveIntoAReadOnlyFolderFails)
+{
+    namespace fs = std::filesystem;
+    const std::string path = dir.File("ro.kconf");
+    ASSERT_TRUE(SaveConfigFile(path, "КЛВ", image, codes));
+    const std::string old = ReadBytes(path);
+    fs::permissions(dir.Path(), fs::perms::owner_read | fs::perms::owner_exec);
+    {
+        std::ofstream probe(dir.File("probe"));
+        if (probe) {
+            fs::permissions(dir.Path(), fs::perms::owner_all);
+            GTEST_SKIP() << "folder permissions do not bind this user";
+        }
+    }
+    EXPECT_FALSE(SaveConfigFile(path, "ВД", FactoryImage(), codes));
+    fs::permissions(dir.Path(), fs::perms::owner_all);
+    EXPECT_EQ(ReadBytes(path), old);
+}
+
+TEST_F(ConfigFile, SaveThroughALinkReplacesItsTarget)
+{
+    const std::string target = dir.File("target.kconf");
+    const std::string link = dir.File("link.kconf");
+    ASSERT_TRUE(SaveConfigFile(target, "КЛВ", image, codes));
+    std::filesystem::create_symlink(target, link);
+    ASSERT_TRUE(SaveConfigFile(link, "ВД", image, codes));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadBytes(target)[4], '\1');
+}
+
+} // namespace
+} // namespace model
