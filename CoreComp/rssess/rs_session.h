@@ -1,0 +1,322 @@
+#pragma once
+// TRSSession: the bus session of one RS-485 line.  It owns one transport, frames, codes and
+// checks every request and answer, retries synchronous commands, keeps the bus layer's registry
+// settings, writes the traffic logs and reports to its owner through an OwnerChannel.
+//
+// Threads: construct, destroy and call everything public from the owner's thread.  The polling
+// thread is created parked and runs only while Work is on; the line and the settings are then
+// shared under the session lock, the flags are atomics.  Event handlers (On...) run in the
+// owner's thread: messages from the polling thread travel through the owner channel.
+
+#include "CoreComp/comm_zemra.h"
+
+#include "platform/clock.h"
+#include "platform/named_mutex.h"
+#include "platform/owner_channel.h"
+#include "platform/registry.h"
+#include "platform/bus_driver.h"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Messages the session sends to its owner, and the report codes of the first.
+enum : uint32_t {
+    kMsgSessionReport = 1035,
+    kMsgAsyncAnswer = 1037,
+    kMsgSearchProgress = 1064,
+    kMsgStatistics = 1724,
+};
+enum : uintptr_t {
+    kReportDeviceLost = 10,
+    kReportDeviceFound = 11,
+    kReportFalseDevice = 12,
+    kReportEventAnswer = 14,
+    kReportAnalogValue = 15,
+    kReportAnalogEventType = 16,
+    kReportBadLoop = 20,
+    kReportZoneMark = 25,
+    kReportDeviceFoundWithType = 26,
+    kReportDeviceLostRecord = 27,
+    kReportDeviceList = 40,
+    kReportCodeCardRead = 50,
+    kStatisticsAnswer = 123123,
+};
+
+// The bus layer's registry values (under \Software\KAVEX\ZEMRA\RS), as the session holds them.
+struct TBusSettings
+{
+    int32_t IntervalTimeout = 0;
+    bool SmartPI = false;
+    bool AllPause = false;
+    int32_t TimeoutMultiplier = 0;
+    int32_t TimeoutConstant = 30;
+    int32_t CmdIntervalTimeout = 0;
+    int32_t CmdTimeoutMultiplier = 0;
+    int32_t CmdTimeoutConstant = 600;
+    int32_t DeviceTimeout = 15;
+    int32_t SecLostDevice = 0;
+    int32_t ContractNoAnswer = 15;
+    int32_t ConfirmationTimeOut = 2;
+    int32_t SpeedRSS = 9600;
+    int32_t PauseFromSession = 0;
+    int32_t TotalWriteConstant = 1000;
+    int32_t CmdTotalWriteConstant = 1000;
+    bool NoTime = false;
+    int32_t IsOneWriteFile = 0;
+    int32_t StartTimeout = 4;
+    int32_t TailInUS = 400;
+    int32_t StopBits = 0;
+    int32_t PauseTotalCommand = 0;
+    int32_t CmdChecked = 1;
+    bool LogCommand = false;
+    int32_t NoTranslateWalk = 0;
+};
+
+inline constexpr const char* kBusKey = "SOFTWARE\\KAVEX\\ZEMRA\\RS";
+
+class TRSSession
+{
+public:
+    enum class TransportKind { Serial, Ethernet, XmlRpc };
+    // Creates the transport that the registry chose.  May return nullptr for a kind that it
+    // cannot make; the session then falls back to the serial transport.
+    using TransportFactory =
+        std::function<std::unique_ptr<TCommZemraAbstract>(TRSSession& session, TransportKind kind)>;
+    using BusDriverOpener = std::function<std::unique_ptr<platform::BusDriverDevice>()>;
+
+    struct Collaborators
+    {
+        platform::Clock* clock = nullptr;           // nullptr: platform::SystemClock()
+        platform::RegistryFile* registry = nullptr; // nullptr: platform::ProcessRegistry()
+        platform::OwnerChannel* owner = nullptr;    // the owner window; nullptr: none
+        // The owner's own handler, which gets every message that is not the session's.
+        platform::OwnerChannel::Handler ownerHandler;
+        TransportFactory transportFactory;          // empty: the built-in factory
+        BusDriverOpener busDriver;                  // empty: platform::OpenBusDriver
+    };
+
+    TRSSession();
+    explicit TRSSession(Collaborators collaborators);
+    ~TRSSession();
+    TRSSession(const TRSSession&) = delete;
+    TRSSession& operator=(const TRSSession&) = delete;
+
+    // --- published properties
+    int ComPort() const { return comPort_; }
+    void SetComPort(int port);
+    bool Work() const { return work_; }
+    void SetWork(bool on);
+    uint8_t SearchPriority() const { return searchPriority_; }
+    void SetSearchPriority(uint8_t priority);
+    bool CodeSession() const { return codeSession_; }
+    void SetCodeSession(bool on) { codeSession_ = on; }
+
+    // --- published events, in their published order; an unassigned event is skipped
+    std::function<void(const std::vector<uint8_t>& event)> OnNewEvent;
+    std::function<void(uint8_t addr)> OnLostDevice;
+    std::function<void(uint8_t addr)> OnNewDevice;
+    std::function<void(uint8_t addr)> OnFalseDevice;
+    std::function<void(const std::vector<uint8_t>& event, uint8_t numEvent, uint8_t numShl,
+                       int32_t typeEvent, uint32_t data, int32_t lData)>
+        OnNewADC;
+    std::function<void(uint8_t addrDevice, uint8_t addrShl, int32_t typeDevice, int32_t typeEventShl)>
+        OnNewTypeEventADC;
+    std::function<void(uint32_t postHandle, int32_t fast, int32_t guid, int64_t fullAddress,
+                       const platform::OwnerMessage& answer)>
+        OnAsynchAnswer;
+    std::function<void(uint8_t addrDev, uint8_t typeLoop, const std::vector<uint8_t>& pku)>
+        OnRSDeviceBadLoopProc;
+    std::function<void(int32_t address, const std::array<uint8_t, 8>& codes, int64_t rpcCommandId)>
+        OnReadCodeCards;
+    std::function<void(const std::vector<int32_t>& zoneIndexes, int32_t size)> OnStatisticAnswer;
+    std::function<void(int64_t addressDev, int32_t devType, int32_t version, int32_t state,
+                       int32_t position)>
+        OnProgressSearchDevice;
+    // Not published: called with the new port after SetComPort changed it.
+    std::function<void(int port)> OnPortChanged;
+
+    // --- settings, transport and line
+    void ReadRegistrySettings();
+    const TBusSettings& Settings() const { return settings_; }
+    void SetRetryCount(uint16_t n) { retryCount_ = n; }
+    void SetSecondRetryCount(uint16_t n) { secondRetryCount_ = n; }
+    uint16_t RetryCount() const { return retryCount_; }
+    uint16_t SecondRetryCount() const { return secondRetryCount_; }
+    void CreateTransport();
+    TCommZemraAbstract& Transport() { return *transport_; }
+    bool IsEthernet() const { return ethernet_; }
+    bool ServiceMode() const { return serviceMode_; }
+    bool ReopenPort();
+    void ClosePort();
+    void ResetPort();
+    // The line can be used: the transport is open, or the bus driver has the port.
+    bool LineOpen();
+    // "COM9", "\\.\COM10".
+    static std::string PortName(int port);
+
+    // --- per-address state (addresses 1..127; others read 0 and are not stored)
+    uint16_t GetDeviceType(int address) const;
+    void SetDeviceType(int address, uint16_t type);
+    uint16_t KeyWord(int address) const;
+    void SetKeyWord(int address, uint16_t word);
+    uint32_t FirmwareVersion(int address) const;
+    void SetFirmwareVersion(int address, uint32_t version);
+    uint8_t PollWeight(int slot) const; // slots 1..128
+    bool IsAbsent(int address) const;
+    void SetAbsent(int address, bool absent);
+    uint32_t NoAnswerCount(int bank, int address) const; // bank 0 or 1, address 0..127
+    double LastAnswerTime(int address) const;             // address 0..127
+
+    // --- frames (the frame layer)
+    std::vector<uint8_t> PrepareFrame(const std::vector<uint8_t>& request);
+    bool ExchangeFrame(const std::vector<uint8_t>& request, bool waitAnswer, int keepTimeout,
+                       uint32_t readTimeout, bool noAcknowledge);
+    static bool CheckAnswerCommand(int requestCommand, int answerCommand);
+    std::vector<uint8_t> LastFrameAnswer() const;
+    bool KeysExpired();
+    int ReadDeviceType(uint8_t address);
+    uint8_t ReadState57(const std::vector<uint8_t>& frame);
+
+    // --- command exchanges
+    bool SendCommand(const std::vector<uint8_t>& request, bool waitAnswer, bool noAcknowledge,
+                     int extra1, int extra2);
+    const std::vector<uint8_t>& Answer() const { return answer_; }
+    bool ThreadExchange(const std::vector<uint8_t>& request, bool waitAnswer);
+    bool ThreadCommand(const std::vector<uint8_t>& request, bool waitAnswer, int keepTimeout);
+    void AddPendingFrame(std::vector<uint8_t> frame);
+    size_t PendingCount() const;
+    void DrainCommandQueue();
+
+    struct Counters
+    {
+        uint32_t commands = 0, frames = 0, failedTries = 0, failedCommands = 0, events = 0;
+    };
+    Counters ExchangeCounters() const;
+
+    // The hand-off points to the polling pass and the command queue.  Until they are set, a
+    // queued command is kept in DeferredCommands() and nothing is polled.
+    struct QueuedCommand
+    {
+        uint32_t sequence = 0;
+        std::vector<uint8_t> frame;
+    };
+    std::function<void(uint8_t address)> PollDeviceEventsHook;
+    std::function<void(QueuedCommand command)> QueueCommandHook;
+    std::vector<QueuedCommand> DeferredCommands() const;
+    // One process-wide sequence, wrapping from 20,000,000 to 0.
+    static uint32_t NextSequenceNumber();
+
+    // --- owner messages
+    intptr_t SessionWindowProc(const platform::OwnerMessage& message);
+    void DispatchSessionMessage(const platform::OwnerMessage& message);
+
+    // True while the polling thread does not hold the line.
+    bool ThreadIdle() const { return threadIdle_; }
+    bool ThreadStarted() const;
+
+private:
+    struct Tries;
+    void SendToOwner(uint32_t msg, uintptr_t wparam, std::vector<uint8_t> payload);
+    void LogPort(const std::string& utf8Line);
+    void LogFrame(const std::vector<uint8_t>& bytes);
+    void LogNoAnswer();
+    std::string LogStamp();
+    void TLogFileLine(const std::string& file, const std::string& utf8Line);
+    void QueueCommand(std::vector<uint8_t> frame);
+    bool ServiceTransceive(const std::vector<uint8_t>& request, bool waitAnswer);
+    bool ExchangeThroughDriver(const std::vector<uint8_t>& frame, bool waitAnswer, int command,
+                               std::vector<uint8_t>& raw);
+    void ApplyTimeouts(int command, int address, int keepTimeout, uint32_t readTimeout);
+    void WaitLineTime(int64_t start, uint32_t bytes);
+    bool WriteToLine(const std::vector<uint8_t>& frame, bool broadcast, int command);
+    void LineToSending();
+    void LineToReceiving();
+    void ReadAnswer(std::vector<uint8_t>& raw);
+    void DriverSelectPort();
+    void DriverRelease();
+    void RenewKeys();
+    void RestoreDriverPortSettings();
+    void SaveDriverPortSettings();
+    uint8_t RandomKey();
+    enum class TryMode { Synchronous, ThreadExchange, ThreadCommand };
+    bool RunTries(const std::vector<uint8_t>& request, bool waitAnswer, bool noAcknowledge,
+                  TryMode mode, int keepTimeout);
+    void ThreadBody();
+    void StopThread();
+    bool WaitUntilThreadIdle();
+    bool UseDriver() const;
+
+    platform::Clock& clock_;
+    platform::RegistryFile& registry_;
+    std::atomic<platform::OwnerChannel*> owner_;
+    std::atomic<bool> destroying_{false};
+    std::atomic<int> asyncOutstanding_{0};
+    std::atomic<bool> statisticsFlag_{false};
+    platform::OwnerChannel::Handler ownerHandler_;
+    TransportFactory transportFactory_;
+
+    mutable std::recursive_mutex lock_;
+    std::unique_ptr<TCommZemraAbstract> transport_;
+    std::unique_ptr<platform::BusDriverDevice> busDriver_;
+    std::unique_ptr<platform::AutomationObject> serviceObject_;
+    std::unique_ptr<platform::NamedMutex> driverMutex_, rs485Mutex_, zemraMutex_;
+
+    int comPort_ = 1;
+    std::atomic<bool> work_{false};
+    uint8_t searchPriority_ = 0;
+    std::atomic<bool> codeSession_{true};
+    bool ethernet_ = false;
+    bool serviceMode_ = false;
+    std::atomic<bool> driverPortOpen_{false};
+    bool settingsSaved_ = false;
+    std::vector<uint8_t> savedSettings_;
+
+    TBusSettings settings_;
+    platform::Dcb dcb_{};
+    uint16_t retryCount_ = 5;
+    uint16_t secondRetryCount_ = 15;
+    int32_t keySilence_ = 5;
+    int renewalCountdown_ = 0;
+    uint16_t scheduleLength_ = 0;
+    bool pollingPass_ = false;
+    int frameMode_ = 1;
+
+    std::array<uint16_t, 128> deviceType_{};
+    std::array<uint16_t, 128> keyWord_{};
+    std::array<uint32_t, 128> firmware_{};
+    std::array<uint8_t, 129> pollWeight_{};
+    std::array<bool, 128> absent_{};
+    std::array<std::array<uint32_t, 128>, 2> noAnswer_{};
+    std::array<double, 128> lastAnswer_{};
+    bool exchanged_ = false;
+    uint32_t lastExchangeTick_ = 0;
+    double lastKeyRenewal_ = 0;
+
+    std::vector<uint8_t> lastFrameAnswer_;
+    std::vector<uint8_t> answer_;
+    std::vector<std::vector<uint8_t>> pending_;
+    std::vector<QueuedCommand> deferred_;
+    std::mt19937 random_;
+
+    std::atomic<uint32_t> cmdCount_{0}, frameCount_{0}, failedTries_{0}, failedCommands_{0},
+        eventCount_{0};
+
+    // The polling thread: parked until Work is switched on, joined by the destructor.
+    std::mutex threadMutex_;
+    std::condition_variable threadCv_;
+    bool threadResumed_ = false;
+    bool threadTerminate_ = false;
+    std::atomic<bool> threadIdle_{true};
+    std::atomic<bool> threadRunning_{false};
+    std::atomic<bool> threadFinished_{false};
+    std::thread thread_;
+};

@@ -1,0 +1,422 @@
+// The frame layer: preparing (coding) a request, the single frame exchange with its line
+// direction, line-time wait and event acknowledgement, the driver and service-mode exchanges.
+
+#include "CoreComp/rssess/rs_session.h"
+
+#include "CoreComp/rssess/bus_frame.h"
+#include "CoreComp/rssess/session_log.h"
+
+#include "platform/last_error.h"
+
+#include <cmath>
+#include <sstream>
+
+namespace {
+
+constexpr uint32_t kPurgeAll = platform::kPurgeTxAbort | platform::kPurgeRxAbort |
+                               platform::kPurgeTxClear | platform::kPurgeRxClear;
+
+// Driver control codes of the exchange.
+enum : uint32_t {
+    kDriverSendAndAnswer = 3,
+    kDriverRead = 4,
+    kDriverSendOnly = 5,
+    kDriverBeforeSend = 6,
+    kDriverAfterRead = 7,
+};
+
+std::string FrameText(const std::vector<uint8_t>& bytes)
+{
+    std::string text;
+    for (uint8_t b : bytes) {
+        if (!text.empty())
+            text += ' ';
+        text += std::to_string(b);
+    }
+    return text;
+}
+
+// Blank-separated decimal bytes; empty when any token is not a byte.
+std::vector<uint8_t> ParseFrameText(const std::string& text)
+{
+    std::vector<uint8_t> out;
+    std::istringstream in(text);
+    std::string token;
+    while (in >> token) {
+        if (token.size() > 3 || token.find_first_not_of("0123456789") != std::string::npos)
+            return {};
+        const int v = std::stoi(token);
+        if (v > 255)
+            return {};
+        out.push_back(static_cast<uint8_t>(v));
+    }
+    return out;
+}
+
+} // namespace
+
+bool TRSSession::CheckAnswerCommand(int requestCommand, int answerCommand)
+{
+    return corecomp::CheckAnswerCommand(requestCommand, answerCommand);
+}
+
+std::vector<uint8_t> TRSSession::LastFrameAnswer() const
+{
+    std::lock_guard guard(lock_);
+    return lastFrameAnswer_;
+}
+
+uint8_t TRSSession::RandomKey()
+{
+    return static_cast<uint8_t>(std::uniform_int_distribution<int>(1, 254)(random_));
+}
+
+std::vector<uint8_t> TRSSession::PrepareFrame(const std::vector<uint8_t>& request)
+{
+    std::lock_guard guard(lock_);
+    std::vector<uint8_t> frame = request;
+    if (frame.size() < 6 || frame[1] < 6 || !codeSession_ || KeysExpired())
+        return frame;
+    const uint8_t address = frame[0];
+    if (address == 0 || address > 127 || keyWord_.at(address) == 0)
+        return frame;
+    frame[0] |= 0x80;
+    if (frame[2] == 0)
+        frame[2] = RandomKey();
+    return frame;
+}
+
+bool TRSSession::KeysExpired()
+{
+    std::lock_guard guard(lock_);
+    if (!exchanged_)
+        return false;
+    bool expired = false;
+    const uint32_t silentMs = clock_.TickCount() - lastExchangeTick_;
+    if (silentMs > static_cast<uint32_t>(keySilence_) * 1000u) {
+        renewalCountdown_ = 1;
+        keyWord_.fill(0);
+        expired = true;
+    }
+    if (!pollingPass_ || renewalCountdown_ <= 0)
+        return expired;
+    ++renewalCountdown_;
+    if (scheduleLength_ != 0 && renewalCountdown_ > scheduleLength_) {
+        RenewKeys();
+        renewalCountdown_ = 0;
+    }
+    return expired;
+}
+
+void TRSSession::RenewKeys()
+{
+    if (!codeSession_)
+        return;
+    for (int a = 1; a <= 127; ++a) {
+        const size_t i = static_cast<size_t>(a);
+        if (pollWeight_.at(i) == 128 || absent_.at(i) || keyWord_.at(i) != 0)
+            continue;
+        const uint8_t k = RandomKey();
+        if (!work_)
+            return;
+        ExchangeFrame({static_cast<uint8_t>(a), 6, 0, 17, k, k}, true, 1, 0, false);
+    }
+}
+
+void TRSSession::ApplyTimeouts(int command, int address, int keepTimeout, uint32_t readTimeout)
+{
+    const TBusSettings& s = settings_;
+    platform::CommTimeouts t{};
+    transport_->GetCommTimeouts(t);
+    if (command == 1 || command == 3) {
+        t.ReadIntervalTimeout = static_cast<uint32_t>(s.IntervalTimeout);
+        t.ReadTotalTimeoutMultiplier = static_cast<uint32_t>(s.TimeoutMultiplier);
+        t.ReadTotalTimeoutConstant = static_cast<uint32_t>(s.TimeoutConstant);
+        t.WriteTotalTimeoutConstant = static_cast<uint32_t>(s.TotalWriteConstant);
+    } else {
+        t.ReadIntervalTimeout = static_cast<uint32_t>(s.CmdIntervalTimeout);
+        t.ReadTotalTimeoutMultiplier = static_cast<uint32_t>(s.CmdTimeoutMultiplier);
+        if (absent_.at(static_cast<size_t>(address)) && keepTimeout == 0)
+            t.ReadTotalTimeoutConstant = 1; // a device known to be away gets no full wait
+        else if (readTimeout != 0)
+            t.ReadTotalTimeoutConstant = readTimeout;
+        else
+            t.ReadTotalTimeoutConstant = static_cast<uint32_t>(s.CmdTimeoutConstant);
+        t.WriteTotalTimeoutConstant = static_cast<uint32_t>(s.CmdTotalWriteConstant);
+    }
+    t.WriteTotalTimeoutMultiplier = 0;
+    transport_->SetCommTimeouts(t);
+}
+
+void TRSSession::LineToSending()
+{
+    transport_->EscapeCommFunction(platform::kClrDtr);
+    transport_->EscapeCommFunction(platform::kSetRts);
+}
+
+void TRSSession::LineToReceiving()
+{
+    transport_->EscapeCommFunction(platform::kClrRts);
+    transport_->EscapeCommFunction(platform::kSetDtr);
+}
+
+void TRSSession::WaitLineTime(int64_t start, uint32_t bytes)
+{
+    const int64_t frequency = clock_.CounterFrequency();
+    const double stopBits = settings_.StopBits == 1 ? 1.5 : settings_.StopBits == 2 ? 2.0 : 1.0;
+    const double byteTime = (9.0 + stopBits) / settings_.SpeedRSS;
+    const double ticks = static_cast<double>(frequency) * (settings_.TailInUS + 200) / 1e6 +
+                         static_cast<double>(frequency) * byteTime * bytes;
+    clock_.WaitUntilCounter(start + static_cast<int64_t>(std::ceil(ticks)));
+}
+
+bool TRSSession::WriteToLine(const std::vector<uint8_t>& frame, bool broadcast, int command)
+{
+    const TBusSettings& s = settings_;
+    const uint32_t length = static_cast<uint32_t>(frame.size() - 1); // L: the CRC is last
+    uint32_t written = 0;
+    if (!s.SmartPI) {
+        LineToSending();
+        if (platform::LastError() != platform::kErrorSuccess)
+            transport_->PurgeComm(kPurgeAll);
+    }
+    if (clock_.CounterFrequency() == 0) {
+        std::vector<uint8_t> out = frame;
+        if (!s.SmartPI)
+            out.push_back(0xFF);
+        transport_->Write(out.data(), static_cast<uint32_t>(out.size()), written, nullptr);
+        if (!s.SmartPI) {
+            const uint8_t tail = 0xFF;
+            transport_->Write(&tail, 1, written, nullptr);
+        }
+    } else {
+        const int64_t start = clock_.Counter();
+        if (s.IsOneWriteFile != 0) {
+            transport_->Write(frame.data(), length + 1, written, nullptr);
+        } else {
+            if (!transport_->Write(frame.data(), length, written, nullptr) &&
+                platform::LastError() == platform::kErrorDeviceNotConnected) {
+                LogPort("ошибка порта:" + std::to_string(platform::LastError()));
+                ReopenPort();
+                return false;
+            }
+            transport_->Write(&frame[length], 1, written, nullptr);
+        }
+        if (!s.SmartPI)
+            WaitLineTime(start, length + 1);
+        if (command == 3 && s.SmartPI)
+            clock_.Sleep(length + static_cast<uint32_t>(s.StartTimeout));
+    }
+    if (!broadcast && !s.SmartPI) {
+        // Whatever echo the converter left is dropped before the unit's answer arrives.
+        transport_->PurgeComm(platform::kPurgeRxAbort | platform::kPurgeRxClear);
+        LineToReceiving();
+    }
+    return true;
+}
+
+void TRSSession::ReadAnswer(std::vector<uint8_t>& raw)
+{
+    std::array<uint8_t, corecomp::kMaxAnswer> buffer{};
+    transport_->FetchIn();
+    uint32_t got = 0;
+    transport_->Read(buffer.data(), 6, got, nullptr);
+    got = std::min<uint32_t>(got, 6);
+    if (got == 6 && buffer[1] > 5) {
+        const uint32_t more = buffer[1] - 5u; // at most 250: the whole answer fits 256 bytes
+        uint32_t rest = 0;
+        transport_->Read(buffer.data() + 6, more, rest, nullptr);
+        got += std::min(rest, more);
+    }
+    raw.assign(buffer.begin(), buffer.begin() + got);
+}
+
+bool TRSSession::ExchangeThroughDriver(const std::vector<uint8_t>& frame, bool waitAnswer, int command,
+                                       std::vector<uint8_t>& raw)
+{
+    std::vector<uint8_t> out;
+    if (!waitAnswer) {
+        busDriver_->Control(kDriverSendOnly, frame, out);
+        return true;
+    }
+    busDriver_->Control(kDriverBeforeSend, {}, out);
+    busDriver_->Control(kDriverSendAndAnswer, frame, out);
+    const uint32_t sent = clock_.TickCount();
+    clock_.Sleep(static_cast<uint32_t>(frame.size() - 1) + 7);
+    int budget = (command == 1 || command == 3) ? 2 : 150;
+    while (budget-- > 0 && clock_.TickCount() - sent <= 351) {
+        std::vector<uint8_t> head(2);
+        busDriver_->Control(kDriverRead, {}, head);
+        if (head.size() == 2) {
+            clock_.Sleep(head[1]);
+            std::vector<uint8_t> whole(static_cast<size_t>(head[1]) + 1);
+            busDriver_->Control(kDriverRead, {}, whole);
+            if (whole.size() == static_cast<size_t>(head[1]) + 1) {
+                raw = std::move(whole);
+                break;
+            }
+        } else {
+            clock_.Sleep(2);
+        }
+    }
+    busDriver_->Control(kDriverAfterRead, {}, out);
+    return true;
+}
+
+bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAnswer, int keepTimeout,
+                               uint32_t readTimeout, bool noAcknowledge)
+{
+    std::lock_guard guard(lock_);
+    const TBusSettings& s = settings_;
+    if (((s.PauseFromSession > 0 && waitAnswer) || s.AllPause) && s.PauseFromSession > 0)
+        clock_.Sleep(static_cast<uint32_t>(s.PauseFromSession));
+
+    std::vector<uint8_t> frame = request;
+    if (frame.size() > 5 && frame[3] == 41) {
+        const corecomp::CivilTime t = corecomp::SplitDate(clock_.Now());
+        frame.resize(2);
+        for (int v : {10, 41, t.hour, t.minute, t.second, t.day, t.month, t.year - 2000})
+            frame.push_back(static_cast<uint8_t>(v));
+    }
+    if (frame.size() > 5 && (frame[3] == 17 || frame[3] == 41))
+        keepTimeout = 1;
+    exchanged_ = true;
+    lastExchangeTick_ = clock_.TickCount();
+    lastFrameAnswer_.clear();
+
+    if (serviceMode_)
+        return ServiceTransceive(frame, waitAnswer);
+    if (frame.size() <= 4)
+        return false;
+    if (!LineOpen() && !ReopenPort())
+        return false;
+
+    // The send buffer, mask and expected address belong to this exchange alone, so the
+    // acknowledgement below cannot disturb them.
+    const int address = frame[0] & 0x7F;
+    const int command = frame[3];
+    const int expected = command == 15 ? corecomp::kAnyAddress : address;
+    const uint8_t mask = corecomp::FrameMask(frame[0], frame[2], keyWord_.at(static_cast<size_t>(address)));
+    const std::vector<uint8_t> send = corecomp::EncodeRequest(frame, mask);
+    if (send.empty())
+        return false; // its length byte does not fit the request
+    const uint32_t length = static_cast<uint32_t>(send.size() - 1);
+    const bool broadcast = address == 0;
+    const bool driver = UseDriver();
+
+    std::vector<uint8_t> raw;
+    if (!driver)
+        ApplyTimeouts(command, address, keepTimeout, readTimeout);
+    if (driver) {
+        ExchangeThroughDriver(send, waitAnswer && !broadcast, command, raw);
+    } else if (ethernet_) {
+        if (transport_->IsClosed()) {
+            LogPort("ошибка порта:" + std::to_string(platform::LastError()) + " is invalid");
+            ReopenPort();
+            return false;
+        }
+        uint32_t written = 0;
+        transport_->Write(send.data(), length + 1, written, nullptr);
+        if (command == 3)
+            clock_.Sleep(length + static_cast<uint32_t>(s.StartTimeout));
+    } else if (!WriteToLine(send, broadcast, command)) {
+        return false;
+    }
+    transport_->FlushOut();
+
+    if (broadcast) {
+        clock_.Sleep(length + static_cast<uint32_t>(s.StartTimeout));
+        if (s.PauseTotalCommand > 0)
+            clock_.Sleep(static_cast<uint32_t>(s.PauseTotalCommand));
+    }
+    if (!waitAnswer) {
+        if (!driver && !s.SmartPI)
+            LineToSending();
+        clock_.Sleep(static_cast<uint32_t>(s.StartTimeout));
+        return true;
+    }
+    if (broadcast)
+        return true;
+
+    if (!driver)
+        ReadAnswer(raw);
+    const bool wellFormed = corecomp::IsWellFormedAnswer(raw);
+    std::vector<uint8_t> answer;
+    if (wellFormed) {
+        answer = corecomp::DecodeAnswer(raw, mask);
+        if (!corecomp::AnswerFitsRequest(answer, expected, command))
+            answer.clear();
+    }
+    if ((!wellFormed || !answer.empty()) && !driver && !s.SmartPI)
+        LineToSending();
+
+    if (!answer.empty() && corecomp::IsEventAnswer(answer[2])) {
+        clock_.Sleep(static_cast<uint32_t>(s.ConfirmationTimeOut));
+        // The unit drops the event on this acknowledgement.
+        if (!noAcknowledge)
+            ExchangeFrame({answer[0], 6, 0, 3, 0, 1}, false, 0, 0, true);
+    } else {
+        clock_.Sleep(static_cast<uint32_t>(s.StartTimeout));
+    }
+    lastFrameAnswer_ = answer;
+
+    if (lastFrameAnswer_.size() > 3 && frame.size() >= 6 && lastFrameAnswer_[2] == 26 &&
+        deviceType_.at(static_cast<size_t>(address)) == 14 && firmware_.at(static_cast<size_t>(address)) <= 102)
+        lastFrameAnswer_[3] = frame[4]; // these units answer with the wrong channel byte
+    if (lastFrameAnswer_.size() > 3 && (lastFrameAnswer_[2] == 4 || lastFrameAnswer_[2] == 12) &&
+        lastFrameAnswer_[3] == 203)
+        QueueCommand({static_cast<uint8_t>(address), 10, 0, 41, 0, 0, 0, 0, 0, 0}); // it asks for the time
+    return !lastFrameAnswer_.empty();
+}
+
+bool TRSSession::ServiceTransceive(const std::vector<uint8_t>& request, bool waitAnswer)
+{
+    lastFrameAnswer_.clear();
+    if (request.size() < 5)
+        return false;
+    const int address = request[0] & 0x7F;
+    const uint8_t mask = corecomp::FrameMask(request[0], request[2], keyWord_.at(static_cast<size_t>(address)));
+    const std::vector<uint8_t> send = corecomp::EncodeRequest(request, mask);
+    if (send.empty())
+        return false;
+    auto object = platform::CreateAutomationObject("Dravon.Dravonstrator");
+    clock_.Sleep(10);
+    std::string reply;
+    if (object)
+        object->Call("Transceiving", FrameText(send), reply);
+    if (!waitAnswer)
+        return true;
+    const std::vector<uint8_t> raw = ParseFrameText(reply);
+    if (!corecomp::IsWellFormedAnswer(raw))
+        return false;
+    lastFrameAnswer_ = corecomp::DecodeAnswer(raw, mask);
+    if (corecomp::IsEventAnswer(lastFrameAnswer_[2])) {
+        clock_.Sleep(2);
+        const std::vector<uint8_t> ack = corecomp::EncodeRequest(
+            std::vector<uint8_t>{lastFrameAnswer_[0], 6, 0, 3, 0, 1}, 0);
+        std::string ignored;
+        if (object)
+            object->Call("Transceiving", FrameText(ack), ignored);
+    }
+    return true;
+}
+
+int TRSSession::ReadDeviceType(uint8_t address)
+{
+    std::lock_guard guard(lock_);
+    if (!ExchangeFrame(PrepareFrame({address, 6, 0, 13, 0, 0}), true, 0, 0, false))
+        return -1;
+    const auto& a = lastFrameAnswer_;
+    return a.size() >= 6 && a[2] == 0 ? a[3] : -1;
+}
+
+uint8_t TRSSession::ReadState57(const std::vector<uint8_t>& frame)
+{
+    std::lock_guard guard(lock_);
+    if (!ExchangeFrame(PrepareFrame(frame), true, 0, 0, false))
+        return 255;
+    const auto& a = lastFrameAnswer_;
+    if (a.size() >= 6 && a[2] == 58 && a[3] == 1 && a[4] != 0 && a[4] != 255)
+        return a[4];
+    return 255;
+}

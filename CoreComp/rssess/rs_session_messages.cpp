@@ -1,0 +1,165 @@
+// Messages to the owner and their dispatch into the published events, and the port log.
+
+#include "CoreComp/rssess/rs_session.h"
+
+#include "CoreComp/rssess/session_log.h"
+
+#include "platform/text1251.h"
+
+namespace {
+
+uint32_t Le32(const std::vector<uint8_t>& p, size_t at)
+{
+    return static_cast<uint32_t>(p.at(at)) | static_cast<uint32_t>(p.at(at + 1)) << 8 |
+           static_cast<uint32_t>(p.at(at + 2)) << 16 | static_cast<uint32_t>(p.at(at + 3)) << 24;
+}
+
+int64_t Le64(const std::vector<uint8_t>& p, size_t at)
+{
+    return static_cast<int64_t>(static_cast<uint64_t>(Le32(p, at)) | static_cast<uint64_t>(Le32(p, at + 4)) << 32);
+}
+
+// Layouts of the records that travel with the messages (little-endian, packed).
+constexpr size_t kAdcRecordSize = 272;      // text[256] (length byte first), NumEvent, NumShl, pad, TypeEvent, Data, lData
+constexpr size_t kAdcTypeRecordSize = 12;   // three 32-bit words
+constexpr size_t kProgressRecordSize = 24;  // 64-bit address, state, type, version, position
+constexpr size_t kAsyncRecordSize = 56;     // the command record's fields in order
+
+} // namespace
+
+void TRSSession::SendToOwner(uint32_t msg, uintptr_t wparam, std::vector<uint8_t> payload)
+{
+    platform::OwnerChannel* owner = owner_;
+    if (!owner)
+        return;
+    threadIdle_ = true;
+    platform::OwnerMessage m;
+    m.msg = msg;
+    m.wparam = wparam;
+    m.payload = std::move(payload);
+    owner->Send(std::move(m));
+}
+
+intptr_t TRSSession::SessionWindowProc(const platform::OwnerMessage& message)
+{
+    switch (message.msg) {
+    case kMsgSessionReport:
+    case kMsgAsyncAnswer:
+    case kMsgSearchProgress:
+    case kMsgStatistics:
+        if (!destroying_)
+            DispatchSessionMessage(message);
+        return 0;
+    default:
+        return ownerHandler_ ? ownerHandler_(message) : 0;
+    }
+}
+
+void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
+{
+    const std::vector<uint8_t>& p = message.payload;
+    try {
+        switch (message.msg) {
+        case kMsgSessionReport:
+            switch (message.wparam) {
+            case kReportDeviceLost:
+                if (OnLostDevice && !p.empty())
+                    OnLostDevice(p[0]);
+                break;
+            case kReportDeviceFound:
+                if (OnNewDevice && !p.empty())
+                    OnNewDevice(p[0]);
+                break;
+            case kReportFalseDevice:
+                if (OnFalseDevice && !p.empty())
+                    OnFalseDevice(p[0]);
+                break;
+            case kReportEventAnswer:
+                if (OnNewEvent && p.size() > 5)
+                    OnNewEvent(p);
+                break;
+            case kReportAnalogValue:
+                if (OnNewADC && p.size() >= kAdcRecordSize) {
+                    const size_t n = p[0];
+                    const std::vector<uint8_t> text(p.begin() + 1, p.begin() + 1 + static_cast<std::ptrdiff_t>(n));
+                    OnNewADC(text, p[256], p[257], static_cast<int32_t>(Le32(p, 260)), Le32(p, 264),
+                             static_cast<int32_t>(Le32(p, 268)));
+                }
+                break;
+            case kReportAnalogEventType:
+                if (OnNewTypeEventADC && p.size() >= kAdcTypeRecordSize) {
+                    const uint32_t w = Le32(p, 0);
+                    OnNewTypeEventADC(static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8),
+                                      static_cast<int32_t>(Le32(p, 4)), static_cast<int32_t>(Le32(p, 8)));
+                }
+                break;
+            case kReportBadLoop:
+                if (OnRSDeviceBadLoopProc && p.size() >= 2)
+                    OnRSDeviceBadLoopProc(p[0], p[1], std::vector<uint8_t>(p.begin() + 2, p.end()));
+                break;
+            default:
+                // Zone marks, device lists and read-list reports belong to the read lists.
+                break;
+            }
+            break;
+        case kMsgAsyncAnswer:
+            if (p.size() >= kAsyncRecordSize) {
+                const int left = --asyncOutstanding_;
+                const int32_t sequence = static_cast<int32_t>(Le32(p, 30));
+                if (Settings().LogCommand)
+                    TLogFileLine("logCmd.txt", "Ответ на " + std::to_string(sequence) +
+                                                   " команду Осталось:" + std::to_string(left));
+                if (OnAsynchAnswer)
+                    OnAsynchAnswer(Le32(p, 1), p[50], sequence, Le64(p, 6), message);
+            }
+            break;
+        case kMsgSearchProgress:
+            if (OnProgressSearchDevice && p.size() >= kProgressRecordSize)
+                OnProgressSearchDevice(Le64(p, 0), static_cast<int32_t>(Le32(p, 12)),
+                                       static_cast<int32_t>(Le32(p, 16)), static_cast<int32_t>(Le32(p, 8)),
+                                       static_cast<int32_t>(Le32(p, 20)));
+            break;
+        case kMsgStatistics:
+            statisticsFlag_ = true;
+            if (OnStatisticAnswer)
+                OnStatisticAnswer({}, 0);
+            break;
+        default:
+            break;
+        }
+    } catch (...) {
+        // A failing handler must not unwind into the sender.
+    }
+}
+
+// --- logs
+
+void TRSSession::TLogFileLine(const std::string& file, const std::string& utf8Line)
+{
+    corecomp::TLogFile::AppendLogLine(corecomp::LogPath(file), platform::Utf8ToCp1251(utf8Line), clock_);
+}
+
+void TRSSession::LogPort(const std::string& utf8Line)
+{
+    if (settings_.LogCommand)
+        TLogFileLine("LogCommand" + std::to_string(comPort_) + ".txt", utf8Line);
+}
+
+std::string TRSSession::LogStamp()
+{
+    const double now = clock_.Now();
+    return corecomp::FormatLogDate(now) + ":" + corecomp::FormatLogTime(now) + ":";
+}
+
+void TRSSession::LogFrame(const std::vector<uint8_t>& bytes)
+{
+    std::string line = LogStamp();
+    for (uint8_t b : bytes)
+        line += "-" + std::to_string(b);
+    LogPort(line);
+}
+
+void TRSSession::LogNoAnswer()
+{
+    LogPort(LogStamp() + "нет ответа");
+}

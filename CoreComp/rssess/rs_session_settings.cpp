@@ -1,0 +1,92 @@
+// The bus layer's registry settings.
+
+#include "CoreComp/rssess/rs_session.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+using platform::Hive;
+constexpr const char* kSettingsKey = "\\Software\\KAVEX\\ZEMRA\\RS";
+
+} // namespace
+
+void TRSSession::ReadRegistrySettings()
+{
+    std::lock_guard guard(lock_);
+    TBusSettings& s = settings_;
+    // Presets; the values without one keep what they had.
+    s.IntervalTimeout = 0;
+    s.TimeoutMultiplier = 0;
+    s.TimeoutConstant = 30;
+    s.CmdIntervalTimeout = 0;
+    s.CmdTimeoutMultiplier = 0;
+    s.CmdTimeoutConstant = 600;
+    s.DeviceTimeout = 15;
+    s.ConfirmationTimeOut = 2;
+    s.PauseFromSession = 0;
+    s.TotalWriteConstant = 1000;
+    s.CmdTotalWriteConstant = 1000;
+    s.StartTimeout = 4;
+    s.TailInUS = 400;
+
+    if (!registry_.KeyExists(Hive::LocalMachine, kSettingsKey) &&
+        !registry_.CreateKey(Hive::LocalMachine, kSettingsKey))
+        return;
+
+    auto dword = [&](const char* name) { return registry_.ReadDword(Hive::LocalMachine, kSettingsKey, name); };
+    auto value = [&](const char* name, int32_t def) { return dword(name).value_or(def); };
+    // A time or pause below zero means nothing sensible on the line: it counts as missing.
+    auto duration = [&](const char* name, int32_t def) {
+        const auto v = dword(name);
+        return v && *v >= 0 ? *v : def;
+    };
+    auto present = [&](const char* name) { return registry_.ValueExists(Hive::LocalMachine, kSettingsKey, name); };
+
+    s.IntervalTimeout = duration("IntervalTimeout", 0);
+    s.SmartPI = present("SmartPI");
+    s.AllPause = present("AllPause");
+    s.TimeoutMultiplier = duration("TimeoutMultiplier", 0);
+    s.TimeoutConstant = duration("TimeoutConstant", 50);
+    s.CmdIntervalTimeout = duration("CmdIntervalTimeout", 0);
+    s.CmdTimeoutMultiplier = duration("CmdTimeoutMultiplier", 0);
+    s.CmdTimeoutConstant = duration("CmdTimeoutConstant", 600);
+    s.DeviceTimeout = duration("DeviceTimeout", 15);
+    s.SecLostDevice = duration("SecLostDevice", 15);
+    s.ContractNoAnswer = value("ContractNoAnswer", 5);
+    s.ConfirmationTimeOut = std::max(duration("ConfirmationTimeOut", 2), 2);
+    // A speed of zero or below would make the line time infinite.
+    s.SpeedRSS = value("SpeedRSS", 9600);
+    if (s.SpeedRSS <= 0)
+        s.SpeedRSS = 9600;
+    s.PauseFromSession = duration("PauseFromSession", 5);
+    s.TotalWriteConstant = duration("TotalWriteConstant", 1000);
+    s.CmdTotalWriteConstant = duration("CmdTotalWriteConstant", 1000);
+    s.NoTime = present("NoTime");
+    s.IsOneWriteFile = value("IsOneWriteFile", 0);
+    // The start time-out stays 4 while the one held is below 5, which the preset always is; a
+    // missing value is written for the service staff to find.
+    if (const auto v = dword("StartTimeout")) {
+        if (s.StartTimeout >= 5 && *v >= 0)
+            s.StartTimeout = *v;
+    } else {
+        s.StartTimeout = 4;
+        if (!present("StartTimeout")) // one of another type is left as the staff wrote it
+            registry_.WriteDword(Hive::LocalMachine, kSettingsKey, "StartTimeout", 4);
+    }
+    if (const auto v = dword("TailInUS")) {
+        s.TailInUS = *v >= 0 ? *v : 400;
+    } else {
+        s.TailInUS = 400;
+        if (!present("TailInUS"))
+            registry_.WriteDword(Hive::LocalMachine, kSettingsKey, "TailInUS", 400);
+    }
+    s.StopBits = value("StopBits", 0);
+    if (s.StopBits < 0 || s.StopBits > 2)
+        s.StopBits = 0;
+    s.PauseTotalCommand = value("PauseTotalCommand", 0);
+    s.CmdChecked = value("CmdChecked", 1);
+    s.LogCommand = present("LogCommand");
+    s.NoTranslateWalk = value("NoTranslateWalk", 0);
+}
