@@ -1,0 +1,442 @@
+#include "xmlrpc/xrpc_parser.h"
+
+#include "xmlrpc/xml_reader.h"
+
+#include "platform/text1251.h"
+
+#include <optional>
+#include <variant>
+
+namespace xrpc {
+
+namespace {
+
+constexpr std::string_view kNull = "[NULL]";
+
+// The kind a value tag names; INT4 only where the caller accepts it.
+std::optional<TXrpcKind> KindOfTag(std::string_view tag, bool int4)
+{
+    if (tag == "STRING")
+        return TXrpcKind::String;
+    if (tag == "INT" || tag == "I4" || (int4 && tag == "INT4"))
+        return TXrpcKind::Int;
+    if (tag == "DOUBLE")
+        return TXrpcKind::Double;
+    if (tag == "DATETIME.ISO8601")
+        return TXrpcKind::DateTime;
+    if (tag == "BASE64")
+        return TXrpcKind::Base64;
+    if (tag == "BOOLEAN")
+        return TXrpcKind::Boolean;
+    return std::nullopt;
+}
+
+// The text a non-string kind is read from: Windows-1251, trimmed for numbers and booleans.
+std::string PlainText(TXrpcKind kind, std::string_view utf8)
+{
+    const bool trim =
+        kind == TXrpcKind::Int || kind == TXrpcKind::Double || kind == TXrpcKind::Boolean;
+    return platform::Utf8ToCp1251(trim ? Trim(utf8) : utf8);
+}
+
+void AddText(TXrpcStruct& s, std::string name, TXrpcKind kind, std::string_view utf8)
+{
+    if (kind == TXrpcKind::String)
+        s.AddItemRawString(std::move(name), detail::EscapeUtf8(utf8));
+    else
+        s.AddItemFromText(kind, std::move(name), PlainText(kind, utf8));
+}
+
+void AddText(TXrpcArray& a, TXrpcKind kind, std::string_view utf8)
+{
+    if (kind == TXrpcKind::String)
+        a.AddItemRawString(detail::EscapeUtf8(utf8));
+    else
+        a.AddItemFromText(kind, PlainText(kind, utf8));
+}
+
+// A top-level string is stored escaped like a member string, so it is unescaped only once.
+void SetText(TXrpcResult& r, TXrpcKind kind, std::string_view utf8)
+{
+    switch (kind) {
+    case TXrpcKind::String:
+        r.SetRawString(detail::EscapeUtf8(utf8));
+        break;
+    case TXrpcKind::Int:
+        r.SetInteger(ParseInteger(PlainText(kind, utf8)));
+        break;
+    case TXrpcKind::Double:
+        r.SetFloat(ParseFloat(PlainText(kind, utf8)));
+        break;
+    case TXrpcKind::DateTime:
+        r.SetDateTime(ParseIsoDate(PlainText(kind, utf8)));
+        break;
+    case TXrpcKind::Base64:
+        r.SetBase64Text(PlainText(kind, utf8));
+        break;
+    case TXrpcKind::Boolean:
+        r.SetBoolean(ParseBoolean(PlainText(kind, utf8)));
+        break;
+    default:
+        break;
+    }
+}
+
+std::string TagName(std::string_view name)
+{
+    return UpperAscii(Trim(name));
+}
+
+// The limits that keep a hostile document from exhausting the stack or memory.
+class Limits
+{
+public:
+    void Reset()
+    {
+        items_ = 0;
+        nesting_ = 0;
+    }
+    void CountItem()
+    {
+        if (++items_ > kMaxDocumentItems)
+            throw EXrpcError("XML-RPC document holds more than " +
+                             std::to_string(kMaxDocumentItems) + " values");
+    }
+    void OpenValue()
+    {
+        CountItem();
+        if (++nesting_ > kMaxValueNesting)
+            throw EXrpcError("XML-RPC document nests values deeper than " +
+                             std::to_string(kMaxValueNesting) + " levels");
+    }
+    void CloseValue() { --nesting_; }
+    void CloseAll() { nesting_ = 0; }
+
+private:
+    int items_ = 0;
+    int nesting_ = 0;
+};
+
+} // namespace
+
+// ---- server parser ----
+
+class TXrpcServerParser::Reader : public detail::XmlReader
+{
+public:
+    void Parse(std::string_view document)
+    {
+        Reset();
+        try {
+            Read(NormalizeEmptyValues(document));
+        } catch (...) {
+            Reset();
+            throw;
+        }
+    }
+
+    std::string method;
+    std::vector<std::unique_ptr<TXrpcResult>> results;
+
+    void Reset()
+    {
+        method.clear();
+        results.clear();
+        stack_.clear();
+        tag_.clear();
+        name_.clear();
+        limits_.Reset();
+    }
+
+private:
+    using Open = std::variant<TXrpcResult*, IXrpcArray, IXrpcStruct>;
+
+    template <class T> T* Top()
+    {
+        if (stack_.empty())
+            return nullptr;
+        if constexpr (std::is_same_v<T, TXrpcResult>) {
+            auto* p = std::get_if<TXrpcResult*>(&stack_.back());
+            return p ? *p : nullptr;
+        } else {
+            auto* p = std::get_if<std::shared_ptr<T>>(&stack_.back());
+            return p ? p->get() : nullptr;
+        }
+    }
+
+    template <class T> void OpenContainer()
+    {
+        limits_.OpenValue();
+        auto value = std::make_shared<T>();
+        // A container inside a struct joins it at once, under the member name read last.
+        if (TXrpcStruct* s = Top<TXrpcStruct>()) {
+            if constexpr (std::is_same_v<T, TXrpcArray>)
+                s->AddItemArray(name_, value);
+            else
+                s->AddItemStruct(name_, value);
+        }
+        stack_.emplace_back(std::move(value));
+    }
+
+    void OnStartTag(std::string_view name) override
+    {
+        std::string tag = TagName(name);
+        if (tag == "PARAM") {
+            limits_.CountItem();
+            results.push_back(std::make_unique<TXrpcResult>());
+            stack_.emplace_back(results.back().get());
+        } else if (tag == "ARRAY") {
+            OpenContainer<TXrpcArray>();
+        } else if (tag == "STRUCT") {
+            OpenContainer<TXrpcStruct>();
+        }
+        tag_ = std::move(tag);
+    }
+
+    void OnEndTag(std::string_view name) override
+    {
+        tag_.clear();
+        const std::string tag = TagName(name);
+        if (tag == "ARRAY" && Top<TXrpcArray>()) {
+            IXrpcArray a = std::get<IXrpcArray>(std::move(stack_.back()));
+            stack_.pop_back();
+            limits_.CloseValue();
+            if (TXrpcResult* r = Top<TXrpcResult>())
+                r->SetArray(std::move(a));
+            else if (TXrpcArray* outer = Top<TXrpcArray>())
+                outer->AddItemArray(std::move(a));
+        } else if (tag == "STRUCT" && Top<TXrpcStruct>()) {
+            IXrpcStruct s = std::get<IXrpcStruct>(std::move(stack_.back()));
+            stack_.pop_back();
+            limits_.CloseValue();
+            if (TXrpcResult* r = Top<TXrpcResult>())
+                r->SetStruct(std::move(s)); // a "faultCode" member makes the parameter a fault
+            else if (TXrpcArray* outer = Top<TXrpcArray>())
+                outer->AddItemStruct(std::move(s));
+        }
+    }
+
+    void OnText(std::string_view text) override
+    {
+        if (Trim(text).empty())
+            return;
+        if (tag_ == "METHODNAME") {
+            method = platform::Utf8ToCp1251(text);
+            return;
+        }
+        if (tag_ == "VALUE")
+            tag_ = "STRING"; // text directly inside a value is a string
+        if (tag_ == "STRING" && text == kNull)
+            text = {};
+        if (tag_ == "NAME") {
+            name_ = platform::Utf8ToCp1251(text);
+            return;
+        }
+        const auto kind = KindOfTag(tag_, true);
+        if (!kind)
+            return;
+        if (TXrpcStruct* s = Top<TXrpcStruct>()) {
+            limits_.CountItem();
+            AddText(*s, name_, *kind, text);
+        } else if (TXrpcArray* a = Top<TXrpcArray>()) {
+            limits_.CountItem();
+            AddText(*a, *kind, text);
+        } else if (TXrpcResult* r = Top<TXrpcResult>()) {
+            SetText(*r, *kind, text);
+        }
+    }
+
+    std::vector<Open> stack_;
+    std::string tag_;
+    std::string name_;
+    Limits limits_;
+};
+
+TXrpcServerParser::TXrpcServerParser() : reader_(std::make_unique<Reader>()) {}
+TXrpcServerParser::~TXrpcServerParser() = default;
+
+void TXrpcServerParser::Parse(std::string_view document)
+{
+    reader_->Parse(document);
+}
+
+const std::string& TXrpcServerParser::MethodName() const
+{
+    return reader_->method;
+}
+
+std::vector<std::unique_ptr<TXrpcResult>> TXrpcServerParser::TakeParams()
+{
+    std::vector<std::unique_ptr<TXrpcResult>> params = std::move(reader_->results);
+    const std::string method = reader_->method;
+    reader_->Reset();
+    reader_->method = method;
+    return params;
+}
+
+// ---- client parser ----
+
+class TXrpcClientParser::Reader : public detail::XmlReader
+{
+public:
+    void Parse(std::string_view document, TXrpcResult& result)
+    {
+        result_ = &result;
+        stack_.clear();
+        names_.clear();
+        tag_.clear();
+        limits_.Reset();
+        Read(document);
+    }
+
+private:
+    using Open = std::variant<IXrpcArray, IXrpcStruct>;
+
+    bool TopIsStruct() const
+    {
+        return !stack_.empty() && std::holds_alternative<IXrpcStruct>(stack_.back());
+    }
+    bool TopIsArray() const
+    {
+        return !stack_.empty() && std::holds_alternative<IXrpcArray>(stack_.back());
+    }
+
+    std::string TakeName()
+    {
+        if (names_.empty())
+            throw EXrpcError("XML-RPC struct member has no name");
+        std::string name = std::move(names_.back());
+        names_.pop_back();
+        return name;
+    }
+
+    void OnStartTag(std::string_view name) override
+    {
+        tag_ = TagName(name);
+        if (tag_ == "STRUCT") {
+            limits_.OpenValue();
+            stack_.emplace_back(std::make_shared<TXrpcStruct>());
+        } else if (tag_ == "ARRAY") {
+            limits_.OpenValue();
+            stack_.emplace_back(std::make_shared<TXrpcArray>());
+        }
+    }
+
+    // A closed array or struct joins the value below it, or becomes the result.
+    template <class T> void Attach(std::shared_ptr<T> value)
+    {
+        limits_.CloseValue();
+        if (stack_.empty()) {
+            if constexpr (std::is_same_v<T, TXrpcArray>)
+                result_->SetArray(std::move(value));
+            else
+                result_->SetStruct(std::move(value)); // a fault struct makes the result an error
+        } else if (TopIsArray()) {
+            auto& a = *std::get<IXrpcArray>(stack_.back());
+            if constexpr (std::is_same_v<T, TXrpcArray>)
+                a.AddItemArray(std::move(value));
+            else
+                a.AddItemStruct(std::move(value));
+        } else {
+            auto& s = *std::get<IXrpcStruct>(stack_.back());
+            if constexpr (std::is_same_v<T, TXrpcArray>)
+                s.AddItemArray(TakeName(), std::move(value));
+            else
+                s.AddItemStruct(TakeName(), std::move(value));
+        }
+    }
+
+    template <class T> std::shared_ptr<T> Pop()
+    {
+        auto value = std::get<std::shared_ptr<T>>(std::move(stack_.back()));
+        stack_.pop_back();
+        return value;
+    }
+
+    void OnEndTag(std::string_view name) override
+    {
+        const std::string tag = TagName(name);
+        if (tag == "STRUCT" && TopIsStruct()) {
+            Attach(Pop<TXrpcStruct>());
+        } else if ((tag == "STRUCT" || tag == "ARRAY") && TopIsArray()) {
+            Attach(Pop<TXrpcArray>());
+        } else if (tag == "PARAMS" && !stack_.empty()) {
+            if (TopIsStruct())
+                result_->SetStruct(Pop<TXrpcStruct>());
+            if (TopIsArray())
+                result_->SetArray(Pop<TXrpcArray>());
+            stack_.clear();
+            names_.clear();
+            limits_.CloseAll();
+        }
+    }
+
+    void OnText(std::string_view text) override
+    {
+        if (Trim(text).empty() || tag_.empty())
+            return;
+        if (tag_ == "VALUE")
+            tag_ = "STRING";
+        if (tag_ == "STRING" && text == kNull)
+            text = {};
+        if (tag_ == "NAME") {
+            names_.push_back(platform::Utf8ToCp1251(text));
+        } else if (TopIsStruct()) {
+            const auto kind = KindOfTag(tag_, false);
+            std::string member = kind || !names_.empty() ? TakeName() : std::string();
+            if (kind) {
+                limits_.CountItem();
+                AddText(*std::get<IXrpcStruct>(stack_.back()), std::move(member), *kind, text);
+            }
+        } else if (TopIsArray()) {
+            if (const auto kind = KindOfTag(tag_, false)) {
+                limits_.CountItem();
+                AddText(*std::get<IXrpcArray>(stack_.back()), *kind, text);
+            }
+        } else if (const auto kind = KindOfTag(tag_, false)) {
+            SetText(*result_, *kind, text);
+        }
+        // Only the first text after a start tag counts.
+        tag_.clear();
+    }
+
+    TXrpcResult* result_ = nullptr;
+    std::vector<Open> stack_;
+    std::vector<std::string> names_;
+    std::string tag_;
+    Limits limits_;
+};
+
+TXrpcClientParser::TXrpcClientParser()
+    : reader_(std::make_unique<Reader>()), result_(std::make_shared<TXrpcResult>())
+{
+}
+
+TXrpcClientParser::~TXrpcClientParser() = default;
+
+void TXrpcClientParser::Parse(std::string_view document)
+{
+    result_ = std::make_shared<TXrpcResult>();
+    std::string normalized;
+    if (normalize_) {
+        normalized = NormalizeEmptyValues(document);
+        document = normalized;
+    }
+    if (Trim(document).empty()) {
+        result_->SetError(600, "The xml-rpc server returned a empty response");
+        return;
+    }
+    if (UpperAscii(document).find("XML") == std::string::npos) {
+        result_->SetError(601, "Invalid payload received from xml-rpc server");
+        return;
+    }
+    result_->Clear();
+    try {
+        reader_->Parse(document, *result_);
+    } catch (...) {
+        result_ = std::make_shared<TXrpcResult>();
+        throw;
+    }
+}
+
+} // namespace xrpc
