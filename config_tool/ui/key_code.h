@@ -1,0 +1,71 @@
+#pragma once
+// TfKeyCode: the credential-code reader.  Button1 drains the unit's event log and starts
+// polling; the main window's timer then runs KeyCodePollStep on every tick until an event
+// carries a credential code, the unit ends the poll or stops answering, or the operator stops.
+// Every way the dialog closes clears KeyPollActive.
+//
+// Threads: the user-interface thread only.
+
+#include "config_tool/device/key_reader.h"
+#include "config_tool/model/text_tables.h"
+
+#include <QDialog>
+
+#include <functional>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+
+namespace ui {
+
+class Prompt;
+
+class TfKeyCode : public QDialog
+{
+    Q_OBJECT
+public:
+    // tables: the current text tables (the main window's); they must outlive the dialog.
+    TfKeyCode(device::CommandChannel& channel, Prompt& prompt, const model::TextTables& tables,
+              QWidget* parent = nullptr);
+
+    // Sets the interval of the main window's timer (0 stops it).
+    void SetTimerControl(std::function<void(int ms)> setInterval) { setInterval_ = std::move(setInterval); }
+
+    // Shows the dialog modally, centred on main; returns the code's 16 digits or empty.
+    // sourceAddress (0 = none) is put into udAdress.
+    QString ReadKeyCodeDialog(int port, int sourceAddress, const QWidget* main);
+
+    void Button1Click();
+    void Button2Click();
+    // One tick of the main window's timer.
+    void KeyCodePollStep();
+    bool KeyPollActive() const { return reader_.Active(); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void done(int result) override;
+
+private:
+    void SetTimer(int ms);
+    void NoAnswer();
+    QString Msg(int number) const;
+
+    device::KeyCodeReader reader_;
+    Prompt& prompt_;
+    const model::TextTables& tables_;
+    std::function<void(int)> setInterval_;
+    int port_ = 1;
+    bool inStep_ = false;
+    QString result_;
+
+    QSpinBox* udAdress = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* LabelWait = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+};
+
+} // namespace ui
