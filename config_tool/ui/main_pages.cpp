@@ -1,0 +1,159 @@
+#include "config_tool/ui/main_pages.h"
+
+#include "config_tool/ui/main_filters.h"
+#include "config_tool/ui/main_names.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace ui {
+namespace {
+
+template <class W>
+W* Named(QWidget* parent, const QString& name)
+{
+    auto* w = new W(parent);
+    w->setObjectName(name);
+    if constexpr (!std::is_same_v<W, QLabel>)
+        w->setAccessibleName(name);
+    return w;
+}
+
+QLabel* Label(QWidget* parent, const QString& name, QWidget* buddy = nullptr)
+{
+    auto* label = Named<QLabel>(parent, name);
+    if (buddy)
+        label->setBuddy(buddy);
+    return label;
+}
+
+} // namespace
+
+void BuildInfoPage(QWidget* page)
+{
+    auto* box = new QVBoxLayout(page);
+    auto* image = Label(page, QStringLiteral("ImageShow"));
+    image->setAccessibleName(QStringLiteral("ImageShow"));
+    image->setAlignment(Qt::AlignCenter);
+    auto* name = Label(page, QStringLiteral("LabelInfoName"));
+    QFont big = name->font();
+    big.setPointSizeF(big.pointSizeF() * 2);
+    big.setBold(true);
+    name->setFont(big);
+    name->setAlignment(Qt::AlignCenter);
+    auto* comment = Label(page, QStringLiteral("LabelInfoComment"));
+    comment->setAlignment(Qt::AlignCenter);
+    box->addStretch(1);
+    box->addWidget(image);
+    box->addWidget(name);
+    box->addWidget(comment);
+    box->addStretch(2);
+}
+
+void BuildObjectPage(QWidget* page)
+{
+    auto* outer = new QVBoxLayout(page);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(page);
+    scroll->setObjectName(QStringLiteral("ScrollBoxObject"));
+    scroll->setWidgetResizable(true);
+    outer->addWidget(scroll);
+    auto* rows = new QWidget;
+    auto* grid = new QGridLayout(rows);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(2);
+    // Two columns of 30 rows; each row holds the 7 controls of one partition.
+    constexpr int kRowsPerColumn = kPartitionRows / 2;
+    constexpr int kCellsPerRow = 8;
+    for (int n = 1; n <= kPartitionRows; ++n) {
+        const int row = (n - 1) % kRowsPerColumn;
+        const int col = ((n - 1) / kRowsPerColumn) * kCellsPerRow;
+        auto* number = Named<QLineEdit>(rows, NumberedName("Obj", n, "ParamNumber"));
+        number->setMaximumWidth(60);
+        InstallDigitFilter(number, &FilterPartitionNumber);
+        auto* type = Named<QComboBox>(rows, NumberedName("Obj", n, "ParamType"));
+        type->setMinimumContentsLength(14);
+        type->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        auto* button = Named<QComboBox>(rows, NumberedName("Obj", n, "ParamButton"));
+        button->setMinimumContentsLength(12);
+        button->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        grid->addWidget(Label(rows, NumberedName("LabelObj", n, "Number")), row, col);
+        grid->addWidget(Label(rows, NumberedName("LabelObj", n, "Label"), number), row, col + 1);
+        grid->addWidget(number, row, col + 2);
+        grid->addWidget(Label(rows, NumberedName("LabelObj", n, "Ind"), type), row, col + 3);
+        grid->addWidget(type, row, col + 4);
+        grid->addWidget(Label(rows, NumberedName("LabelObj", n, "But"), button), row, col + 5);
+        grid->addWidget(button, row, col + 6);
+    }
+    grid->setColumnMinimumWidth(kCellsPerRow - 1, 24);
+    grid->setRowStretch(kRowsPerColumn, 1);
+    scroll->setWidget(rows);
+}
+
+void BuildMainPage(QWidget* page)
+{
+    auto* grid = new QGridLayout(page);
+    int row = 0;
+    auto* pin = Named<QLineEdit>(page, QStringLiteral("MainParamPin"));
+    pin->setMaximumWidth(160);
+    InstallDigitFilter(pin, &FilterPin);
+    grid->addWidget(Label(page, QStringLiteral("LabelMainPin"), pin), row, 0);
+    grid->addWidget(pin, row++, 1);
+    auto* time = Named<QLineEdit>(page, QStringLiteral("MainParamTime"));
+    time->setMaximumWidth(60);
+    InstallDigitFilter(time, &FilterAlarmTime);
+    grid->addWidget(Label(page, QStringLiteral("LabelMainTime"), time), row, 0);
+    grid->addWidget(time, row++, 1);
+    const struct
+    {
+        const char* box;
+        const char* label;
+    } checks[] = {{"MainParam2U", "LabelMain2U"},
+                  {"MainParamBell", "LabelMainSpeeker"},
+                  {"MainParamReset", "LabelMainMute"}};
+    for (const auto& c : checks) {
+        auto* box = Named<QCheckBox>(page, QLatin1String(c.box));
+        grid->addWidget(Label(page, QLatin1String(c.label), box), row, 0);
+        grid->addWidget(box, row++, 1);
+    }
+    for (int n = 1; n <= kSystemIndicators; ++n) {
+        auto* type = Named<QComboBox>(page, NumberedName("System", n, "ParamType"));
+        type->setMinimumContentsLength(22);
+        type->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        grid->addWidget(Label(page, NumberedName("LabelMainSys", n, ""), type), row, 0);
+        grid->addWidget(type, row++, 1);
+    }
+    grid->setColumnStretch(2, 1);
+    grid->setRowStretch(row, 1);
+}
+
+void BuildKeyPage(QWidget* page)
+{
+    auto* grid = new QGridLayout(page);
+    for (int n = 1; n <= kKeySlots; ++n) {
+        auto* edit = Named<QLineEdit>(page, QStringLiteral("ParamKey%1").arg(n));
+        edit->setMinimumWidth(200);
+        edit->setMaximumWidth(240);
+        QFont mono(QStringLiteral("Monospace"));
+        mono.setStyleHint(QFont::TypeWriter);
+        edit->setFont(mono);
+        auto* button = Named<QPushButton>(page, QStringLiteral("ButtonKey%1").arg(n));
+        button->setText(QStringLiteral("..."));
+        button->setMaximumWidth(40);
+        auto* number = new QLabel(QString::number(n), page);
+        number->setBuddy(edit);
+        grid->addWidget(number, n - 1, 0);
+        grid->addWidget(edit, n - 1, 1);
+        grid->addWidget(button, n - 1, 2);
+    }
+    grid->setColumnStretch(3, 1);
+    grid->setRowStretch(kKeySlots, 1);
+}
+
+} // namespace ui

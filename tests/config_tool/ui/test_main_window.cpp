@@ -1,0 +1,620 @@
+// The main window offscreen: start-up from "Settings.ini" and the registry, the Com-port menu,
+// the input filters, the language switch and the seven commands against simulated units.
+
+#include "ui_test_support_main.h"
+
+#include "config_tool/model/config_file.h"
+#include "config_tool/model/editor.h"
+#include "config_tool/ui/form_main.h"
+#include "config_tool/ui/main_com_ports.h"
+#include "config_tool/ui/main_filters.h"
+#include "config_tool/ui/main_names.h"
+#include "platform/profile_ini.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScreen>
+#include <QTabWidget>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+
+namespace {
+
+using mainwin_test::ProgramFolder;
+using mainwin_test::ScriptedServices;
+using ui::BoxAnswer;
+using ui::BoxButtons;
+using ui::BoxKind;
+using ui::TFormMain;
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+struct Window
+{
+    explicit Window(ProgramFolder& folder, const std::vector<std::string>& ports = {"COM1"},
+                    device::CommandChannel* channel = nullptr)
+    {
+        mainwin_test::EnsureApplication();
+        ui::MainWindowSetup setup;
+        setup.exeFolder = folder.Path();
+        setup.registry = &folder.Registry(ports);
+        setup.channel = channel;
+        form = std::make_unique<TFormMain>(setup);
+        form->AttachServices(&services, {});
+    }
+    template <class W>
+    W* Find(const QString& name) const { return form->findChild<W*>(name); }
+    QStringList ComItems() const
+    {
+        QStringList captions;
+        for (QAction* a : Find<QMenu>(QStringLiteral("NComPort"))->actions())
+            captions << a->text();
+        return captions;
+    }
+    QString CheckedPort() const
+    {
+        for (QAction* a : Find<QMenu>(QStringLiteral("NComPort"))->actions())
+            if (a->isChecked())
+                return a->objectName();
+        return {};
+    }
+
+    ScriptedServices services;
+    std::unique_ptr<TFormMain> form;
+};
+
+// --- start-up -------------------------------------------------------------------------------
+
+TEST(MainWindowStart, LanguageSettingIsExactAndCaseSensitive)
+{
+    const struct
+    {
+        const char* settings;
+        int flag;
+        const char* caption;
+    } cases[] = {
+        {"", 0, "Т4700-КЛВ 2.22-2.23, Т4700-ВД 2.23"},
+        {"[Language]\r\nLanguage=Rus\r\n", 0, "Т4700-КЛВ 2.22-2.23, Т4700-ВД 2.23"},
+        {"[Language]\r\nLanguage=rus\r\n", 1, "T4700-KLV 2.22-2.23, T4700-VD 2.23"},
+        {"[Language]\r\nLanguage=Eng\r\n", 1, "T4700-KLV 2.22-2.23, T4700-VD 2.23"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.settings);
+        ProgramFolder folder;
+        folder.WriteSettings(c.settings);
+        Window w(folder);
+        EXPECT_EQ(w.form->LanguageFlag(), c.flag);
+        w.form->show();
+        EXPECT_EQ(w.form->windowTitle(), U(c.caption));
+    }
+}
+
+TEST(MainWindowStart, ComPortMenuFromTheRegistry)
+{
+    const struct
+    {
+        std::vector<std::string> registry;
+        const char* settings;
+        QStringList items;
+        int port;
+    } cases[] = {
+        {{}, "[Language]\r\nLanguage=Eng\r\n", {U("COM1 (not found)")}, 1},
+        {{}, "", {U("COM1 (не найден)")}, 1},
+        {{"COM5", "COM3"}, "[Settings]\r\nCom=7\r\n", {"COM3", "COM5", U("COM1 (не найден)")}, 3},
+        {{"COM5", "COM3"}, "[Settings]\r\nCom=5\r\n", {"COM3", "COM5"}, 5},
+        {{"COM10", "COM100"}, "[Settings]\r\nCom=10\r\n", {"COM10"}, 10},
+        // Texts that are not COM and a number name no port and do not stop the start.
+        {{"COM", "COMX", "COM0", "XYZ4", "COM2"}, "[Settings]\r\nCom=2\r\n", {"COM2"}, 2},
+        {{"COM4", "COM4"}, "[Settings]\r\nCom=1\r\n", {"COM4", "COM4", U("COM1 (не найден)")}, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.items.join(QLatin1Char(',')).toStdString());
+        ProgramFolder folder;
+        folder.WriteSettings(c.settings);
+        Window w(folder, c.registry);
+        EXPECT_EQ(w.ComItems(), c.items);
+        EXPECT_EQ(w.form->CurrentPort(), c.port);
+        EXPECT_EQ(w.CheckedPort(), QStringLiteral("COM%1").arg(c.port));
+    }
+}
+
+TEST(MainWindowStart, PortNumbersOfRegistryTexts)
+{
+    const struct
+    {
+        const char* text;
+        int port;
+    } cases[] = {{"COM1", 1},  {"COM9", 9},   {"COM10", 10}, {"COM99", 99}, {"com7", 7},
+                 {"COM", 0},   {"COMX", 0},   {"COM0", 0},   {"COM00", 0},  {"COM100", 0},
+                 {"COM1X", 0}, {"COM-1", 0},  {"", 0},       {"LPT1", 0},   {"COM 1", 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ui::ComPortNumber(c.text), c.port) << c.text;
+}
+
+TEST(MainWindowStart, ChoosingAPortChecksItAndSetsTheSession)
+{
+    ProgramFolder folder;
+    sim::Bus bus;
+    mainwin_test::BusChannel channel(bus);
+    Window w(folder, {"COM3", "COM5"}, &channel);
+    EXPECT_EQ(channel.ports, std::vector<int>{3});
+    w.Find<QAction>(QStringLiteral("COM5"))->trigger();
+    EXPECT_EQ(w.form->CurrentPort(), 5);
+    EXPECT_EQ(w.CheckedPort(), QStringLiteral("COM5"));
+    EXPECT_EQ(channel.ports.back(), 5);
+}
+
+TEST(MainWindowStart, SavedPositionIsKeptOnScreenAndWrittenAtClose)
+{
+    mainwin_test::EnsureApplication();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const struct
+    {
+        int left, top;
+        QPoint expected;
+    } cases[] = {
+        {screen.left() + 150, screen.top() + 120, {screen.left() + 150, screen.top() + 120}},
+        {-5000, -5000, screen.topLeft()},
+        {screen.right() + 4000, screen.top() + 10, screen.topLeft()},
+    };
+    for (const auto& c : cases) {
+        ProgramFolder folder;
+        folder.WriteSettings("[Settings]\r\nFormLeft=" + std::to_string(c.left) + "\r\nFormTop=" +
+                             std::to_string(c.top) + "\r\n");
+        Window w(folder, {"COM2", "COM6"});
+        EXPECT_EQ(w.form->pos(), c.expected);
+        w.Find<QAction>(QStringLiteral("COM6"))->trigger();
+        w.form->close();
+        const std::string ini = folder.File("Settings.ini");
+        EXPECT_EQ(platform::ReadProfileInt(ini, "Settings", "Com", 0), 6);
+        EXPECT_EQ(platform::ReadProfileInt(ini, "Settings", "FormLeft", 0), w.form->x());
+        EXPECT_EQ(platform::ReadProfileInt(ini, "Settings", "FormTop", 0), w.form->y());
+    }
+}
+
+TEST(MainWindowStart, TimerIntervalZeroMeansStopped)
+{
+    ProgramFolder folder;
+    Window w(folder);
+    EXPECT_EQ(w.form->TimerInterval(), 1000);
+    w.form->SetTimerInterval(0);
+    EXPECT_EQ(w.form->TimerInterval(), 0);
+    w.form->SetTimerInterval(100);
+    EXPECT_EQ(w.form->TimerInterval(), 100);
+}
+
+// --- filters --------------------------------------------------------------------------------
+
+TEST(MainWindowFilters, RulesAfterEachChange)
+{
+    const struct
+    {
+        ui::TextFilter rule;
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {&ui::FilterPartitionNumber, "12345", "9999"}, {&ui::FilterPartitionNumber, "", "0"},
+        {&ui::FilterPartitionNumber, "9999", "9999"},  {&ui::FilterPartitionNumber, "0042", "0042"},
+        {&ui::FilterAlarmTime, "", "0"},               {&ui::FilterAlarmTime, "300", "255"},
+        {&ui::FilterAlarmTime, "99", "99"},            {&ui::FilterAlarmTime, "255", "255"},
+        {&ui::FilterAlarmTime, "0255", "0255"},        {&ui::FilterAlarmTime, "256", "255"},
+        {&ui::FilterAlarmTime, "99999999999999999999999", "255"},
+        {&ui::FilterPin, "1234567890123", "123456789012"}, {&ui::FilterPin, "", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.rule(QString::fromLatin1(c.in)), QString::fromLatin1(c.out)) << c.in;
+}
+
+TEST(MainWindowFilters, EditsTakeDigitsOnlyAndFilterTextSetFromCode)
+{
+    ProgramFolder folder;
+    Window w(folder);
+    for (const char* name : {"Obj01ParamNumber", "Obj60ParamNumber", "MainParamTime", "MainParamPin"}) {
+        SCOPED_TRACE(name);
+        auto* edit = w.Find<QLineEdit>(QLatin1String(name));
+        ASSERT_NE(edit, nullptr);
+        edit->setText(QStringLiteral("12"));
+        edit->insert(QStringLiteral("3x")); // pasted text with a letter is refused whole
+        EXPECT_EQ(edit->text(), QStringLiteral("12"));
+        edit->insert(QStringLiteral("-1"));
+        EXPECT_EQ(edit->text(), QStringLiteral("12"));
+    }
+    ui::WidgetEditor& editor = w.form->Editor();
+    editor.SetText("Obj07ParamNumber", "12345");
+    EXPECT_EQ(editor.Text("Obj07ParamNumber"), "9999");
+    editor.SetText("MainParamTime", "");
+    EXPECT_EQ(editor.Text("MainParamTime"), "0");
+    editor.SetText("MainParamTime", "300");
+    EXPECT_EQ(editor.Text("MainParamTime"), "255");
+}
+
+// --- language switch ------------------------------------------------------------------------
+
+struct LanguageCase
+{
+    const char* settings;
+    model::Language language;
+};
+
+class MainWindowLanguage : public ::testing::TestWithParam<LanguageCase>
+{
+};
+
+TEST_P(MainWindowLanguage, CaptionsListsAndSelections)
+{
+    ProgramFolder folder;
+    folder.WriteSettings(GetParam().settings);
+    Window w(folder);
+    const model::TextTables& t = model::ConstantTables(GetParam().language);
+    auto cap = [&](int slot) { return ui::ToQString(t.captions.at(static_cast<size_t>(slot))); };
+    const model::Image before = w.form->ConfigImage();
+    w.form->show();
+    EXPECT_EQ(w.form->ConfigImage(), before);
+
+    EXPECT_EQ(w.form->windowTitle(), cap(0));
+    EXPECT_EQ(w.Find<QMenu>(QStringLiteral("NFile"))->title(), cap(1));
+    EXPECT_EQ(w.Find<QMenu>(QStringLiteral("NComPort"))->title(), cap(9));
+    const char* commands[][2] = {{"NFileFind", "BitBtnFind"},   {"NFileCreat", "BitBtnCreat"},
+                                 {"NFileLoad", "BitBtnLoad"},   {"NFileSave", "BitBtnSave"},
+                                 {"NFileWrite", "BitBtnWrite"}, {"NFileHelp", "BitBtnHelp"},
+                                 {"NFileClose", "BitBtnClose"}};
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(w.Find<QAction>(QLatin1String(commands[i][0]))->text(), cap(2 + i));
+        auto* button = w.Find<QToolButton>(QLatin1String(commands[i][1]));
+        EXPECT_EQ(button->toolTip(), cap(2 + i));
+        EXPECT_EQ(button->accessibleName(), cap(2 + i));
+    }
+    auto* pages = w.Find<QTabWidget>(QStringLiteral("PageControl"));
+    const std::pair<const char*, int> pageSlots[] = {{"PageInfo", 10},     {"PageObject", 13},
+                                                     {"PageMain", 18},     {"PageKey", 40},
+                                                     {"PageSettings", 31}, {"PageSound", 38}};
+    for (const auto& [page, slot] : pageSlots)
+        EXPECT_EQ(pages->tabText(pages->indexOf(w.Find<QWidget>(QLatin1String(page)))), cap(slot)) << page;
+    const std::pair<const char*, int> labels[] = {
+        {"LabelInfoName", 11},     {"LabelInfoComment", 12}, {"LabelObj01Label", 15},
+        {"LabelObj60Label", 15},   {"LabelObj33Ind", 16},    {"LabelObj60But", 17},
+        {"LabelMainPin", 19},      {"LabelMainTime", 20},    {"LabelMain2U", 21},
+        {"LabelMainSpeeker", 22},  {"LabelMainMute", 23},    {"LabelMainSys01", 24},
+        {"LabelMainSys07", 30}};
+    for (const auto& [label, slot] : labels)
+        EXPECT_EQ(w.Find<QLabel>(QLatin1String(label))->text(), cap(slot)) << label;
+    EXPECT_EQ(w.Find<QLabel>(QStringLiteral("LabelObj01Number"))->text(), cap(14) + QStringLiteral(" 1"));
+    EXPECT_EQ(w.Find<QLabel>(QStringLiteral("LabelObj60Number"))->text(), cap(14) + QStringLiteral(" 60"));
+    const QPixmap& picture = GetParam().language == model::Language::Russian ? w.form->Pictures().imageRus
+                                                                             : w.form->Pictures().imageEng;
+    EXPECT_EQ(w.Find<QLabel>(QStringLiteral("ImageShow"))->pixmap().toImage(), picture.toImage());
+
+    const struct
+    {
+        const char* prefix;
+        int count;
+        const char* suffix;
+        int items;
+        std::string_view first;
+    } lists[] = {{"Obj", 60, "ParamType", 17, t.partitionTypes[0]},
+                 {"Obj", 60, "ParamButton", 4, t.buttonModes[0]},
+                 {"System", 7, "ParamType", 7, t.systemLedTypes[0]}};
+    for (const auto& l : lists)
+        for (int n = 1; n <= l.count; ++n) {
+            auto* box = w.Find<QComboBox>(ui::NumberedName(l.prefix, n, l.suffix));
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->count(), l.items);
+            EXPECT_EQ(box->itemText(0), ui::ToQString(l.first));
+            EXPECT_EQ(box->currentIndex(), -1);
+        }
+    if (auto* ind = w.Find<QComboBox>(QStringLiteral("NumberSettingsInd"))) {
+        EXPECT_EQ(ind->count(), 24);
+        EXPECT_EQ(ind->currentIndex(), -1);
+    }
+    if (auto* sound = w.Find<QComboBox>(QStringLiteral("NumberSettingsSound"))) {
+        EXPECT_EQ(sound->count(), 30);
+        EXPECT_EQ(sound->currentIndex(), 0);
+        EXPECT_EQ(sound->itemText(0), ui::ToQString(t.sounds[1]));
+    }
+
+    // A second show (a restore from minimised) must not fill the lists again.
+    w.form->hide();
+    w.form->show();
+    EXPECT_EQ(w.Find<QComboBox>(QStringLiteral("Obj01ParamType"))->count(), 17);
+    EXPECT_EQ(w.form->ConfigImage(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLanguages, MainWindowLanguage,
+                         ::testing::Values(LanguageCase{"", model::Language::Russian},
+                                           LanguageCase{"[Language]\r\nLanguage=Eng\r\n",
+                                                        model::Language::English}));
+
+TEST(MainWindowAccessibility, EveryControlHasAName)
+{
+    ProgramFolder folder;
+    Window w(folder);
+    w.form->show();
+    int checked = 0;
+    for (QWidget* widget : w.form->findChildren<QWidget*>()) {
+        if (!qobject_cast<QLineEdit*>(widget) && !qobject_cast<QComboBox*>(widget) &&
+            !qobject_cast<QAbstractButton*>(widget))
+            continue;
+        if (widget->objectName().isEmpty() || widget->objectName().startsWith(QLatin1String("qt_")))
+            continue;
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(widget);
+        ASSERT_NE(a, nullptr);
+        EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << widget->objectName().toStdString();
+        ++checked;
+    }
+    EXPECT_GT(checked, 60 * 3 + 7 + 16);
+}
+
+// --- commands -------------------------------------------------------------------------------
+
+class MainWindowCommands : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        bus.AddUnit(5, 44, 223);
+        model::Image image = model::FactoryImage();
+        image[model::PartitionNumberOffset(1)] = 42; // partition 1 is number 42 in the unit
+        image[model::PartitionNumberOffset(2)] = 0x39;
+        image[model::PartitionNumberOffset(2) + 1] = 0x30; // 12345
+        bus.SetImage(5, image);
+        w = std::make_unique<Window>(folder, std::vector<std::string>{"COM1", "COM2"}, &channel);
+        w->services.unit = {5, std::string(model::kModelKlv)};
+        w->form->show();
+    }
+    TFormMain& Form() { return *w->form; }
+    ScriptedServices& Services() { return w->services; }
+    QString Msg(int n) { return ui::ToQString(model::Message(Form().Tables(), n)); }
+    QTabWidget* Pages() const { return w->Find<QTabWidget>(QStringLiteral("PageControl")); }
+    void Read()
+    {
+        Form().BitBtnFindClick();
+        ASSERT_EQ(Form().SourceAddress(), 5);
+        Services().boxes.clear();
+    }
+
+    ProgramFolder folder;
+    sim::Bus bus;
+    mainwin_test::BusChannel channel{bus};
+    std::unique_ptr<Window> w;
+};
+
+TEST_F(MainWindowCommands, ReadShowsTheUnitsConfiguration)
+{
+    Form().BitBtnFindClick();
+    EXPECT_EQ(Form().SourceAddress(), 5);
+    EXPECT_EQ(Form().ReadPort(), 1);
+    EXPECT_TRUE(Form().ConfigPresent());
+    EXPECT_EQ(Form().ModelName(), "КЛВ");
+    EXPECT_TRUE(Pages()->isEnabled());
+    EXPECT_EQ(w->Find<QWidget>(QStringLiteral("PageInfo")), nullptr);
+    EXPECT_EQ(Form().windowTitle(), Msg(3) + QStringLiteral("5"));
+    EXPECT_EQ(Form().Editor().Text("Obj01ParamNumber"), "42");
+    EXPECT_EQ(Form().Editor().Text("Obj02ParamNumber"), "9999");
+    EXPECT_TRUE(Services().boxes.empty());
+    // A second read asks first; Cancel keeps everything.
+    Services().answers = {BoxAnswer::Cancel};
+    Form().BitBtnFindClick();
+    ASSERT_EQ(Services().boxes.size(), 1u);
+    EXPECT_EQ(Services().boxes[0].text, Msg(1));
+    EXPECT_EQ(Services().boxes[0].kind, BoxKind::Warning);
+    EXPECT_EQ(Form().SourceAddress(), 5);
+    EXPECT_EQ(Services().searches, 1);
+}
+
+TEST_F(MainWindowCommands, FailedReadLeavesThePagesDisabled)
+{
+    Read();
+    channel.failAt = 100; // well inside the image read
+    Form().BitBtnFindClick();
+    EXPECT_EQ(Services().Texts(), (QStringList{Msg(1), Msg(4)}));
+    EXPECT_EQ(Services().boxes.back().kind, BoxKind::Error);
+    EXPECT_EQ(Form().SourceAddress(), 0);
+    EXPECT_FALSE(Form().ConfigPresent());
+    EXPECT_FALSE(Pages()->isEnabled());
+    EXPECT_EQ(Form().windowTitle(), Msg(5));
+    // A cancelled search too.
+    Services().unit = {};
+    Form().BitBtnFindClick();
+    EXPECT_FALSE(Pages()->isEnabled());
+}
+
+TEST_F(MainWindowCommands, ReadThenNewThenWriteSendsEveryDifferingByte)
+{
+    Read();
+    Form().BitBtnCreatClick();
+    EXPECT_EQ(Services().Texts(), QStringList{Msg(6)});
+    EXPECT_EQ(Form().SourceAddress(), 5);
+    EXPECT_EQ(Form().ModelName(), "КЛВ");
+    EXPECT_EQ(Form().Editor().Text("Obj01ParamNumber"), std::to_string(model::FactoryImage()[0]));
+    channel.requests.clear();
+    Form().BitBtnWriteClick();
+    EXPECT_EQ(Services().Texts(), (QStringList{Msg(6), Msg(21)}));
+    const model::Image unit = *bus.Image(5);
+    const model::Image& mask = model::ReadMask();
+    for (size_t i = 0; i < unit.size(); ++i)
+        if (mask[i]) {
+            ASSERT_EQ(unit[i], model::FactoryImage()[i]) << "byte " << i;
+        }
+    EXPECT_EQ(Form().ImageCopy(), Form().ConfigImage());
+    EXPECT_FALSE(channel.Requests(0x41).empty());
+}
+
+TEST_F(MainWindowCommands, NewWithoutAUnitAsksTheModelAndCannotWrite)
+{
+    Services().newModel = 10;
+    Form().BitBtnCreatClick();
+    EXPECT_TRUE(Form().ConfigPresent());
+    EXPECT_EQ(Form().ModelName(), "ВД");
+    EXPECT_FALSE(w->Find<QComboBox>(QStringLiteral("Obj01ParamButton"))->isEnabled());
+    EXPECT_FALSE(w->Find<QLineEdit>(QStringLiteral("MainParamPin"))->isEnabled());
+    EXPECT_FALSE(w->Find<QCheckBox>(QStringLiteral("MainParamBell"))->isEnabled());
+    EXPECT_TRUE(w->Find<QCheckBox>(QStringLiteral("MainParam2U"))->isEnabled());
+    channel.requests.clear();
+    Form().BitBtnWriteClick();
+    EXPECT_TRUE(channel.requests.empty());
+    EXPECT_TRUE(Services().boxes.empty());
+    Services().newModel = 0; // a cancelled question keeps the model
+    Form().BitBtnCreatClick();
+    EXPECT_EQ(Form().ModelName(), "ВД");
+}
+
+TEST_F(MainWindowCommands, ExitAsksOnlyAfterARead)
+{
+    Services().newModel = 44;
+    Form().BitBtnCreatClick();
+    Form().BitBtnCloseClick();
+    EXPECT_TRUE(Services().boxes.empty());
+    EXPECT_FALSE(Form().isVisible());
+
+    Form().show();
+    Read();
+    Services().answers = {BoxAnswer::No};
+    Form().BitBtnCloseClick();
+    ASSERT_EQ(Services().boxes.size(), 1u);
+    EXPECT_EQ(Services().boxes[0].text, Msg(23));
+    EXPECT_EQ(Services().boxes[0].buttons, BoxButtons::YesNo);
+    EXPECT_TRUE(Form().isVisible());
+    Services().answers = {BoxAnswer::Yes};
+    Form().BitBtnCloseClick();
+    EXPECT_FALSE(Form().isVisible());
+}
+
+TEST_F(MainWindowCommands, SaveAsksInOrderAndWritesTheFile)
+{
+    Read();
+    const std::string path = folder.File("unit.kconf");
+    Services().saveName = QString::fromStdString(path);
+    ui::WidgetEditor& editor = Form().Editor();
+
+    // A bad credential code stops the save before any question.
+    editor.SetText("ParamKey3", "123");
+    Form().BitBtnSaveClick();
+    ASSERT_EQ(Services().boxes.size(), 1u);
+    EXPECT_EQ(Services().boxes[0].kind, BoxKind::Warning);
+    EXPECT_TRUE(Services().boxes[0].text.startsWith(Msg(14)));
+    editor.SetText("ParamKey3", "0000000000000000");
+
+    // Cancel at the question writes nothing.
+    Services().boxes.clear();
+    Services().answers = {BoxAnswer::Cancel};
+    Form().BitBtnSaveClick();
+    EXPECT_EQ(Services().Texts(), QStringList{Msg(18)});
+    EXPECT_FALSE(QFileInfo::exists(Services().saveName));
+
+    // A new file: no replace question; the edits reach the file.
+    Services().boxes.clear();
+    editor.SetText("Obj01ParamNumber", "777");
+    Form().BitBtnSaveClick();
+    EXPECT_EQ(Services().Texts(), QStringList{Msg(18)});
+    model::LoadedConfig saved = model::LoadConfigFile(path, std::nullopt);
+    ASSERT_EQ(saved.status, model::LoadStatus::Ok);
+    EXPECT_EQ(saved.image, Form().ConfigImage());
+    EXPECT_EQ(saved.image[0] + 256 * saved.image[1], 777);
+
+    // An existing file: message 19; Cancel keeps the old file.
+    Services().boxes.clear();
+    Services().answers = {BoxAnswer::Yes, BoxAnswer::Cancel};
+    editor.SetText("Obj01ParamNumber", "888");
+    Form().BitBtnSaveClick();
+    EXPECT_EQ(Services().Texts(), (QStringList{Msg(18), Msg(19)}));
+    saved = model::LoadConfigFile(path, std::nullopt);
+    EXPECT_EQ(saved.image[0] + 256 * saved.image[1], 777);
+
+    // A file that cannot be written: message 20.
+    Services().boxes.clear();
+    Services().saveName = QString::fromStdString(folder.File("missing/unit.kconf"));
+    Form().BitBtnSaveClick();
+    EXPECT_EQ(Services().Texts(), (QStringList{Msg(18), Msg(20)}));
+    EXPECT_EQ(Services().boxes.back().kind, BoxKind::Error);
+}
+
+TEST_F(MainWindowCommands, OpenAsksByStateAndReportsABadFile)
+{
+    Services().boxes.clear();
+    Services().openName = QString::fromStdString(folder.File("none.kconf"));
+    Form().BitBtnLoadClick();
+    EXPECT_EQ(Services().Texts(), (QStringList{Msg(8), Msg(9)}));
+    EXPECT_FALSE(Form().ConfigPresent());
+
+    model::Image image = model::FactoryImage();
+    image[model::PartitionNumberOffset(60)] = 60;
+    ASSERT_TRUE(model::SaveConfigFile(folder.File("vd.kconf"), "ВД", image, {}));
+    Services().boxes.clear();
+    Services().openName = QString::fromStdString(folder.File("vd.kconf"));
+    Form().BitBtnLoadClick();
+    EXPECT_TRUE(Form().ConfigPresent());
+    EXPECT_EQ(Form().ModelName(), "ВД");
+    EXPECT_EQ(Form().Editor().Text("Obj60ParamNumber"), "60");
+
+    // With a КЛВ unit read, a ВД file is refused and nothing changes.
+    Read();
+    Form().BitBtnLoadClick();
+    EXPECT_EQ(Services().Texts(), (QStringList{Msg(7), Msg(32), Msg(9)}));
+    EXPECT_EQ(Form().ModelName(), "КЛВ");
+    EXPECT_EQ(Form().Editor().Text("Obj01ParamNumber"), "42");
+}
+
+TEST_F(MainWindowCommands, WriteOutcomesAndTheirMessages)
+{
+    Read();
+    Form().Editor().SetText("Obj01ParamNumber", "43");
+
+    // The unit read on COM1 while COM2 is chosen: cancelling the port question stops the write
+    // without message 22.
+    w->Find<QAction>(QStringLiteral("COM2"))->trigger();
+    Services().answers = {BoxAnswer::Yes, BoxAnswer::Cancel};
+    Form().BitBtnWriteClick();
+    EXPECT_EQ(Services().Texts(), (QStringList{Msg(21), Msg(29)}));
+    EXPECT_EQ((*bus.Image(5))[0], 42);
+
+    // A failed exchange in the middle: message 22.
+    w->Find<QAction>(QStringLiteral("COM1"))->trigger();
+    Services().boxes.clear();
+    channel.failAt = 3;
+    Form().BitBtnWriteClick();
+    EXPECT_EQ(Services().Texts(), (QStringList{Msg(21), Msg(22)}));
+
+    // Written: no message after the question, and the unit holds the edit.
+    Services().boxes.clear();
+    Form().BitBtnWriteClick();
+    EXPECT_EQ(Services().Texts(), QStringList{Msg(21)});
+    EXPECT_EQ((*bus.Image(5))[0], 43);
+}
+
+TEST_F(MainWindowCommands, ToolbarAndMenuAreSeparate)
+{
+    Form().DisableToolbar();
+    EXPECT_FALSE(w->Find<QToolButton>(QStringLiteral("BitBtnSave"))->isEnabled());
+    EXPECT_TRUE(w->Find<QAction>(QStringLiteral("NFileSave"))->isEnabled());
+    Form().EnableToolbar();
+    EXPECT_TRUE(w->Find<QToolButton>(QStringLiteral("BitBtnSave"))->isEnabled());
+    // Both run the same command.
+    w->Find<QAction>(QStringLiteral("NFileHelp"))->trigger();
+    w->Find<QToolButton>(QStringLiteral("BitBtnHelp"))->click();
+    EXPECT_EQ(Services().helpOpened,
+              QStringList(2, folder.Path() + QStringLiteral("Vendaxo.chm")));
+}
+
+TEST_F(MainWindowCommands, CredentialButtonsFillTheirSlot)
+{
+    Read();
+    Services().keyCode = QStringLiteral("2D000001B2C3D401");
+    w->Find<QAbstractButton>(QStringLiteral("ButtonKey7"))->click();
+    EXPECT_EQ(Form().Editor().Text("ParamKey7"), "2D000001B2C3D401");
+    Services().keyCode.clear();
+    w->Find<QAbstractButton>(QStringLiteral("ButtonKey7"))->click();
+    EXPECT_EQ(Form().Editor().Text("ParamKey7"), "2D000001B2C3D401");
+}
+
+} // namespace

@@ -1,0 +1,104 @@
+#include "ui_test_support_main.h"
+
+#include "platform/registry.h"
+
+#include <QApplication>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace mainwin_test {
+
+void EnsureApplication()
+{
+    // The port menu must list the test's registry only, not this machine's serial devices.
+    setenv("VENDAXO_NO_DEVICE_SCAN", "1", 1);
+    if (QApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "ui_test";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);
+}
+
+ProgramFolder::ProgramFolder() = default;
+ProgramFolder::~ProgramFolder() = default;
+
+void ProgramFolder::WriteSettings(const std::string& text) const
+{
+    std::ofstream(File("Settings.ini"), std::ios::binary) << text;
+}
+
+std::string ProgramFolder::ReadSettings() const
+{
+    std::ifstream in(File("Settings.ini"), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+platform::RegistryFile& ProgramFolder::Registry(const std::vector<std::string>& serialcomm)
+{
+    std::ofstream out(File("registry.reg"), std::ios::binary);
+    out << "Windows Registry Editor Version 5.00\r\n\r\n"
+        << "[HKEY_LOCAL_MACHINE\\" << platform::kSerialCommKey << "]\r\n";
+    for (size_t i = 0; i < serialcomm.size(); ++i)
+        out << "\"\\\\Device\\\\Serial" << i << "\"=\"" << serialcomm[i] << "\"\r\n";
+    out.close();
+    registry_ = std::make_unique<platform::RegistryFile>(File("registry.reg"));
+    return *registry_;
+}
+
+ui::BoxAnswer ScriptedServices::MessageBox(ui::BoxKind kind, ui::BoxButtons buttons, const QString& text)
+{
+    boxes.push_back({kind, buttons, text});
+    if (answers.empty())
+        return buttons == ui::BoxButtons::Ok ? ui::BoxAnswer::Ok : defaultAnswer;
+    const ui::BoxAnswer a = answers.front();
+    answers.pop_front();
+    return a;
+}
+
+ui::PickedUnit ScriptedServices::SearchDeviceDialog(int)
+{
+    ++searches;
+    return unit;
+}
+
+QStringList ScriptedServices::Texts() const
+{
+    QStringList texts;
+    for (const Box& b : boxes)
+        texts << b.text;
+    return texts;
+}
+
+device::Frame BusChannel::Exchange(const device::Frame& request)
+{
+    requests.push_back(request);
+    if (failAt) {
+        if (*failAt == 0) {
+            failAt.reset();
+            return {};
+        }
+        --*failAt;
+    }
+    // Each exchange comes well after the last one, so no stale bytes wait in the receiver.
+    now_us_ += 1'000'000;
+    const sim::LineActivity activity = bus_.Receive(sim::WithCrc(request), now_us_);
+    if (activity.answers.empty())
+        return {};
+    return activity.answers.front().bytes;
+}
+
+std::vector<device::Frame> BusChannel::Requests(uint8_t command) const
+{
+    std::vector<device::Frame> out;
+    for (const auto& r : requests)
+        if (r.size() > 3 && r[3] == command)
+            out.push_back(r);
+    return out;
+}
+
+} // namespace mainwin_test
