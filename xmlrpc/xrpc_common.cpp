@@ -346,7 +346,8 @@ int32_t ParseInteger(std::string_view text)
         digits.remove_prefix(1);
     int32_t v = 0;
     const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), v);
-    if (digits.empty() || digits[0] == '+' || r.ec != std::errc() ||
+    const bool doubleSign = digits.size() < text.size() && !digits.empty() && digits[0] == '-';
+    if (digits.empty() || digits[0] == '+' || doubleSign || r.ec != std::errc() ||
         r.ptr != digits.data() + digits.size())
         throw EXrpcError(Quote(text) + " is not a valid integer value");
     return v;
