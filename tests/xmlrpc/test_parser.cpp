@@ -1,1 +1,351 @@
+#include "xmlrpc/xrpc_parser.h"
+
+#include "tests/xmlrpc/golden.h"
+#include "tests/xmlrpc/value_dump.h"
+
 #include <gtest/gtest.h>
+
+using namespace xrpc;
+using namespace std::string_literals;
+using xrpctest::Dump;
+
+namespace {
+
+std::string Call(const std::string& param)
+{
+    return "<?xml version=\"1.0\"?><methodCall><methodName>m</methodName><params><param>" +
+           param + "</param></params></methodCall>";
+}
+
+std::string Response(const std::string& param)
+{
+    return "<?xml version=\"1.0\"?><methodResponse><params><param>" + param +
+           "</param></params></methodResponse>";
+}
+
+std::string ServerDump(const std::string& document)
+{
+    TXrpcServerParser p;
+    p.Parse(document);
+    std::string out;
+    for (const auto& param : p.TakeParams())
+        out += (out.empty() ? "" : " | ") + Dump(*param);
+    return out;
+}
+
+std::string ClientDump(const std::string& document)
+{
+    TXrpcClientParser p;
+    p.SetNormalizeEmptyValues(true); // as the client has it
+    p.Parse(document);
+    return Dump(*p.Result());
+}
+
+struct ValueCase
+{
+    const char* what;
+    std::string value;
+    std::string server;
+    std::string client; // empty: as the server
+};
+
+TEST(XrpcParsers, ValueTableThroughBothParsers)
+{
+    const std::string nested =
+        "<value><array><data>\n"
+        "  <value><struct>\n"
+        "    <member><name>k</name>\n"
+        "      <value><array><data><value><int>1</int></value>"
+        "<value><string>x</string></value></data></array></value>\n"
+        "    </member>\n"
+        "    <member><name>after</name><value><boolean>1</boolean></value></member>\n"
+        "  </struct></value>\n"
+        "  <value><i4>9</i4></value>\n"
+        "</data></array></value>";
+    const ValueCase cases[] = {
+        {"text directly in a value", "<value>abc</value>", "s:abc", ""},
+        {"empty string element", "<value><string></string></value>", "s:", ""},
+        {"empty value element", "<value></value>", "s:", ""},
+        {"the [NULL] marker", "<value><string>[NULL]</string></value>", "s:", ""},
+        {"i4 with blanks", "<value><i4> 12 </i4></value>", "i:12", ""},
+        {"int across lines", "<value><int>\n  -3\n</int></value>", "i:-3", ""},
+        {"int4 (calls only)", "<value><int4>7</int4></value>", "i:7", "none"},
+        {"double with exponent", "<value><double> 1.5e3 </double></value>", "d:1500", ""},
+        {"boolean with blanks", "<value><boolean> 1 </boolean></value>", "b:1", ""},
+        {"date", "<value><dateTime.iso8601>20260131T07:05:09</dateTime.iso8601></value>",
+         "t:20260131T07:05:09", ""},
+        {"split a&lt;b text", "<value><string>a&lt;b</string></value>", "s:a&lt;b", ""},
+        {"CR LF text", "<value><string>line1\r\nline2</string></value>", "s:line1\nline2", ""},
+        {"character references", "<value><string>&#1055;&#x440; &#20013;</string></value>",
+         "s:\xCF\xF0 &#20013;", ""},
+        {"CDATA dropped", "<value><string>a<![CDATA[<x>]]>b</string></value>", "s:ab", ""},
+        {"comment inside text", "<value><string>a<!-- c -->b</string></value>", "s:ab", ""},
+        {"empty-element value", "<value/>", "none", ""},
+        {"empty-element string", "<value><string/></value>", "none", ""},
+        {"empty-element array", "<value><array/></value>", "none", ""},
+        {"unknown kinds", "<value><nil/></value><value><i8>5</i8></value>", "none", ""},
+        {"empty array", "<value><array><data></data></array></value>", "[]", ""},
+        {"array in a struct in an array", nested, "[{k=[i:1,s:x];after=b:1},i:9]", ""},
+        {"multi-line Base64", "<value><base64>\nQUJD\nREVG\n</base64></value>", "64:ABCDEF",
+         ""},
+        {"duplicate member names",
+         "<value><struct><member><name>A</name><value><int>1</int></value></member>"
+         "<member><name>a</name><value>2</value></member></struct></value>",
+         "{A=i:1;a=s:2}", ""},
+        {"int4 member",
+         "<value><struct><member><name>a</name><value><int4>1</int4></value></member>"
+         "<member><name>b</name><value><int>2</int></value></member></struct></value>",
+         "{a=i:1;b=i:2}", "{b=i:2}"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ServerDump(Call(c.value)), c.server) << c.what;
+        EXPECT_EQ(ClientDump(Response(c.value)), c.client.empty() ? c.server : c.client)
+            << c.what;
+    }
+}
+
+TEST(XrpcParsers, TopLevelStringsAreUnescapedOnce)
+{
+    const std::string value = "<value><string>a&amp;lt;b</string></value>";
+    TXrpcServerParser server;
+    server.Parse(Call(value));
+    EXPECT_EQ(server.TakeParams().at(0)->AsString(), "a&lt;b");
+    TXrpcClientParser client;
+    client.Parse(Response(value));
+    EXPECT_EQ(client.Result()->AsString(), "a&lt;b");
+}
+
+TEST(XrpcParsers, SameCyrillicTextInUtf8AndWindows1251)
+{
+    const std::string cp1251 = "\xCF\xF0\xE8\xE2\xE5\xF2"; // Привет
+    const std::string utf8 = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
+    auto body = [](const std::string& text) {
+        return "<methodCall><methodName>" + text + "</methodName><params><param><value><struct>"
+               "<member><name>" + text + "</name><value><string>" + text +
+               "</string></value></member></struct></value></param></params></methodCall>";
+    };
+    const std::string docs[] = {
+        "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>" + body(cp1251),
+        "<?xml version=\"1.0\" encoding=\"windows-1251\" ?>\r\n" + body(cp1251),
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body(utf8),
+        body(utf8), // no declaration: UTF-8
+    };
+    for (const auto& doc : docs) {
+        TXrpcServerParser p;
+        p.Parse(doc);
+        EXPECT_EQ(p.MethodName(), cp1251);
+        const auto params = p.TakeParams();
+        ASSERT_EQ(params.size(), 1u);
+        EXPECT_EQ(params[0]->AsStruct()->GetKey(cp1251).AsString(), cp1251);
+    }
+}
+
+TEST(XrpcParsers, FaultDocuments)
+{
+    EXPECT_EQ(ClientDump(xrpctest::Golden("fault.xml")), "fault:1001:x");
+    const std::string python =
+        "<?xml version='1.0'?>\n<methodResponse>\n<fault>\n<value><struct>\n<member>\n"
+        "<name>faultCode</name>\n<value><int>1002</int></value>\n</member>\n<member>\n"
+        "<name>faultString</name>\n<value><string>bad &lt;md5&gt;</string></value>\n"
+        "</member>\n</struct></value>\n</fault>\n</methodResponse>\n";
+    EXPECT_EQ(ClientDump(python), "fault:1002:bad <md5>");
+    // In a call, a struct parameter with a "faultCode" member becomes a fault item.
+    EXPECT_EQ(ServerDump(Call("<value><struct><member><name>faultCode</name><value><int>7"
+                              "</int></value></member><member><name>faultString</name><value>"
+                              "<string>no</string></value></member></struct></value>")),
+              "fault:7:no");
+}
+
+TEST(XrpcParsers, SeveralParameters)
+{
+    const std::string params = "<param><value><int>1</int></value></param>"
+                               "<param><value><string>two</string></value></param>"
+                               "<param><value><array><data><value>3</value></data></array>"
+                               "</value></param>";
+    EXPECT_EQ(ServerDump("<methodCall><methodName>m</methodName><params>" + params +
+                         "</params></methodCall>"),
+              "i:1 | s:two | [s:3]");
+    EXPECT_EQ(ClientDump("<?xml version=\"1.0\"?><methodResponse><params>" + params +
+                         "</params></methodResponse>"),
+              "[s:3]");
+}
+
+TEST(XrpcParsers, OurOwnDocumentsReadBack)
+{
+    TXrpcServerParser server;
+    server.Parse(xrpctest::Golden("request.xml"));
+    EXPECT_EQ(server.MethodName(), "SendData");
+    std::string all;
+    for (const auto& p : server.TakeParams())
+        all += Dump(*p) + " ";
+    EXPECT_EQ(all, "s:001A2B3C0000 i:-5 b:1 d:1.5 t:20260131T07:05:09 64:\x00\x01\x02"s +
+                       " s:a&lt;b&amp;c \xCF\xF0\xE8\xE2\xE5\xF2 ");
+    EXPECT_EQ(ClientDump(xrpctest::Golden("struct_response.xml")),
+              "{n=i:1;s=s:a&lt;b;ok=b:0;d=d:-0.5;t=t:20260131T07:05:09;b=64:\x00\x01\x02"s +
+                  ";list=[i:2,64:\x00\x01\x02"s + ",s:x,{k=s:v}]}");
+    EXPECT_EQ(ClientDump(xrpctest::Golden("response.xml")), "b:0");
+    EXPECT_EQ(ClientDump(xrpctest::Golden("response_empty.xml")), "none");
+
+    TXrpcFunction f;
+    f.ParseRequest(xrpctest::Golden("request.xml"));
+    EXPECT_EQ(f.ObjectMethod(), "SendData");
+    EXPECT_EQ(f.Count(), 7);
+    EXPECT_EQ(f.GetRequestXML(), xrpctest::Golden("request.xml"));
+}
+
+TEST(XrpcParsers, EmptyAndForeignAnswersAreErrorResults)
+{
+    struct Case
+    {
+        std::string answer;
+        std::string result;
+    };
+    const Case cases[] = {
+        {"", "fault:600:The xml-rpc server returned a empty response"},
+        {" \r\n\t", "fault:600:The xml-rpc server returned a empty response"},
+        {"<methodResponse/>", "fault:601:Invalid payload received from xml-rpc server"},
+        {"HTTP/1.1 500 oops", "fault:601:Invalid payload received from xml-rpc server"},
+        {"<methodResponse><!-- XmL --></methodResponse>", "none"}, // "xml" in any case
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ClientDump(c.answer), c.result) << c.answer;
+}
+
+std::string Nest(int levels, const std::string& open, const std::string& close,
+                 const std::string& core)
+{
+    std::string s;
+    for (int i = 0; i < levels; ++i)
+        s += open;
+    s += core;
+    for (int i = 0; i < levels; ++i)
+        s += close;
+    return s;
+}
+
+std::string ManyInts(int n)
+{
+    std::string s = "<value><array><data>";
+    for (int i = 0; i < n; ++i)
+        s += "<value><int>1</int></value>";
+    return s + "</data></array></value>";
+}
+
+TEST(XrpcParsers, HostileAndMalformedDocumentsRaise)
+{
+    struct Case
+    {
+        const char* what;
+        std::string document;
+        const char* message; // a part of the error text
+    };
+    const std::string laughs =
+        "<?xml version=\"1.0\"?><!DOCTYPE m [<!ENTITY a \"aaaaaaaaaa\">"
+        "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;\">]>"
+        "<methodCall><methodName>&c;</methodName></methodCall>";
+    const std::string external =
+        "<?xml version=\"1.0\"?><!DOCTYPE m [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
+        "<methodCall><methodName>&x;</methodName></methodCall>";
+    const Case cases[] = {
+        {"entity expansion", laughs, "DOCTYPE"},
+        {"external entity", external, "DOCTYPE"},
+        {"bare DOCTYPE", "<!DOCTYPE methodCall><methodCall/>", "DOCTYPE"},
+        {"elements too deep", Call(Nest(62, "<x>", "</x>", "")), "deeper than 64"},
+        {"values too deep", Call("<value>" + Nest(33, "<array>", "</array>", "") + "</value>"),
+         "values deeper than 32"},
+        {"too many values", Call(ManyInts(10000)), "more than 10000 values"},
+        {"unclosed tag", "<methodCall><methodName>m</methodName>", "no element found"},
+        {"mismatched tag", Call("<value><int>1</string></value>"), "mismatched tag"},
+        {"undefined entity", Call("<value><string>&nbsp;</string></value>"), "undefined entity"},
+        {"forbidden character reference", Call("<value><string>&#1;</string></value>"),
+         "reference to invalid character number"},
+        {"bad integer", Call("<value><int>12abc</int></value>"), "'12abc' is not a valid integer"},
+        {"bad double", Call("<value><double>1,5</double></value>"), "floating point"},
+        {"bad boolean", Call("<value><boolean>yes</boolean></value>"), "boolean"},
+        {"bad date", Call("<value><dateTime.iso8601>2026</dateTime.iso8601></value>"), "date"},
+        {"unknown encoding", "<?xml version=\"1.0\" encoding=\"KOI8-R\"?><methodCall/>",
+         "encoding"},
+        {"unassigned Windows-1251 byte",
+         "<?xml version=\"1.0\" encoding=\"Windows-1251\"?><methodCall><methodName>\x98"
+         "</methodName></methodCall>",
+         "not well-formed"},
+        {"bad UTF-8", "<methodCall><methodName>\xC3(</methodName></methodCall>",
+         "not well-formed"},
+        {"empty document", "", "no element found"},
+    };
+    for (const auto& c : cases) {
+        try {
+            TXrpcServerParser p;
+            p.Parse(c.document);
+            ADD_FAILURE() << c.what << ": no error";
+        } catch (const EXrpcError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+                << c.what << ": " << e.what();
+        }
+        if (c.document.empty())
+            continue; // the answer reader reports an empty answer as a result
+        std::string answer = c.document;
+        for (const auto& [from, to] : {std::pair{"methodCall", "methodResponse"}}) {
+            for (size_t at = answer.find(from); at != std::string::npos;
+                 at = answer.find(from, at + 1))
+                answer.replace(at, std::string(from).size(), to);
+        }
+        // The answer reader refuses a text without "xml" with a result, not an exception.
+        TXrpcClientParser client;
+        client.SetNormalizeEmptyValues(true);
+        if (answer.find("xml") == std::string::npos) {
+            client.Parse(answer);
+            EXPECT_EQ(client.Result()->ErrorCode(), 601) << c.what;
+        } else {
+            EXPECT_THROW(client.Parse(answer), EXrpcError) << c.what;
+        }
+    }
+}
+
+TEST(XrpcParsers, LimitsLeaveRoomForRealDocuments)
+{
+    // Twenty levels of arrays fit the element limit; 10,000 values are allowed.
+    const std::string deep =
+        Nest(20, "<value><array><data>", "</data></array></value>", "<value>x</value>");
+    EXPECT_EQ(ServerDump(Call(deep)).size(), 20u * 2 + 3);
+    EXPECT_NO_THROW(ServerDump(Call(ManyInts(9998)))); // + the array + the param
+    EXPECT_NO_THROW(ClientDump(Response("<value>" + Nest(32, "<array>", "</array>", "") +
+                                        "</value>")));
+}
+
+TEST(XrpcParsers, AParserIsReusableAfterAFailure)
+{
+    TXrpcServerParser server;
+    EXPECT_THROW(server.Parse(Call("<value><int>x</int></value>")), EXrpcError);
+    EXPECT_TRUE(server.TakeParams().empty());
+    EXPECT_EQ(server.MethodName(), "");
+    server.Parse(Call("<value><int>4</int></value>"));
+    EXPECT_EQ(server.MethodName(), "m");
+    const auto params = server.TakeParams();
+    ASSERT_EQ(params.size(), 1u);
+    EXPECT_EQ(params[0]->AsInteger(), 4);
+    EXPECT_TRUE(server.TakeParams().empty()); // handed over once
+
+    TXrpcClientParser client;
+    EXPECT_THROW(client.Parse(Response("<value><int>x</int></value>")), EXrpcError);
+    EXPECT_EQ(client.Result()->DataType(), TXrpcKind::None);
+    client.Parse(Response("<value><int>4</int></value>"));
+    EXPECT_EQ(client.Result()->AsInteger(), 4);
+
+    TXrpcFunction f;
+    f.SetObjectMethod("kept");
+    EXPECT_THROW(f.ParseRequest("<methodCall>"), EXrpcError);
+    EXPECT_EQ(f.ObjectMethod(), "kept");
+}
+
+TEST(XrpcParsers, NormalisationIsTheClientsChoice)
+{
+    TXrpcClientParser p;
+    p.Parse(Response("<value><string></string></value>"));
+    EXPECT_EQ(p.Result()->DataType(), TXrpcKind::None);
+    p.SetNormalizeEmptyValues(true);
+    p.Parse(Response("<value><string></string></value>"));
+    EXPECT_EQ(p.Result()->AsString(), "");
+}
+
+} // namespace
