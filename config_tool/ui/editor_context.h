@@ -23,6 +23,12 @@ class TFormSeeInd;
 
 struct EditorContext
 {
+    EditorContext(model::Image& image_, const model::TextTables& tables_, model::Editor& editor_,
+                  const MainPictures& pictures_)
+        : image(image_), tables(tables_), editor(editor_), pictures(pictures_)
+    {
+    }
+
     model::Image& image;             // ConfigImage: every edit is written here at once
     const model::TextTables& tables; // the current tables, filled by the language switch
     model::Editor& editor;           // the controls by object name (the widget binding)

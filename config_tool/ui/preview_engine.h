@@ -85,6 +85,7 @@ public:
 
     bool IndicationRunning() const { return indication_running_; }
     bool SoundPlaying() const { return sound_cycles_left_ != 0; }
+    int SoundCyclesLeft() const { return sound_cycles_left_; }
     int ShownIndicator() const { return shown_indicator_; }
     const PreviewSteps& IndicatorSteps(int n) const; // n 1..16, anything else gives 16
 
