@@ -1,12 +1,16 @@
 #include "config_tool/ui/form_main.h"
 
+#include "CoreComp/rssess/rs_session.h"
+#include "config_tool/device/session_channel.h"
 #include "config_tool/device/transfer.h"
 #include "config_tool/model/codecs.h"
 #include "config_tool/model/config_file.h"
 #include "config_tool/model/editor.h"
+#include "config_tool/ui/indication_page.h"
 #include "config_tool/ui/main_com_ports.h"
 #include "config_tool/ui/main_names.h"
 #include "config_tool/ui/main_pages.h"
+#include "config_tool/ui/sound_page.h"
 #include "platform/profile_ini.h"
 #include "platform/registry.h"
 
@@ -65,11 +69,34 @@ TFormMain::TFormMain(MainWindowSetup setup, QWidget* parent)
 {
     setObjectName(QStringLiteral("FormMain"));
     editor_.AddRoot(this);
+    editors_ = std::make_unique<EditorContext>(configImage_, tables_, editor_, pictures_);
+    editors_->language = [this] { return model::LanguageFromFlag(static_cast<uint8_t>(languageFlag_)); };
+    if (!setup_.channel) {
+        // The tool assigns none of the session's events and never switches polling on, so the
+        // session has no owner to report to.
+        TRSSession::Collaborators c;
+        c.registry = setup_.registry;
+        session_ = std::make_unique<TRSSession>(std::move(c));
+        session_->SetComPort(1);
+        session_->SetWork(false);
+        session_->SetSearchPriority(0);
+        session_->SetCodeSession(true);
+        sessionChannel_ = std::make_unique<device::SessionChannel>(*session_);
+    }
     BuildWindow();
+    indicationPage_ = new IndicationPage(findChild<QWidget*>(QStringLiteral("PageSettings")), *editors_, this);
+    soundPage_ = new SoundPage(findChild<QWidget*>(QStringLiteral("PageSound")), *editors_, this);
+    editor_.AddChangeHandlers([this](std::string_view control) {
+        return indicationPage_->RunChangeHandler(control) || soundPage_->RunChangeHandler(control);
+    });
     FormCreate();
 }
 
-TFormMain::~TFormMain() = default;
+TFormMain::~TFormMain()
+{
+    sessionChannel_.reset();
+    session_.reset();
+}
 
 void TFormMain::BuildWindow()
 {
@@ -212,8 +239,7 @@ void TFormMain::FCommPortClick(QAction* item)
 {
     currentPort_ = static_cast<uint8_t>(item->data().toInt());
     item->setChecked(true);
-    if (device::CommandChannel* channel = Channel())
-        channel->SetComPort(currentPort_);
+    Channel().SetComPort(currentPort_);
 }
 
 void TFormMain::showEvent(QShowEvent* event)
@@ -239,7 +265,10 @@ void TFormMain::SetLanguage()
 {
     LanguageWindows windows = windows_;
     windows.main = this;
-    ui::SetLanguage(languageFlag_, tables_, windows, pictures_, fillPageLists_);
+    ui::SetLanguage(languageFlag_, tables_, windows, pictures_, [this] {
+        indicationPage_->FillLists();
+        soundPage_->FillLists();
+    });
 }
 
 void TFormMain::closeEvent(QCloseEvent* event)
@@ -307,9 +336,9 @@ BoxAnswer TFormMain::Box(BoxKind kind, BoxButtons buttons, int message)
     return services_->MessageBox(kind, buttons, Msg(message));
 }
 
-device::CommandChannel* TFormMain::Channel()
+device::CommandChannel& TFormMain::Channel()
 {
-    return setup_.channel;
+    return setup_.channel ? *setup_.channel : *sessionChannel_;
 }
 
 void TFormMain::AttachServices(MainServices* services, const LanguageWindows& windows)
@@ -357,8 +386,6 @@ void TFormMain::ShowConfiguration()
     pageControl_->setCurrentIndex(0);
     model::ImageToForm(configImage_, keyCodes_, editor_);
     for (const char* list : {"NumberSettingsInd", "NumberSettingsSound"}) {
-        if (!editor_.Find(list))
-            continue;
         editor_.SetItemIndex(list, 0);
         editor_.RunChangeHandler(list);
     }
@@ -393,12 +420,9 @@ void TFormMain::BitBtnFindClick()
     const PickedUnit unit = services_->SearchDeviceDialog(currentPort_);
     if (unit.address == 0)
         return;
-    bool ok = false;
-    if (device::CommandChannel* channel = Channel()) {
-        device::Transfer transfer(*channel, *this, model::ReadMask());
-        ok = transfer.ReadImage(unit.address, currentPort_, configImage_) &&
-             transfer.ReadKeyCodes(unit.address, currentPort_, keyCodes_);
-    }
+    device::Transfer transfer(Channel(), *this, model::ReadMask());
+    const bool ok = transfer.ReadImage(unit.address, currentPort_, configImage_) &&
+                    transfer.ReadKeyCodes(unit.address, currentPort_, keyCodes_);
     if (!ok) {
         Box(BoxKind::Error, BoxButtons::Ok, 4);
         setWindowTitle(Msg(5));
@@ -483,12 +507,7 @@ void TFormMain::BitBtnWriteClick()
     if (Box(BoxKind::Confirmation, BoxButtons::YesCancel, 21) != BoxAnswer::Yes)
         return;
     model::FormToImage(editor_, configImage_, keyCodes_);
-    device::CommandChannel* channel = Channel();
-    if (!channel) {
-        Box(BoxKind::Error, BoxButtons::Ok, 22);
-        return;
-    }
-    device::Transfer transfer(*channel, *this, model::ReadMask());
+    device::Transfer transfer(Channel(), *this, model::ReadMask());
     const device::WriteOutcome outcome =
         transfer.WriteImage(sourceAddress_, currentPort_, readPort_, configImage_, imageCopy_);
     if (outcome == device::WriteOutcome::Stopped)

@@ -9,6 +9,7 @@
 #include "config_tool/device/operation_ui.h"
 #include "config_tool/model/config_image.h"
 #include "config_tool/model/text_tables.h"
+#include "config_tool/ui/editor_context.h"
 #include "config_tool/ui/language_switch.h"
 #include "config_tool/ui/main_pictures.h"
 #include "config_tool/ui/main_services.h"
@@ -30,11 +31,20 @@ class QTabWidget;
 class QTimer;
 class QToolButton;
 
+class TRSSession;
+
 namespace platform {
 class RegistryFile;
 }
 
+namespace device {
+class SessionChannel;
+}
+
 namespace ui {
+
+class IndicationPage;
+class SoundPage;
 
 // What the window is started with.  Empty fields take the program's own: the executable's
 // folder, the process registry and the window's own session RSSession1.
@@ -103,6 +113,12 @@ public:
     // The current text tables; empty until the first show.
     const model::TextTables& Tables() const { return tables_; }
     WidgetEditor& Editor() { return editor_; }
+    // What the indication and sound pages and the preview window share with the window.
+    EditorContext& Editors() { return *editors_; }
+    // The channel every device operation uses: RSSession1's, unless the setup gave one.
+    device::CommandChannel& Channel();
+    // RSSession1; nullptr when the setup gave a channel.
+    TRSSession* Session() { return session_.get(); }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -121,7 +137,6 @@ private:
     bool KeyCodesAccepted(bool writing);
     QString Msg(int number) const;
     BoxAnswer Box(BoxKind kind, BoxButtons buttons, int message);
-    device::CommandChannel* Channel();
 
     MainWindowSetup setup_;
     QString exeFolder_;
@@ -135,8 +150,11 @@ private:
     model::KeyCodes keyCodesCopy_{};
     model::TextTables tables_{};
     WidgetEditor editor_;
-    // The indication and sound pages' share of the language switch.
-    std::function<void()> fillPageLists_;
+    std::unique_ptr<EditorContext> editors_;
+    std::unique_ptr<TRSSession> session_;
+    std::unique_ptr<device::SessionChannel> sessionChannel_;
+    IndicationPage* indicationPage_ = nullptr;
+    SoundPage* soundPage_ = nullptr;
 
     std::array<QToolButton*, 7> toolButtons_{};
     std::array<QAction*, 7> fileItems_{};
