@@ -15,9 +15,12 @@
 //
 // The key hardware\devicemap\serialcomm also presents, without writing them, the serial
 // devices found on the machine (ttyS* that the kernel reports as real, ttyUSB*, ttyACM*) that
-// the file does not list, numbered from the first free COM number in name order.
+// the file does not list, numbered from the first free COM number in name order.  The scan is
+// off when the environment holds VENDAXO_NO_DEVICE_SCAN=1 at construction, and a test may put
+// its own list in place with SetDeviceScan.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -57,8 +60,24 @@ public:
     std::vector<std::string> ValueNames(Hive hive, const std::string& key);
     std::vector<std::string> SubKeys(Hive hive, const std::string& key);
 
+    // The device paths presented under serialcomm (nullptr: none).
+    void SetDeviceScan(std::function<std::vector<std::string>()> scan);
+
 private:
     struct Data;
+    struct Found
+    {
+        uint32_t type;
+        std::string text;
+        uint32_t dword;
+        std::vector<uint8_t> bytes;
+    };
+    void Refresh(bool force);
+    template <typename Change> bool Modify(Change change);
+    std::optional<Found> Lookup(Hive hive, const std::string& key, const std::string& name);
+    bool WriteValue(Hive hive, const std::string& key, const std::string& name, uint32_t type,
+                    const std::string& text, uint32_t dword, const std::vector<uint8_t>& bytes);
+
     std::string path_;
     std::mutex mutex_;
     std::unique_ptr<Data> data_;
