@@ -149,17 +149,23 @@ std::string FloatText(double value, int precision)
             out.append(static_cast<size_t>(-exp - 1), '0');
             out += digits;
         } else {
-            out += digits.substr(0, static_cast<size_t>(std::min(n, exp + 1)));
-            if (n <= exp)
-                out.append(static_cast<size_t>(exp + 1 - n), '0');
-            else if (n > exp + 1)
-                out += "." + digits.substr(static_cast<size_t>(exp + 1));
+            const auto whole = static_cast<size_t>(exp + 1);
+            out.append(digits, 0, whole);
+            if (static_cast<size_t>(n) < whole) {
+                out.append(whole - static_cast<size_t>(n), '0');
+            } else if (static_cast<size_t>(n) > whole) {
+                out += '.';
+                out.append(digits, whole, std::string::npos);
+            }
         }
     } else {
         out += digits[0];
-        if (n > 1)
-            out += "." + digits.substr(1);
-        out += "E" + std::to_string(exp);
+        if (n > 1) {
+            out += '.';
+            out.append(digits, 1, std::string::npos);
+        }
+        out += 'E';
+        out += std::to_string(exp);
     }
     return out;
 }
