@@ -150,16 +150,20 @@ std::string PinToText(std::span<const uint8_t, kPinSize> pin)
 {
     if (pin[0] != 0xF0 || (pin[1] & 0xF) == 0xF)
         return {};
-    std::string text;
     // Nibbles from the last digit backwards: low then high of bytes 125..130.
-    for (std::size_t n = 0; n < 2 * 6; ++n) {
-        const uint8_t byte = pin[1 + n / 2];
-        const uint8_t nibble = n % 2 == 0 ? byte & 0xF : byte >> 4;
+    std::array<uint8_t, 12> digits{};
+    std::size_t count = 0;
+    for (; count < digits.size(); ++count) {
+        const uint8_t byte = pin[1 + count / 2];
+        const uint8_t nibble = count % 2 == 0 ? byte & 0xF : byte >> 4;
         if (nibble == 0xF)
             break;
-        // A nibble A..E, which no edit can store, still shows as its decimal value.
-        text.insert(0, std::to_string(nibble));
+        digits[count] = nibble;
     }
+    std::string text;
+    // A nibble A..E, which no edit can store, still shows as its decimal value.
+    while (count-- > 0)
+        text += std::to_string(digits[count]);
     return text;
 }
 
@@ -269,20 +273,26 @@ KeyCheck CheckKeyCodes(const std::array<std::string, 8>& texts)
 
 std::string KeyCheckMessage(const TextTables& tables, const KeyCheck& check, bool writing)
 {
-    auto msg = [&](int n) { return std::string(Message(tables, n)); };
-    const std::string first = std::to_string(check.first);
-    if (check.result >= 1 && check.result <= 8)
-        return msg(10) + std::to_string(check.result) + msg(11);
-    switch (check.result) {
-    case 9:
-        return msg(12) + first + msg(13) + std::to_string(check.second) + (writing ? " !" : "!");
-    case 10:
-        return msg(14) + first + msg(15);
-    case 11:
-        return msg(16) + first + msg(17);
-    default:
-        return {};
+    std::string text;
+    auto add = [&](int message, int number) {
+        text += Message(tables, message);
+        text += std::to_string(number);
+    };
+    if (check.result >= 1 && check.result <= 8) {
+        add(10, check.result);
+        text += Message(tables, 11);
+    } else if (check.result == 9) {
+        add(12, check.first);
+        add(13, check.second);
+        text += writing ? " !" : "!";
+    } else if (check.result == 10) {
+        add(14, check.first);
+        text += Message(tables, 15);
+    } else if (check.result == 11) {
+        add(16, check.first);
+        text += Message(tables, 17);
     }
+    return text;
 }
 
 } // namespace model

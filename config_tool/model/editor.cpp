@@ -25,7 +25,9 @@ constexpr int kAlarmTimeMax = 255;
 
 std::string Numbered(std::string_view prefix, int number)
 {
-    return std::string(prefix) + std::to_string(number);
+    std::string name(prefix);
+    name += std::to_string(number);
+    return name;
 }
 
 // A decimal edit's value, held to the largest value its edit allows; nullopt for a text that is
@@ -131,12 +133,12 @@ void ShowIndicationType(Image& image, const TextTables& tables, Editor& editor, 
 {
     for (int i = 1; i <= kIndicators; ++i) {
         const std::size_t r = RecordOffset(type, i);
-        const std::string ind = ControlName("Ind", i, "Param");
+        const std::string colours = ControlName("Ind", i, "ParamColorPos");
         for (int k = 1; k <= 8; ++k)
-            editor.SetItemIndex(Numbered(ind + "ColorPos", k),
+            editor.SetItemIndex(Numbered(colours, k),
                                 PositionItem(DecodeColourHigh, DecodeColourLow, image, r + kRecRed, k));
-        editor.SetItemIndex(ind + "SoundPrioritet", PriorityItem(image.at(r + kRecPriority)));
-        editor.SetItemIndex(ind + "SoundType", SoundTypeItem(image.at(r + kRecSound)));
+        editor.SetItemIndex(ControlName("Ind", i, "ParamSoundPrioritet"), PriorityItem(image.at(r + kRecPriority)));
+        editor.SetItemIndex(ControlName("Ind", i, "ParamSoundType"), SoundTypeItem(image.at(r + kRecSound)));
     }
     ItemList& chooser = editor.List("IndAllListEvent");
     chooser.Clear();

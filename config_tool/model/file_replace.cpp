@@ -20,7 +20,10 @@ bool ReplaceFile(const std::string& path, std::span<const uint8_t> data)
     if (target.filename().empty())
         return false;
     fs::path temp = target;
-    temp.replace_filename("." + target.filename().string() + ".saving");
+    std::string name = ".";
+    name += target.filename().string();
+    name += ".saving";
+    temp.replace_filename(name);
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         if (!out)
