@@ -143,22 +143,24 @@ void TFormSeeInd::Build()
     setMinimumSize(0, 0);
 }
 
-void TFormSeeInd::Open(int width, int height, int indicator)
+void TFormSeeInd::Open(int width, int height, int indicator, bool rows)
 {
     requestedWidth_ = width;
     requestedHeight_ = height;
     requestedIndicator_ = indicator;
+    showRows_ = rows;
     exec();
 }
 
 void TFormSeeInd::ShowAllIndicatorsPreview()
 {
-    Open(kAllWidth, kAllHeight, 1);
+    Open(kAllWidth, kAllHeight, 1, true);
 }
 
 void TFormSeeInd::ShowOneIndicatorPreview(int n)
 {
-    Open(kOneWidth, kOneHeight, n);
+    // Only the top panel with the colour picture and the close button.
+    Open(kOneWidth, kOneHeight, n, false);
 }
 
 void TFormSeeInd::StartSoundPreview(int s)
@@ -175,6 +177,7 @@ void TFormSeeInd::showEvent(QShowEvent* event)
 
 void TFormSeeInd::FormShow()
 {
+    scrollBox_->setVisible(showRows_);
     resize(requestedWidth_, requestedHeight_);
     if (mainWindow_) {
         const QRect main = mainWindow_->frameGeometry();

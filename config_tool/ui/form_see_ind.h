@@ -77,7 +77,7 @@ private:
 
     void Build();
     void FormShow();
-    void Open(int width, int height, int indicator);
+    void Open(int width, int height, int indicator, bool rows);
 
     QWidget* mainWindow_;
     EditorContext& ctx_;
@@ -98,6 +98,7 @@ private:
     int requestedWidth_ = kAllWidth;
     int requestedHeight_ = kAllHeight;
     int requestedIndicator_ = 1;
+    bool showRows_ = true;
 };
 
 } // namespace ui

@@ -497,6 +497,7 @@ TEST_F(Editors, PreviewWindowSizesAndCentresOverTheMainWindow)
         EXPECT_EQ(seeInd->size(), QSize(580, 686));
         EXPECT_EQ(seeInd->pos(), centred(580, 686));
         EXPECT_TRUE(seeInd->findChild<QRadioButton*>(QStringLiteral("SeeCheck01"))->isChecked());
+        EXPECT_TRUE(seeInd->findChild<QWidget*>(QStringLiteral("ScrollBox1"))->isVisible());
         EXPECT_TRUE(seeInd->TimerInd()->isActive()); // factory indicator 1 blinks
     });
     WhileShown([this] { Find<QToolButton>(Name("sbSeeIndState", 10, ""))->click(); }, [&] {
@@ -504,6 +505,7 @@ TEST_F(Editors, PreviewWindowSizesAndCentresOverTheMainWindow)
         EXPECT_EQ(seeInd->pos(), centred(291, 85));
         EXPECT_EQ(seeInd->pos(), QPoint(m.x() + 355, m.y() + 358));
         EXPECT_TRUE(seeInd->findChild<QRadioButton*>(QStringLiteral("SeeCheck10"))->isChecked());
+        EXPECT_FALSE(seeInd->findChild<QWidget*>(QStringLiteral("ScrollBox1"))->isVisible());
         // Indicator 10 is green throughout: a steady picture, no timer.
         EXPECT_EQ(ui::PictureId(seeInd->findChild<QLabel*>(QStringLiteral("SeeColor"))), "ImageIndGreen");
         EXPECT_FALSE(seeInd->TimerInd()->isActive());
