@@ -17,13 +17,13 @@ namespace model {
 // List items <-> image codes. Items outside a list map to code 0; unknown codes to item 0.
 uint8_t PartitionTypeCode(int item); // items 0-11 -> 0-11, 12-16 -> 19-23
 int PartitionTypeItem(uint8_t code);
-uint8_t ButtonModeCode(int item);    // 0 -> 0, 1 -> 9, 2 -> 10, 3 -> 11
+uint8_t ButtonModeCode(int item); // 0 -> 0, 1 -> 9, 2 -> 10, 3 -> 11
 int ButtonModeItem(uint8_t code);
-uint8_t SystemTypeCode(int item);    // items 0-6 -> 12-18
-int SystemTypeItem(uint8_t code);    // 13-18 -> 1-6, anything else (12 too) -> 0
-int SoundTypeItem(uint8_t code);     // 0..30, above 30 -> 0
-int PriorityItem(uint8_t priority);  // priority - 1; -1 (no item) outside 1..16
-uint8_t PriorityByte(int item);      // item + 1
+uint8_t SystemTypeCode(int item);   // items 0-6 -> 12-18
+int SystemTypeItem(uint8_t code);   // 13-18 -> 1-6, anything else (12 too) -> 0
+int SoundTypeItem(uint8_t code);    // 0..30, above 30 -> 0
+int PriorityItem(uint8_t priority); // priority - 1; -1 (no item) outside 1..16
+uint8_t PriorityByte(int item);     // item + 1
 
 // Colour position items.
 inline constexpr int kColourOff = 0;

@@ -74,7 +74,8 @@ LoadedConfig LoadConfigFile(const std::string& path, std::optional<std::string_v
         std::copy_n(in, code.size(), code.begin());
         in += static_cast<std::ptrdiff_t>(code.size());
     }
-    result.modelName = unitModel ? std::string(*unitModel) : std::string(model == 0 ? kModelKlv : kModelVd);
+    result.modelName =
+        unitModel ? std::string(*unitModel) : std::string(model == 0 ? kModelKlv : kModelVd);
     result.status = LoadStatus::Ok;
     return result;
 }

@@ -30,8 +30,7 @@ inline constexpr std::string_view kModelVd = "ВД";   // indicator model
 bool SaveConfigFile(const std::string& path, const std::string& modelName, const Image& image,
                     const KeyCodes& codes);
 
-enum class LoadStatus
-{
+enum class LoadStatus {
     Ok,
     Unreadable,    // missing, empty, short or unreadable file
     ForeignHeader, // header is not 00 00 00 02; the file is refused

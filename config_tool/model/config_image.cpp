@@ -100,7 +100,8 @@ struct FactorySound
 };
 
 constexpr FactorySound kFactorySounds[] = {
-    {1, 0xFF0FFF0F}, {2, 0x0F0F0000}, {3, 0x0F0F0F0F}, {4, 0x0F0F0F0F}, {5, 0x33333333}, {6, 0x0F000000},
+    {1, 0xFF0FFF0F}, {2, 0x0F0F0000}, {3, 0x0F0F0F0F},
+    {4, 0x0F0F0F0F}, {5, 0x33333333}, {6, 0x0F000000},
 };
 
 void PutBigEndian(Image& image, std::size_t offset, uint32_t value)

@@ -47,7 +47,7 @@ static_assert(kRecordsOffset + kIndicationTypes * kTypeStride == kSoundsOffset);
 static_assert(kSoundsOffset + (kSounds + 1) * kSoundSize == kImageSize);
 
 // Bytes within an indication record.
-inline constexpr std::size_t kRecMask = 0;   // 6 bytes; all 0xFF = no event bound
+inline constexpr std::size_t kRecMask = 0; // 6 bytes; all 0xFF = no event bound
 inline constexpr std::size_t kRecMaskSize = 6;
 inline constexpr std::size_t kRecRed = 6;    // 4 bytes, 8 nibble positions
 inline constexpr std::size_t kRecGreen = 10; // 4 bytes

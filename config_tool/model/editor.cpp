@@ -37,7 +37,7 @@ std::optional<int> EditValue(const std::string& text, int max)
     unsigned long long value = 0;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ptr != end) 
+    if (text.empty() || ptr != end)
         return std::nullopt;
     if (ec == std::errc::result_out_of_range || value > static_cast<unsigned long long>(max))
         return max;
@@ -50,8 +50,9 @@ struct OptionBox
     uint8_t bit;
 };
 
-constexpr OptionBox kOptionBoxes[] = {
-    {"MainParam2U", kOptionTwoPower}, {"MainParamBell", kOptionBell}, {"MainParamReset", kOptionReset}};
+constexpr OptionBox kOptionBoxes[] = {{"MainParam2U", kOptionTwoPower},
+                                      {"MainParamBell", kOptionBell},
+                                      {"MainParamReset", kOptionReset}};
 
 int PositionItem(int (*high)(const Image&, std::size_t), int (*low)(const Image&, std::size_t),
                  const Image& image, std::size_t planeOffset, int position)
@@ -87,8 +88,8 @@ void ImageToForm(const Image& image, const KeyCodes& codes, Editor& editor)
     for (int p = 1; p <= kPositions; ++p)
         editor.SetItemIndex(ControlName("Obj", p, "ParamButton"),
                             ButtonModeItem(image.at(ButtonModeOffset(p))));
-    editor.SetText("MainParamPin",
-                   PinToText(std::span<const uint8_t, kPinSize>(image.data() + kPinOffset, kPinSize)));
+    editor.SetText("MainParamPin", PinToText(std::span<const uint8_t, kPinSize>(
+                                       image.data() + kPinOffset, kPinSize)));
     editor.SetText("MainParamTime", std::to_string(image.at(kAlarmTimeOffset)));
     for (const OptionBox& box : kOptionBoxes)
         editor.SetChecked(box.control, (image.at(kOptionsOffset) & box.bit) != 0);
@@ -102,7 +103,8 @@ void ImageToForm(const Image& image, const KeyCodes& codes, Editor& editor)
 void FormToImage(const Editor& editor, Image& image, KeyCodes& codes)
 {
     for (int p = 1; p <= kPositions; ++p) {
-        const auto value = EditValue(editor.Text(ControlName("Obj", p, "ParamNumber")), kPartitionNumberMax);
+        const auto value =
+            EditValue(editor.Text(ControlName("Obj", p, "ParamNumber")), kPartitionNumberMax);
         if (!value)
             continue;
         const std::size_t at = PartitionNumberOffset(p);
@@ -110,9 +112,11 @@ void FormToImage(const Editor& editor, Image& image, KeyCodes& codes)
         image.at(at + 1) = static_cast<uint8_t>(*value / 256);
     }
     for (int p = 1; p <= kPositions; ++p)
-        image.at(PartitionTypeOffset(p)) = PartitionTypeCode(editor.ItemIndex(ControlName("Obj", p, "ParamType")));
+        image.at(PartitionTypeOffset(p)) =
+            PartitionTypeCode(editor.ItemIndex(ControlName("Obj", p, "ParamType")));
     for (int p = 1; p <= kPositions; ++p)
-        image.at(ButtonModeOffset(p)) = ButtonModeCode(editor.ItemIndex(ControlName("Obj", p, "ParamButton")));
+        image.at(ButtonModeOffset(p)) =
+            ButtonModeCode(editor.ItemIndex(ControlName("Obj", p, "ParamButton")));
     const PinBytes pin = TextToPin(editor.Text("MainParamPin"));
     for (std::size_t k = 0; k < kPinSize; ++k)
         image.at(kPinOffset + k) = pin[k];
@@ -124,7 +128,8 @@ void FormToImage(const Editor& editor, Image& image, KeyCodes& codes)
             options |= box.bit;
     image.at(kOptionsOffset) = options;
     for (int s = 1; s <= kSystemIndicators; ++s)
-        image.at(SystemTypeOffset(s)) = SystemTypeCode(editor.ItemIndex(ControlName("System", s, "ParamType")));
+        image.at(SystemTypeOffset(s)) =
+            SystemTypeCode(editor.ItemIndex(ControlName("System", s, "ParamType")));
     for (int n = 1; n <= 8; ++n)
         codes.at(n - 1) = KeyTextToBytes(editor.Text(Numbered("ParamKey", n)));
 }
@@ -135,10 +140,13 @@ void ShowIndicationType(Image& image, const TextTables& tables, Editor& editor, 
         const std::size_t r = RecordOffset(type, i);
         const std::string colours = ControlName("Ind", i, "ParamColorPos");
         for (int k = 1; k <= 8; ++k)
-            editor.SetItemIndex(Numbered(colours, k),
-                                PositionItem(DecodeColourHigh, DecodeColourLow, image, r + kRecRed, k));
-        editor.SetItemIndex(ControlName("Ind", i, "ParamSoundPrioritet"), PriorityItem(image.at(r + kRecPriority)));
-        editor.SetItemIndex(ControlName("Ind", i, "ParamSoundType"), SoundTypeItem(image.at(r + kRecSound)));
+            editor.SetItemIndex(
+                Numbered(colours, k),
+                PositionItem(DecodeColourHigh, DecodeColourLow, image, r + kRecRed, k));
+        editor.SetItemIndex(ControlName("Ind", i, "ParamSoundPrioritet"),
+                            PriorityItem(image.at(r + kRecPriority)));
+        editor.SetItemIndex(ControlName("Ind", i, "ParamSoundType"),
+                            SoundTypeItem(image.at(r + kRecSound)));
     }
     ItemList& chooser = editor.List("IndAllListEvent");
     chooser.Clear();
@@ -177,7 +185,8 @@ void ApplyColourPosition(Image& image, Editor& editor, int type, int indicator, 
         editor.SetItemIndex(name, kColourRed);
     const int first = (position + 1) / 2 * 2 - 1;
     EncodeColourPair(image, r + kRecRed + static_cast<std::size_t>(position - 1) / 2,
-                     editor.ItemIndex(Numbered(lists, first)), editor.ItemIndex(Numbered(lists, first + 1)));
+                     editor.ItemIndex(Numbered(lists, first)),
+                     editor.ItemIndex(Numbered(lists, first + 1)));
 }
 
 void ApplySoundPosition(Image& image, const Editor& editor, int sound, int position)

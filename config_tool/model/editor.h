@@ -32,6 +32,13 @@ public:
     virtual void RunChangeHandler(std::string_view control) = 0;
 };
 
+// The indication type on screen: the item of "NumberSettingsInd". The editors' record offsets are
+// RecordOffset(CurrentIndicationType(editor), indicator).
+inline int CurrentIndicationType(const Editor& editor)
+{
+    return editor.ItemIndex("NumberSettingsInd");
+}
+
 // "Ind07ParamSoundType" style names: prefix, two-digit number, suffix.
 std::string ControlName(std::string_view prefix, int number, std::string_view suffix = {});
 

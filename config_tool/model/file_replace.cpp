@@ -28,7 +28,8 @@ bool ReplaceFile(const std::string& path, std::span<const uint8_t> data)
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         if (!out)
             return false;
-        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        out.write(reinterpret_cast<const char*>(data.data()),
+                  static_cast<std::streamsize>(data.size()));
         out.close();
         if (!out) {
             fs::remove(temp, ec);

@@ -59,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     }
     const model::LoadedConfig loaded = model::LoadConfigFile(input, unit);
     if (loaded.status != model::LoadStatus::Ok) {
-        Check(loaded.modelName.empty() && loaded.image == model::Image{} && loaded.codes == model::KeyCodes{});
+        Check(loaded.modelName.empty() && loaded.image == model::Image{} &&
+              loaded.codes == model::KeyCodes{});
         Check(!model::LoadMessages(loaded.status).empty());
         return 0;
     }

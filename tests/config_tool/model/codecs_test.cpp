@@ -17,9 +17,9 @@ TEST(ItemCodes, ListItemsAndImageCodes)
         int partition, button, system; // item read from the code
     };
     const Case cases[] = {
-        {0, 0, 0, 0},   {1, 1, 0, 0},   {5, 5, 0, 0},   {9, 9, 1, 0},   {10, 10, 2, 0},
-        {11, 11, 3, 0}, {12, 0, 0, 0},  {13, 0, 0, 1},  {18, 0, 0, 6},  {19, 12, 0, 0},
-        {21, 14, 0, 0}, {23, 16, 0, 0}, {24, 0, 0, 0},  {255, 0, 0, 0},
+        {0, 0, 0, 0},   {1, 1, 0, 0},   {5, 5, 0, 0},  {9, 9, 1, 0},   {10, 10, 2, 0},
+        {11, 11, 3, 0}, {12, 0, 0, 0},  {13, 0, 0, 1}, {18, 0, 0, 6},  {19, 12, 0, 0},
+        {21, 14, 0, 0}, {23, 16, 0, 0}, {24, 0, 0, 0}, {255, 0, 0, 0},
     };
     for (const Case& c : cases) {
         const auto code = static_cast<uint8_t>(c.code);
@@ -56,9 +56,9 @@ TEST(ColourCodec, NibblesToItems)
         int item;
     };
     const Case cases[] = {
-        {0, 0, kColourOff},       {0, 0xF, kColourGreen},    {0, 1, kColourGreen},
+        {0, 0, kColourOff},        {0, 0xF, kColourGreen},      {0, 1, kColourGreen},
         {0, 3, kColourGreenBlink}, {0, 0xC, kColourGreenBlink}, {0xF, 0, kColourRed},
-        {1, 0, kColourRed},        {0xF, 0xF, kColourYellow},  {1, 3, kColourYellow},
+        {1, 0, kColourRed},        {0xF, 0xF, kColourYellow},   {1, 3, kColourYellow},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ColourItem(c.red, c.green), c.item) << int(c.red) << "/" << int(c.green);
@@ -200,13 +200,21 @@ TEST(CheckKeyCodes, FirstFailingRuleDecides)
     const Case cases[] = {
         {"all empty", EmptySlots(), {0, 0, 0}},
         {"valid codes", with({{1, valid}, {8, otherValid}}), {0, 0, 0}},
-        {"length before check byte", with({{1, "3DBC9A7856341200"}, {4, "000000000000000"}}), {10, 4, 0}},
+        {"length before check byte",
+         with({{1, "3DBC9A7856341200"}, {4, "000000000000000"}}),
+         {10, 4, 0}},
         {"first short code", with({{2, ""}, {4, "00000000000000000"}}), {10, 2, 0}},
-        {"bad check byte", with({{2, valid}, {5, "3DBC9A7856341200"}, {6, "3DBC9A7856341202"}}), {5, 0, 0}},
+        {"bad check byte",
+         with({{2, valid}, {5, "3DBC9A7856341200"}, {6, "3DBC9A7856341202"}}),
+         {5, 0, 0}},
         {"duplicate", with({{3, valid}, {7, valid}, {8, valid}}), {9, 3, 7}},
-        {"duplicate in other case", with({{2, otherValid}, {6, "3dbc9a7856341201"}, {7, valid}}), {9, 6, 7}},
+        {"duplicate in other case",
+         with({{2, otherValid}, {6, "3dbc9a7856341201"}, {7, valid}}),
+         {9, 6, 7}},
         {"bad character", with({{2, "3DBC9A78563412x1"}}), {11, 2, 0}},
-        {"duplicate before bad character", with({{1, "00000000000000g0"}, {3, valid}, {4, valid}}), {9, 3, 4}},
+        {"duplicate before bad character",
+         with({{1, "00000000000000g0"}, {3, valid}, {4, valid}}),
+         {9, 3, 4}},
         {"empty-looking bad character", with({{5, "00000000000000g0"}}), {11, 5, 0}},
     };
     for (const Case& c : cases) {
@@ -222,17 +230,24 @@ TEST(CheckKeyCodes, MessagesJoinTheirParts)
     const TextTables& en = ConstantTables(Language::English);
     const TextTables& ru = ConstantTables(Language::Russian);
     EXPECT_EQ(KeyCheckMessage(en, {3, 0, 0}, false),
-              "The operation will NOT be done: a checksum error has detected in the code of the credential №3!");
-    EXPECT_EQ(KeyCheckMessage(ru, {3, 0, 0}, false),
-              "Операция не будет выполнена, так как в коде идентификатора №3ошибка контрольной суммы!");
-    EXPECT_EQ(KeyCheckMessage(en, {9, 3, 7}, false),
-              "The operation will NOT be done: the code of the credential №3 is the same as the code of "
-              "the credential №7!");
-    EXPECT_EQ(KeyCheckMessage(en, {9, 3, 7}, true).substr(KeyCheckMessage(en, {9, 3, 7}, true).size() - 3), "7 !");
+              "The operation will NOT be done: a checksum error has detected in the code of the "
+              "credential №3!");
+    EXPECT_EQ(
+        KeyCheckMessage(ru, {3, 0, 0}, false),
+        "Операция не будет выполнена, так как в коде идентификатора №3ошибка контрольной суммы!");
+    EXPECT_EQ(
+        KeyCheckMessage(en, {9, 3, 7}, false),
+        "The operation will NOT be done: the code of the credential №3 is the same as the code of "
+        "the credential №7!");
+    EXPECT_EQ(KeyCheckMessage(en, {9, 3, 7}, true)
+                  .substr(KeyCheckMessage(en, {9, 3, 7}, true).size() - 3),
+              "7 !");
     EXPECT_EQ(KeyCheckMessage(en, {10, 4, 0}, true),
-              "The operation will NOT be done: the code of the credential №4 must consist of 16 characters!");
+              "The operation will NOT be done: the code of the credential №4 must consist of 16 "
+              "characters!");
     EXPECT_EQ(KeyCheckMessage(en, {11, 2, 0}, true),
-              "The operation will NOT be done: the  code of the credential №2 contains incorrect characters!");
+              "The operation will NOT be done: the  code of the credential №2 contains incorrect "
+              "characters!");
     EXPECT_EQ(KeyCheckMessage(en, {0, 0, 0}, true), "");
 }
 

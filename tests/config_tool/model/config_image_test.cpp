@@ -37,9 +37,8 @@ TEST(ReadMask, MarksTheTransferredRanges)
         int bit;
     };
     const Edge edges[] = {
-        {0, 1},   {119, 1}, {120, 0}, {122, 0}, {123, 1}, {132, 1}, {133, 0},  {255, 0},
-        {256, 1}, {322, 1}, {323, 0}, {324, 1}, {383, 1}, {384, 0}, {639, 0},  {640, 1},
-        {7675, 1},
+        {0, 1},   {119, 1}, {120, 0}, {122, 0}, {123, 1}, {132, 1}, {133, 0}, {255, 0},  {256, 1},
+        {322, 1}, {323, 0}, {324, 1}, {383, 1}, {384, 0}, {639, 0}, {640, 1}, {7675, 1},
     };
     for (const Edge& e : edges)
         EXPECT_EQ(mask[e.offset], e.bit) << e.offset;
@@ -67,17 +66,19 @@ TEST(FactoryImage, FixedBytes)
         uint8_t value;
     };
     const Byte reserved[] = {
-        {384, 0x19}, {386, 0x04}, {398, 0x1A}, {399, 0x1B}, {402, 0x05}, {415, 0x14}, {416, 0x0B},
-        {431, 0x0B}, {435, 0x0C}, {447, 0x17}, {448, 0x09}, {449, 0x08}, {450, 0x0A}, {464, 0x03},
-        {466, 0x00}, {467, 0x01}, {469, 0x07}, {479, 0x02}, {480, 0xFF}, {496, 0x0D}, {497, 0x1C},
-        {498, 0xFF}, {512, 0xFF}, {639, 0xFF},
+        {384, 0x19}, {386, 0x04}, {398, 0x1A}, {399, 0x1B}, {402, 0x05}, {415, 0x14},
+        {416, 0x0B}, {431, 0x0B}, {435, 0x0C}, {447, 0x17}, {448, 0x09}, {449, 0x08},
+        {450, 0x0A}, {464, 0x03}, {466, 0x00}, {467, 0x01}, {469, 0x07}, {479, 0x02},
+        {480, 0xFF}, {496, 0x0D}, {497, 0x1C}, {498, 0xFF}, {512, 0xFF}, {639, 0xFF},
     };
     for (const Byte& b : reserved)
         EXPECT_EQ(f[b.offset], b.value) << b.offset;
-    const uint32_t sounds[] = {0, 0xFF0FFF0F, 0x0F0F0000, 0x0F0F0F0F, 0x0F0F0F0F, 0x33333333, 0x0F000000, 0};
+    const uint32_t sounds[] = {0,          0xFF0FFF0F, 0x0F0F0000, 0x0F0F0F0F,
+                               0x0F0F0F0F, 0x33333333, 0x0F000000, 0};
     for (int s = 0; s <= 30; ++s) {
         const std::size_t at = SoundOffset(s);
-        const uint32_t pattern = uint32_t(f[at]) << 24 | f[at + 1] << 16 | f[at + 2] << 8 | f[at + 3];
+        const uint32_t pattern =
+            uint32_t(f[at]) << 24 | f[at + 1] << 16 | f[at + 2] << 8 | f[at + 3];
         EXPECT_EQ(pattern, sounds[std::min(s, 7)]) << s;
     }
 }
@@ -108,32 +109,56 @@ Shown ShowRecord(int type, int indicator)
 
 TEST(FactoryImage, RecordsDecodeAsListed)
 {
-    constexpr int O = kColourOff, G = kColourGreen, R = kColourRed, Y = kColourYellow, B = kColourGreenBlink;
+    constexpr int O = kColourOff, G = kColourGreen, R = kColourRed, Y = kColourYellow,
+                  B = kColourGreenBlink;
     struct Case
     {
         int type, indicator;
         Shown expected;
     };
-    const std::string zoneOpen = "Zone Open Failure, Zone Short Failure, Fire Equipment Failed, Zone "
-                                 "Parameter Error, Service Required";
-    const std::string zoneOff = "Zone Disconnected, Output Disconnected, PL Short Circuit Failure, PL "
-                                "Fault, Communication Loss";
+    const std::string zoneOpen =
+        "Zone Open Failure, Zone Short Failure, Fire Equipment Failed, Zone "
+        "Parameter Error, Service Required";
+    const std::string zoneOff =
+        "Zone Disconnected, Output Disconnected, PL Short Circuit Failure, PL "
+        "Fault, Communication Loss";
     const Case cases[] = {
-        {0, 1, {{B, B, B, B, B, B, B, B}, 15, 0, {"Waiting for a response from the controller..."}}},
-        {0, 2, {{O, R, O, R, O, R, O, R}, 0, 1,
-                {"Extinguishing", "Pre-discharge Delay", "Fire Alarm, Discharge Cancelled"}}},
+        {0,
+         1,
+         {{B, B, B, B, B, B, B, B}, 15, 0, {"Waiting for a response from the controller..."}}},
+        {0,
+         2,
+         {{O, R, O, R, O, R, O, R},
+          0,
+          1,
+          {"Extinguishing", "Pre-discharge Delay", "Fire Alarm, Discharge Cancelled"}}},
         {1, 3, {{O, R, O, O, O, R, O, O}, 2, 2, {"Fire Pre-alarm"}}},
         {0, 4, {{R, R, O, O, R, R, O, O}, 2, 3, {"Panic Alarm (Attack)"}}},
         {2, 4, {{R, R, O, O, R, R, O, O}, 3, 3, {"Panic Alarm (Attack)"}}},
         {0, 6, {{Y, Y, O, O, Y, Y, O, O}, 4, 5, {zoneOff}}},
         {1, 8, {{G, G, O, O, G, G, O, O}, 8, 7, {"Arming Failed"}}},
-        {0, 10, {{G, G, G, G, G, G, G, G}, 15, 0, {"Zone Disarmed, Disarmed Zone Restored", "Disarmed Zone Alarm"}}},
-        {2, 10, {{O, Y, O, O, O, O, O, O}, 15, 0, {"Zone Disarmed, Disarmed Zone Restored", "Disarmed Zone Alarm"}}},
+        {0,
+         10,
+         {{G, G, G, G, G, G, G, G},
+          15,
+          0,
+          {"Zone Disarmed, Disarmed Zone Restored", "Disarmed Zone Alarm"}}},
+        {2,
+         10,
+         {{O, Y, O, O, O, O, O, O},
+          15,
+          0,
+          {"Zone Disarmed, Disarmed Zone Restored", "Disarmed Zone Alarm"}}},
         {0, 11, {{B, B, B, B, B, B, B, B}, 15, 0, {"Arming Delay"}}},
         {4, 4, {{Y, Y, Y, Y, Y, Y, Y, Y}, 15, 0, {"Auxiliary Zone Alarm", zoneOpen}}},
         {3, 2, {{Y, Y, O, O, Y, Y, O, O}, 15, 5, {zoneOff}}},
         {11, 6, {{G, G, G, G, G, G, G, G}, 15, 0, {"Normal Temperature", "Normal Level"}}},
-        {18, 1, {{O, R, O, O, O, O, O, O}, 15, 0, {"Tamper Alarm", zoneOpen, "Output Open Circuit Failure, Output Short Circuit Failure"}}},
+        {18,
+         1,
+         {{O, R, O, O, O, O, O, O},
+          15,
+          0,
+          {"Tamper Alarm", zoneOpen, "Output Open Circuit Failure, Output Short Circuit Failure"}}},
         {5, 1, {{O, O, O, O, O, O, O, O}, 15, 0, {}}},
         {23, 16, {{O, O, O, O, O, O, O, O}, 15, 0, {}}},
     };

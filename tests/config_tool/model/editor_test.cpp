@@ -44,12 +44,20 @@ TEST(ImageToForm, FactoryImageFillsThePagesInOrder)
     for (int n = 1; n <= 8; ++n)
         EXPECT_EQ(editor.Text("ParamKey" + std::to_string(n)), "0000000000000000");
 
-    const std::vector<std::string> order = {
-        "SetText Obj01ParamNumber", "SetText Obj60ParamNumber", "SetItemIndex Obj01ParamType",
-        "SetItemIndex Obj60ParamType", "SetItemIndex Obj01ParamButton", "SetItemIndex Obj60ParamButton",
-        "SetText MainParamPin", "SetText MainParamTime", "SetChecked MainParam2U",
-        "SetChecked MainParamReset", "SetItemIndex System01ParamType", "SetItemIndex System07ParamType",
-        "SetText ParamKey1", "SetText ParamKey8"};
+    const std::vector<std::string> order = {"SetText Obj01ParamNumber",
+                                            "SetText Obj60ParamNumber",
+                                            "SetItemIndex Obj01ParamType",
+                                            "SetItemIndex Obj60ParamType",
+                                            "SetItemIndex Obj01ParamButton",
+                                            "SetItemIndex Obj60ParamButton",
+                                            "SetText MainParamPin",
+                                            "SetText MainParamTime",
+                                            "SetChecked MainParam2U",
+                                            "SetChecked MainParamReset",
+                                            "SetItemIndex System01ParamType",
+                                            "SetItemIndex System07ParamType",
+                                            "SetText ParamKey1",
+                                            "SetText ParamKey8"};
     auto at = [&](const std::string& call) {
         return std::find(editor.calls.begin(), editor.calls.end(), call) - editor.calls.begin();
     };
@@ -119,10 +127,10 @@ TEST(FormToImage, EditTextsOutOfRangeOrNotNumbers)
         uint8_t low, high, timeByte;
     };
     const Case cases[] = {
-        {"12345", "300", 0x0F, 0x27, 255},                    // held to the edits' limits
+        {"12345", "300", 0x0F, 0x27, 255}, // held to the edits' limits
         {"256", "99", 0x00, 0x01, 99},
         {"0", "0", 0x00, 0x00, 0},
-        {"", "", 0xA5, 0xA5, 0xA5},                         // no number: bytes stay
+        {"", "", 0xA5, 0xA5, 0xA5}, // no number: bytes stay
         {"12a", "-1", 0xA5, 0xA5, 0xA5},
         {"99999999999999999999999", "99999999999999999999", 0x0F, 0x27, 255},
     };
@@ -151,7 +159,8 @@ TEST(ShowIndicationType, RebuildsTheChooserAndTheEventLists)
         const auto& chooser = editor.lists["IndAllListEvent"].lines;
         int bound = 0;
         for (int i = 1; i <= 16; ++i)
-            bound += static_cast<int>(editor.lists[ControlName("Ind", i, "ParamListEvent")].lines.size());
+            bound += static_cast<int>(
+                editor.lists[ControlName("Ind", i, "ParamListEvent")].lines.size());
         EXPECT_EQ(static_cast<int>(chooser.size()) + bound, 40);
         EXPECT_EQ(std::count(chooser.begin(), chooser.end(), "stale"), 0);
         EXPECT_EQ(std::count(chooser.begin(), chooser.end(), "Arming Delay"), 1);
@@ -187,8 +196,10 @@ TEST(ShowSoundPattern, SetsThePositionsThenRunsTheirHandlers)
     ShowSoundPattern(image, editor, 9);
     ASSERT_EQ(editor.calls.size(), 16u);
     for (int k = 1; k <= 8; ++k) {
-        EXPECT_EQ(editor.calls[static_cast<std::size_t>(k - 1)], "SetItemIndex SoundParamColorPos" + std::to_string(k));
-        EXPECT_EQ(editor.calls[static_cast<std::size_t>(k + 7)], "RunChangeHandler SoundParamColorPos" + std::to_string(k));
+        EXPECT_EQ(editor.calls[static_cast<std::size_t>(k - 1)],
+                  "SetItemIndex SoundParamColorPos" + std::to_string(k));
+        EXPECT_EQ(editor.calls[static_cast<std::size_t>(k + 7)],
+                  "RunChangeHandler SoundParamColorPos" + std::to_string(k));
     }
     EXPECT_EQ(editor.ItemIndex("SoundParamColorPos1"), kSoundHalf);
     EXPECT_EQ(editor.ItemIndex("SoundParamColorPos7"), kSoundOn);
@@ -207,9 +218,12 @@ TEST(ApplyColourPosition, SystemTypesShowRedOrNothing)
         uint8_t red, green;
     };
     const Case cases[] = {
-        {12, kColourGreen, kColourRed, 0xF0, 0x00},      {18, kColourYellow, kColourRed, 0xF0, 0x00},
-        {15, kColourGreenBlink, kColourRed, 0xF0, 0x00}, {12, kColourOff, kColourOff, 0x00, 0x00},
-        {11, kColourGreen, kColourGreen, 0x00, 0xF0},    {19, kColourGreenBlink, kColourGreenBlink, 0x00, 0xC0},
+        {12, kColourGreen, kColourRed, 0xF0, 0x00},
+        {18, kColourYellow, kColourRed, 0xF0, 0x00},
+        {15, kColourGreenBlink, kColourRed, 0xF0, 0x00},
+        {12, kColourOff, kColourOff, 0x00, 0x00},
+        {11, kColourGreen, kColourGreen, 0x00, 0xF0},
+        {19, kColourGreenBlink, kColourGreenBlink, 0x00, 0xC0},
     };
     for (const Case& c : cases) {
         Image image{};

@@ -90,7 +90,8 @@ TEST_F(EventBinding, UnbindingEitherMemberOfACoupledPairClearsBoth)
         {"Waiting for a response from the controller...", {0x00, 0x00, 0x00, 0x00, 0x00, 0x30}},
     };
     for (const Case& c : cases) {
-        const EventClass& first = EventClassRow(tables, EventClassIndex(tables, c.name) == 29 ? 19 : 40);
+        const EventClass& first =
+            EventClassRow(tables, EventClassIndex(tables, c.name) == 29 ? 19 : 40);
         BindEvent(image, tables, chooser, list, first.group, first.bit, offset);
         EXPECT_EQ(GetMask(), c.bound) << c.name;
         Unbind(c.name, list);
@@ -124,8 +125,8 @@ TEST_F(EventBinding, UnbindingTheLastEventMarksTheRecordEmpty)
 TEST_F(EventBinding, NothingChangesWithoutARowOrALine)
 {
     const Image before = image;
-    BindEvent(image, tables, chooser, list, 2, 7, offset);  // no such class
-    BindEvent(image, tables, chooser, list, 7, 1, offset);  // no such group
+    BindEvent(image, tables, chooser, list, 2, 7, offset);   // no such class
+    BindEvent(image, tables, chooser, list, 7, 1, offset);   // no such group
     UnbindEvent(image, tables, chooser, list, 1, 1, offset); // not in the list
     EXPECT_EQ(image, before);
     chooser.Clear();
@@ -144,7 +145,8 @@ TEST_F(EventBinding, ShowBoundEventsListsEachClassOnceInBitOrder)
     // Group 2 bit 7 has no class; (3,5) and (4,8) show as one line.
     SetMask({0x81, 0x40, 0x10, 0x80, 0x00, 0x00});
     ShowBoundEvents(image, tables, chooser, offset, list);
-    EXPECT_EQ(list.lines, (std::vector<std::string>{"Extinguishing", "Discharge Prohibited", "Arming Delay"}));
+    EXPECT_EQ(list.lines,
+              (std::vector<std::string>{"Extinguishing", "Discharge Prohibited", "Arming Delay"}));
     EXPECT_EQ(chooser.Count(), 37);
 
     // A class already listed under another indicator of the type is not listed again.
@@ -161,7 +163,8 @@ TEST_F(EventBinding, ShowingTheFirstMemberAlsoSetsItsPartner)
     SetMask({0x00, 0x00, 0x00, 0x00, 0x00, 0x10});
     ShowBoundEvents(image, tables, chooser, offset, list);
     EXPECT_EQ(GetMask(), (Mask{0x00, 0x00, 0x00, 0x00, 0x00, 0x30}));
-    EXPECT_EQ(list.lines, std::vector<std::string>{"Waiting for a response from the controller..."});
+    EXPECT_EQ(list.lines,
+              std::vector<std::string>{"Waiting for a response from the controller..."});
 }
 
 TEST_F(EventBinding, RecordOutsideTheImageIsRefused)

@@ -34,7 +34,10 @@ public:
 class RecordingEditor : public Editor
 {
 public:
-    std::string Text(std::string_view control) const override { return Find(texts, control, std::string()); }
+    std::string Text(std::string_view control) const override
+    {
+        return Find(texts, control, std::string());
+    }
     void SetText(std::string_view control, std::string_view text) override
     {
         Record("SetText", control);

@@ -123,7 +123,8 @@ TEST_P(BothLanguages, DeviceTypeNamesFitAndMatchTheOtherLanguageInLength)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Tables, BothLanguages, testing::Values(Language::Russian, Language::English),
+INSTANTIATE_TEST_SUITE_P(Tables, BothLanguages,
+                         testing::Values(Language::Russian, Language::English),
                          [](const auto& info) {
                              return info.param == Language::Russian ? "Russian" : "English";
                          });
@@ -150,8 +151,12 @@ TEST(TextTables, TextsKeepTheirExactCodePoints)
         {"caption 0 Cyrillic", Ru().captions[0].substr(0, 2), cyrillicT},
         {"caption 81 Latin", Ru().captions[81], "T4700-\xD0\x9A\xD0\x9B\xD0\x92"},
         {"caption 82 Latin", Ru().captions[82], "T4700-\xD0\x92\xD0\x94"},
-        {"device 10", Ru().deviceTypes[10], "\xD0\xA2" "4700-\xD0\x92\xD0\x94"},
-        {"device 44", Ru().deviceTypes[44], "\xD0\xA2" "4700-\xD0\x9A\xD0\x9B\xD0\x92"},
+        {"device 10", Ru().deviceTypes[10],
+         "\xD0\xA2"
+         "4700-\xD0\x92\xD0\x94"},
+        {"device 44", Ru().deviceTypes[44],
+         "\xD0\xA2"
+         "4700-\xD0\x9A\xD0\x9B\xD0\x92"},
         {"device 10 en", En().deviceTypes[10], "T4700-VD"},
         {"device 44 en", En().deviceTypes[44], "T4700-KLV"},
         {"message 11", Ru().messages[11], "ошибка контрольной суммы!"},
@@ -162,7 +167,8 @@ TEST(TextTables, TextsKeepTheirExactCodePoints)
         {"message 15 en", En().messages[15], " must consist of 16 characters!"},
         {"message 3", Ru().messages[3], "Т4700-КЛВ 2.22-2.23, Т4700-ВД 2.23 :  Адрес"},
         {"message 3 en", En().messages[3], "T4700-KLV 2.22-2.23, T4700-VD 2.23 :  Address"},
-        {"message 16 en", En().messages[16], "The operation will NOT be done: the  code of the credential №"},
+        {"message 16 en", En().messages[16],
+         "The operation will NOT be done: the  code of the credential №"},
         {"caption 70", Ru().captions[70], "Старт \\ останов поиска"},
         {"button 3", Ru().buttonModes[3], "Взятие\\Снятие"},
         {"button 3 en", En().buttonModes[3], "Arming\\Disarming"},
@@ -235,7 +241,8 @@ TEST(TextTables, SwitchingCopiesTheChosenLanguage)
     TextTables current{};
     EXPECT_TRUE(current.messages[9].empty());
     current = ConstantTables(LanguageFromFlag(1));
-    EXPECT_EQ(current.messages[9], "An error occurred while reading the configuration from the file!");
+    EXPECT_EQ(current.messages[9],
+              "An error occurred while reading the configuration from the file!");
     EXPECT_EQ(EventClassIndex(current, "Arming Delay"), 29);
 }
 
