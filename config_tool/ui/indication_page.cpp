@@ -60,7 +60,8 @@ QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text)
 // Keeps a list box in the order an operator reads it: case-insensitive, by the collation of the
 // language in use.  Lines may be appended by anyone (the editor binding, the event binding);
 // each insertion re-sorts the list, equal lines keeping their order.
-void KeepEventListOrdered(QListWidget* list, std::function<model::Language()> language)
+// `owner` ends the ordering when it goes, together with whatever `language` refers to.
+void KeepEventListOrdered(QListWidget* list, QObject* owner, std::function<model::Language()> language)
 {
     struct State
     {
@@ -69,7 +70,7 @@ void KeepEventListOrdered(QListWidget* list, std::function<model::Language()> la
         QCollator collator;
     };
     auto state = std::make_shared<State>();
-    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list, [list, language, state] {
+    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, owner, [list, language, state] {
         if (state->busy || list->count() < 2)
             return;
         const model::Language now = language();
@@ -180,7 +181,7 @@ void IndicationPage::Build(QWidget* page)
         list->setObjectName(NumberedName("Ind", n, "ParamListEvent"));
         list->setFixedSize(260, 65);
         list->setEnabled(editable);
-        KeepEventListOrdered(list, [this] {
+        KeepEventListOrdered(list, this, [this] {
             return ctx_.language ? ctx_.language() : model::Language::Russian;
         });
         events_.at(Slot(n)) = list;
