@@ -195,7 +195,7 @@ void TFormSeeInd::FormShow()
         for (int k = 0; k < list.Count(); ++k)
             see->addItem(QString::fromStdString(list.Line(k)));
     }
-    engine_->LoadIndicators(ctx_.image, ctx_.editor.ItemIndex("NumberSettingsInd"));
+    engine_->LoadIndicators(ctx_.image, model::CurrentIndicationType(ctx_.editor));
     const int n = requestedIndicator_ >= 1 && requestedIndicator_ < kPreviewIndicators
                       ? requestedIndicator_
                       : kPreviewIndicators;

@@ -230,7 +230,7 @@ void IndicationPage::FillLists()
 
 int IndicationPage::CurrentIndicationType() const
 {
-    return numberSettingsInd_->currentIndex();
+    return model::CurrentIndicationType(ctx_.editor);
 }
 
 QComboBox* IndicationPage::Colour(int indicator, int position) const
