@@ -283,30 +283,39 @@ public:
     {
         result_ = &result;
         stack_.clear();
-        names_.clear();
         tag_.clear();
         limits_.Reset();
         Read(document);
     }
 
 private:
-    using Open = std::variant<IXrpcArray, IXrpcStruct>;
+    // Each open struct keeps the member names read inside it, so a member whose value never
+    // came (an empty-element value) cannot shift the names of the structs around it.
+    struct OpenStruct
+    {
+        IXrpcStruct value;
+        std::vector<std::string> names;
+    };
+    using Open = std::variant<IXrpcArray, OpenStruct>;
 
-    bool TopIsStruct() const
+    OpenStruct* TopStruct()
     {
-        return !stack_.empty() && std::holds_alternative<IXrpcStruct>(stack_.back());
+        return stack_.empty() ? nullptr : std::get_if<OpenStruct>(&stack_.back());
     }
-    bool TopIsArray() const
+    TXrpcArray* TopArray()
     {
-        return !stack_.empty() && std::holds_alternative<IXrpcArray>(stack_.back());
+        if (stack_.empty())
+            return nullptr;
+        auto* a = std::get_if<IXrpcArray>(&stack_.back());
+        return a ? a->get() : nullptr;
     }
 
-    std::string TakeName()
+    static std::string TakeName(OpenStruct& s)
     {
-        if (names_.empty())
+        if (s.names.empty())
             throw EXrpcError("XML-RPC struct member has no name");
-        std::string name = std::move(names_.back());
-        names_.pop_back();
+        std::string name = std::move(s.names.back());
+        s.names.pop_back();
         return name;
     }
 
@@ -315,7 +324,7 @@ private:
         tag_ = TagName(name);
         if (tag_ == "STRUCT") {
             limits_.OpenValue();
-            stack_.emplace_back(std::make_shared<TXrpcStruct>());
+            stack_.emplace_back(OpenStruct{std::make_shared<TXrpcStruct>(), {}});
         } else if (tag_ == "ARRAY") {
             limits_.OpenValue();
             stack_.emplace_back(std::make_shared<TXrpcArray>());
@@ -323,50 +332,56 @@ private:
     }
 
     // A closed array or struct joins the value below it, or becomes the result.
-    template <class T> void Attach(std::shared_ptr<T> value)
+    template <class T>
+    void Attach(std::shared_ptr<T> value)
     {
+        constexpr bool isArray = std::is_same_v<T, TXrpcArray>;
         limits_.CloseValue();
         if (stack_.empty()) {
-            if constexpr (std::is_same_v<T, TXrpcArray>)
+            if constexpr (isArray)
                 result_->SetArray(std::move(value));
             else
                 result_->SetStruct(std::move(value)); // a fault struct makes the result an error
-        } else if (TopIsArray()) {
-            auto& a = *std::get<IXrpcArray>(stack_.back());
-            if constexpr (std::is_same_v<T, TXrpcArray>)
-                a.AddItemArray(std::move(value));
+        } else if (TXrpcArray* a = TopArray()) {
+            if constexpr (isArray)
+                a->AddItemArray(std::move(value));
             else
-                a.AddItemStruct(std::move(value));
+                a->AddItemStruct(std::move(value));
         } else {
-            auto& s = *std::get<IXrpcStruct>(stack_.back());
-            if constexpr (std::is_same_v<T, TXrpcArray>)
-                s.AddItemArray(TakeName(), std::move(value));
+            OpenStruct& s = *TopStruct();
+            if constexpr (isArray)
+                s.value->AddItemArray(TakeName(s), std::move(value));
             else
-                s.AddItemStruct(TakeName(), std::move(value));
+                s.value->AddItemStruct(TakeName(s), std::move(value));
         }
     }
 
-    template <class T> std::shared_ptr<T> Pop()
+    IXrpcStruct PopStruct()
     {
-        auto value = std::get<std::shared_ptr<T>>(std::move(stack_.back()));
+        IXrpcStruct s = std::move(std::get<OpenStruct>(stack_.back()).value);
         stack_.pop_back();
-        return value;
+        return s;
+    }
+    IXrpcArray PopArray()
+    {
+        IXrpcArray a = std::move(std::get<IXrpcArray>(stack_.back()));
+        stack_.pop_back();
+        return a;
     }
 
     void OnEndTag(std::string_view name) override
     {
         const std::string tag = TagName(name);
-        if (tag == "STRUCT" && TopIsStruct()) {
-            Attach(Pop<TXrpcStruct>());
-        } else if ((tag == "STRUCT" || tag == "ARRAY") && TopIsArray()) {
-            Attach(Pop<TXrpcArray>());
+        if (tag == "STRUCT" && TopStruct()) {
+            Attach(PopStruct());
+        } else if ((tag == "STRUCT" || tag == "ARRAY") && TopArray()) {
+            Attach(PopArray());
         } else if (tag == "PARAMS" && !stack_.empty()) {
-            if (TopIsStruct())
-                result_->SetStruct(Pop<TXrpcStruct>());
-            if (TopIsArray())
-                result_->SetArray(Pop<TXrpcArray>());
+            if (TopStruct())
+                result_->SetStruct(PopStruct());
+            if (TopArray())
+                result_->SetArray(PopArray());
             stack_.clear();
-            names_.clear();
             limits_.CloseAll();
         }
     }
@@ -379,21 +394,23 @@ private:
             tag_ = "STRING";
         if (tag_ == "STRING" && text == kNull)
             text = {};
+        const auto kind = KindOfTag(tag_, false);
         if (tag_ == "NAME") {
-            names_.push_back(platform::Utf8ToCp1251(text));
-        } else if (TopIsStruct()) {
-            const auto kind = KindOfTag(tag_, false);
-            std::string member = kind || !names_.empty() ? TakeName() : std::string();
+            if (OpenStruct* s = TopStruct())
+                s->names.push_back(platform::Utf8ToCp1251(text));
+        } else if (OpenStruct* s = TopStruct()) {
+            // A value of a kind this reader skips still uses up its member's name.
+            std::string member = kind || !s->names.empty() ? TakeName(*s) : std::string();
             if (kind) {
                 limits_.CountItem();
-                AddText(*std::get<IXrpcStruct>(stack_.back()), std::move(member), *kind, text);
+                AddText(*s->value, std::move(member), *kind, text);
             }
-        } else if (TopIsArray()) {
-            if (const auto kind = KindOfTag(tag_, false)) {
+        } else if (TXrpcArray* a = TopArray()) {
+            if (kind) {
                 limits_.CountItem();
-                AddText(*std::get<IXrpcArray>(stack_.back()), *kind, text);
+                AddText(*a, *kind, text);
             }
-        } else if (const auto kind = KindOfTag(tag_, false)) {
+        } else if (kind) {
             SetText(*result_, *kind, text);
         }
         // Only the first text after a start tag counts.
@@ -402,7 +419,6 @@ private:
 
     TXrpcResult* result_ = nullptr;
     std::vector<Open> stack_;
-    std::vector<std::string> names_;
     std::string tag_;
     Limits limits_;
 };

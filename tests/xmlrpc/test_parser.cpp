@@ -96,6 +96,14 @@ TEST(XrpcParsers, ValueTableThroughBothParsers)
          "<value><struct><member><name>a</name><value><int4>1</int4></value></member>"
          "<member><name>b</name><value><int>2</int></value></member></struct></value>",
          "{a=i:1;b=i:2}", "{b=i:2}"},
+        // A member whose value is an empty-element tag must not lend its name to the next
+        // struct out.
+        {"empty-element member value",
+         "<value><struct><member><name>outer</name><value><struct>"
+         "<member><name>gone</name><value/></member>"
+         "<member><name>k</name><value><int>1</int></value></member>"
+         "</struct></value></member></struct></value>",
+         "{outer={k=i:1}}", ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ServerDump(Call(c.value)), c.server) << c.what;
