@@ -7,6 +7,7 @@
 #include "platform/tone_player.h"
 
 #include <QCloseEvent>
+#include <QHideEvent>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -228,7 +229,9 @@ void TFormSeeInd::closeEvent(QCloseEvent* event)
 
 void TFormSeeInd::hideEvent(QHideEvent* event)
 {
-    engine_->StopAll();
+    // Hidden by the program; a minimised main window only hides it for a while.
+    if (!event->spontaneous())
+        engine_->StopAll();
     QDialog::hideEvent(event);
 }
 
