@@ -51,12 +51,13 @@ sim::Bytes RawLine::Read(std::size_t count, std::chrono::milliseconds limit)
     return out;
 }
 
-sim::Bytes RawLine::ReadUntilQuiet(std::chrono::milliseconds quiet)
+sim::Bytes RawLine::ReadUntilQuiet(std::chrono::milliseconds quiet, std::optional<std::chrono::milliseconds> first)
 {
     sim::Bytes out;
     for (;;) {
         pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(quiet.count())) <= 0)
+        const auto wait = out.empty() && first ? *first : quiet;
+        if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0)
             return out;
         uint8_t buf[256];
         const ssize_t n = ::read(fd_, buf, sizeof buf);
@@ -68,7 +69,7 @@ sim::Bytes RawLine::ReadUntilQuiet(std::chrono::milliseconds quiet)
 sim::Bytes RawLine::Exchange(const sim::Bytes& frame)
 {
     Write(sim::WithCrc(frame));
-    return ReadUntilQuiet(std::chrono::milliseconds(60));
+    return ReadUntilQuiet(std::chrono::milliseconds(40), std::chrono::milliseconds(200));
 }
 
 sim::Bytes Hex(const std::string& text)

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace simtest {
@@ -22,9 +23,12 @@ public:
     void Write(const sim::Bytes& bytes);
     // Reads until `count` bytes came or `limit` passed.
     sim::Bytes Read(std::size_t count, std::chrono::milliseconds limit);
-    // Reads whatever comes until the line has been quiet for `quiet`.
-    sim::Bytes ReadUntilQuiet(std::chrono::milliseconds quiet);
-    // Sends frame + CRC-8 and collects the answer (the line quiet for 60 ms ends it).
+    // Reads whatever comes until the line has been quiet for `quiet` (`first` before the first
+    // byte, `quiet` when not given).
+    sim::Bytes ReadUntilQuiet(std::chrono::milliseconds quiet,
+                              std::optional<std::chrono::milliseconds> first = std::nullopt);
+    // Sends frame + CRC-8 and collects the answer: up to 200 ms for it to start, then until the
+    // line is quiet for 40 ms.
     sim::Bytes Exchange(const sim::Bytes& frame);
 
 private:
