@@ -10,8 +10,12 @@
 // serves while it waits, so no deadlock is possible.  After Close() every Send() returns
 // nullopt at once without running the handler.
 //
+// A handler that throws counts as served with no result (nullopt for a blocked sender); the
+// exception does not leave the channel.  Without a handler a delivery is served with 0.
+// The destructor waits until every blocked sender has left Send().
+//
 // Threads: construct, SetHandler, SetWakeup, ServePending, WaitServing and Close from the owner's
-// thread; Send from any thread.
+// thread (ServePending from another thread serves nothing); Send from any thread.
 
 #include <chrono>
 #include <condition_variable>
@@ -63,6 +67,7 @@ private:
     Handler handler_;
     std::function<void()> wakeup_;
     bool closed_ = false;
+    int waiting_senders_ = 0;
 };
 
 } // namespace platform
