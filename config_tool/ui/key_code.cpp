@@ -43,6 +43,7 @@ TfKeyCode::TfKeyCode(device::CommandChannel& channel, Prompt& prompt,
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
     ProgressBar1->hide();
 

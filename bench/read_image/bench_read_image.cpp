@@ -1,0 +1,118 @@
+// A full image read (960 exchanges) through the real session on a pty against t4700-sim, at
+// 9600 and 115200 bit/s with the default bus settings.  Prints the measured time, the line
+// model (what the line and the mandated pauses alone take), their ratio and the process CPU
+// time as a share of the wall time.
+
+#include "config_tool/device/session_channel.h"
+#include "config_tool/device/transfer.h"
+#include "CoreComp/rssess/rs_session.h"
+#include "platform/registry.h"
+
+#include "tests/config_tool/device/sim_process.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kCom = 7;
+constexpr uint8_t kAddress = 5;
+constexpr double kSimTurnaroundMs = 2; // t4700-sim's default
+constexpr int kRequestBytes = 9;       // L = 8 and the checksum
+constexpr int kAnswerBytes = 13;
+
+double CpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// One exchange of the read: the pause before it, the line-time wait after the write, the
+// unit's turnaround, the answer on the wire, and the pause after a plain answer.
+double ModelMilliseconds(const TBusSettings& s)
+{
+    const double stop_bits = s.StopBits == 2 ? 2.0 : s.StopBits == 1 ? 1.5 : 1.0;
+    const double byte_ms = (9.0 + stop_bits) * 1000.0 / s.SpeedRSS;
+    const double pause_before = (s.PauseFromSession > 0) ? s.PauseFromSession : 0;
+    const double line_wait = (s.TailInUS + 200) / 1000.0 + byte_ms * kRequestBytes;
+    const double answer_wire = byte_ms * kAnswerBytes;
+    return device::kImageReadSteps *
+           (pause_before + line_wait + kSimTurnaroundMs + answer_wire + s.StartTimeout);
+}
+
+bool Run(const std::string& sim_path, int baud)
+{
+    platform::RegistryFile& reg = platform::ProcessRegistry();
+    if (baud == 9600)
+        reg.DeleteValue(platform::Hive::LocalMachine, kBusKey, "SpeedRSS"); // the default
+    else
+        reg.WriteDword(platform::Hive::LocalMachine, kBusKey, "SpeedRSS", baud);
+
+    device::testing::SimProcess sim;
+    if (!sim.Start(sim_path, {"--baud", std::to_string(baud), "--unit", "5:44:223", "--registry",
+                              reg.Path(), "--com", std::to_string(kCom), "--max-seconds", "600"})) {
+        std::fprintf(stderr, "bench_read_image: t4700-sim did not start\n");
+        return false;
+    }
+    TRSSession session;
+    device::SessionChannel channel(session);
+    device::NoOperationUi ui;
+    device::Transfer transfer(channel, ui);
+    model::Image image{};
+
+    // The first exchange opens the port; keep that out of the figure.
+    channel.SetComPort(kCom);
+    channel.ReadRegistrySettings();
+    channel.Exchange(device::TypeQuery(kAddress));
+
+    const auto wall0 = std::chrono::steady_clock::now();
+    const double cpu0 = CpuSeconds();
+    const bool ok = transfer.ReadImage(kAddress, kCom, image);
+    const double cpu = CpuSeconds() - cpu0;
+    const double wall =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall0).count();
+    if (!ok) {
+        std::fprintf(stderr, "bench_read_image: the read at %d bit/s failed\n", baud);
+        return false;
+    }
+    const double model = ModelMilliseconds(session.Settings());
+    const std::string name = "read_image." + std::to_string(baud);
+    std::printf("%s.wall: %.1f ms\n", name.c_str(), wall);
+    std::printf("%s.line_model: %.1f ms\n", name.c_str(), model);
+    std::printf("%s.ratio: %.4f x\n", name.c_str(), wall / model);
+    std::printf("%s.ratio.target: 1.03 x\n", name.c_str());
+    std::printf("%s.cpu_share: %.2f %%\n", name.c_str(), 100.0 * cpu / (wall / 1000.0));
+    std::printf("%s.cpu_share.target: 10 %%\n", name.c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+} // namespace
+
+int main()
+{
+    const auto sim_path = device::testing::SimulatorPath();
+    if (!sim_path) {
+        std::fprintf(stderr, "bench_read_image: t4700-sim not found under $VENDAXO_BUILD_DIR/sim\n");
+        return 1;
+    }
+    // A registry of our own, set before its first use.
+    std::string tmpl = (fs::temp_directory_path() / "vendaxo-bench-read-XXXXXX").string();
+    if (!mkdtemp(tmpl.data()))
+        return 1;
+    const fs::path dir(tmpl);
+    setenv("VENDAXO_REGISTRY", (dir / "registry.reg").c_str(), 1);
+
+    bool ok = true;
+    for (int baud : {9600, 115200})
+        ok = Run(*sim_path, baud) && ok;
+    fs::remove_all(dir);
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,254 @@
+// The device operations through the real session on a pseudo-terminal, against t4700-sim.
+
+#include "config_tool/device/bus_search.h"
+#include "config_tool/device/key_reader.h"
+#include "config_tool/device/session_channel.h"
+#include "config_tool/device/transfer.h"
+#include "config_tool/model/codecs.h"
+#include "config_tool/model/config_file.h"
+#include "CoreComp/rssess/rs_session.h"
+#include "platform/registry.h"
+
+#include "sim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+namespace device {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::SimProcess;
+
+constexpr int kCom = 7;
+
+// The process registry is opened once, at its first use: point it at a file of our own first.
+const fs::path& Scratch()
+{
+    static const fs::path dir = [] {
+        std::string tmpl = (fs::temp_directory_path() / "vendaxo-device-e2e-XXXXXX").string();
+        const char* made = mkdtemp(tmpl.data());
+        fs::path p = made ? fs::path(made) : fs::temp_directory_path();
+        setenv("VENDAXO_REGISTRY", (p / "registry.reg").c_str(), 1);
+        return p;
+    }();
+    return dir;
+}
+[[maybe_unused]] const fs::path& kScratchReady = Scratch();
+
+platform::RegistryFile& Registry() { return platform::ProcessRegistry(); }
+
+void SetBusValue(const char* name, int value)
+{
+    ASSERT_TRUE(Registry().WriteDword(platform::Hive::LocalMachine, kBusKey, name, value));
+}
+
+// Passes requests on and freezes the simulator before the exchange with the given index, so
+// the unit goes silent in the middle of an operation.
+class SilencingChannel : public CommandChannel
+{
+public:
+    SilencingChannel(CommandChannel& inner, SimProcess& sim, int silentFrom)
+        : inner_(inner), sim_(sim), silentFrom_(silentFrom)
+    {
+    }
+    void SetComPort(int port) override { inner_.SetComPort(port); }
+    void ReadRegistrySettings() override { inner_.ReadRegistrySettings(); }
+    void SetRetryCount(int n) override { inner_.SetRetryCount(n); }
+    Frame Exchange(const Frame& request) override
+    {
+        if (exchanges_++ == silentFrom_)
+            sim_.Pause();
+        return inner_.Exchange(request);
+    }
+
+private:
+    CommandChannel& inner_;
+    SimProcess& sim_;
+    int silentFrom_;
+    int exchanges_ = 0;
+};
+
+struct E2eTest : ::testing::Test
+{
+    void SetUp() override
+    {
+        const auto path = testing::SimulatorPath();
+        if (!path)
+            GTEST_SKIP() << "t4700-sim not built (VENDAXO_BUILD_DIR/sim/t4700-sim)";
+        simPath = *path;
+        dir = Scratch() / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::remove_all(dir);
+        fs::create_directories(dir / "dump");
+        for (const char* name : {"CmdTimeoutConstant", "SpeedRSS"})
+            Registry().DeleteValue(platform::Hive::LocalMachine, kBusKey, name);
+    }
+
+    // A unit file with random memory and a few credentials.
+    std::string MakeUnitFile(uint32_t seed)
+    {
+        std::mt19937 random(seed);
+        for (auto& b : image)
+            b = static_cast<uint8_t>(random());
+        codes = {};
+        codes[0] = {0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
+        codes[5] = {0x01, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0xF0, 0x99};
+        const std::string path = (dir / "unit.kconf").string();
+        EXPECT_TRUE(model::SaveConfigFile(path, "КЛВ", image, codes));
+        return path;
+    }
+
+    bool StartSim(std::vector<std::string> args)
+    {
+        for (const char* a : {"--registry", Registry().Path().c_str()})
+            args.push_back(a);
+        args.push_back("--com");
+        args.push_back(std::to_string(kCom));
+        args.push_back("--dump");
+        args.push_back((dir / "dump").string());
+        args.push_back("--max-seconds");
+        args.push_back("300");
+        return sim.Start(simPath, args);
+    }
+
+    // Masked bytes of two images are equal.
+    static ::testing::AssertionResult SameTransferredBytes(const model::Image& a, const model::Image& b)
+    {
+        const model::Image& mask = model::ReadMask();
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (mask[i] && a[i] != b[i])
+                return ::testing::AssertionFailure() << "byte " << i << ": " << int(a[i]) << " vs " << int(b[i]);
+        return ::testing::AssertionSuccess();
+    }
+
+    std::string simPath;
+    fs::path dir;
+    SimProcess sim;
+    model::Image image{};
+    model::KeyCodes codes{};
+    TRSSession session;
+    SessionChannel channel{session};
+    NoOperationUi ui;
+};
+
+struct NullObserver : ScanObserver
+{
+    void AddressStarted(int) override {}
+    void UnitListed(const FoundUnit&) override {}
+    void SelectFirstLine() override {}
+    void Serve() override {}
+};
+
+TEST_F(E2eTest, SearchFindsTheUnitsOfATwoUnitLine)
+{
+    SetBusValue("CmdTimeoutConstant", 40); // 124 silent addresses
+    ASSERT_TRUE(StartSim({"--unit", "3:44:223", "--unit", "77:10:223"}));
+    BusScan scan(channel);
+    NullObserver observer;
+    scan.Run(kCom, observer);
+    ASSERT_EQ(scan.Units().size(), 2u);
+    EXPECT_EQ(scan.Units()[0].address, 3);
+    EXPECT_EQ(scan.Units()[1].address, 77);
+    EXPECT_EQ(scan.Accept(0).model, "КЛВ");
+    EXPECT_EQ(scan.Accept(1).model, "ВД");
+}
+
+TEST_F(E2eTest, ReadChangeAndWriteBackExactlyTheChangedBytes)
+{
+    SetBusValue("SpeedRSS", 115200);
+    ASSERT_TRUE(StartSim({"--baud", "115200", "--unit", "5:44:223:" + MakeUnitFile(1)}));
+    Transfer transfer(channel, ui);
+
+    model::Image read{};
+    model::KeyCodes readCodes{};
+    ASSERT_TRUE(transfer.ReadImage(5, kCom, read));
+    ASSERT_TRUE(transfer.ReadKeyCodes(5, kCom, readCodes));
+    EXPECT_TRUE(SameTransferredBytes(read, image));
+    EXPECT_EQ(readCodes, codes);
+
+    model::Image copy = read;
+    model::KeyCodes codesCopy = readCodes;
+    const std::size_t changed[] = {0, 1, 2, 130, 700, 701, 709, 7552, 7675};
+    for (std::size_t i : changed)
+        read[i] ^= 0xA5;
+    readCodes[3] = {0x01, 0x0F, 0x1E, 0x2D, 0x3C, 0x4B, 0x5A, 0x69};
+    ASSERT_EQ(transfer.WriteImage(5, kCom, kCom, read, copy), WriteOutcome::Written);
+    ASSERT_TRUE(transfer.WriteKeyCodes(5, kCom, readCodes, codesCopy));
+    EXPECT_EQ(copy, read);
+    EXPECT_EQ(codesCopy, readCodes);
+
+    ASSERT_EQ(sim.Stop(), 0);
+    const model::LoadedConfig dumped =
+        model::LoadConfigFile((dir / "dump" / "unit-5.kconf").string(), std::nullopt);
+    ASSERT_EQ(dumped.status, model::LoadStatus::Ok);
+    std::vector<std::size_t> differ;
+    for (std::size_t i = 0; i < image.size(); ++i)
+        if (dumped.image[i] != image[i])
+            differ.push_back(i);
+    EXPECT_EQ(differ, std::vector<std::size_t>(std::begin(changed), std::end(changed)));
+    for (std::size_t i : changed)
+        EXPECT_EQ(dumped.image[i], read[i]);
+    EXPECT_EQ(dumped.codes, readCodes);
+}
+
+TEST_F(E2eTest, PresentedCredentialIsRead)
+{
+    const std::string shown = "5A000001B2C3D401"; // as the tool shows it, check byte first
+    ASSERT_TRUE(StartSim({"--unit", "9:44:223", "--present-key", "9:" + shown + ":1500"}));
+    KeyCodeReader reader(channel);
+    ASSERT_TRUE(reader.Start(9, kCom));
+    KeyPollResult result = KeyPollResult::KeepPolling;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (result == KeyPollResult::KeepPolling && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the main window's tick
+        result = reader.PollStep();
+    }
+    ASSERT_EQ(result, KeyPollResult::CodeFound);
+    EXPECT_EQ(model::KeyBytesToText(reader.Code()), shown);
+    EXPECT_FALSE(reader.Active());
+}
+
+TEST_F(E2eTest, ReadIsExactThroughTenPercentFaultyAnswers)
+{
+    SetBusValue("SpeedRSS", 115200);
+    SetBusValue("CmdTimeoutConstant", 100);
+    ASSERT_TRUE(StartSim({"--baud", "115200", "--seed", "7", "--no-answer", "5%", "--bad-crc", "5%",
+                          "--unit", "5:10:223:" + MakeUnitFile(2)}));
+    Transfer transfer(channel, ui);
+    model::Image read{};
+    ASSERT_TRUE(transfer.ReadImage(5, kCom, read));
+    EXPECT_TRUE(SameTransferredBytes(read, image));
+    EXPECT_GT(session.ExchangeCounters().failedTries, 0u) << "the faults were there";
+}
+
+TEST_F(E2eTest, UnitFallingSilentFailsTheReadAndTheWrite)
+{
+    SetBusValue("SpeedRSS", 115200);
+    SetBusValue("CmdTimeoutConstant", 100);
+    ASSERT_TRUE(StartSim({"--baud", "115200", "--unit", "5:44:223:" + MakeUnitFile(3)}));
+    {
+        SilencingChannel silencing(channel, sim, 480);
+        Transfer transfer(silencing, ui);
+        model::Image read{};
+        EXPECT_FALSE(transfer.ReadImage(5, kCom, read));
+    }
+    sim.Resume();
+    {
+        // Identity check, then one write per changed byte; silent from the third write on.
+        SilencingChannel silencing(channel, sim, 4);
+        Transfer transfer(silencing, ui);
+        model::Image edited = image, copy = image;
+        for (std::size_t i : {10, 20, 30, 40, 50})
+            edited[i] ^= 1;
+        EXPECT_EQ(transfer.WriteImage(5, kCom, kCom, edited, copy), WriteOutcome::Failed);
+        EXPECT_EQ(copy, image);
+    }
+}
+
+} // namespace
+} // namespace device
