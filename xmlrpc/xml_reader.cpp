@@ -8,7 +8,7 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
+#include <new>
 
 namespace xrpc::detail {
 

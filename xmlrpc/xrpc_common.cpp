@@ -6,7 +6,6 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <istream>
 #include <iterator>
 #include <ostream>

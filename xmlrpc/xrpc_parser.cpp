@@ -5,6 +5,7 @@
 #include "platform/text1251.h"
 
 #include <optional>
+#include <type_traits>
 #include <variant>
 
 namespace xrpc {
