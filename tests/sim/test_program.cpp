@@ -6,6 +6,7 @@
 #include "config_tool/model/config_file.h"
 #include "platform/registry.h"
 #include "raw_line.h"
+#include "tests/platform/temp_dir.h"
 #include "sim_process.h"
 
 #include <gtest/gtest.h>
@@ -19,24 +20,13 @@
 using namespace std::chrono_literals;
 using simtest::Hex;
 using simtest::RawLine;
+using platform::test::TempDir;
 using simtest::SimProcess;
 using simtest::ToHex;
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct TempDir
-{
-    fs::path path;
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "simprog-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string operator/(const char* name) const { return (path / name).string(); }
-};
 
 sim::ParsedCommandLine Parse(std::vector<std::string> args)
 {
@@ -158,7 +148,7 @@ TEST(SimProgram, BadCommandLineOrUnitFileStopsItWithAMessage)
     EXPECT_NE(bad.err.find("t4700-sim: bad value for --unit"), std::string::npos) << bad.err;
     EXPECT_TRUE(bad.out.empty());
 
-    const simtest::SimRun missing = simtest::RunSim({"--unit", "1:44:223:" + (dir / "none.kconf")});
+    const simtest::SimRun missing = simtest::RunSim({"--unit", "1:44:223:" + dir.File("none.kconf")});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("none.kconf"), std::string::npos) << missing.err;
     EXPECT_TRUE(missing.out.empty());
@@ -168,8 +158,8 @@ TEST(SimProgram, ServesTheLinkUntilSignalledAndCleansUp)
 {
     for (int sig : {SIGTERM, SIGINT}) {
         TempDir dir;
-        const std::string link = dir / "ttyT4700";
-        const std::string reg = dir / "registry.reg";
+        const std::string link = dir.File("ttyT4700");
+        const std::string reg = dir.File("registry.reg");
         SimProcess sim({"--link", link, "--registry", reg, "--com", "9", "--baud", "115200", "--unit", "40:10:222",
                         "--unit", "3:44:223"});
         ASSERT_EQ(sim.WaitReady(), link) << sim.Stderr();
@@ -192,7 +182,7 @@ TEST(SimProgram, ServesTheLinkUntilSignalledAndCleansUp)
 TEST(SimProgram, StopsByItselfAfterMaxSeconds)
 {
     TempDir dir;
-    const std::string link = dir / "tty";
+    const std::string link = dir.File("tty");
     SimProcess sim({"--link", link, "--max-seconds", "1"});
     ASSERT_EQ(sim.WaitReady(), link);
     EXPECT_EQ(sim.Wait(5s), 0);
@@ -208,14 +198,14 @@ TEST(SimProgram, DumpHoldsWhatWasWrittenAndAUnitFileIsServed)
     image[7675] = 0x99;
     model::KeyCodes codes{};
     codes[7] = {1, 2, 3, 4, 5, 6, 7, 8};
-    ASSERT_TRUE(model::SaveConfigFile(dir / "start.kconf", std::string(model::kModelVd), image, codes));
-    fs::create_directory(dir.path / "dump");
+    ASSERT_TRUE(model::SaveConfigFile(dir.File("start.kconf"), std::string(model::kModelVd), image, codes));
+    fs::create_directory(dir.File("dump"));
 
-    SimProcess sim({"--link", dir / "tty", "--baud", "115200", "--unit", "1:44:223", "--unit",
-                    "2:10:223:" + (dir / "start.kconf"), "--dump", dir / "dump"});
+    SimProcess sim({"--link", dir.File("tty"), "--baud", "115200", "--unit", "1:44:223", "--unit",
+                    "2:10:223:" + dir.File("start.kconf"), "--dump", dir.File("dump")});
     ASSERT_FALSE(sim.WaitReady().empty()) << sim.Stderr();
     {
-        RawLine line(dir / "tty");
+        RawLine line(dir.File("tty"));
         EXPECT_EQ(ToHex(line.Exchange({2, 8, 0, 0x43, 0x78, 0x00, 0, 8})),
                   ToHex(sim::WithCrc(Hex("02 0C 44 08 00 00 00 42 00 00 00 00"))))
             << "image bytes 120..127 of the file";
@@ -227,7 +217,7 @@ TEST(SimProgram, DumpHoldsWhatWasWrittenAndAUnitFileIsServed)
     sim.Signal(SIGTERM);
     ASSERT_EQ(sim.Wait(), 0) << sim.Stderr();
 
-    const auto unit1 = model::LoadConfigFile(dir / "dump/unit-1.kconf", std::nullopt);
+    const auto unit1 = model::LoadConfigFile(dir.File("dump/unit-1.kconf"), std::nullopt);
     ASSERT_EQ(unit1.status, model::LoadStatus::Ok);
     model::Image expected = model::FactoryImage();
     expected[256] = 0xDE;
@@ -239,7 +229,7 @@ TEST(SimProgram, DumpHoldsWhatWasWrittenAndAUnitFileIsServed)
     EXPECT_EQ(unit1.codes, expected_codes);
     EXPECT_EQ(unit1.modelName, model::kModelKlv);
 
-    const auto unit2 = model::LoadConfigFile(dir / "dump/unit-2.kconf", std::nullopt);
+    const auto unit2 = model::LoadConfigFile(dir.File("dump/unit-2.kconf"), std::nullopt);
     ASSERT_EQ(unit2.status, model::LoadStatus::Ok);
     EXPECT_EQ(unit2.image, image);
     EXPECT_EQ(unit2.codes, codes);
@@ -249,7 +239,7 @@ TEST(SimProgram, DumpHoldsWhatWasWrittenAndAUnitFileIsServed)
 TEST(SimProgram, DumpIntoAMissingFolderFailsLoudly)
 {
     TempDir dir;
-    SimProcess sim({"--link", dir / "tty", "--dump", dir / "no/such/folder"});
+    SimProcess sim({"--link", dir.File("tty"), "--dump", dir.File("no/such/folder")});
     ASSERT_FALSE(sim.WaitReady().empty());
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.Wait(), 1);
@@ -259,10 +249,10 @@ TEST(SimProgram, DumpIntoAMissingFolderFailsLoudly)
 TEST(SimProgram, PresentedKeyArrivesAfterItsDelayAndFaultSwitchesApply)
 {
     TempDir dir;
-    SimProcess sim({"--link", dir / "tty", "--baud", "115200", "--present-key", "1:77F6E5D4C3B2A101:300",
-                    "--no-answer", "1", "--log", dir / "log.txt"});
+    SimProcess sim({"--link", dir.File("tty"), "--baud", "115200", "--present-key", "1:77F6E5D4C3B2A101:300",
+                    "--no-answer", "1", "--log", dir.File("log.txt")});
     ASSERT_FALSE(sim.WaitReady().empty());
-    RawLine line(dir / "tty");
+    RawLine line(dir.File("tty"));
     const sim::Bytes read{1, 6, 0, 0x01, 0x00, 0x01};
     EXPECT_EQ(ToHex(line.Exchange(read)), "") << "--no-answer 1 takes the first answer";
     EXPECT_EQ(ToHex(line.Exchange(read)), ToHex(sim::WithCrc(Hex("01 05 02 00 00"))));
@@ -270,7 +260,7 @@ TEST(SimProgram, PresentedKeyArrivesAfterItsDelayAndFaultSwitchesApply)
     EXPECT_EQ(ToHex(line.Exchange(read)), ToHex(sim::WithCrc(Hex("01 0D 04 16 01 01 A1 B2 C3 D4 E5 F6 77"))));
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.Wait(), 0);
-    std::ifstream log(dir / "log.txt");
+    std::ifstream log(dir.File("log.txt"));
     int in = 0, out = 0;
     for (std::string l; std::getline(log, l);) {
         in += l.find(" in ") != std::string::npos;

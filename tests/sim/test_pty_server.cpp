@@ -7,6 +7,7 @@
 #include "CoreComp/rssess/bus_crc.h"
 #include "platform/registry.h"
 #include "raw_line.h"
+#include "tests/platform/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -21,23 +22,12 @@
 using namespace std::chrono_literals;
 using simtest::Hex;
 using simtest::RawLine;
+using platform::test::TempDir;
 using simtest::ToHex;
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh folder per test, removed afterwards.
-struct TempDir
-{
-    fs::path path;
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "simtest-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
 
 // The expected answer: [a, L] + body + CRC-8, coded with mask when mask is given.
 sim::Bytes AnswerFrame(uint8_t address, const sim::Bytes& body, std::optional<uint8_t> mask = {})
@@ -278,9 +268,9 @@ TEST_F(SimOnPty, GarbageOnTheLineIsNeverAnsweredAndLeavesItWorking)
 TEST(SimPtyServer, LinkRegistryEntryAndLogLiveAsLongAsTheServer)
 {
     TempDir dir;
-    const std::string link = (dir.path / "ttySIM").string();
-    const std::string reg = (dir.path / "registry.reg").string();
-    const std::string log = (dir.path / "sim.log").string();
+    const std::string link = dir.File("ttySIM");
+    const std::string reg = dir.File("registry.reg");
+    const std::string log = dir.File("sim.log");
     sim::Bus bus({.baud = 115200});
     ASSERT_TRUE(bus.AddUnit(1, 44, 223));
     {
@@ -313,7 +303,7 @@ TEST(SimPtyServer, LinkRegistryEntryAndLogLiveAsLongAsTheServer)
 TEST(SimPtyServer, StartRefusesToReplaceAFileThatIsNoLink)
 {
     TempDir dir;
-    const fs::path file = dir.path / "port";
+    const fs::path file = fs::path(dir.File("port"));
     std::ofstream(file) << "keep";
     sim::Bus bus;
     sim::PtyServerOptions options;
@@ -325,7 +315,7 @@ TEST(SimPtyServer, StartRefusesToReplaceAFileThatIsNoLink)
     EXPECT_FALSE(server.Running());
     EXPECT_EQ(fs::file_size(file), 4u);
     // A stale link from an earlier run is replaced.
-    const fs::path stale = dir.path / "stale";
+    const fs::path stale = fs::path(dir.File("stale"));
     fs::create_symlink("/nonexistent", stale);
     options.link_path = stale.string();
     sim::PtyServer second(bus, options);
