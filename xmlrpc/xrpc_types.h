@@ -114,6 +114,10 @@ protected:
     IXrpcArray array_;
 };
 
+// The items arrays and structs hold are plain items.
+using TXrpcArrayItem = TXrpcCustomItem;
+using TXrpcStructItem = TXrpcCustomItem;
+
 // A call's parameter, a call's answer.  SetStruct turns a struct with a member "faultCode"
 // into the error kind (code from "faultCode", text from "faultString").
 class TXrpcResult : public TXrpcCustomItem
