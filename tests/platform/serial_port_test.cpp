@@ -265,6 +265,34 @@ TEST_F(SerialPortTest, LineStateAndEscapeFunctions)
     EXPECT_EQ(back.WriteTotalTimeoutConstant, 1000u);
 }
 
+TEST(PseudoTerminal, TheKeeperHidesThePortClosingFromTheUnitSide)
+{
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.Open());
+    auto hung_up = [&] {
+        pollfd p{pty.MasterFd(), POLLIN, 0};
+        return ::poll(&p, 1, 50) > 0 && (p.revents & POLLHUP);
+    };
+    {
+        SerialPort port;
+        ASSERT_TRUE(port.Open(pty.SlavePath()));
+    }
+    EXPECT_FALSE(hung_up());
+    pty.CloseKeeper();
+    EXPECT_TRUE(hung_up()); // no slave descriptor left
+    {
+        SerialPort port; // a port opened after the keeper went is the only slave
+        ASSERT_TRUE(port.Open(pty.SlavePath())) << LastError();
+        EXPECT_FALSE(hung_up());
+    }
+    EXPECT_TRUE(hung_up());
+    const std::string path = pty.SlavePath();
+    pty.Close();
+    EXPECT_EQ(pty.MasterFd(), -1);
+    SerialPort port;
+    EXPECT_FALSE(port.Open(path));
+}
+
 TEST(SerialPortClosed, EveryOperationFailsWithInvalidHandle)
 {
     SerialPort port;
