@@ -7,7 +7,10 @@
 // Key paths are given below a hive without it ("SOFTWARE\KAVEX\ZEMRA\RS"); a leading '\' is
 // ignored; key and value names compare case-insensitively; value names keep insertion order.
 // A file that cannot be written still reads; writes then return false.  A malformed line is
-// skipped, and the first one is reported once on stderr with its line number.
+// ignored (and written back unchanged when the file is saved), and the first one is reported
+// once per object on stderr with its line number.  Values of other .reg types (hex(2), ...)
+// are kept and count as existing, but read as missing.  Names and strings with a line break
+// cannot stand in the file: writing them returns false.
 //
 // Threads: every operation is safe from any thread.  Each operation loads the file when it
 // changed on disk; each write loads, changes and saves under flock, through a temporary file
