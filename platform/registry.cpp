@@ -339,6 +339,49 @@ unsigned ComNumber(std::string_view text)
     return n;
 }
 
+bool IsSerialComm(Hive hive, const std::string& full)
+{
+    return hive == Hive::LocalMachine &&
+           FoldCaseUtf8(full) == std::string("hkey_local_machine\\") + kSerialCommKey;
+}
+
+// The serialcomm values of the file followed by the devices that it does not list.
+std::vector<Value> PresentedSerialComm(const Key* key, const std::function<std::vector<std::string>()>& scan)
+{
+    std::vector<Value> values;
+    if (key)
+        for (const Value& v : key->values)
+            if (!v.raw)
+                values.push_back(v);
+    if (!scan)
+        return values;
+    std::vector<std::string> devices = scan();
+    std::sort(devices.begin(), devices.end(), NaturalLess);
+    std::vector<std::string> listed;
+    std::vector<unsigned> used;
+    for (const Value& v : values) {
+        listed.push_back(CanonicalPath(v.name));
+        if (v.type == kRegSz)
+            used.push_back(ComNumber(v.text));
+    }
+    unsigned next = 1;
+    for (const std::string& dev : devices) {
+        const std::string canonical = CanonicalPath(dev);
+        if (std::find(listed.begin(), listed.end(), canonical) != listed.end())
+            continue;
+        listed.push_back(canonical);
+        while (std::find(used.begin(), used.end(), next) != used.end())
+            ++next;
+        Value v;
+        v.name = dev;
+        v.folded = FoldCaseUtf8(dev);
+        v.text = "COM" + std::to_string(next);
+        used.push_back(next);
+        values.push_back(std::move(v));
+    }
+    return values;
+}
+
 } // namespace
 
 struct RegistryFile::Data
@@ -366,6 +409,22 @@ struct RegistryFile::Data
             return *k;
         keys.push_back(Key{path, folded, {}});
         return keys.back();
+    }
+
+    // The values as callers see them: the file's, and under serialcomm also the presented
+    // devices.  fn returns false to stop.
+    template <typename Fn> void ForEachShown(Hive hive, const std::string& full, Fn fn)
+    {
+        const Key* k = FindKey(FoldCaseUtf8(full));
+        if (IsSerialComm(hive, full)) {
+            for (const Value& v : PresentedSerialComm(k, scan))
+                if (!fn(v))
+                    return;
+        } else if (k) {
+            for (const Value& v : k->values)
+                if (!v.raw && !fn(v))
+                    return;
+        }
     }
 
     void RemoveKeyTree(const std::string& folded)
@@ -611,52 +670,6 @@ template <typename Change> bool RegistryFile::Modify(Change change)
     return true;
 }
 
-namespace {
-
-bool IsSerialComm(Hive hive, const std::string& full)
-{
-    return hive == Hive::LocalMachine &&
-           FoldCaseUtf8(full) == std::string("hkey_local_machine\\") + kSerialCommKey;
-}
-
-// The serialcomm values of the file followed by the devices that it does not list.
-std::vector<Value> PresentedSerialComm(const Key* key, const std::function<std::vector<std::string>()>& scan)
-{
-    std::vector<Value> values;
-    if (key)
-        for (const Value& v : key->values)
-            if (!v.raw)
-                values.push_back(v);
-    if (!scan)
-        return values;
-    std::vector<std::string> devices = scan();
-    std::sort(devices.begin(), devices.end(), NaturalLess);
-    std::vector<std::string> listed;
-    std::vector<unsigned> used;
-    for (const Value& v : values) {
-        listed.push_back(CanonicalPath(v.name));
-        if (v.type == kRegSz)
-            used.push_back(ComNumber(v.text));
-    }
-    unsigned next = 1;
-    for (const std::string& dev : devices) {
-        const std::string canonical = CanonicalPath(dev);
-        if (std::find(listed.begin(), listed.end(), canonical) != listed.end())
-            continue;
-        listed.push_back(canonical);
-        while (std::find(used.begin(), used.end(), next) != used.end())
-            ++next;
-        Value v;
-        v.name = dev;
-        v.folded = FoldCaseUtf8(dev);
-        v.text = "COM" + std::to_string(next);
-        used.push_back(next);
-        values.push_back(std::move(v));
-    }
-    return values;
-}
-
-} // namespace
 
 bool RegistryFile::KeyExists(Hive hive, const std::string& key)
 {
@@ -711,19 +724,14 @@ std::optional<RegistryFile::Found> RegistryFile::Lookup(Hive hive, const std::st
         return std::nullopt;
     Refresh(false);
     const std::string folded_name = FoldCaseUtf8(name);
-    const Key* k = data_->FindKey(FoldCaseUtf8(*full));
-    if (IsSerialComm(hive, *full)) {
-        for (const Value& v : PresentedSerialComm(k, data_->scan))
-            if (v.folded == folded_name)
-                return Found{v.type, v.text, v.dword, v.bytes};
-        return std::nullopt;
-    }
-    if (!k)
-        return std::nullopt;
-    for (const Value& v : k->values)
-        if (!v.raw && v.folded == folded_name)
-            return Found{v.type, v.text, v.dword, v.bytes};
-    return std::nullopt;
+    std::optional<Found> found;
+    data_->ForEachShown(hive, *full, [&](const Value& v) {
+        if (v.folded != folded_name)
+            return true;
+        found = Found{v.type, v.text, v.dword, v.bytes};
+        return false;
+    });
+    return found;
 }
 
 std::optional<std::string> RegistryFile::ReadString(Hive hive, const std::string& key, const std::string& name)
@@ -830,15 +838,10 @@ std::vector<std::string> RegistryFile::ValueNames(Hive hive, const std::string& 
         return names;
     std::lock_guard lock(mutex_);
     Refresh(false);
-    const Key* k = data_->FindKey(FoldCaseUtf8(*full));
-    if (IsSerialComm(hive, *full)) {
-        for (const Value& v : PresentedSerialComm(k, data_->scan))
-            names.push_back(v.name);
-    } else if (k) {
-        for (const Value& v : k->values)
-            if (!v.raw)
-                names.push_back(v.name);
-    }
+    data_->ForEachShown(hive, *full, [&](const Value& v) {
+        names.push_back(v.name);
+        return true;
+    });
     return names;
 }
 
