@@ -158,7 +158,10 @@ bool WriteProfileString(const std::string& file, const std::string& section, con
     } else {
         if (!lines.empty() && !Trim(lines.back().text).empty())
             lines.push_back(Line{});
-        lines.push_back(Line{"[" + std::string(Trim(section)) + "]", {}, {}, {}});
+        std::string header = "[";
+        header += Trim(section);
+        header += ']';
+        lines.push_back(Line{std::move(header), {}, {}, {}});
         lines.push_back(Line{entry, {}, {}, {}});
     }
     std::string out;

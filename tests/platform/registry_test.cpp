@@ -16,6 +16,13 @@ namespace {
 constexpr Hive LM = Hive::LocalMachine;
 constexpr const char* kRs = "SOFTWARE\\KAVEX\\ZEMRA\\RS";
 
+std::string Numbered(const char* prefix, size_t i)
+{
+    std::string name = prefix;
+    name += std::to_string(i);
+    return name;
+}
+
 class RegistryTest : public ::testing::Test
 {
 protected:
@@ -41,19 +48,19 @@ TEST_F(RegistryTest, EachValueTypeRoundTripsThroughTheFile)
     {
         auto reg = Open();
         for (size_t i = 0; i < strings.size(); ++i)
-            ASSERT_TRUE(reg->WriteString(LM, kRs, "s" + std::to_string(i), strings[i]));
+            ASSERT_TRUE(reg->WriteString(LM, kRs, Numbered("s", i), strings[i]));
         for (size_t i = 0; i < dwords.size(); ++i)
-            ASSERT_TRUE(reg->WriteDword(LM, kRs, "d" + std::to_string(i), dwords[i]));
+            ASSERT_TRUE(reg->WriteDword(LM, kRs, Numbered("d", i), dwords[i]));
         for (size_t i = 0; i < binaries.size(); ++i)
-            ASSERT_TRUE(reg->WriteBinary(LM, kRs, "b" + std::to_string(i), binaries[i]));
+            ASSERT_TRUE(reg->WriteBinary(LM, kRs, Numbered("b", i), binaries[i]));
     }
     auto reg = Open(); // a fresh object reads only what reached the file
     for (size_t i = 0; i < strings.size(); ++i)
-        EXPECT_EQ(reg->ReadString(LM, kRs, "s" + std::to_string(i)), strings[i]);
+        EXPECT_EQ(reg->ReadString(LM, kRs, Numbered("s", i)), strings[i]);
     for (size_t i = 0; i < dwords.size(); ++i)
-        EXPECT_EQ(reg->ReadDword(LM, kRs, "d" + std::to_string(i)), dwords[i]);
+        EXPECT_EQ(reg->ReadDword(LM, kRs, Numbered("d", i)), dwords[i]);
     for (size_t i = 0; i < binaries.size(); ++i)
-        EXPECT_EQ(reg->ReadBinary(LM, kRs, "b" + std::to_string(i)), binaries[i]);
+        EXPECT_EQ(reg->ReadBinary(LM, kRs, Numbered("b", i)), binaries[i]);
     const std::string text = test::ReadBytes(Path());
     EXPECT_TRUE(text.starts_with("Windows Registry Editor Version 5.00\r\n")) << text;
     EXPECT_NE(text.find("\"d1\"=dword:0000001e\r\n"), std::string::npos) << text;
