@@ -171,6 +171,24 @@ TEST_F(SerialPortTest, ReadTimeoutRules)
     }
 }
 
+TEST_F(SerialPortTest, WriteTimeoutReturnsSuccessWithThePartialCount)
+{
+    // Nobody reads the unit side, so the pty's buffer fills and the write must give up.
+    CommTimeouts t;
+    t.WriteTotalTimeoutConstant = 200;
+    ASSERT_TRUE(port_.SetCommTimeouts(t));
+    const Bytes big(1 << 20, 0x55);
+    uint32_t written = 0;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(port_.Write(big.data(), static_cast<uint32_t>(big.size()), written)) << LastError();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, big.size());
+    EXPECT_GE(took, milliseconds(190));
+    EXPECT_LT(took, milliseconds(3000));
+    EXPECT_TRUE(port_.PurgeComm(kPurgeTxClear | kPurgeTxAbort));
+}
+
 TEST_F(SerialPortTest, PurgeDropsQueuedInputAndClearCommErrorCountsIt)
 {
     MasterWrite(pty_, {1, 2, 3, 4, 5});
