@@ -329,8 +329,10 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
         if (s.PauseTotalCommand > 0)
             clock_.Sleep(static_cast<uint32_t>(s.PauseTotalCommand));
     }
+    // A datagram transport has no direction lines to switch.
+    const bool switchLine = !driver && !ethernet_ && !s.SmartPI;
     if (!waitAnswer) {
-        if (!driver && !s.SmartPI)
+        if (switchLine)
             LineToSending();
         clock_.Sleep(static_cast<uint32_t>(s.StartTimeout));
         return true;
@@ -347,7 +349,7 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
         if (!corecomp::AnswerFitsRequest(answer, expected, command))
             answer.clear();
     }
-    if ((!wellFormed || !answer.empty()) && !driver && !s.SmartPI)
+    if ((!wellFormed || !answer.empty()) && switchLine)
         LineToSending();
 
     if (!answer.empty() && corecomp::IsEventAnswer(answer[2])) {

@@ -1,0 +1,184 @@
+#include "fake_transport.h"
+
+#include "CoreComp/rssess/bus_crc.h"
+
+#include "platform/last_error.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+std::string Hex(const Bytes& bytes)
+{
+    std::string out;
+    char buf[4];
+    for (uint8_t b : bytes) {
+        std::snprintf(buf, sizeof buf, "%02X", b);
+        if (!out.empty())
+            out += ' ';
+        out += buf;
+    }
+    return out;
+}
+
+Bytes MakeAnswer(Bytes body)
+{
+    body.insert(body.begin() + 1, static_cast<uint8_t>(body.size() + 1));
+    body.push_back(corecomp::BusCrc8(body));
+    return body;
+}
+
+std::vector<std::string> FakeLine::CallsWithout(const std::vector<std::string>& prefixes) const
+{
+    std::vector<std::string> out;
+    for (const std::string& c : calls) {
+        const bool skip = std::any_of(prefixes.begin(), prefixes.end(),
+                                      [&](const std::string& p) { return c.rfind(p, 0) == 0; });
+        if (!skip)
+            out.push_back(c);
+    }
+    return out;
+}
+
+std::vector<std::string> FakeLine::WritesAndLine() const
+{
+    std::vector<std::string> out;
+    for (const std::string& c : calls) {
+        for (const char* p : {"Write", "Escape", "Purge", "FlushOut"}) {
+            if (c.rfind(p, 0) == 0) {
+                out.push_back(c);
+                break;
+            }
+        }
+    }
+    return out;
+}
+
+void FakeTransport::FlushOut()
+{
+    FakeLine& l = *line_;
+    l.calls.push_back("FlushOut");
+    if (l.pendingOut.size() >= 2) {
+        const size_t n = std::min<size_t>(l.pendingOut.size(), static_cast<size_t>(l.pendingOut[1]) + 1);
+        Bytes frame(l.pendingOut.begin(), l.pendingOut.begin() + static_cast<std::ptrdiff_t>(n));
+        l.frames.push_back(frame);
+        if (l.responder)
+            l.input = l.responder(frame);
+    }
+    l.pendingOut.clear();
+}
+
+void FakeTransport::Close()
+{
+    line_->calls.push_back("Close");
+    handle_ = kInvalidHandle;
+}
+
+bool FakeTransport::IsClosed()
+{
+    line_->calls.push_back("IsClosed");
+    return handle_ == kInvalidHandle;
+}
+
+intptr_t FakeTransport::Open(const std::string& fileName, uint32_t, uint32_t, void*, uint32_t, uint32_t, intptr_t)
+{
+    line_->calls.push_back("Open " + fileName);
+    if (line_->openSucceeds) {
+        handle_ = 7;
+    } else {
+        handle_ = kInvalidHandle;
+        platform::SetLastError(platform::kErrorFileNotFound);
+    }
+    return handle_;
+}
+
+int32_t FakeTransport::GetCommState(platform::Dcb& dcb)
+{
+    line_->calls.push_back("GetCommState");
+    dcb = dcb_;
+    return 1;
+}
+
+int32_t FakeTransport::SetCommState(const platform::Dcb& dcb)
+{
+    line_->calls.push_back("SetCommState " + std::to_string(dcb.BaudRate) + " " + std::to_string(dcb.StopBits));
+    dcb_ = dcb;
+    return 1;
+}
+
+int32_t FakeTransport::GetCommTimeouts(platform::CommTimeouts& t)
+{
+    line_->calls.push_back("GetCommTimeouts");
+    t = timeouts_;
+    return 1;
+}
+
+int32_t FakeTransport::SetCommTimeouts(const platform::CommTimeouts& t)
+{
+    line_->calls.push_back("SetCommTimeouts " + std::to_string(t.ReadIntervalTimeout) + " " +
+                           std::to_string(t.ReadTotalTimeoutMultiplier) + " " +
+                           std::to_string(t.ReadTotalTimeoutConstant) + " " +
+                           std::to_string(t.WriteTotalTimeoutMultiplier) + " " +
+                           std::to_string(t.WriteTotalTimeoutConstant));
+    timeouts_ = t;
+    return 1;
+}
+
+int32_t FakeTransport::SetupComm(uint32_t in, uint32_t out)
+{
+    line_->calls.push_back("SetupComm " + std::to_string(in) + " " + std::to_string(out));
+    return 1;
+}
+
+int32_t FakeTransport::EscapeCommFunction(uint32_t func)
+{
+    const char* name = func == platform::kSetRts   ? "SetRts"
+                       : func == platform::kClrRts ? "ClrRts"
+                       : func == platform::kSetDtr ? "SetDtr"
+                       : func == platform::kClrDtr ? "ClrDtr"
+                                                   : "other";
+    line_->calls.push_back(std::string("Escape ") + name);
+    return 1;
+}
+
+int32_t FakeTransport::PurgeComm(uint32_t flags)
+{
+    line_->calls.push_back("Purge " + std::to_string(flags));
+    if (flags & platform::kPurgeRxClear)
+        line_->input.clear();
+    return 1;
+}
+
+bool FakeTransport::Write(const void* buffer, uint32_t count, uint32_t& written, void*)
+{
+    const auto* p = static_cast<const uint8_t*>(buffer);
+    Bytes bytes(p, p + count);
+    line_->calls.push_back("Write " + Hex(bytes));
+    if (line_->failNextFrameWrite != 0 && count > 1) {
+        platform::SetLastError(line_->failNextFrameWrite);
+        line_->failNextFrameWrite = 0;
+        written = 0;
+        return false;
+    }
+    line_->pendingOut.insert(line_->pendingOut.end(), bytes.begin(), bytes.end());
+    written = count;
+    return true;
+}
+
+bool FakeTransport::Read(void* buffer, uint32_t count, uint32_t& read, void*)
+{
+    line_->calls.push_back("Read " + std::to_string(count));
+    Bytes& in = line_->input;
+    read = std::min<uint32_t>(count, static_cast<uint32_t>(in.size()));
+    if (read > 0)
+        std::memcpy(buffer, in.data(), read);
+    in.erase(in.begin(), in.begin() + read);
+    return true;
+}
+
+int32_t FakeTransport::ClearCommError(uint32_t& errors, platform::ComStat*)
+{
+    line_->calls.push_back("ClearCommError");
+    errors = 0;
+    return 1;
+}

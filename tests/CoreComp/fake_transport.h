@@ -1,0 +1,70 @@
+#pragma once
+// A transport that records every call the session makes and answers frames through a
+// responder, for the session tests.  The session owns the transport; the test keeps the
+// FakeLine that it reports to.
+
+#include "CoreComp/comm_zemra.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+struct FakeLine
+{
+    std::vector<std::string> calls; // "Open COM3", "Escape ClrDtr", "Write 01 06 ...", ...
+    std::vector<Bytes> frames;      // each request as it reached the line, CRC included, no filler
+    // Gets each request frame (at FlushOut); what it returns is the unit's answer (empty: none).
+    std::function<Bytes(const Bytes& frame)> responder;
+    bool openSucceeds = true;
+    bool datagrams = false;
+    // The next frame write (not the checksum byte) fails with this last error; 0 = none.
+    uint32_t failNextFrameWrite = 0;
+    int transportsCreated = 0;
+
+    Bytes pendingOut;
+    Bytes input;
+
+    // The calls without the line-state queries that the session makes between steps.
+    std::vector<std::string> CallsWithout(const std::vector<std::string>& prefixes) const;
+    std::vector<std::string> WritesAndLine() const; // Write, Escape, Purge and FlushOut only
+    void ClearCalls() { calls.clear(); frames.clear(); }
+};
+
+class FakeTransport : public TCommZemraAbstract
+{
+public:
+    FakeTransport(TRSSession* owner, std::shared_ptr<FakeLine> line)
+        : TCommZemraAbstract(owner), line_(std::move(line))
+    {
+        ++line_->transportsCreated;
+    }
+
+    void FlushOut() override;
+    void FetchIn() override { line_->calls.push_back("FetchIn"); }
+    void Close() override;
+    bool IsClosed() override;
+    intptr_t Open(const std::string& fileName, uint32_t, uint32_t, void*, uint32_t, uint32_t, intptr_t) override;
+    int32_t GetCommState(platform::Dcb& dcb) override;
+    int32_t SetCommState(const platform::Dcb& dcb) override;
+    int32_t GetCommTimeouts(platform::CommTimeouts& t) override;
+    int32_t SetCommTimeouts(const platform::CommTimeouts& t) override;
+    int32_t SetupComm(uint32_t in, uint32_t out) override;
+    int32_t EscapeCommFunction(uint32_t func) override;
+    int32_t PurgeComm(uint32_t flags) override;
+    bool Write(const void* buffer, uint32_t count, uint32_t& written, void*) override;
+    bool Read(void* buffer, uint32_t count, uint32_t& read, void*) override;
+    int32_t ClearCommError(uint32_t& errors, platform::ComStat*) override;
+    bool CarriesDatagrams() const override { return line_->datagrams; }
+
+private:
+    std::shared_ptr<FakeLine> line_;
+    platform::CommTimeouts timeouts_{};
+    platform::Dcb dcb_{};
+};
+
+std::string Hex(const Bytes& bytes);
+// A unit's answer: address, L, command and data, with L and the bus CRC-8 filled in.
+Bytes MakeAnswer(Bytes body);

@@ -1,0 +1,85 @@
+#pragma once
+// A session on a fake transport, a fake clock and a registry file of its own.
+
+#include "fake_transport.h"
+
+#include "CoreComp/rssess/rs_session.h"
+
+#include "platform/clock.h"
+#include "platform/owner_channel.h"
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+class TempDir
+{
+public:
+    TempDir()
+    {
+        std::string templ = (std::filesystem::temp_directory_path() / "vendaxo-session-XXXXXX").string();
+        path_ = mkdtemp(templ.data()) ? templ : std::string();
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+class SessionTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        setenv("VENDAXO_LOG_DIR", dir_.Path().c_str(), 1);
+        registry_ = std::make_unique<platform::RegistryFile>(dir_.Path() + "/registry.reg");
+        line_ = std::make_shared<FakeLine>();
+    }
+    void TearDown() override
+    {
+        session_.reset();
+        unsetenv("VENDAXO_LOG_DIR");
+    }
+
+    TRSSession& MakeSession(bool withOwner = true)
+    {
+        session_.reset(); // the old one hands the owner channel back first
+        TRSSession::Collaborators c;
+        c.clock = &clock_;
+        c.registry = registry_.get();
+        c.owner = withOwner ? &owner_ : nullptr;
+        c.transportFactory = [this](TRSSession& s, TRSSession::TransportKind kind) {
+            kinds_.push_back(kind);
+            return std::make_unique<FakeTransport>(&s, line_);
+        };
+        session_ = std::make_unique<TRSSession>(std::move(c));
+        return *session_;
+    }
+
+    void SetDword(const std::string& name, int32_t value)
+    {
+        registry_->WriteDword(platform::Hive::LocalMachine, kBusKey, name, value);
+    }
+    void SetString(const std::string& key, const std::string& name, const std::string& value)
+    {
+        registry_->WriteString(platform::Hive::LocalMachine, key, name, value);
+    }
+    std::string LogFile(const std::string& name) const { return dir_.Path() + "/" + name; }
+
+    TempDir dir_;
+    platform::FakeClock clock_;
+    platform::OwnerChannel owner_;
+    std::unique_ptr<platform::RegistryFile> registry_;
+    std::shared_ptr<FakeLine> line_;
+    std::vector<TRSSession::TransportKind> kinds_;
+    std::unique_ptr<TRSSession> session_;
+};

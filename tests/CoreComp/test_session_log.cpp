@@ -1,0 +1,86 @@
+// The port log, byte for byte, and the log writer's file rules.
+
+#include "session_fixture.h"
+
+#include "CoreComp/rssess/bus_crc.h"
+#include "CoreComp/rssess/session_log.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Windows-1251 texts, spelled out so that the test does not rely on the converter.
+const std::string kReopen = "\xCF\xE5\xF0\xE5\xEE\xF2\xEA\xF0\xFB\xF2\xE8\xE5\x20\xEF\xEE\xF0\xF2\xE0";
+const std::string kOpened = "\xCF\xEE\xF0\xF2\x20\xEE\xF2\xEA\xF0\xFB\xF2";
+const std::string kNoAnswer = "\xED\xE5\xF2\x20\xEE\xF2\xE2\xE5\xF2\xE0";
+const std::string kOpenFailed = "\xCE\xF8\xE8\xE1\xEA\xE0\x20\xEE\xF2\xEA\xF0\xFB\xF2\xE8\xFF\x3A";
+
+// The fake clock starts at 9 December 2025, midnight.
+const std::string kStamp = "09.12.2025:00:00:00:";
+
+} // namespace
+
+TEST_F(SessionTest, WithoutLogCommandNoPortLogIsWritten)
+{
+    TRSSession& s = MakeSession();
+    s.SendCommand({1, 6, 0, 13, 0, 0}, true, false, 0, 0);
+    EXPECT_FALSE(std::filesystem::exists(LogFile("LogCommand1.txt")));
+}
+
+TEST_F(SessionTest, PortLogLinesByteForByte)
+{
+    SetDword("LogCommand", 1);
+    TRSSession& s = MakeSession();
+    s.SetRetryCount(0);
+    s.SetComPort(7);
+    const Bytes answer = MakeAnswer({1, 0, 44, 23, 2});
+    line_->responder = [&](const Bytes&) { return answer; };
+    ASSERT_TRUE(s.SendCommand({1, 6, 0, 13, 0, 0}, true, false, 0, 0));
+    line_->responder = nullptr;
+    EXPECT_FALSE(s.SendCommand({1, 6, 0, 13, 0, 0}, false, false, 0, 0));
+
+    const std::string expected = kReopen + "\r\n" + kOpened + "\r\n" +               //
+                                 kStamp + "-1-6-0-13-0-0\r\n" +                        //
+                                 kStamp + "-1-6-0-44-23-2-" + std::to_string(answer.back()) + "\r\n" +
+                                 kStamp + "-1-6-0-13-0-0\r\n" +                        //
+                                 kStamp + kNoAnswer + "\r\n";
+    EXPECT_EQ(ReadFile(LogFile("LogCommand7.txt")), expected);
+}
+
+TEST_F(SessionTest, FailedOpenIsLoggedWithTheSystemError)
+{
+    SetDword("LogCommand", 1);
+    line_->openSucceeds = false;
+    TRSSession& s = MakeSession();
+    EXPECT_FALSE(s.ReopenPort());
+    EXPECT_EQ(ReadFile(LogFile("LogCommand1.txt")), kReopen + "\r\n" + kOpenFailed + "2\r\n");
+}
+
+TEST_F(SessionTest, LogWriterFileRules)
+{
+    using corecomp::TLogFile;
+    const std::string events = LogFile("events_log.txt");
+    {
+        std::ofstream big(events, std::ios::binary);
+        big.seekp(static_cast<std::streamoff>(corecomp::kEventsLogLimit));
+        big.put('x'); // 20 MiB and one byte
+    }
+    TLogFile::AppendLogLine(events, "fresh", clock_);
+    EXPECT_EQ(ReadFile(events), "fresh\r\n");
+    TLogFile::AppendLogLine(events, "", clock_);
+    EXPECT_EQ(ReadFile(events), "fresh\r\n") << "an empty line writes nothing";
+
+    clock_.AdvanceMilliseconds(3723045); // 01:02:03.045
+    const std::string port = LogFile("comm_read_write_port1.txt");
+    TLogFile::AppendLogLine(port, "line", clock_);
+    EXPECT_EQ(ReadFile(port), "09.12.2025 01:02:03:45line\r\n");
+}
