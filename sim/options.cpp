@@ -237,8 +237,8 @@ Units:
                            DELAY_MS after the start (default 0), queue at unit ADDR the
                            credential-presentation event carrying CODE16 (16 hexadecimal
                            digits as the tool shows them, check byte first); repeatable
-  --dump DIR               on exit, write each unit's memory and credentials to
-                           DIR/unit-ADDR.kconf (ADDR in decimal)
+  --dump DIR               on exit (signal or --max-seconds), write each unit's memory
+                           and credentials to DIR/unit-ADDR.kconf (ADDR in decimal)
 
 Faults, each answer at most one, in this order of precedence.  SPEC is a count N (the next
 N answers) or a probability P written with a decimal point or as a percentage (0.25, 25%):
@@ -259,8 +259,8 @@ Run:
 
 Once the line is ready (link and registry entry made), prints one line "ready PORT" on
 standard output and flushes it; PORT is the link, else the slave.  Exit status: 0 after a
-signal or --max-seconds, 1 when the line or a unit file cannot be set up, 2 for a bad
-command line.
+signal or --max-seconds, 1 when the line or a unit file cannot be set up or a --dump file
+cannot be written, 2 for a bad command line.
 )";
     return text;
 }

@@ -11,7 +11,8 @@
 // by Stop() while it still points to this slave); a registry entry "PATH"="COMn" under
 // hardware\devicemap\serialcomm, PATH being the link or the slave (removed by Stop() while it
 // still holds this value); a traffic log with one line per frame in, frame out and run of
-// dropped bytes: "HH:MM:SS.mmm in|out|drop XX XX ..." (local time, CR LF).
+// dropped bytes: "HH:MM:SS.mmm in|out|drop XX XX ..." (local time, CR LF); "lost" marks an
+// answer that the pty did not take whole.
 //
 // Threads: Start(), Stop() and the destructor belong to the thread that owns the server; the
 // accessors may be called from any thread once Start() has returned.  The Bus is shared with
