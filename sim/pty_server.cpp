@@ -101,6 +101,7 @@ bool PtyServer::Start(std::string* error)
     }
     if (!options_.registry_path.empty()) {
         platform::RegistryFile registry(options_.registry_path);
+        RemoveStaleEntries(registry);
         if (!registry.WriteString(platform::Hive::LocalMachine, platform::kSerialCommKey, PortPath(),
                                   ComName(options_.com_number)))
             return fail("cannot write the registry file " + options_.registry_path);
@@ -109,6 +110,20 @@ bool PtyServer::Start(std::string* error)
     stop_ = false;
     thread_ = std::thread([this] { Run(); });
     return true;
+}
+
+// An earlier server that was killed leaves its entry behind; a second path for the same COM
+// number would make the port's resolution depend on the order of the entries.
+void PtyServer::RemoveStaleEntries(platform::RegistryFile& registry)
+{
+    const std::string com = ComName(options_.com_number);
+    for (const std::string& name : registry.ValueNames(platform::Hive::LocalMachine, platform::kSerialCommKey)) {
+        struct stat st{};
+        if (name == PortPath() || ::lstat(name.c_str(), &st) == 0)
+            continue;
+        if (registry.ReadString(platform::Hive::LocalMachine, platform::kSerialCommKey, name) == com)
+            registry.DeleteValue(platform::Hive::LocalMachine, platform::kSerialCommKey, name);
+    }
 }
 
 void PtyServer::Stop()

@@ -7,12 +7,15 @@
 // through Bus::Expire().  An answer that the pty cannot take at once (nobody reads the port)
 // is dropped, as it would be lost on a bus.
 //
-// Optional: a symbolic link to the slave (replaced when a link of that name exists, removed
-// by Stop() while it still points to this slave); a registry entry "PATH"="COMn" under
-// hardware\devicemap\serialcomm, PATH being the link or the slave (removed by Stop() while it
-// still holds this value); a traffic log with one line per frame in, frame out and run of
-// dropped bytes: "HH:MM:SS.mmm in|out|drop XX XX ..." (local time, CR LF); "lost" marks an
-// answer that the pty did not take whole.
+// Optional:
+// - a symbolic link to the slave, replaced when a link of that name exists, removed by Stop()
+//   while it still points to this slave;
+// - a registry entry "PATH"="COMn" under hardware\devicemap\serialcomm, PATH being the link or
+//   the slave, removed by Stop() while it still holds this value.  Start() first removes the
+//   entries for the same COM number whose path no longer exists (left by a killed server);
+// - a traffic log, one line per frame in, frame out and run of dropped bytes:
+//   "HH:MM:SS.mmm in|out|drop XX XX ..." (local time, CR LF); "lost" marks an answer that the
+//   pty did not take whole.
 //
 // Threads: Start(), Stop() and the destructor belong to the thread that owns the server; the
 // accessors may be called from any thread once Start() has returned.  The Bus is shared with
@@ -30,6 +33,7 @@
 
 namespace platform {
 class Clock;
+class RegistryFile;
 }
 
 namespace sim {
@@ -65,6 +69,7 @@ public:
 private:
     void Run();
     void Undo();
+    void RemoveStaleEntries(platform::RegistryFile& registry);
     int64_t NowUs();
     void Log(const char* direction, const Bytes& bytes);
     void LogActivity(const LineActivity& activity);

@@ -273,6 +273,17 @@ TEST(SimPtyServer, LinkRegistryEntryAndLogLiveAsLongAsTheServer)
     const std::string log = dir.File("sim.log");
     sim::Bus bus({.baud = 115200});
     ASSERT_TRUE(bus.AddUnit(1, 44, 223));
+    // What a killed server left behind: an entry for COM7 whose link is gone goes, the others
+    // stay.
+    const std::string gone = dir.File("gone");
+    const std::string other = dir.File("other");
+    {
+        std::ofstream(other) << "";
+        platform::RegistryFile before(reg);
+        ASSERT_TRUE(before.WriteString(platform::Hive::LocalMachine, platform::kSerialCommKey, gone, "COM7"));
+        ASSERT_TRUE(before.WriteString(platform::Hive::LocalMachine, platform::kSerialCommKey, other, "COM7"));
+        ASSERT_TRUE(before.WriteString(platform::Hive::LocalMachine, platform::kSerialCommKey, gone + "2", "COM8"));
+    }
     {
         sim::PtyServer server(bus, {link, reg, 7, log});
         std::string error;
@@ -281,6 +292,9 @@ TEST(SimPtyServer, LinkRegistryEntryAndLogLiveAsLongAsTheServer)
         EXPECT_EQ(fs::read_symlink(link), server.SlavePath());
         platform::RegistryFile registry(reg);
         EXPECT_EQ(registry.ReadString(platform::Hive::LocalMachine, platform::kSerialCommKey, link), "COM7");
+        EXPECT_FALSE(registry.ValueExists(platform::Hive::LocalMachine, platform::kSerialCommKey, gone));
+        EXPECT_TRUE(registry.ValueExists(platform::Hive::LocalMachine, platform::kSerialCommKey, other));
+        EXPECT_TRUE(registry.ValueExists(platform::Hive::LocalMachine, platform::kSerialCommKey, gone + "2"));
         RawLine line(link);
         EXPECT_EQ(line.Exchange({1, 6, 0, 0x0D, 0, 0}).size(), 7u);
         line.Write({0x01, 0x08, 0x00}); // dropped after the gap
