@@ -261,17 +261,10 @@ void Bus::ClearFaults()
     faults_.fill(FaultRule{});
 }
 
-void Bus::DropHead(std::size_t count, LineActivity& activity)
+void Bus::DropHead(std::size_t count, Bytes& run)
 {
     count = std::min(count, pending_.size());
-    if (count == 0)
-        return;
-    // Consecutive drops of one scan form one run, so a log shows garbage as one line.
-    if (!activity.dropped.empty() && activity.frames.empty() && activity.answers.empty())
-        activity.dropped.back().insert(activity.dropped.back().end(), pending_.begin(),
-                                       pending_.begin() + static_cast<std::ptrdiff_t>(count));
-    else
-        activity.dropped.emplace_back(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
+    run.insert(run.end(), pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
 }
 
@@ -281,28 +274,37 @@ LineActivity Bus::Receive(std::span<const uint8_t> bytes, int64_t now_us)
     LineActivity activity;
     if (bytes.empty())
         return activity;
+    // Bytes dropped one by one during a scan form one run, so a log shows garbage as one line.
+    Bytes run;
+    auto end_run = [&] {
+        if (!run.empty())
+            activity.dropped.push_back(std::move(run));
+        run.clear();
+    };
     if (!pending_.empty() && now_us - last_byte_us_ > static_cast<int64_t>(GapUs()))
-        DropHead(pending_.size(), activity);
+        DropHead(pending_.size(), run);
     last_byte_us_ = now_us;
     pending_.insert(pending_.end(), bytes.begin(), bytes.end());
     while (pending_.size() >= 2) {
         const std::size_t length = pending_[1];
         if (length < kMinFrame) {
-            DropHead(1, activity);
+            DropHead(1, run);
             continue;
         }
         if (pending_.size() < length + 1)
             break;
         const std::span<const uint8_t> body(pending_.data(), length);
         if (corecomp::BusCrc8(body) != pending_[length]) {
-            DropHead(1, activity);
+            DropHead(1, run);
             continue;
         }
+        end_run();
         Bytes frame(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(length + 1));
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(length + 1));
         activity.frames.push_back(frame);
         HandleFrame(frame, now_us, activity);
     }
+    end_run();
     return activity;
 }
 
@@ -310,8 +312,10 @@ LineActivity Bus::Expire(int64_t now_us)
 {
     std::lock_guard lock(mutex_);
     LineActivity activity;
-    if (!pending_.empty() && now_us - last_byte_us_ > static_cast<int64_t>(GapUs()))
-        DropHead(pending_.size(), activity);
+    if (!pending_.empty() && now_us - last_byte_us_ > static_cast<int64_t>(GapUs())) {
+        activity.dropped.emplace_back();
+        DropHead(pending_.size(), activity.dropped.back());
+    }
     return activity;
 }
 

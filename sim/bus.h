@@ -182,7 +182,7 @@ private:
     Unit* Find(uint8_t address);
     const Unit* Find(uint8_t address) const;
     static bool Enqueue(Unit& unit, Bytes body);
-    void DropHead(std::size_t count, LineActivity& activity);
+    void DropHead(std::size_t count, Bytes& run);
     void HandleFrame(const Bytes& frame, int64_t now_us, LineActivity& activity);
     std::optional<Bytes> Answer(Unit& unit, const Bytes& request);
     std::optional<Fault> DrawFault();

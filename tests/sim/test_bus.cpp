@@ -110,6 +110,28 @@ TEST(SimBus, ReceiverDropsGarbageAndResynchronises)
     }
 }
 
+TEST(SimBus, DroppedBytesAreReportedAsRunsAroundFrames)
+{
+    sim::Bus bus({.baud = 9600});
+    ASSERT_TRUE(bus.AddUnit(1, 44, 223));
+    sim::Bytes line = Hex("00 01 02");
+    const sim::Bytes frame = TypeQuery(1);
+    line.insert(line.end(), frame.begin(), frame.end());
+    line.push_back(0x03);
+    line.push_back(0x04);
+    const sim::LineActivity a = bus.Receive(line, kStart);
+    ASSERT_EQ(a.dropped.size(), 2u);
+    EXPECT_EQ(ToHex(a.dropped[0]), "00 01 02");
+    EXPECT_EQ(ToHex(a.dropped[1]), "03");
+    ASSERT_EQ(a.frames.size(), 1u);
+    EXPECT_EQ(a.frames[0], frame);
+    EXPECT_EQ(a.answers.size(), 1u);
+    // The last byte waits for more until the gap has passed.
+    const auto expired = bus.Expire(kStart + 100000).dropped;
+    ASSERT_EQ(expired.size(), 1u);
+    EXPECT_EQ(ToHex(expired[0]), "04");
+}
+
 TEST(SimBus, StalePartialFrameExpiresAfterTheGap)
 {
     sim::Bus bus({.baud = 9600});
