@@ -175,6 +175,34 @@ protected:
     std::unique_ptr<ui::TFormSeeInd> seeInd;
 };
 
+TEST_F(Editors, ListsFilledByTheLanguageSwitch)
+{
+    struct Case
+    {
+        const char* list;
+        int count;
+        const char* first;
+        int selected;
+    } cases[] = {
+        {"NumberSettingsInd", 24, "Индикация раздела типа \"0 Охранный\"", -1},
+        {"Ind01ParamColorPos1", 5, "-", -1},
+        {"Ind16ParamColorPos8", 5, "-", -1},
+        {"Ind07ParamSoundType", 31, "0 - нет звука", -1},
+        {"Ind07ParamSoundPrioritet", 16, "1 - Max", -1},
+        {"NumberSettingsSound", 30, "1 - Пожар", 0},
+        {"SoundParamColorPos8", 3, "-", -1},
+        {"ComboBoxSoundSee", 4, "4 \u0441", 0}, // the Cyrillic letter
+    };
+    for (const Case& c : cases) {
+        QComboBox* box = Find(QLatin1String(c.list));
+        EXPECT_EQ(box->count(), c.count) << c.list;
+        EXPECT_EQ(box->itemText(0), QString::fromUtf8(c.first)) << c.list;
+        EXPECT_EQ(box->currentIndex(), c.selected) << c.list;
+    }
+    EXPECT_EQ(Find(QStringLiteral("Ind07ParamSoundPrioritet"))->itemText(15), QStringLiteral("16 - Min"));
+    EXPECT_EQ(Find(QStringLiteral("SoundParamColorPos1"))->itemText(2), QStringLiteral("1/2"));
+}
+
 const char* const kColourIds[] = {"ImageIndNo", "ImageIndGreen", "ImageIndRed", "ImageIndYellow",
                                   "ImageIndGreenNo"};
 
@@ -473,6 +501,11 @@ TEST_F(Editors, PlayButtonPlaysTheImageForTheChosenLength)
     }
     EXPECT_EQ(length->currentIndex(), -1);
     EXPECT_EQ(length->currentText(), QStringLiteral("7 c"));
+    // Confirming the typed text does not make it an item.
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(length->lineEdit(), &enter);
+    EXPECT_EQ(length->count(), 4);
+    EXPECT_EQ(length->currentIndex(), -1);
 
     // Without a sound chosen nothing plays.
     seeInd->Engine().StopAll();
