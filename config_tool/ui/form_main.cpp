@@ -86,6 +86,7 @@ TFormMain::TFormMain(MainWindowSetup setup, QWidget* parent)
     BuildWindow();
     indicationPage_ = new IndicationPage(findChild<QWidget*>(QStringLiteral("PageSettings")), *editors_, this);
     soundPage_ = new SoundPage(findChild<QWidget*>(QStringLiteral("PageSound")), *editors_, this);
+    NameUnlabelledControls(this);
     editor_.AddChangeHandlers([this](std::string_view control) {
         return indicationPage_->RunChangeHandler(control) || soundPage_->RunChangeHandler(control);
     });

@@ -86,6 +86,8 @@ public:
     void ShowError(int message) override;
 
     void ApplyModelRestrictions(const std::string& model);
+    // The common step of read, new and open: the pages show ConfigImage and KeyCodes.
+    void ShowConfiguration();
     void FCommPortClick(QAction* item);
     void ButtonKeyClick(int slot); // ButtonKey1Click .. ButtonKey8Click
     void Timer1Timer();
@@ -133,7 +135,6 @@ private:
     QAction* AddComPortItem(const QString& caption, int tag, const QString& name);
     void PlaceWindow(int left, int top);
     void SetLanguage();
-    void ShowConfiguration();
     bool KeyCodesAccepted(bool writing);
     QString Msg(int number) const;
     BoxAnswer Box(BoxKind kind, BoxButtons buttons, int message);

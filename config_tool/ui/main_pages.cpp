@@ -3,6 +3,8 @@
 #include "config_tool/ui/main_filters.h"
 #include "config_tool/ui/main_names.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -154,6 +156,20 @@ void BuildKeyPage(QWidget* page)
     }
     grid->setColumnStretch(3, 1);
     grid->setRowStretch(kKeySlots, 1);
+}
+
+void NameUnlabelledControls(QWidget* root)
+{
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        if (w->objectName().isEmpty() || w->objectName().startsWith(QLatin1String("qt_")) ||
+            !w->accessibleName().isEmpty())
+            continue;
+        if (!qobject_cast<QLineEdit*>(w) && !qobject_cast<QComboBox*>(w) &&
+            !qobject_cast<QAbstractButton*>(w) && !qobject_cast<QAbstractItemView*>(w))
+            continue;
+        if (QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w); a && a->text(QAccessible::Name).isEmpty())
+            w->setAccessibleName(w->objectName());
+    }
 }
 
 } // namespace ui

@@ -13,4 +13,8 @@ void BuildObjectPage(QWidget* page);
 void BuildMainPage(QWidget* page);
 void BuildKeyPage(QWidget* page);
 
+// Every named control under root that screen readers would find without a name (no caption,
+// no label, no accessible name) gets its object name as its accessible name.
+void NameUnlabelledControls(QWidget* root);
+
 } // namespace ui

@@ -5,6 +5,7 @@
 
 #include "config_tool/model/config_file.h"
 #include "config_tool/model/editor.h"
+#include "config_tool/ui/add_state.h"
 #include "config_tool/ui/form_main.h"
 #include "config_tool/ui/main_com_ports.h"
 #include "config_tool/ui/main_filters.h"
@@ -40,18 +41,22 @@ using ui::TFormMain;
 
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
-struct Window
+struct ApplicationFirst
+{
+    ApplicationFirst() { mainwin_test::EnsureApplication(); }
+};
+
+struct Window : ApplicationFirst
 {
     explicit Window(ProgramFolder& folder, const std::vector<std::string>& ports = {"COM1"},
                     device::CommandChannel* channel = nullptr)
     {
-        mainwin_test::EnsureApplication();
         ui::MainWindowSetup setup;
         setup.exeFolder = folder.Path();
         setup.registry = &folder.Registry(ports);
-        setup.channel = channel;
+        setup.channel = channel ? channel : &idle;
         form = std::make_unique<TFormMain>(setup);
-        form->AttachServices(&services, {});
+        form->AttachServices(&services, {form.get(), &addState});
     }
     template <class W>
     W* Find(const QString& name) const { return form->findChild<W*>(name); }
@@ -70,7 +75,10 @@ struct Window
         return {};
     }
 
+    sim::Bus idleBus;
+    mainwin_test::BusChannel idle{idleBus};
     ScriptedServices services;
+    ui::TfAddState addState; // holds the event chooser's list the indication page fills
     std::unique_ptr<TFormMain> form;
 };
 
@@ -440,12 +448,15 @@ TEST_F(MainWindowCommands, ReadThenNewThenWriteSendsEveryDifferingByte)
     channel.requests.clear();
     Form().BitBtnWriteClick();
     EXPECT_EQ(Services().Texts(), (QStringList{Msg(6), Msg(21)}));
+    // The working image is the factory image as the pages show it (showing the bound events
+    // also sets the partner bit of a coupled pair).
     const model::Image unit = *bus.Image(5);
     const model::Image& mask = model::ReadMask();
     for (size_t i = 0; i < unit.size(); ++i)
         if (mask[i]) {
-            ASSERT_EQ(unit[i], model::FactoryImage()[i]) << "byte " << i;
+            ASSERT_EQ(unit[i], Form().ConfigImage()[i]) << "byte " << i;
         }
+    EXPECT_EQ(unit[0], model::FactoryImage()[0]);
     EXPECT_EQ(Form().ImageCopy(), Form().ConfigImage());
     EXPECT_FALSE(channel.Requests(0x41).empty());
 }
