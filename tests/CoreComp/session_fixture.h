@@ -41,6 +41,10 @@ protected:
     void SetUp() override
     {
         setenv("VENDAXO_LOG_DIR", dir_.Path().c_str(), 1);
+        // Named mutexes are machine-wide: keep this test's apart from every other session.
+        if (const char* run = std::getenv("XDG_RUNTIME_DIR"))
+            savedRuntimeDir_ = run;
+        setenv("XDG_RUNTIME_DIR", dir_.Path().c_str(), 1);
         registry_ = std::make_unique<platform::RegistryFile>(dir_.Path() + "/registry.reg");
         line_ = std::make_shared<FakeLine>();
     }
@@ -48,12 +52,17 @@ protected:
     {
         session_.reset();
         unsetenv("VENDAXO_LOG_DIR");
+        if (savedRuntimeDir_.empty())
+            unsetenv("XDG_RUNTIME_DIR");
+        else
+            setenv("XDG_RUNTIME_DIR", savedRuntimeDir_.c_str(), 1);
     }
 
-    TRSSession& MakeSession(bool withOwner = true)
+    TRSSession& MakeSession(bool withOwner = true, TRSSession::BusDriverOpener driver = {})
     {
         session_.reset(); // the old one hands the owner channel back first
         TRSSession::Collaborators c;
+        c.busDriver = std::move(driver);
         c.clock = &clock_;
         c.registry = registry_.get();
         c.owner = withOwner ? &owner_ : nullptr;
@@ -82,4 +91,5 @@ protected:
     std::shared_ptr<FakeLine> line_;
     std::vector<TRSSession::TransportKind> kinds_;
     std::unique_ptr<TRSSession> session_;
+    std::string savedRuntimeDir_;
 };
