@@ -33,6 +33,22 @@ TEST(DeviceTonePlayer, FallsBackOnceToSilenceWhenNoDeviceOpens)
     EXPECT_EQ(clock.Sleeps(), (std::vector<uint32_t>{125, 250}));
 }
 
+TEST(DeviceTonePlayer, PlaysToneAfterToneThroughAnOpenDevice)
+{
+#ifdef VENDAXO_HAVE_ALSA
+    // The sound library's "null" device takes the samples without a sound card.
+    platform::FakeClock clock;
+    platform::DeviceTonePlayer player(clock, "null");
+    for (int i = 0; i < 3; ++i)
+        player.PlayTone(3000, 125);
+    player.PlayTone(1000, 2000);
+    EXPECT_FALSE(player.Silent());
+    EXPECT_TRUE(clock.Sleeps().empty());
+#else
+    GTEST_SKIP() << "built without the sound library";
+#endif
+}
+
 TEST(RenderSquareTone, SquareWaveWithRampedEnds)
 {
     const auto s = platform::RenderSquareTone(1000, 250);
