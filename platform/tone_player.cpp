@@ -13,8 +13,8 @@ namespace platform {
 namespace {
 
 constexpr int kSampleRate = kToneSampleRate;
-constexpr int kRampMs = 4;            // rise and fall time; a hard edge clicks
-constexpr double kAmplitude = 0.25;   // of full scale: loud enough, never clipping
+constexpr int kRampMs = 4;          // rise and fall time; a hard edge clicks
+constexpr double kAmplitude = 0.25; // of full scale: loud enough, never clipping
 constexpr int kChunkFrames = 1024;
 
 // Sample n of a square wave of frequency f lasting frames samples, with linear ramps.

@@ -7,10 +7,10 @@
 #include "platform/tone_player.h"
 
 #include <QCloseEvent>
-#include <QHideEvent>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -42,7 +42,9 @@ private:
 class TFormSeeInd::PictureSink : public ColourSink
 {
 public:
-    PictureSink(QLabel*& label, const MainPictures& pictures) : label_(label), pictures_(pictures) {}
+    PictureSink(QLabel*& label, const MainPictures& pictures) : label_(label), pictures_(pictures)
+    {
+    }
     void ShowColour(PreviewColour colour) override
     {
         SetPreviewColourPicture(label_, pictures_, colour);

@@ -61,7 +61,8 @@ QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text)
 // language in use.  Lines may be appended by anyone (the editor binding, the event binding);
 // each insertion re-sorts the list, equal lines keeping their order.
 // `owner` ends the ordering when it goes, together with whatever `language` refers to.
-void KeepEventListOrdered(QListWidget* list, QObject* owner, std::function<model::Language()> language)
+void KeepEventListOrdered(QListWidget* list, QObject* owner,
+                          std::function<model::Language()> language)
 {
     struct State
     {
@@ -70,28 +71,30 @@ void KeepEventListOrdered(QListWidget* list, QObject* owner, std::function<model
         QCollator collator;
     };
     auto state = std::make_shared<State>();
-    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, owner, [list, language, state] {
-        if (state->busy || list->count() < 2)
-            return;
-        const model::Language now = language();
-        if (state->language != now) {
-            state->collator = QCollator(now == model::Language::Russian
-                                            ? QLocale(QLocale::Russian, QLocale::Russia)
-                                            : QLocale(QLocale::English, QLocale::UnitedStates));
-            state->collator.setCaseSensitivity(Qt::CaseInsensitive);
-            state->language = now;
-        }
-        state->busy = true;
-        QList<QListWidgetItem*> items;
-        while (list->count() > 0)
-            items.append(list->takeItem(0));
-        std::stable_sort(items.begin(), items.end(), [&](QListWidgetItem* a, QListWidgetItem* b) {
-            return state->collator.compare(a->text(), b->text()) < 0;
+    QObject::connect(
+        list->model(), &QAbstractItemModel::rowsInserted, owner, [list, language, state] {
+            if (state->busy || list->count() < 2)
+                return;
+            const model::Language now = language();
+            if (state->language != now) {
+                state->collator = QCollator(now == model::Language::Russian
+                                                ? QLocale(QLocale::Russian, QLocale::Russia)
+                                                : QLocale(QLocale::English, QLocale::UnitedStates));
+                state->collator.setCaseSensitivity(Qt::CaseInsensitive);
+                state->language = now;
+            }
+            state->busy = true;
+            QList<QListWidgetItem*> items;
+            while (list->count() > 0)
+                items.append(list->takeItem(0));
+            std::stable_sort(items.begin(), items.end(),
+                             [&](QListWidgetItem* a, QListWidgetItem* b) {
+                                 return state->collator.compare(a->text(), b->text()) < 0;
+                             });
+            for (QListWidgetItem* item : items)
+                list->addItem(item);
+            state->busy = false;
         });
-        for (QListWidgetItem* item : items)
-            list->addItem(item);
-        state->busy = false;
-    });
 }
 
 } // namespace
@@ -124,9 +127,12 @@ void IndicationPage::Build(QWidget* page)
     auto* rows = new QWidget(scroll);
     auto* grid = new QGridLayout(rows);
     grid->setHorizontalSpacing(4);
-    grid->addWidget(MakeLabel(rows, QStringLiteral("LabelSeeColor"), QStringLiteral("Цвет:")), 0, 2);
-    grid->addWidget(MakeLabel(rows, QStringLiteral("LabelSeeSound"), QStringLiteral("Звук:")), 0, 4);
-    grid->addWidget(MakeLabel(rows, QStringLiteral("LabelSeeState"), QStringLiteral("Состояние(-я):")), 0, 5);
+    grid->addWidget(MakeLabel(rows, QStringLiteral("LabelSeeColor"), QStringLiteral("Цвет:")), 0,
+                    2);
+    grid->addWidget(MakeLabel(rows, QStringLiteral("LabelSeeSound"), QStringLiteral("Звук:")), 0,
+                    4);
+    grid->addWidget(
+        MakeLabel(rows, QStringLiteral("LabelSeeState"), QStringLiteral("Состояние(-я):")), 0, 5);
 
     for (int n = 1; n <= kIndicators; ++n) {
         const int row = n;
@@ -141,7 +147,8 @@ void IndicationPage::Build(QWidget* page)
 
         auto* colours = new QGridLayout;
         colours->setSpacing(2);
-        colours->addWidget(MakeLabel(rows, NumberedName("LabelSeeType", n, ""), QStringLiteral("Тип:")), 0, 0);
+        colours->addWidget(
+            MakeLabel(rows, NumberedName("LabelSeeType", n, ""), QStringLiteral("Тип:")), 0, 0);
         for (int k = 1; k <= kPositions; ++k) {
             const QString name = NumberedName("Ind", n, "ParamColorPos") + QString::number(k);
             QComboBox* box = MakeList(rows, name, 52);
@@ -172,7 +179,8 @@ void IndicationPage::Build(QWidget* page)
         connect(priority, &QComboBox::activated, this, [this, n] { SoundPrioritetChange(n); });
         soundType_.at(Slot(n)) = type;
         priority_.at(Slot(n)) = priority;
-        sound->addWidget(MakeLabel(rows, NumberedName("LabelSeePrior", n, ""), QStringLiteral("Приоритет:")));
+        sound->addWidget(
+            MakeLabel(rows, NumberedName("LabelSeePrior", n, ""), QStringLiteral("Приоритет:")));
         sound->addWidget(priority);
         sound->addWidget(type);
         grid->addLayout(sound, row, 4);
@@ -254,7 +262,8 @@ void IndicationPage::SoundTypeChange(int indicator)
     const int item = soundType_.at(Slot(indicator))->currentIndex();
     if (t < 0 || t >= model::kIndicationTypes || item < 0)
         return;
-    ctx_.image.at(model::RecordOffset(t, indicator) + model::kRecSound) = static_cast<uint8_t>(item);
+    ctx_.image.at(model::RecordOffset(t, indicator) + model::kRecSound) =
+        static_cast<uint8_t>(item);
 }
 
 void IndicationPage::SoundPrioritetChange(int indicator)
@@ -263,7 +272,8 @@ void IndicationPage::SoundPrioritetChange(int indicator)
     const int item = priority_.at(Slot(indicator))->currentIndex();
     if (t < 0 || t >= model::kIndicationTypes || item < 0)
         return;
-    ctx_.image.at(model::RecordOffset(t, indicator) + model::kRecPriority) = model::PriorityByte(item);
+    ctx_.image.at(model::RecordOffset(t, indicator) + model::kRecPriority) =
+        model::PriorityByte(item);
 }
 
 void IndicationPage::AddEventClick(int indicator)

@@ -45,14 +45,14 @@ public:
     int CurrentIndicationType() const;
 
     // The handler families, by indicator (1..16) and position (1..8).
-    void ColorPosChange(int indicator, int position);  // IndNNParamColorPosKChange
-    void SoundTypeChange(int indicator);               // IndNNParamSoundTypeChange
-    void SoundPrioritetChange(int indicator);          // IndNNParamSoundPrioritetChange
-    void AddEventClick(int indicator);                 // IndNNParamAddEventClick, 1..15
-    void DelEventClick(int indicator);                 // IndNNParamDelEventClick, 1..15
+    void ColorPosChange(int indicator, int position); // IndNNParamColorPosKChange
+    void SoundTypeChange(int indicator);              // IndNNParamSoundTypeChange
+    void SoundPrioritetChange(int indicator);         // IndNNParamSoundPrioritetChange
+    void AddEventClick(int indicator);                // IndNNParamAddEventClick, 1..15
+    void DelEventClick(int indicator);                // IndNNParamDelEventClick, 1..15
     void NumberSettingsIndChange();
     void ButtonIndSeeClick();
-    void sbSeeIndStateClick(int indicator);            // sbSeeIndStateNNClick
+    void sbSeeIndStateClick(int indicator); // sbSeeIndStateNNClick
 
     // Runs the change handler of one of this page's lists by object name; false when the name
     // is not one of them.

@@ -12,9 +12,9 @@ namespace {
 QString NameOf(const MainPictures& p, const QPixmap& shown)
 {
     const std::pair<const QPixmap*, const char*> names[] = {
-        {&p.imageIndGreen, "ImageIndGreen"}, {&p.imageIndRed, "ImageIndRed"},
+        {&p.imageIndGreen, "ImageIndGreen"},   {&p.imageIndRed, "ImageIndRed"},
         {&p.imageIndYellow, "ImageIndYellow"}, {&p.imageIndGreenNo, "ImageIndGreenNo"},
-        {&p.imageIndRedNo, "ImageIndRedNo"}, {&p.imageIndNo, "ImageIndNo"},
+        {&p.imageIndRedNo, "ImageIndRedNo"},   {&p.imageIndNo, "ImageIndNo"},
     };
     for (const auto& [pixmap, name] : names)
         if (pixmap == &shown)

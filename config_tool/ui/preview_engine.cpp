@@ -103,8 +103,7 @@ int SoundCyclesForLength(int length_item)
 
 PreviewEngine::PreviewEngine(StepTimer& indication_timer, StepTimer& sound_timer,
                              platform::TonePlayer& tones, ColourSink& colour)
-    : indication_timer_(indication_timer), sound_timer_(sound_timer), tones_(tones),
-      colour_(colour)
+    : indication_timer_(indication_timer), sound_timer_(sound_timer), tones_(tones), colour_(colour)
 {
 }
 

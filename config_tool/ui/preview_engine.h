@@ -30,7 +30,12 @@ constexpr int kSteadyToneHz = 1000;
 constexpr int kSteadyToneMs = 2000;
 
 // Colours of one indication step.
-enum PreviewColour : uint8_t { kPreviewOff = 0, kPreviewGreen = 1, kPreviewRed = 2, kPreviewYellow = 3 };
+enum PreviewColour : uint8_t {
+    kPreviewOff = 0,
+    kPreviewGreen = 1,
+    kPreviewRed = 2,
+    kPreviewYellow = 3
+};
 
 using PreviewSteps = std::array<uint8_t, kPreviewSteps>;
 

@@ -30,7 +30,8 @@ void SoundPage::Build(QWidget* page)
     numberSettingsSound_ = new QComboBox(page);
     numberSettingsSound_->setObjectName(QStringLiteral("NumberSettingsSound"));
     numberSettingsSound_->setFixedWidth(240);
-    connect(numberSettingsSound_, &QComboBox::activated, this, [this] { NumberSettingsSoundChange(); });
+    connect(numberSettingsSound_, &QComboBox::activated, this,
+            [this] { NumberSettingsSoundChange(); });
     pageLayout->addWidget(numberSettingsSound_);
 
     auto* grid = new QGridLayout;

@@ -36,7 +36,10 @@ namespace {
 
 QString Name(const char* prefix, int n, const char* suffix)
 {
-    return QStringLiteral("%1%2%3").arg(QLatin1String(prefix)).arg(n, 2, 10, QLatin1Char('0')).arg(QLatin1String(suffix));
+    return QStringLiteral("%1%2%3")
+        .arg(QLatin1String(prefix))
+        .arg(n, 2, 10, QLatin1Char('0'))
+        .arg(QLatin1String(suffix));
 }
 
 std::string Utf8(const QString& s)
@@ -69,7 +72,8 @@ protected:
             ++picks;
             if (!choice)
                 return std::nullopt;
-            const auto found = chooser->findItems(QString::fromStdString(*choice), Qt::MatchExactly);
+            const auto found =
+                chooser->findItems(QString::fromStdString(*choice), Qt::MatchExactly);
             if (found.isEmpty())
                 return std::nullopt;
             chooser->setCurrentItem(found.front());
@@ -86,13 +90,9 @@ protected:
         indication->FillLists();
         sound->FillLists();
     }
-    ~Editors() override
-    {
-        seeInd.reset();
-    }
+    ~Editors() override { seeInd.reset(); }
 
-    template <class W = QComboBox>
-    W* Find(const QString& name)
+    template <class W = QComboBox> W* Find(const QString& name)
     {
         W* w = main.findChild<W*>(name);
         if (!w)
@@ -199,7 +199,8 @@ TEST_F(Editors, ListsFilledByTheLanguageSwitch)
         EXPECT_EQ(box->itemText(0), QString::fromUtf8(c.first)) << c.list;
         EXPECT_EQ(box->currentIndex(), c.selected) << c.list;
     }
-    EXPECT_EQ(Find(QStringLiteral("Ind07ParamSoundPrioritet"))->itemText(15), QStringLiteral("16 - Min"));
+    EXPECT_EQ(Find(QStringLiteral("Ind07ParamSoundPrioritet"))->itemText(15),
+              QStringLiteral("16 - Min"));
     EXPECT_EQ(Find(QStringLiteral("SoundParamColorPos1"))->itemText(2), QStringLiteral("1/2"));
 }
 
@@ -211,9 +212,9 @@ TEST_F(Editors, ColourChangeRewritesExactlyThePairBytesAndSystemTypesShowRed)
     struct Case
     {
         int type, indicator, position, item;
-        size_t red;          // offset of the pair's red byte (green at +4)
+        size_t red; // offset of the pair's red byte (green at +4)
         uint8_t redValue, greenValue;
-        int shown;           // the list's item afterwards
+        int shown; // the list's item afterwards
     } cases[] = {
         // Factory type 0, indicator 2: red at every even position.
         {0, 2, 3, 1, 665, 0x0F, 0xF0, 1},
@@ -230,7 +231,8 @@ TEST_F(Editors, ColourChangeRewritesExactlyThePairBytesAndSystemTypesShowRed)
                                         << " position " << c.position << " item " << c.item);
         ShowType(c.type);
         const model::Image before = image;
-        const QString list = Name("Ind", c.indicator, "ParamColorPos") + QString::number(c.position);
+        const QString list =
+            Name("Ind", c.indicator, "ParamColorPos") + QString::number(c.position);
         Choose(list, c.item);
         EXPECT_EQ(image.at(c.red), c.redValue);
         EXPECT_EQ(image.at(c.red + 4), c.greenValue);
@@ -250,10 +252,9 @@ TEST_F(Editors, SoundTypeAndPriorityStoreTheirBytes)
         size_t byte;
         uint8_t value;
     } cases[] = {
-        {"ParamSoundPrioritet", 3, 15, 14, 16}, // "16 - Min"
-        {"ParamSoundPrioritet", 3, 0, 14, 1},   // "1 - Max"
-        {"ParamSoundPrioritet", 15, 6, 14, 7},
-        {"ParamSoundType", 2, 0, 15, 0},        // "0 - нет звука"
+        {"ParamSoundPrioritet", 3, 15, 14, 16},                                  // "16 - Min"
+        {"ParamSoundPrioritet", 3, 0, 14, 1},                                    // "1 - Max"
+        {"ParamSoundPrioritet", 15, 6, 14, 7},  {"ParamSoundType", 2, 0, 15, 0}, // "0 - нет звука"
         {"ParamSoundType", 9, 30, 15, 30},
     };
     ShowType(1);
@@ -294,7 +295,8 @@ TEST_F(Editors, AddingAnEventBindsItAndCancellingChangesNothing)
     const model::Image before = image;
     const int pool = chooser->count();
 
-    for (std::optional<std::string> cancelled : {std::optional<std::string>{}, std::optional<std::string>{"нет такого"}}) {
+    for (std::optional<std::string> cancelled :
+         {std::optional<std::string>{}, std::optional<std::string>{"нет такого"}}) {
         choice = cancelled;
         Click(Name("Ind", 3, "ParamAddEvent"));
         EXPECT_TRUE(ChangedSince(before).empty());
@@ -365,8 +367,9 @@ TEST_F(Editors, EventListsAreInTheLanguagesCaseInsensitiveOrder)
         choice = Row(row);
         Click(Name("Ind", 4, "ParamAddEvent"));
     }
-    EXPECT_EQ(Lines(Events(4)), (QStringList{QString::fromStdString(Row(30)), QString::fromStdString(Row(3)),
-                                             QString::fromStdString(Row(7))}));
+    EXPECT_EQ(Lines(Events(4)),
+              (QStringList{QString::fromStdString(Row(30)), QString::fromStdString(Row(3)),
+                           QString::fromStdString(Row(7))}));
 
     // The whole factory type 0, as shown from the image, is in order too.
     ShowType(0);
@@ -413,7 +416,8 @@ TEST_F(Editors, SystemTypesLockSoundAndPriorityWithoutWritingTheImage)
     EXPECT_EQ(soundBytes(0), type0);
     EXPECT_EQ(soundBytes(12), type12);
     // Indicator 16 is never editable.
-    for (const char* list : {"ParamSoundType", "ParamSoundPrioritet", "ParamColorPos1", "ParamListEvent"})
+    for (const char* list :
+         {"ParamSoundType", "ParamSoundPrioritet", "ParamColorPos1", "ParamListEvent"})
         EXPECT_FALSE(main.findChild<QWidget*>(Name("Ind", 16, list))->isEnabled()) << list;
 }
 
@@ -427,7 +431,8 @@ TEST_F(Editors, ShowingATypeRefreshesEveryColourCell)
                 const QString list = Name("Ind", n, "ParamColorPos") + QString::number(k);
                 const int item = Find(list)->currentIndex();
                 ASSERT_GE(item, 0);
-                ASSERT_EQ(ui::PictureId(Find<QLabel>(list + QStringLiteral("Image"))), kColourIds[item])
+                ASSERT_EQ(ui::PictureId(Find<QLabel>(list + QStringLiteral("Image"))),
+                          kColourIds[item])
                     << Utf8(list);
             }
     }
@@ -441,15 +446,18 @@ TEST_F(Editors, SoundPositionsWriteTheirPairByte)
     EXPECT_EQ(image.at(7556), 0xF0);
     Choose(QStringLiteral("SoundParamColorPos2"), 2);
     EXPECT_EQ(image.at(7556), 0xF3);
-    EXPECT_EQ(ui::PictureId(Find<QLabel>(QStringLiteral("SoundParamColorPos1Image"))), "ImageIndRed");
-    EXPECT_EQ(ui::PictureId(Find<QLabel>(QStringLiteral("SoundParamColorPos2Image"))), "ImageIndRedNo");
+    EXPECT_EQ(ui::PictureId(Find<QLabel>(QStringLiteral("SoundParamColorPos1Image"))),
+              "ImageIndRed");
+    EXPECT_EQ(ui::PictureId(Find<QLabel>(QStringLiteral("SoundParamColorPos2Image"))),
+              "ImageIndRedNo");
 
     ShowSound(30);
     const model::Image before = image;
     Choose(QStringLiteral("SoundParamColorPos8"), 1);
     EXPECT_EQ(image.at(7675), 0x0F);
     EXPECT_EQ(ChangedSince(before), std::set<size_t>{7675});
-    EXPECT_EQ(ui::PictureId(Find<QLabel>(QStringLiteral("SoundParamColorPos7Image"))), "ImageIndNo");
+    EXPECT_EQ(ui::PictureId(Find<QLabel>(QStringLiteral("SoundParamColorPos7Image"))),
+              "ImageIndNo");
 }
 
 TEST_F(Editors, ViewingASoundWritesItInTheEditorsCodes)
@@ -467,13 +475,15 @@ TEST_F(Editors, ViewingASoundWritesItInTheEditorsCodes)
         const QString list = QStringLiteral("SoundParamColorPos") + QString::number(k);
         EXPECT_EQ(Find(list)->currentIndex(), want[k - 1]) << k;
         EXPECT_EQ(ui::PictureId(Find<QLabel>(list + QStringLiteral("Image"))),
-                  want[k - 1] == 1 ? "ImageIndRed" : want[k - 1] == 2 ? "ImageIndRedNo" : "ImageIndNo");
+                  want[k - 1] == 1   ? "ImageIndRed"
+                  : want[k - 1] == 2 ? "ImageIndRedNo"
+                                     : "ImageIndNo");
     }
 }
 
 TEST_F(Editors, PlayButtonPlaysTheImageForTheChosenLength)
 {
-    ShowSound(2); // factory 0F 0F 00 00
+    ShowSound(2);                                     // factory 0F 0F 00 00
     Choose(QStringLiteral("SoundParamColorPos1"), 2); // "1/2" now starts the pattern
     auto* length = Find(QStringLiteral("ComboBoxSoundSee"));
     struct Case
@@ -526,29 +536,39 @@ TEST_F(Editors, PreviewWindowSizesAndCentresOverTheMainWindow)
         return QPoint(m.x() + static_cast<int>(std::lround((m.width() - w) / 2.0)),
                       m.y() + static_cast<int>(std::lround((m.height() - h) / 2.0)));
     };
-    WhileShown([this] { Find<QPushButton>(QStringLiteral("ButtonIndSee"))->click(); }, [&] {
-        EXPECT_EQ(seeInd->size(), QSize(580, 686));
-        EXPECT_EQ(seeInd->pos(), centred(580, 686));
-        EXPECT_TRUE(seeInd->findChild<QRadioButton*>(QStringLiteral("SeeCheck01"))->isChecked());
-        EXPECT_TRUE(seeInd->findChild<QWidget*>(QStringLiteral("ScrollBox1"))->isVisible());
-        EXPECT_TRUE(seeInd->TimerInd()->isActive()); // factory indicator 1 blinks
-    });
-    WhileShown([this] { Find<QToolButton>(Name("sbSeeIndState", 10, ""))->click(); }, [&] {
-        EXPECT_EQ(seeInd->size(), QSize(291, 85));
-        EXPECT_EQ(seeInd->pos(), centred(291, 85));
-        EXPECT_EQ(seeInd->pos(), QPoint(m.x() + 355, m.y() + 358));
-        EXPECT_TRUE(seeInd->findChild<QRadioButton*>(QStringLiteral("SeeCheck10"))->isChecked());
-        EXPECT_FALSE(seeInd->findChild<QWidget*>(QStringLiteral("ScrollBox1"))->isVisible());
-        // Indicator 10 is green throughout: a steady picture, no timer.
-        EXPECT_EQ(ui::PictureId(seeInd->findChild<QLabel*>(QStringLiteral("SeeColor"))), "ImageIndGreen");
-        EXPECT_FALSE(seeInd->TimerInd()->isActive());
-    });
+    WhileShown([this] { Find<QPushButton>(QStringLiteral("ButtonIndSee"))->click(); },
+               [&] {
+                   EXPECT_EQ(seeInd->size(), QSize(580, 686));
+                   EXPECT_EQ(seeInd->pos(), centred(580, 686));
+                   EXPECT_TRUE(
+                       seeInd->findChild<QRadioButton*>(QStringLiteral("SeeCheck01"))->isChecked());
+                   EXPECT_TRUE(
+                       seeInd->findChild<QWidget*>(QStringLiteral("ScrollBox1"))->isVisible());
+                   EXPECT_TRUE(seeInd->TimerInd()->isActive()); // factory indicator 1 blinks
+               });
+    WhileShown([this] { Find<QToolButton>(Name("sbSeeIndState", 10, ""))->click(); },
+               [&] {
+                   EXPECT_EQ(seeInd->size(), QSize(291, 85));
+                   EXPECT_EQ(seeInd->pos(), centred(291, 85));
+                   EXPECT_EQ(seeInd->pos(), QPoint(m.x() + 355, m.y() + 358));
+                   EXPECT_TRUE(
+                       seeInd->findChild<QRadioButton*>(QStringLiteral("SeeCheck10"))->isChecked());
+                   EXPECT_FALSE(
+                       seeInd->findChild<QWidget*>(QStringLiteral("ScrollBox1"))->isVisible());
+                   // Indicator 10 is green throughout: a steady picture, no timer.
+                   EXPECT_EQ(ui::PictureId(seeInd->findChild<QLabel*>(QStringLiteral("SeeColor"))),
+                             "ImageIndGreen");
+                   EXPECT_FALSE(seeInd->TimerInd()->isActive());
+               });
     // Any other indicator is shown as the last row.
-    WhileShown([this] { seeInd->ShowOneIndicatorPreview(200); }, [&] {
-        EXPECT_TRUE(seeInd->findChild<QRadioButton*>(QStringLiteral("SeeCheck16"))->isChecked());
-        EXPECT_EQ(seeInd->Engine().ShownIndicator(), 1); // indicator 16 is steady: nothing runs
-        EXPECT_FALSE(seeInd->TimerInd()->isActive());
-    });
+    WhileShown([this] { seeInd->ShowOneIndicatorPreview(200); },
+               [&] {
+                   EXPECT_TRUE(
+                       seeInd->findChild<QRadioButton*>(QStringLiteral("SeeCheck16"))->isChecked());
+                   EXPECT_EQ(seeInd->Engine().ShownIndicator(),
+                             1); // indicator 16 is steady: nothing runs
+                   EXPECT_FALSE(seeInd->TimerInd()->isActive());
+               });
 }
 
 TEST_F(Editors, PreviewWindowCopiesTheEventListsAndTheCurrentEdits)
@@ -556,20 +576,24 @@ TEST_F(Editors, PreviewWindowCopiesTheEventListsAndTheCurrentEdits)
     ShowType(0);
     auto copied = [this] {
         for (int n = 1; n <= 16; ++n)
-            EXPECT_EQ(Lines(seeInd->findChild<QListWidget*>(Name("SeeList", n, ""))), Lines(Events(n))) << n;
+            EXPECT_EQ(Lines(seeInd->findChild<QListWidget*>(Name("SeeList", n, ""))),
+                      Lines(Events(n)))
+                << n;
     };
     WhileShown([this] { indication->ButtonIndSeeClick(); }, copied);
     choice = Row(1);
     Click(Name("Ind", 10, "ParamAddEvent"));
     // Indicator 10 made to blink: the second showing reads the image again.
     Choose(Name("Ind", 10, "ParamColorPos1"), 0);
-    WhileShown([this] { indication->ButtonIndSeeClick(); }, [&] {
-        copied();
-        seeInd->findChild<QRadioButton*>(QStringLiteral("SeeCheck10"))->click();
-        EXPECT_EQ(seeInd->Engine().ShownIndicator(), 10);
-        EXPECT_TRUE(seeInd->TimerInd()->isActive());
-        EXPECT_EQ(ui::PictureId(seeInd->findChild<QLabel*>(QStringLiteral("SeeColor"))), "ImageIndNo");
-    });
+    WhileShown([this] { indication->ButtonIndSeeClick(); },
+               [&] {
+                   copied();
+                   seeInd->findChild<QRadioButton*>(QStringLiteral("SeeCheck10"))->click();
+                   EXPECT_EQ(seeInd->Engine().ShownIndicator(), 10);
+                   EXPECT_TRUE(seeInd->TimerInd()->isActive());
+                   EXPECT_EQ(ui::PictureId(seeInd->findChild<QLabel*>(QStringLiteral("SeeColor"))),
+                             "ImageIndNo");
+               });
 }
 
 TEST_F(Editors, ClosingThePreviewInAnyWayStopsBothTimersAndTheSound)
@@ -577,8 +601,12 @@ TEST_F(Editors, ClosingThePreviewInAnyWayStopsBothTimersAndTheSound)
     ShowType(0);
     ShowSound(1);
     const std::vector<std::pair<const char*, std::function<void()>>> closes = {
-        {"close button", [this] { seeInd->findChild<QPushButton*>(QStringLiteral("ButtonFormSeeClose"))->click(); }},
-        {"Escape", [this] {
+        {"close button",
+         [this] {
+             seeInd->findChild<QPushButton*>(QStringLiteral("ButtonFormSeeClose"))->click();
+         }},
+        {"Escape",
+         [this] {
              QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
              QApplication::sendEvent(seeInd.get(), &esc);
          }},

@@ -19,7 +19,8 @@ using ui::PreviewColour;
 namespace platform {
 void PrintTo(const RecordedTone& t, std::ostream* os)
 {
-    *os << "{" << t.frequency_hz << " Hz, " << t.duration_ms << " ms at " << t.start_us / 1000 << " ms}";
+    *os << "{" << t.frequency_hz << " Hz, " << t.duration_ms << " ms at " << t.start_us / 1000
+        << " ms}";
 }
 } // namespace platform
 
@@ -329,8 +330,7 @@ TEST(IndicationPreview, AlternatingPositionsChangeEvery250msAndAnotherPickRestar
     rig.engine.LoadIndicators(rig.image, 5);
     rig.engine.ShowIndicatorPreview(2);
     rig.Run(800);
-    EXPECT_EQ(rig.colours.shown,
-              (std::vector<Shown>{{0, 1}, {250, 0}, {500, 1}, {750, 0}}));
+    EXPECT_EQ(rig.colours.shown, (std::vector<Shown>{{0, 1}, {250, 0}, {500, 1}, {750, 0}}));
     rig.colours.shown.clear();
     rig.engine.ShowIndicatorPreview(3);
     EXPECT_EQ(rig.engine.ShownIndicator(), 3);

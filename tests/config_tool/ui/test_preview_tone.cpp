@@ -14,7 +14,7 @@ TEST(SilentTonePlayer, SleepsTheToneLengthAndSkipsInaudibleTones)
     platform::FakeClock clock;
     platform::SilentTonePlayer player(clock);
     player.PlayTone(3000, 250);
-    player.PlayTone(18, 500);  // at or below 18 Hz nothing sounds
+    player.PlayTone(18, 500); // at or below 18 Hz nothing sounds
     player.PlayTone(1000, 0);
     player.PlayTone(1000, -5);
     player.PlayTone(1000, 2000);
@@ -81,7 +81,8 @@ TEST(RecordingTonePlayer, RecordsEveryRequestWithItsVirtualTimeAndNeverSleeps)
     player.PlayTone(3000, 250);
     clock.AdvanceMilliseconds(500);
     player.PlayTone(1000, 2000);
-    EXPECT_EQ(player.Tones(), (std::vector<platform::RecordedTone>{{3000, 250, 0}, {1000, 2000, 500000}}));
+    EXPECT_EQ(player.Tones(),
+              (std::vector<platform::RecordedTone>{{3000, 250, 0}, {1000, 2000, 500000}}));
     EXPECT_TRUE(clock.Sleeps().empty());
     EXPECT_EQ(clock.NowMicroseconds(), 500000);
 }
