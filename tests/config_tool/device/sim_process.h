@@ -17,16 +17,20 @@ extern char** environ;
 
 namespace device::testing {
 
-// $VENDAXO_BUILD_DIR/sim/t4700-sim, when it exists.
+// $VENDAXO_BUILD_DIR/sim/t4700-sim, else the simulator of the build this was compiled in
+// (VENDAXO_SIM_PATH), whichever exists.
 inline std::optional<std::string> SimulatorPath()
 {
-    const char* dir = std::getenv("VENDAXO_BUILD_DIR");
-    if (!dir)
-        return std::nullopt;
-    std::string path = std::string(dir) + "/sim/t4700-sim";
-    if (access(path.c_str(), X_OK) != 0)
-        return std::nullopt;
-    return path;
+    std::vector<std::string> candidates;
+    if (const char* dir = std::getenv("VENDAXO_BUILD_DIR"))
+        candidates.push_back(std::string(dir) + "/sim/t4700-sim");
+#ifdef VENDAXO_SIM_PATH
+    candidates.push_back(VENDAXO_SIM_PATH);
+#endif
+    for (const std::string& path : candidates)
+        if (access(path.c_str(), X_OK) == 0)
+            return path;
+    return std::nullopt;
 }
 
 class SimProcess

@@ -27,7 +27,8 @@ using testing::SimProcess;
 
 constexpr int kCom = 7;
 
-// The process registry is opened once, at its first use: point it at a file of our own first.
+// The process registry is opened once, at its first use: point it at a file of our own first
+// (the fixture's first base does, before the session is built).
 const fs::path& Scratch()
 {
     static const fs::path dir = [] {
@@ -39,7 +40,17 @@ const fs::path& Scratch()
     }();
     return dir;
 }
-[[maybe_unused]] const fs::path& kScratchReady = Scratch();
+struct ScratchCleanup : ::testing::Environment
+{
+    void TearDown() override
+    {
+        if (used)
+            fs::remove_all(Scratch());
+    }
+    static inline bool used = false;
+};
+[[maybe_unused]] ::testing::Environment* const kCleanup =
+    ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
 
 platform::RegistryFile& Registry() { return platform::ProcessRegistry(); }
 
@@ -74,13 +85,26 @@ private:
     int exchanges_ = 0;
 };
 
-struct E2eTest : ::testing::Test
+struct ScratchFirst
+{
+    ScratchFirst()
+    {
+        Scratch();
+        ScratchCleanup::used = true;
+    }
+};
+
+struct E2eTest : ScratchFirst, ::testing::Test
 {
     void SetUp() override
     {
         const auto path = testing::SimulatorPath();
+#ifdef VENDAXO_SIM_PATH
+        ASSERT_TRUE(path) << "t4700-sim missing: " << VENDAXO_SIM_PATH;
+#else
         if (!path)
-            GTEST_SKIP() << "t4700-sim not built (VENDAXO_BUILD_DIR/sim/t4700-sim)";
+            GTEST_SKIP() << "t4700-sim is not part of this build";
+#endif
         simPath = *path;
         dir = Scratch() / ::testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(dir);
