@@ -270,7 +270,7 @@ private:
     std::unique_ptr<platform::AutomationObject> serviceObject_;
     std::unique_ptr<platform::NamedMutex> driverMutex_, rs485Mutex_, zemraMutex_;
 
-    int comPort_ = 1;
+    std::atomic<int> comPort_{1};
     std::atomic<bool> work_{false};
     uint8_t searchPriority_ = 0;
     std::atomic<bool> codeSession_{true};

@@ -84,8 +84,9 @@ bool TRSSession::RunTries(const std::vector<uint8_t>& request, bool waitAnswer, 
                 else
                     LogFrame(a);
             }
-            good = a.size() >= 5 || (mode == TryMode::ThreadExchange && a.size() > 2 && a[2] == 10);
-            if (good && command == 17 && a[2] == 18) {
+            // The thread takes any true exchange of command 10 as done, answer or not.
+            good = a.size() >= 5 || (mode == TryMode::ThreadExchange && command == 10);
+            if (good && command == 17 && a.size() >= 5 && a[2] == 18) {
                 if (a[3] != newKey)
                     good = false;
                 else

@@ -109,4 +109,15 @@ void AppendDebugLine(const std::string& fileName, std::string_view text, bool re
     platform::AppendLogLine(fileName, FormatLogDate(now) + " " + FormatLogTime(now) + "  " + std::string(text));
 }
 
+void CopyCodeCardReport(const std::vector<uint8_t>& report, platform::Clock& clock)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(LogPath("debug_rdr_in.txt"), ec))
+        return;
+    std::string text;
+    for (uint8_t b : report)
+        text += " " + std::to_string(b);
+    AppendDebugLine(LogPath("debug_rdr_out.txt"), text, false, clock);
+}
+
 } // namespace corecomp

@@ -11,6 +11,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corecomp {
 
@@ -50,6 +51,11 @@ public:
 // Appends (or with rewrite, writes anew) "date time" + two blanks + text.
 void AppendDebugLine(const std::string& fileName, std::string_view text, bool rewrite,
                      platform::Clock& clock = platform::SystemClock());
+
+// The diagnostic copy of a credential-code report: its bytes in decimal, each after a blank,
+// appended by AppendDebugLine to "debug_rdr_out.txt" while "debug_rdr_in.txt" exists.  (The
+// copy to a debugger's output has no counterpart here.)
+void CopyCodeCardReport(const std::vector<uint8_t>& report, platform::Clock& clock = platform::SystemClock());
 
 inline constexpr uintmax_t kEventsLogLimit = 20971520;
 

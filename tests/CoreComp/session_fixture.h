@@ -58,18 +58,30 @@ protected:
             setenv("XDG_RUNTIME_DIR", savedRuntimeDir_.c_str(), 1);
     }
 
-    TRSSession& MakeSession(bool withOwner = true, TRSSession::BusDriverOpener driver = {})
+    // The fake clock, the test registry, the given owner and transports on the fake line.
+    TRSSession::Collaborators Collaborators(platform::OwnerChannel* owner)
     {
-        session_.reset(); // the old one hands the owner channel back first
         TRSSession::Collaborators c;
-        c.busDriver = std::move(driver);
         c.clock = &clock_;
         c.registry = registry_.get();
-        c.owner = withOwner ? &owner_ : nullptr;
+        c.owner = owner;
         c.transportFactory = [this](TRSSession& s, TRSSession::TransportKind kind) {
             kinds_.push_back(kind);
             return std::make_unique<FakeTransport>(&s, line_);
         };
+        return c;
+    }
+    // A factory that makes nothing: the session falls back to its serial transport.
+    static std::unique_ptr<TCommZemraAbstract> NoTransport(TRSSession&, TRSSession::TransportKind)
+    {
+        return nullptr;
+    }
+
+    TRSSession& MakeSession(bool withOwner = true, TRSSession::BusDriverOpener driver = {})
+    {
+        session_.reset(); // the old one hands the owner channel back first
+        TRSSession::Collaborators c = Collaborators(withOwner ? &owner_ : nullptr);
+        c.busDriver = std::move(driver);
         session_ = std::make_unique<TRSSession>(std::move(c));
         return *session_;
     }

@@ -244,5 +244,9 @@ TEST_F(CommandTest, ThreadExchangesStopWhenWorkIsOff)
     S().SetAbsent(1, false);
     line_->responder = [](const Bytes& f) { return MakeAnswer({f[0], 10, 0, 0}); };
     EXPECT_TRUE(S().ThreadExchange(kTypeRequest, true)) << "answer 10 always fits";
+    line_->responder = nullptr;
+    line_->ClearCalls();
+    EXPECT_TRUE(S().ThreadExchange({1, 6, 0, 10, 0, 0}, false)) << "command 10 needs no answer";
+    EXPECT_EQ(line_->frames.size(), 1u);
     S().SetWork(false);
 }

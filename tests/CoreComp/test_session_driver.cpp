@@ -100,10 +100,8 @@ TEST_F(SessionTest, ServiceModeUsesNoPortOfItsOwn)
 {
     bool existed = false;
     auto service = platform::NamedMutex::Create("DRAVON", existed);
-    TRSSession::Collaborators c;
-    c.clock = &clock_;
-    c.registry = registry_.get();
-    c.transportFactory = [](TRSSession&, TRSSession::TransportKind) { return nullptr; };
+    TRSSession::Collaborators c = Collaborators(nullptr);
+    c.transportFactory = NoTransport;
     TRSSession s(std::move(c));
     ASSERT_TRUE(s.ServiceMode());
     EXPECT_FALSE(s.Transport().IsClosed()) << "never reopened";

@@ -84,3 +84,17 @@ TEST_F(SessionTest, LogWriterFileRules)
     TLogFile::AppendLogLine(port, "line", clock_);
     EXPECT_EQ(ReadFile(port), "09.12.2025 01:02:03:45line\r\n");
 }
+
+TEST_F(SessionTest, CodeCardReportsAreCopiedOnlyWhileTheMarkerFileExists)
+{
+    const Bytes report = {14, 1, 0x28, 0xFF};
+    corecomp::CopyCodeCardReport(report, clock_);
+    EXPECT_FALSE(std::filesystem::exists(LogFile("debug_rdr_out.txt")));
+    std::ofstream(LogFile("debug_rdr_in.txt")).put('\n');
+    corecomp::CopyCodeCardReport(report, clock_);
+    corecomp::CopyCodeCardReport({7}, clock_);
+    EXPECT_EQ(ReadFile(LogFile("debug_rdr_out.txt")),
+              "09.12.2025 00:00:00   14 1 40 255\r\n09.12.2025 00:00:00   7\r\n");
+    corecomp::AppendDebugLine(LogFile("debug_rdr_out.txt"), "anew", true, clock_);
+    EXPECT_EQ(ReadFile(LogFile("debug_rdr_out.txt")), "09.12.2025 00:00:00  anew\r\n");
+}

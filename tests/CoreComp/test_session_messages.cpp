@@ -141,14 +141,8 @@ TEST_F(SessionTest, OtherMessagesReachTheOwnersHandlerBeforeAndAfterTheSession)
         return 77;
     };
     owner_.SetHandler(ownHandler);
-    TRSSession::Collaborators c;
-    c.clock = &clock_;
-    c.registry = registry_.get();
-    c.owner = &owner_;
+    TRSSession::Collaborators c = Collaborators(&owner_);
     c.ownerHandler = ownHandler;
-    c.transportFactory = [this](TRSSession& s, TRSSession::TransportKind) {
-        return std::make_unique<FakeTransport>(&s, line_);
-    };
     {
         TRSSession s(std::move(c));
         EXPECT_EQ(owner_.Send(Message(5000, 1)), 77);
@@ -163,14 +157,7 @@ TEST_F(SessionTest, EachSessionDispatchesItsOwnMessages)
 {
     platform::OwnerChannel second;
     TRSSession& first = MakeSession();
-    TRSSession::Collaborators c;
-    c.clock = &clock_;
-    c.registry = registry_.get();
-    c.owner = &second;
-    c.transportFactory = [this](TRSSession& s, TRSSession::TransportKind) {
-        return std::make_unique<FakeTransport>(&s, line_);
-    };
-    TRSSession other(std::move(c)); // constructed last
+    TRSSession other(Collaborators(&second)); // constructed last
     int firstSeen = 0, otherSeen = 0;
     first.OnNewDevice = [&](uint8_t) { ++firstSeen; };
     other.OnNewDevice = [&](uint8_t) { ++otherSeen; };

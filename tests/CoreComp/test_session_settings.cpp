@@ -112,10 +112,8 @@ TEST_F(SessionTest, EthernetFlagComesFromTheTransportMade)
 {
     SetString(std::string(kBusKey) + "\\PORT1", "WORKTYPE", "ObmenEthernet");
     // A factory that has no transport of that kind yet: the session falls back to the serial one.
-    TRSSession::Collaborators c;
-    c.clock = &clock_;
-    c.registry = registry_.get();
-    c.transportFactory = [](TRSSession&, TRSSession::TransportKind) { return nullptr; };
+    TRSSession::Collaborators c = Collaborators(nullptr);
+    c.transportFactory = NoTransport;
     TRSSession fallback(std::move(c));
     EXPECT_FALSE(fallback.IsEthernet());
     EXPECT_NE(dynamic_cast<TComZemra*>(&fallback.Transport()), nullptr);
