@@ -71,7 +71,9 @@ protected:
         return bus.EventCount(address) == count;
     }
 
-    sim::Bus bus{{.baud = 115200, .turnaround_us = 2000, .late_us = 300000, .split_gap_us = 20000}};
+    // A turnaround above the default keeps answers clear of the session's input purge when a
+    // loaded machine holds the session back between its line-time wait and the purge.
+    sim::Bus bus{{.baud = 115200, .turnaround_us = 10000, .late_us = 300000, .split_gap_us = 20000}};
     sim::PtyServer server{bus, {"", Scratch().File("registry.reg"), kCom, ""}};
     TRSSession session;
 };
