@@ -82,6 +82,17 @@ int main(int argc, char** argv)
     const std::string registry = (folder.path() + QStringLiteral("/registry.reg")).toStdString();
     std::ofstream(registry) << "Windows Registry Editor Version 5.00\r\n\r\n";
     setenv("VENDAXO_REGISTRY", registry.c_str(), 1);
+    // --screenshot FILE [--language Rus|Eng]: saves the window after the read and stops.
+    QString screenshot;
+    std::string language = "Rus";
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string(argv[i]) == "--screenshot")
+            screenshot = QString::fromLocal8Bit(argv[i + 1]);
+        if (std::string(argv[i]) == "--language")
+            language = argv[i + 1];
+    }
+    std::ofstream((folder.path() + QStringLiteral("/Settings.ini")).toStdString())
+        << "[Language]\r\nLanguage=" << language << "\r\n";
 
     sim::Bus bus;
     bus.AddUnit(5, 44, 223);
@@ -103,6 +114,11 @@ int main(int argc, char** argv)
     if (form.SourceAddress() != 5) {
         std::fprintf(stderr, "bench_mainwin: the read failed\n");
         return 1;
+    }
+    if (!screenshot.isEmpty()) {
+        for (int i = 0; i < 20; ++i)
+            QApplication::processEvents();
+        return form.grab().save(screenshot) ? 0 : 1;
     }
     std::vector<double> ms;
     for (int i = 0; i < 30; ++i) {

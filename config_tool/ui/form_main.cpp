@@ -164,7 +164,7 @@ void TFormMain::BuildWindow()
     connect(timer1_, &QTimer::timeout, this, &TFormMain::Timer1Timer);
     timer1_->start();
 
-    resize(1040, 760);
+    resize(1120, 760);
 }
 
 QString TFormMain::SettingsPath() const
