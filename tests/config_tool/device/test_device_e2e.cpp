@@ -16,7 +16,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <thread>
 
 namespace device {
@@ -235,6 +237,38 @@ TEST_F(E2eTest, PresentedCredentialIsRead)
     ASSERT_EQ(result, KeyPollResult::CodeFound);
     EXPECT_EQ(model::KeyBytesToText(reader.Code()), shown);
     EXPECT_FALSE(reader.Active());
+}
+
+TEST_F(E2eTest, DrainReadsEachEventOnceAndTheSessionAcknowledgesIt)
+{
+    const std::string log = (dir / "line.log").string();
+    std::vector<std::string> args{"--unit", "9:44:223", "--log", log};
+    for (const char* code : {"5A000001B2C3D401", "5A000001B2C3D402", "5A000001B2C3D403"})
+        for (const std::string& a : {std::string("--present-key"), "9:" + std::string(code) + ":0"})
+            args.push_back(a);
+    ASSERT_TRUE(StartSim(args));
+    KeyCodeReader reader(channel);
+    ASSERT_TRUE(reader.Start(9, kCom));
+    EXPECT_EQ(reader.DrainReads(), 4);
+    ASSERT_EQ(sim.Stop(), 0);
+
+    // "HH:MM:SS.mmm in XX XX ..." per request the unit got; byte 3 is the command.
+    std::ifstream in(log);
+    int reads = 0, acknowledgements = 0;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string time, direction;
+        words >> time >> direction;
+        std::vector<int> bytes;
+        for (std::string hex; words >> hex;)
+            bytes.push_back(std::stoi(hex, nullptr, 16));
+        if (direction != "in" || bytes.size() < 4)
+            continue;
+        reads += bytes[3] == 0x01 ? 1 : 0;
+        acknowledgements += bytes[3] == 0x03 ? 1 : 0;
+    }
+    EXPECT_EQ(reads, 4);
+    EXPECT_EQ(acknowledgements, 3);
 }
 
 TEST_F(E2eTest, ReadIsExactThroughTenPercentFaultyAnswers)
