@@ -240,17 +240,17 @@ Units:
   --dump DIR               on exit (signal or --max-seconds), write each unit's memory
                            and credentials to DIR/unit-ADDR.kconf (ADDR in decimal)
 
-Faults, each answer at most one, in this order of precedence.  SPEC is a count N (the next
+Faults, each answer at most one, in this order of precedence.  AMOUNT is a count N (the next
 N answers) or a probability P written with a decimal point or as a percentage (0.25, 25%):
-  --no-answer SPEC         the answer is not sent
-  --bad-crc SPEC           its CRC-8 byte is wrong
-  --wrong-address SPEC     it comes from the next address
-  --wrong-command SPEC     its command has bit 7 flipped
-  --short-answer SPEC      its last two bytes are missing
-  --wrong-length SPEC      its length byte is one too large
-  --late-answer SPEC       it comes --late-ms MS later (default 700)
-  --split-answer SPEC      it comes in two halves --split-gap-ms MS apart (default 20)
-  --echo SPEC              the request's bytes come back before it
+  --no-answer AMOUNT       the answer is not sent
+  --bad-crc AMOUNT         its CRC-8 byte is wrong
+  --wrong-address AMOUNT   it comes from the next address
+  --wrong-command AMOUNT   its command has bit 7 flipped
+  --short-answer AMOUNT    its last two bytes are missing
+  --wrong-length AMOUNT    its length byte is one too large
+  --late-answer AMOUNT     it comes --late-ms MS later (default 700)
+  --split-answer AMOUNT    it comes in two halves --split-gap-ms MS apart (default 20)
+  --echo AMOUNT            the request's bytes come back before it
   --seed N                 seed of the fault probabilities (default 1)
 
 Run:
