@@ -124,7 +124,6 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
 
     auto fail = [&](std::string why) {
         result.error = std::move(why);
-        result.options.reset();
         return result;
     };
 
@@ -168,7 +167,6 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
         }
         if (name == "--help" || name == "-h") {
             result.help = true;
-            result.options.reset();
             return result;
         }
         const auto fault_at = std::find_if(std::begin(kFaultSwitches), std::end(kFaultSwitches),
