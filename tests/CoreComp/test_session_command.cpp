@@ -250,3 +250,14 @@ TEST_F(CommandTest, ThreadExchangesStopWhenWorkIsOff)
     EXPECT_EQ(line_->frames.size(), 1u);
     S().SetWork(false);
 }
+
+TEST_F(CommandTest, WorkStaysOffWhenThePortCannotBeOpened)
+{
+    line_->openSucceeds = false;
+    S().SetWork(true);
+    EXPECT_FALSE(S().Work());
+    EXPECT_FALSE(S().ThreadStarted());
+    line_->openSucceeds = true;
+    S().SetWork(true);
+    EXPECT_TRUE(S().Work());
+}

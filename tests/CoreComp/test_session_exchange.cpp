@@ -6,6 +6,8 @@
 
 #include "platform/last_error.h"
 
+#include <fstream>
+#include <iterator>
 #include <numeric>
 
 namespace {
@@ -251,6 +253,10 @@ TEST_F(ExchangeTest, DisconnectedPortOnWriteIsLoggedAndReopened)
     EXPECT_FALSE(s.ExchangeFrame(kTypeRequest, true, 0, 0, false));
     EXPECT_NE(std::find(line_->calls.begin(), line_->calls.end(), "Open COM1"), line_->calls.end());
     EXPECT_TRUE(line_->frames.empty());
+    std::ifstream log(LogFile("LogCommand1.txt"), std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    // "ошибка порта:1167" in Windows-1251
+    EXPECT_NE(text.find("\xEE\xF8\xE8\xE1\xEA\xE0\x20\xEF\xEE\xF0\xF2\xE0:1167\r\n"), std::string::npos);
 }
 
 TEST_F(ExchangeTest, DatagramTransportGetsEachFrameAtOnceAndStaysOpen)
