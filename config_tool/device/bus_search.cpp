@@ -17,15 +17,13 @@ std::vector<int> BusScan::ScanOrder()
 void BusScan::Run(int port, ScanObserver& observer)
 {
     units_.clear();
-    channel_.SetComPort(port);
-    channel_.ReadRegistrySettings();
-    scanning_ = true;
+    scanning_ = PrepareChannel(channel_, port, 0);
     for (int a : ScanOrder()) {
         if (!scanning_)
             break;
         observer.AddressStarted(a);
-        channel_.SetRetryCount(0);
         try {
+            channel_.SetRetryCount(0);
             Visit(static_cast<uint8_t>(a), observer);
         } catch (const std::exception&) {
             // a unit whose exchange fails is simply not listed

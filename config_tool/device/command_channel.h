@@ -6,6 +6,7 @@
 // Threads: the user-interface thread only, like every device operation.
 
 #include <cstdint>
+#include <exception>
 #include <vector>
 
 namespace device {
@@ -28,11 +29,17 @@ public:
 };
 
 // Port set, registry settings read, retry count set: the set-up every operation starts with.
-inline void PrepareChannel(CommandChannel& channel, int port, int retries)
+// False when the channel threw; the operation then fails like one whose unit did not answer.
+inline bool PrepareChannel(CommandChannel& channel, int port, int retries)
 {
-    channel.SetComPort(port);
-    channel.ReadRegistrySettings();
-    channel.SetRetryCount(retries);
+    try {
+        channel.SetComPort(port);
+        channel.ReadRegistrySettings();
+        channel.SetRetryCount(retries);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 } // namespace device

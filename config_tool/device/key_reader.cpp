@@ -74,8 +74,8 @@ bool KeyCodeReader::Start(uint8_t address, int port)
 {
     address_ = address;
     active_ = false;
-    PrepareChannel(channel_, port, kKeyReadRetries);
-    if (!Drain())
+    drain_reads_ = 0;
+    if (!PrepareChannel(channel_, port, kKeyReadRetries) || !Drain())
         return false;
     active_ = true;
     return true;

@@ -133,7 +133,8 @@ bool Transfer::CheckDeviceModel(uint8_t a)
 bool Transfer::ReadImage(uint8_t a, int port, model::Image& image)
 {
     ToolbarGuard toolbar(ui_);
-    PrepareChannel(channel_, port, kTransferRetries);
+    if (!PrepareChannel(channel_, port, kTransferRetries))
+        return false;
     ProgressGuard progress(ui_, static_cast<int>(std::count(mask_.begin(), mask_.end(), 1)));
     try {
         for (int step = 0; step < kImageReadSteps; ++step) {
@@ -160,7 +161,8 @@ bool Transfer::ReadImage(uint8_t a, int port, model::Image& image)
 bool Transfer::ReadKeyCodes(uint8_t a, int port, model::KeyCodes& codes)
 {
     ToolbarGuard toolbar(ui_);
-    PrepareChannel(channel_, port, kTransferRetries);
+    if (!PrepareChannel(channel_, port, kTransferRetries))
+        return false;
     ProgressGuard progress(ui_, kKeySlots * kKeyBytes);
     try {
         for (int n = 1; n <= kKeySlots; ++n) {
@@ -186,7 +188,8 @@ WriteOutcome Transfer::WriteImage(uint8_t a, int current_port, int read_port,
     ToolbarGuard toolbar(ui_);
     if (read_port != current_port && !ui_.Confirm(kMsgOtherPort))
         return WriteOutcome::Stopped;
-    PrepareChannel(channel_, current_port, kTransferRetries);
+    if (!PrepareChannel(channel_, current_port, kTransferRetries))
+        return WriteOutcome::Failed;
     int marked = 0;
     for (std::size_t i = 0; i < kImageBytes; ++i)
         marked += (mask_[i] == 1 && image[i] != image_copy[i]) ? 1 : 0;
@@ -243,8 +246,7 @@ bool Transfer::WriteKeyCodes(uint8_t a, int port, const model::KeyCodes& codes,
     for (int n = 1; n <= kKeySlots; ++n)
         marked += codes.at(Slot(n)) != codes_copy.at(Slot(n)) ? 1 : 0;
     ProgressGuard progress(ui_, marked);
-    PrepareChannel(channel_, port, kTransferRetries);
-    if (!WriteSlots(a, codes, codes_copy, progress))
+    if (!PrepareChannel(channel_, port, kTransferRetries) || !WriteSlots(a, codes, codes_copy, progress))
         return false;
     codes_copy = codes;
     try {

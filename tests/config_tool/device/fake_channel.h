@@ -18,7 +18,12 @@ public:
     explicit FakeChannel(Responder responder = {}) : responder_(std::move(responder)) {}
     void SetResponder(Responder responder) { responder_ = std::move(responder); }
 
-    void SetComPort(int port) override { ports.push_back(port); }
+    void SetComPort(int port) override
+    {
+        if (throw_on_setup)
+            throw std::runtime_error("port cannot be set");
+        ports.push_back(port);
+    }
     void ReadRegistrySettings() override { ++registry_reads; }
     void SetRetryCount(int n) override { retry_counts.push_back(n); }
     Frame Exchange(const Frame& request) override
@@ -34,6 +39,7 @@ public:
     std::vector<int> retry_counts;
     int registry_reads = 0;
     int throw_at = -1; // index of the request that throws, -1 = none
+    bool throw_on_setup = false;
 
 private:
     Responder responder_;

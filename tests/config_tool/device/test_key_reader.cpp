@@ -110,6 +110,14 @@ TEST_F(KeyReaderTest, ExceptionCountsAsNoAnswer)
     EXPECT_EQ(reader.PollStep(), KeyPollResult::NoAnswer);
 }
 
+TEST_F(KeyReaderTest, ChannelThatCannotBeSetUpCountsAsNoAnswer)
+{
+    channel.throw_on_setup = true;
+    EXPECT_FALSE(reader.Start(N, 1));
+    EXPECT_FALSE(reader.Active());
+    EXPECT_TRUE(channel.requests.empty());
+}
+
 TEST_F(KeyReaderTest, StopEndsPolling)
 {
     ASSERT_TRUE(reader.Start(N, 1));

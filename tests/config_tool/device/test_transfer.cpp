@@ -336,6 +336,24 @@ TEST_F(WriteTest, ExceptionDuringTheWriteFailsIt)
     EXPECT_TRUE(ui.toolbar_enabled);
 }
 
+TEST_F(TransferTest, ChannelThatCannotBeSetUpFailsEveryOperation)
+{
+    channel.throw_on_setup = true;
+    model::Image image{}, copy{};
+    image[0] = 1;
+    model::KeyCodes codes{}, codes_copy{};
+    codes[0][0] = 1;
+    EXPECT_FALSE(transfer.ReadImage(kAddr, kPort, image));
+    EXPECT_FALSE(transfer.ReadKeyCodes(kAddr, kPort, codes));
+    EXPECT_EQ(transfer.WriteImage(kAddr, kPort, kPort, image, copy), WriteOutcome::Failed);
+    EXPECT_FALSE(transfer.WriteKeyCodes(kAddr, kPort, codes, codes_copy));
+    EXPECT_TRUE(channel.requests.empty());
+    EXPECT_EQ(copy, model::Image{});
+    EXPECT_EQ(codes_copy, model::KeyCodes{});
+    EXPECT_FALSE(ui.progress_visible);
+    EXPECT_TRUE(ui.toolbar_enabled);
+}
+
 TEST_F(TransferTest, CredentialWriteSendsChangedSlotsThenCloses)
 {
     model::KeyCodes codes{}, copy{};
