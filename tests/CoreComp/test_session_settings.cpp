@@ -44,6 +44,7 @@ TEST_F(SessionTest, RegistrySettingsTakeValuesDefaultsAndRefuseBadOnes)
         {"TailInUS", SettingCase::Dword, 250, &TBusSettings::TailInUS, 250},
         {"TailInUS", SettingCase::Text, 250, &TBusSettings::TailInUS, 400},
         {"StopBits", SettingCase::Dword, 2, &TBusSettings::StopBits, 2},
+        {"StopBits", SettingCase::Dword, 5, &TBusSettings::StopBits, 0},
         {"IsOneWriteFile", SettingCase::Missing, 0, &TBusSettings::IsOneWriteFile, 0},
         {"CmdChecked", SettingCase::Missing, 0, &TBusSettings::CmdChecked, 1},
         {"TotalWriteConstant", SettingCase::Missing, 0, &TBusSettings::TotalWriteConstant, 1000},
