@@ -36,16 +36,17 @@ public:
                           uint32_t shareMode, void* securityAttributes,
                           uint32_t creationDisposition, uint32_t flagsAndAttributes,
                           intptr_t templateFile) = 0;
-    virtual int32_t GetCommState(platform::Dcb& dcb) = 0;                      // 5
-    virtual int32_t SetCommState(const platform::Dcb& dcb) = 0;                // 6
-    virtual int32_t GetCommTimeouts(platform::CommTimeouts& timeouts) = 0;     // 7
+    virtual int32_t GetCommState(platform::Dcb& dcb) = 0;                        // 5
+    virtual int32_t SetCommState(const platform::Dcb& dcb) = 0;                  // 6
+    virtual int32_t GetCommTimeouts(platform::CommTimeouts& timeouts) = 0;       // 7
     virtual int32_t SetCommTimeouts(const platform::CommTimeouts& timeouts) = 0; // 8
-    virtual int32_t SetupComm(uint32_t inQueue, uint32_t outQueue) = 0;        // 9
-    virtual int32_t EscapeCommFunction(uint32_t func) = 0;                     // 10
-    virtual int32_t PurgeComm(uint32_t flags) = 0;                             // 11
-    virtual bool Write(const void* buffer, uint32_t count, uint32_t& written, void* overlapped) = 0; // 12
-    virtual bool Read(void* buffer, uint32_t count, uint32_t& read, void* overlapped) = 0;          // 13
-    virtual int32_t ClearCommError(uint32_t& errors, platform::ComStat* stat) = 0; // 14
+    virtual int32_t SetupComm(uint32_t inQueue, uint32_t outQueue) = 0;          // 9
+    virtual int32_t EscapeCommFunction(uint32_t func) = 0;                       // 10
+    virtual int32_t PurgeComm(uint32_t flags) = 0;                               // 11
+    virtual bool Write(const void* buffer, uint32_t count, uint32_t& written,
+                       void* overlapped) = 0;                                              // 12
+    virtual bool Read(void* buffer, uint32_t count, uint32_t& read, void* overlapped) = 0; // 13
+    virtual int32_t ClearCommError(uint32_t& errors, platform::ComStat* stat) = 0;         // 14
 
     // True for a transport that carries whole frames as datagrams (the Ethernet converter):
     // the session then sets up no line, switches no direction lines and writes each frame with

@@ -4,6 +4,8 @@
 
 namespace corecomp {
 
+// Three pairs a row, in the order of the protocol's table.
+// clang-format off
 const std::array<CommandPair, 72> kCommandPairs = {{
     {0, kAnyAnswer}, {1, 2},          {1, 4},
     {1, 12},         {1, 14},         {2, kAnyAnswer},
@@ -30,6 +32,7 @@ const std::array<CommandPair, 72> kCommandPairs = {{
     {62, kAnyAnswer}, {63, 62},       {65, 66},
     {66, kAnyAnswer}, {67, 68},       {68, kAnyAnswer},
 }};
+// clang-format on
 
 bool CheckAnswerCommand(int requestCommand, int answerCommand)
 {
@@ -60,7 +63,8 @@ std::vector<uint8_t> EncodeRequest(std::span<const uint8_t> request, uint8_t mas
     const size_t length = request[1];
     if (length < kMinRequest || length > request.size())
         return {};
-    std::vector<uint8_t> out(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(length));
+    std::vector<uint8_t> out(request.begin(),
+                             request.begin() + static_cast<std::ptrdiff_t>(length));
     for (size_t i = 3; i < length; ++i)
         out[i] ^= mask;
     out.push_back(BusCrc8(out));

@@ -7,14 +7,22 @@
 // thread is created parked and runs only while Work is on; the line and the settings are then
 // shared under the session lock, the flags are atomics.  Event handlers (On...) run in the
 // owner's thread: messages from the polling thread travel through the owner channel.
+//
+// Lifetime: the clock, the registry and the owner channel must outlive the session.  With an
+// owner channel the session installs its own handler on it and hands it back to
+// Collaborators::ownerHandler when it is destroyed; destruction joins the polling thread while
+// serving the channel, so a delivery in flight cannot block it.
+//
+// Logs: "LogCommand<port>.txt" (and the other session logs) are written only while the registry
+// value LogCommand exists, in the working folder, or in $VENDAXO_LOG_DIR when that is set.
 
 #include "CoreComp/comm_zemra.h"
 
+#include "platform/bus_driver.h"
 #include "platform/clock.h"
 #include "platform/named_mutex.h"
 #include "platform/owner_channel.h"
 #include "platform/registry.h"
-#include "platform/bus_driver.h"
 
 #include <array>
 #include <atomic>
@@ -100,8 +108,8 @@ public:
         platform::OwnerChannel* owner = nullptr;    // the owner window; nullptr: none
         // The owner's own handler, which gets every message that is not the session's.
         platform::OwnerChannel::Handler ownerHandler;
-        TransportFactory transportFactory;          // empty: the built-in factory
-        BusDriverOpener busDriver;                  // empty: platform::OpenBusDriver
+        TransportFactory transportFactory; // empty: the built-in factory
+        BusDriverOpener busDriver;         // empty: platform::OpenBusDriver
     };
 
     TRSSession();
@@ -128,7 +136,8 @@ public:
     std::function<void(const std::vector<uint8_t>& event, uint8_t numEvent, uint8_t numShl,
                        int32_t typeEvent, uint32_t data, int32_t lData)>
         OnNewADC;
-    std::function<void(uint8_t addrDevice, uint8_t addrShl, int32_t typeDevice, int32_t typeEventShl)>
+    std::function<void(uint8_t addrDevice, uint8_t addrShl, int32_t typeDevice,
+                       int32_t typeEventShl)>
         OnNewTypeEventADC;
     std::function<void(uint32_t postHandle, int32_t fast, int32_t guid, int64_t fullAddress,
                        const platform::OwnerMessage& answer)>
@@ -146,6 +155,7 @@ public:
 
     // --- settings, transport and line
     void ReadRegistrySettings();
+    // The owner's thread only (the polling thread reads the settings under the lock).
     const TBusSettings& Settings() const { return settings_; }
     void SetRetryCount(uint16_t n) { retryCount_ = n; }
     void SetSecondRetryCount(uint16_t n) { secondRetryCount_ = n; }
@@ -174,7 +184,7 @@ public:
     bool IsAbsent(int address) const;
     void SetAbsent(int address, bool absent);
     uint32_t NoAnswerCount(int bank, int address) const; // bank 0 or 1, address 0..127
-    double LastAnswerTime(int address) const;             // address 0..127
+    double LastAnswerTime(int address) const;            // address 0..127
 
     // --- frames (the frame layer)
     std::vector<uint8_t> PrepareFrame(const std::vector<uint8_t>& request);

@@ -58,7 +58,8 @@ bool TRSSession::RunTries(const std::vector<uint8_t>& request, bool waitAnswer, 
     const int command = request[3];
     const int repetitions = (command == 17 || command == 41) ? secondRetryCount_ : retryCount_;
     // The thread command makes as many tries as the count (at least one), the others one more.
-    const int maxTries = mode == TryMode::ThreadCommand ? std::max(repetitions, 1) : repetitions + 1;
+    const int maxTries =
+        mode == TryMode::ThreadCommand ? std::max(repetitions, 1) : repetitions + 1;
     const uint8_t newKey = command == 17 && request.size() > 4 ? request[4] : 0;
     const bool broadcast = address == 0;
     ++cmdCount_;
@@ -112,8 +113,8 @@ bool TRSSession::RunTries(const std::vector<uint8_t>& request, bool waitAnswer, 
     return ok;
 }
 
-bool TRSSession::SendCommand(const std::vector<uint8_t>& request, bool waitAnswer, bool noAcknowledge,
-                             int /*extra1*/, int /*extra2*/)
+bool TRSSession::SendCommand(const std::vector<uint8_t>& request, bool waitAnswer,
+                             bool noAcknowledge, int /*extra1*/, int /*extra2*/)
 {
     answer_.clear();
     if (request.size() < 5 || request[0] > 127)
@@ -153,7 +154,8 @@ bool TRSSession::ThreadExchange(const std::vector<uint8_t>& request, bool waitAn
     return RunTries(request, waitAnswer, false, TryMode::ThreadExchange, 0);
 }
 
-bool TRSSession::ThreadCommand(const std::vector<uint8_t>& request, bool waitAnswer, int keepTimeout)
+bool TRSSession::ThreadCommand(const std::vector<uint8_t>& request, bool waitAnswer,
+                               int keepTimeout)
 {
     if (!work_ || request.size() < 5 || request[0] > 127)
         return false;

@@ -18,7 +18,8 @@ bool ValidAddress(int address)
     return address >= 1 && address <= 127;
 }
 
-std::unique_ptr<TCommZemraAbstract> BuiltInTransport(TRSSession& session, TRSSession::TransportKind kind)
+std::unique_ptr<TCommZemraAbstract> BuiltInTransport(TRSSession& session,
+                                                     TRSSession::TransportKind kind)
 {
     switch (kind) {
     case TRSSession::TransportKind::XmlRpc:   // TXRZemra takes this place
@@ -35,8 +36,7 @@ TRSSession::TRSSession() : TRSSession(Collaborators{}) {}
 
 TRSSession::TRSSession(Collaborators c)
     : clock_(c.clock ? *c.clock : platform::SystemClock()),
-      registry_(c.registry ? *c.registry : platform::ProcessRegistry()),
-      owner_(c.owner),
+      registry_(c.registry ? *c.registry : platform::ProcessRegistry()), owner_(c.owner),
       ownerHandler_(std::move(c.ownerHandler)),
       transportFactory_(c.transportFactory ? std::move(c.transportFactory) : BuiltInTransport)
 {
@@ -447,7 +447,8 @@ void TRSSession::StopThread()
     platform::OwnerChannel* owner = owner_;
     if (owner && owner->IsOwnerThread()) {
         while (!threadFinished_)
-            owner->WaitServing([this] { return threadFinished_.load(); }, std::chrono::milliseconds(100));
+            owner->WaitServing([this] { return threadFinished_.load(); },
+                               std::chrono::milliseconds(100));
     }
     thread_.join();
 }

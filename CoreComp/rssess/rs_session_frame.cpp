@@ -231,8 +231,8 @@ void TRSSession::ReadAnswer(std::vector<uint8_t>& raw)
     raw.assign(buffer.begin(), buffer.begin() + got);
 }
 
-bool TRSSession::ExchangeThroughDriver(const std::vector<uint8_t>& frame, bool waitAnswer, int command,
-                                       std::vector<uint8_t>& raw)
+bool TRSSession::ExchangeThroughDriver(const std::vector<uint8_t>& frame, bool waitAnswer,
+                                       int command, std::vector<uint8_t>& raw)
 {
     std::vector<uint8_t> out;
     if (!waitAnswer) {
@@ -263,8 +263,8 @@ bool TRSSession::ExchangeThroughDriver(const std::vector<uint8_t>& frame, bool w
     return true;
 }
 
-bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAnswer, int keepTimeout,
-                               uint32_t readTimeout, bool noAcknowledge)
+bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAnswer,
+                               int keepTimeout, uint32_t readTimeout, bool noAcknowledge)
 {
     std::lock_guard guard(lock_);
     const TBusSettings& s = settings_;
@@ -296,7 +296,8 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
     const int address = frame[0] & 0x7F;
     const int command = frame[3];
     const int expected = command == 15 ? corecomp::kAnyAddress : address;
-    const uint8_t mask = corecomp::FrameMask(frame[0], frame[2], keyWord_.at(static_cast<size_t>(address)));
+    const uint8_t mask =
+        corecomp::FrameMask(frame[0], frame[2], keyWord_.at(static_cast<size_t>(address)));
     const std::vector<uint8_t> send = corecomp::EncodeRequest(frame, mask);
     if (send.empty())
         return false; // its length byte does not fit the request
@@ -363,11 +364,13 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
     lastFrameAnswer_ = answer;
 
     if (lastFrameAnswer_.size() > 3 && frame.size() >= 6 && lastFrameAnswer_[2] == 26 &&
-        deviceType_.at(static_cast<size_t>(address)) == 14 && firmware_.at(static_cast<size_t>(address)) <= 102)
+        deviceType_.at(static_cast<size_t>(address)) == 14 &&
+        firmware_.at(static_cast<size_t>(address)) <= 102)
         lastFrameAnswer_[3] = frame[4]; // these units answer with the wrong channel byte
     if (lastFrameAnswer_.size() > 3 && (lastFrameAnswer_[2] == 4 || lastFrameAnswer_[2] == 12) &&
         lastFrameAnswer_[3] == 203)
-        QueueCommand({static_cast<uint8_t>(address), 10, 0, 41, 0, 0, 0, 0, 0, 0}); // it asks for the time
+        QueueCommand(
+            {static_cast<uint8_t>(address), 10, 0, 41, 0, 0, 0, 0, 0, 0}); // it asks for the time
     return !lastFrameAnswer_.empty();
 }
 
@@ -377,7 +380,8 @@ bool TRSSession::ServiceTransceive(const std::vector<uint8_t>& request, bool wai
     if (request.size() < 5)
         return false;
     const int address = request[0] & 0x7F;
-    const uint8_t mask = corecomp::FrameMask(request[0], request[2], keyWord_.at(static_cast<size_t>(address)));
+    const uint8_t mask =
+        corecomp::FrameMask(request[0], request[2], keyWord_.at(static_cast<size_t>(address)));
     const std::vector<uint8_t> send = corecomp::EncodeRequest(request, mask);
     if (send.empty())
         return false;
@@ -394,8 +398,8 @@ bool TRSSession::ServiceTransceive(const std::vector<uint8_t>& request, bool wai
     lastFrameAnswer_ = corecomp::DecodeAnswer(raw, mask);
     if (corecomp::IsEventAnswer(lastFrameAnswer_[2])) {
         clock_.Sleep(2);
-        const std::vector<uint8_t> ack = corecomp::EncodeRequest(
-            std::vector<uint8_t>{lastFrameAnswer_[0], 6, 0, 3, 0, 1}, 0);
+        const std::vector<uint8_t> ack =
+            corecomp::EncodeRequest(std::vector<uint8_t>{lastFrameAnswer_[0], 6, 0, 3, 0, 1}, 0);
         std::string ignored;
         if (object)
             object->Call("Transceiving", FrameText(ack), ignored);

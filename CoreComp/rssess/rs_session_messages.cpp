@@ -16,14 +16,16 @@ uint32_t Le32(const std::vector<uint8_t>& p, size_t at)
 
 int64_t Le64(const std::vector<uint8_t>& p, size_t at)
 {
-    return static_cast<int64_t>(static_cast<uint64_t>(Le32(p, at)) | static_cast<uint64_t>(Le32(p, at + 4)) << 32);
+    return static_cast<int64_t>(static_cast<uint64_t>(Le32(p, at)) |
+                                static_cast<uint64_t>(Le32(p, at + 4)) << 32);
 }
 
 // Layouts of the records that travel with the messages (little-endian, packed).
-constexpr size_t kAdcRecordSize = 272;      // text[256] (length byte first), NumEvent, NumShl, pad, TypeEvent, Data, lData
-constexpr size_t kAdcTypeRecordSize = 12;   // three 32-bit words
-constexpr size_t kProgressRecordSize = 24;  // 64-bit address, state, type, version, position
-constexpr size_t kAsyncRecordSize = 56;     // the command record's fields in order
+constexpr size_t kAdcRecordSize =
+    272; // text[256] (length byte first), NumEvent, NumShl, pad, TypeEvent, Data, lData
+constexpr size_t kAdcTypeRecordSize = 12;  // three 32-bit words
+constexpr size_t kProgressRecordSize = 24; // 64-bit address, state, type, version, position
+constexpr size_t kAsyncRecordSize = 56;    // the command record's fields in order
 
 } // namespace
 
@@ -81,7 +83,8 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
             case kReportAnalogValue:
                 if (OnNewADC && p.size() >= kAdcRecordSize) {
                     const size_t n = p[0];
-                    const std::vector<uint8_t> text(p.begin() + 1, p.begin() + 1 + static_cast<std::ptrdiff_t>(n));
+                    const std::vector<uint8_t> text(p.begin() + 1,
+                                                    p.begin() + 1 + static_cast<std::ptrdiff_t>(n));
                     OnNewADC(text, p[256], p[257], static_cast<int32_t>(Le32(p, 260)), Le32(p, 264),
                              static_cast<int32_t>(Le32(p, 268)));
                 }
@@ -90,7 +93,8 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
                 if (OnNewTypeEventADC && p.size() >= kAdcTypeRecordSize) {
                     const uint32_t w = Le32(p, 0);
                     OnNewTypeEventADC(static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8),
-                                      static_cast<int32_t>(Le32(p, 4)), static_cast<int32_t>(Le32(p, 8)));
+                                      static_cast<int32_t>(Le32(p, 4)),
+                                      static_cast<int32_t>(Le32(p, 8)));
                 }
                 break;
             case kReportBadLoop:
@@ -116,7 +120,8 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
         case kMsgSearchProgress:
             if (OnProgressSearchDevice && p.size() >= kProgressRecordSize)
                 OnProgressSearchDevice(Le64(p, 0), static_cast<int32_t>(Le32(p, 12)),
-                                       static_cast<int32_t>(Le32(p, 16)), static_cast<int32_t>(Le32(p, 8)),
+                                       static_cast<int32_t>(Le32(p, 16)),
+                                       static_cast<int32_t>(Le32(p, 8)),
                                        static_cast<int32_t>(Le32(p, 20)));
             break;
         case kMsgStatistics:
@@ -136,7 +141,8 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
 
 void TRSSession::TLogFileLine(const std::string& file, const std::string& utf8Line)
 {
-    corecomp::TLogFile::AppendLogLine(corecomp::LogPath(file), platform::Utf8ToCp1251(utf8Line), clock_);
+    corecomp::TLogFile::AppendLogLine(corecomp::LogPath(file), platform::Utf8ToCp1251(utf8Line),
+                                      clock_);
 }
 
 void TRSSession::LogPort(const std::string& utf8Line)

@@ -35,14 +35,18 @@ void TRSSession::ReadRegistrySettings()
         !registry_.CreateKey(Hive::LocalMachine, kSettingsKey))
         return;
 
-    auto dword = [&](const char* name) { return registry_.ReadDword(Hive::LocalMachine, kSettingsKey, name); };
+    auto dword = [&](const char* name) {
+        return registry_.ReadDword(Hive::LocalMachine, kSettingsKey, name);
+    };
     auto value = [&](const char* name, int32_t def) { return dword(name).value_or(def); };
     // A time or pause below zero means nothing sensible on the line: it counts as missing.
     auto duration = [&](const char* name, int32_t def) {
         const auto v = dword(name);
         return v && *v >= 0 ? *v : def;
     };
-    auto present = [&](const char* name) { return registry_.ValueExists(Hive::LocalMachine, kSettingsKey, name); };
+    auto present = [&](const char* name) {
+        return registry_.ValueExists(Hive::LocalMachine, kSettingsKey, name);
+    };
 
     s.IntervalTimeout = duration("IntervalTimeout", 0);
     s.SmartPI = present("SmartPI");

@@ -74,12 +74,14 @@ std::string LogPath(const std::string& name)
     return path + name;
 }
 
-void TLogFile::AppendLogLine(const std::string& fileName, std::string_view line, platform::Clock& clock)
+void TLogFile::AppendLogLine(const std::string& fileName, std::string_view line,
+                             platform::Clock& clock)
 {
     std::string text;
     if (fileName.find("comm_read_write_port") != std::string::npos) {
         const double now = clock.Now();
-        text = FormatLogDate(now) + " " + FormatLogTime(now) + ":" + std::to_string(LogMilliseconds(now));
+        text = FormatLogDate(now) + " " + FormatLogTime(now) + ":" +
+               std::to_string(LogMilliseconds(now));
     }
     text.append(line);
     if (line.empty())
@@ -100,13 +102,15 @@ void TSaveTextToFile::SaveTextLine(std::string_view line)
     platform::AppendLogLine(LogPath("buf.log"), text);
 }
 
-void AppendDebugLine(const std::string& fileName, std::string_view text, bool rewrite, platform::Clock& clock)
+void AppendDebugLine(const std::string& fileName, std::string_view text, bool rewrite,
+                     platform::Clock& clock)
 {
     std::error_code ec;
     if (rewrite)
         std::filesystem::remove(fileName, ec);
     const double now = clock.Now();
-    platform::AppendLogLine(fileName, FormatLogDate(now) + " " + FormatLogTime(now) + "  " + std::string(text));
+    platform::AppendLogLine(fileName, FormatLogDate(now) + " " + FormatLogTime(now) + "  " +
+                                          std::string(text));
 }
 
 void CopyCodeCardReport(const std::vector<uint8_t>& report, platform::Clock& clock)

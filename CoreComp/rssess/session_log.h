@@ -55,7 +55,8 @@ void AppendDebugLine(const std::string& fileName, std::string_view text, bool re
 // The diagnostic copy of a credential-code report: its bytes in decimal, each after a blank,
 // appended by AppendDebugLine to "debug_rdr_out.txt" while "debug_rdr_in.txt" exists.  (The
 // copy to a debugger's output has no counterpart here.)
-void CopyCodeCardReport(const std::vector<uint8_t>& report, platform::Clock& clock = platform::SystemClock());
+void CopyCodeCardReport(const std::vector<uint8_t>& report,
+                        platform::Clock& clock = platform::SystemClock());
 
 inline constexpr uintmax_t kEventsLogLimit = 20971520;
 

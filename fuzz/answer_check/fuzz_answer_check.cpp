@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::vector<uint8_t> accepted = corecomp::AcceptAnswer(raw, mask, expected, command);
     if (!accepted.empty()) {
         // What is accepted is whole, well formed, from the right unit and fits the request.
-        if (!wellFormed || accepted.size() != raw.size() || accepted.size() < 6 || accepted.size() > 256)
+        if (!wellFormed || accepted.size() != raw.size() || accepted.size() < 6 ||
+            accepted.size() > 256)
             std::abort();
         if (expected != corecomp::kAnyAddress && accepted[0] != expected)
             std::abort();
@@ -40,8 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     // The same bytes as a request: encoding never reads past them.
     const std::vector<uint8_t> encoded = corecomp::EncodeRequest(raw, mask);
-    if (!encoded.empty() && (encoded.size() != static_cast<size_t>(raw[1]) + 1 ||
-                             encoded.back() != corecomp::BusCrc8(std::span(encoded).first(encoded.size() - 1))))
+    if (!encoded.empty() &&
+        (encoded.size() != static_cast<size_t>(raw[1]) + 1 ||
+         encoded.back() != corecomp::BusCrc8(std::span(encoded).first(encoded.size() - 1))))
         std::abort();
     return 0;
 }

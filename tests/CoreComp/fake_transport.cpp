@@ -59,7 +59,8 @@ void FakeTransport::FlushOut()
     FakeLine& l = *line_;
     l.calls.push_back("FlushOut");
     if (l.pendingOut.size() >= 2) {
-        const size_t n = std::min<size_t>(l.pendingOut.size(), static_cast<size_t>(l.pendingOut[1]) + 1);
+        const size_t n =
+            std::min<size_t>(l.pendingOut.size(), static_cast<size_t>(l.pendingOut[1]) + 1);
         Bytes frame(l.pendingOut.begin(), l.pendingOut.begin() + static_cast<std::ptrdiff_t>(n));
         l.frames.push_back(frame);
         if (l.responder)
@@ -80,7 +81,8 @@ bool FakeTransport::IsClosed()
     return handle_ == kInvalidHandle;
 }
 
-intptr_t FakeTransport::Open(const std::string& fileName, uint32_t, uint32_t, void*, uint32_t, uint32_t, intptr_t)
+intptr_t FakeTransport::Open(const std::string& fileName, uint32_t, uint32_t, void*, uint32_t,
+                             uint32_t, intptr_t)
 {
     line_->calls.push_back("Open " + fileName);
     if (line_->openSucceeds) {
@@ -101,7 +103,8 @@ int32_t FakeTransport::GetCommState(platform::Dcb& dcb)
 
 int32_t FakeTransport::SetCommState(const platform::Dcb& dcb)
 {
-    line_->calls.push_back("SetCommState " + std::to_string(dcb.BaudRate) + " " + std::to_string(dcb.StopBits));
+    line_->calls.push_back("SetCommState " + std::to_string(dcb.BaudRate) + " " +
+                           std::to_string(dcb.StopBits));
     dcb_ = dcb;
     return 1;
 }

@@ -30,7 +30,11 @@ struct FakeLine
     // The calls without the line-state queries that the session makes between steps.
     std::vector<std::string> CallsWithout(const std::vector<std::string>& prefixes) const;
     std::vector<std::string> WritesAndLine() const; // Write, Escape, Purge and FlushOut only
-    void ClearCalls() { calls.clear(); frames.clear(); }
+    void ClearCalls()
+    {
+        calls.clear();
+        frames.clear();
+    }
 };
 
 class FakeTransport : public TCommZemraAbstract
@@ -46,7 +50,8 @@ public:
     void FetchIn() override { line_->calls.push_back("FetchIn"); }
     void Close() override;
     bool IsClosed() override;
-    intptr_t Open(const std::string& fileName, uint32_t, uint32_t, void*, uint32_t, uint32_t, intptr_t) override;
+    intptr_t Open(const std::string& fileName, uint32_t, uint32_t, void*, uint32_t, uint32_t,
+                  intptr_t) override;
     int32_t GetCommState(platform::Dcb& dcb) override;
     int32_t SetCommState(const platform::Dcb& dcb) override;
     int32_t GetCommTimeouts(platform::CommTimeouts& t) override;

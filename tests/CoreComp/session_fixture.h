@@ -21,7 +21,8 @@ class TempDir
 public:
     TempDir()
     {
-        std::string templ = (std::filesystem::temp_directory_path() / "vendaxo-session-XXXXXX").string();
+        std::string templ =
+            (std::filesystem::temp_directory_path() / "vendaxo-session-XXXXXX").string();
         path_ = mkdtemp(templ.data()) ? templ : std::string();
     }
     ~TempDir()

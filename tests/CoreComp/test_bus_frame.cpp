@@ -35,14 +35,15 @@ TEST(CommandPairs, AnswerCommandsThatFitARequest)
         bool fits;
     };
     const Case cases[] = {
-        {1, 2, true},   {1, 4, true},   {1, 12, true},  {1, 14, true}, {1, 3, false},
-        {1, 10, true},  {13, 0, true},  {13, 14, false}, {13, 10, true}, {15, 16, true},
-        {15, 0, false}, {17, 18, true}, {17, 77, true}, {55, 54, true}, {63, 62, true},
-        {63, 64, false}, {4, 3, true},  {4, 4, false},  {0, 200, true}, {64, 1, true},
-        {69, 5, true},  {255, 9, true}, {67, 68, true}, {67, 66, false}, {9, 6, true},
+        {1, 2, true},    {1, 4, true},   {1, 12, true},   {1, 14, true},   {1, 3, false},
+        {1, 10, true},   {13, 0, true},  {13, 14, false}, {13, 10, true},  {15, 16, true},
+        {15, 0, false},  {17, 18, true}, {17, 77, true},  {55, 54, true},  {63, 62, true},
+        {63, 64, false}, {4, 3, true},   {4, 4, false},   {0, 200, true},  {64, 1, true},
+        {69, 5, true},   {255, 9, true}, {67, 68, true},  {67, 66, false}, {9, 6, true},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(CheckAnswerCommand(c.request, c.answer), c.fits) << c.request << " -> " << c.answer;
+        EXPECT_EQ(CheckAnswerCommand(c.request, c.answer), c.fits)
+            << c.request << " -> " << c.answer;
     EXPECT_EQ(kCommandPairs.size(), 72u);
 }
 
@@ -51,7 +52,8 @@ TEST(FrameCoding, CodedRequestAndItsAnswerRoundTrip)
     // Key word 0x5A, key byte 0x33: the mask is 0x69; bytes 0-2 stay plain.
     const uint8_t mask = FrameMask(0x81, 0x33, 0x005A);
     EXPECT_EQ(mask, 0x69);
-    EXPECT_EQ(Hex(EncodeRequest(Bytes{0x81, 0x06, 0x33, 0x0D, 0x00, 0x00}, mask)), "81 06 33 64 69 69 AB");
+    EXPECT_EQ(Hex(EncodeRequest(Bytes{0x81, 0x06, 0x33, 0x0D, 0x00, 0x00}, mask)),
+              "81 06 33 64 69 69 AB");
 
     EXPECT_EQ(FrameMask(0x01, 0x33, 0x005A), 0) << "address bit 7 clear: plain";
     EXPECT_EQ(FrameMask(0x81, 0x00, 0x005A), 0) << "key byte 0: plain";

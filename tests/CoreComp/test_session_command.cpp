@@ -43,7 +43,8 @@ TEST_F(CommandTest, RetryCountGivesOneTryMoreThanItSays)
         EXPECT_EQ(after.frames - before.frames, retries + 1u);
         EXPECT_EQ(after.failedTries - before.failedTries, retries + 1u);
         EXPECT_EQ(after.failedCommands - before.failedCommands, 1u);
-        EXPECT_EQ(S().NoAnswerCount(0, 1) - missing, retries) << "no-answer counters grow by the repetitions";
+        EXPECT_EQ(S().NoAnswerCount(0, 1) - missing, retries)
+            << "no-answer counters grow by the repetitions";
         EXPECT_EQ(S().NoAnswerCount(1, 1) - missing, retries);
         EXPECT_TRUE(S().Answer().empty());
     }
@@ -128,7 +129,9 @@ TEST_F(CommandTest, AcknowledgementKeepsTheCodedExchangeIntact)
 TEST_F(CommandTest, HandlerThatUsesTheSessionDoesNotChangeTheCallersAnswer)
 {
     const Bytes event = MakeAnswer({1, 14, 1, 2, 3});
-    line_->responder = [&](const Bytes& f) { return f[3] == 1 ? event : MakeAnswer({f[0], 0, 44, 0x17, 0x02}); };
+    line_->responder = [&](const Bytes& f) {
+        return f[3] == 1 ? event : MakeAnswer({f[0], 0, 44, 0x17, 0x02});
+    };
     S().OnNewEvent = [&](const Bytes&) { S().SendCommand(kTypeRequest, true, false, 0, 0); };
     ASSERT_TRUE(S().SendCommand(kEventRequest, true, false, 0, 0));
     EXPECT_EQ(Hex(S().Answer()), Hex(event));
@@ -188,7 +191,9 @@ TEST_F(CommandTest, LongestAnswerIsKeptWhole)
 TEST_F(CommandTest, NewKeyCommandLearnsOnlyAnEchoedKey)
 {
     S().SetSecondRetryCount(3);
-    line_->responder = [](const Bytes& f) { return MakeAnswer({f[0], 18, static_cast<uint8_t>(f[4] + 1), 0}); };
+    line_->responder = [](const Bytes& f) {
+        return MakeAnswer({f[0], 18, static_cast<uint8_t>(f[4] + 1), 0});
+    };
     EXPECT_FALSE(S().SendCommand({1, 6, 0, 17, 0x42, 0x42}, true, false, 0, 0));
     EXPECT_EQ(line_->frames.size(), 4u) << "second retry count + 1 tries";
     EXPECT_EQ(S().KeyWord(1), 0);

@@ -67,7 +67,8 @@ protected:
 TEST_F(DriverTest, DriverExchangesTheFrameAndGivesThePortSettingsBack)
 {
     TRSSession& s = MakeDriverSession();
-    EXPECT_EQ(driver_->controls, std::vector<std::string>{"1: 01 00 00 00"}) << "the port reset tells the port";
+    EXPECT_EQ(driver_->controls, std::vector<std::string>{"1: 01 00 00 00"})
+        << "the port reset tells the port";
     driver_->answer = MakeAnswer({1, 0, 44, 0x17, 0x02});
     driver_->controls.clear();
     ASSERT_TRUE(s.SendCommand({1, 6, 0, 13, 0, 0}, true, false, 0, 0));
@@ -75,8 +76,12 @@ TEST_F(DriverTest, DriverExchangesTheFrameAndGivesThePortSettingsBack)
     EXPECT_EQ(Settings("00"), (Bytes{0, 0, 0, 0})) << "the driver owns the port meanwhile";
     EXPECT_EQ(Settings("01"), (Bytes{9, 9, 9, 9}));
     const std::vector<std::string> expected = {
-        "1: 01 00 00 00", "6:", "3: 01 06 00 0D 00 00 " + Hex({corecomp::BusCrc8(Bytes{1, 6, 0, 13, 0, 0})}),
-        "4:", "4:", "7:",
+        "1: 01 00 00 00",
+        "6:",
+        "3: 01 06 00 0D 00 00 " + Hex({corecomp::BusCrc8(Bytes{1, 6, 0, 13, 0, 0})}),
+        "4:",
+        "4:",
+        "7:",
     };
     EXPECT_EQ(driver_->controls, expected);
     EXPECT_TRUE(line_->frames.empty()) << "nothing went through the transport";
@@ -85,7 +90,8 @@ TEST_F(DriverTest, DriverExchangesTheFrameAndGivesThePortSettingsBack)
     EXPECT_EQ(driver_->controls.back(), "2:");
     EXPECT_EQ(Settings("00"), (Bytes{1, 2, 3, 4}));
     s.ClosePort();
-    EXPECT_EQ(Settings("00"), (Bytes{1, 2, 3, 4})) << "a second release keeps the port's own settings";
+    EXPECT_EQ(Settings("00"), (Bytes{1, 2, 3, 4}))
+        << "a second release keeps the port's own settings";
 }
 
 TEST_F(DriverTest, PortNeverSelectedKeepsItsSettings)

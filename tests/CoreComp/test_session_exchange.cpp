@@ -59,9 +59,9 @@ protected:
 
 TEST_F(ExchangeTest, TimeoutsFollowTheCommandAndTheAbsentMark)
 {
-    const char* names[] = {"IntervalTimeout", "TimeoutMultiplier", "TimeoutConstant", "TotalWriteConstant",
-                           "CmdIntervalTimeout", "CmdTimeoutMultiplier", "CmdTimeoutConstant",
-                           "CmdTotalWriteConstant"};
+    const char* names[] = {"IntervalTimeout",    "TimeoutMultiplier",    "TimeoutConstant",
+                           "TotalWriteConstant", "CmdIntervalTimeout",   "CmdTimeoutMultiplier",
+                           "CmdTimeoutConstant", "CmdTotalWriteConstant"};
     for (int i = 0; i < 8; ++i)
         SetDword(names[i], i + 1);
     TRSSession& s = OpenSession();
@@ -74,15 +74,18 @@ TEST_F(ExchangeTest, TimeoutsFollowTheCommandAndTheAbsentMark)
         const char* expected;
     };
     const Case cases[] = {
-        {1, false, 0, 0, "1 2 3 0 4"},   {3, true, 0, 0, "1 2 3 0 4"},    {13, false, 0, 0, "5 6 7 0 8"},
-        {13, true, 0, 0, "5 6 1 0 8"},   {13, true, 1, 0, "5 6 7 0 8"},   {13, false, 0, 99, "5 6 99 0 8"},
-        {13, true, 0, 99, "5 6 1 0 8"},  {17, true, 0, 0, "5 6 7 0 8"},   {41, true, 0, 0, "5 6 7 0 8"},
+        {1, false, 0, 0, "1 2 3 0 4"},  {3, true, 0, 0, "1 2 3 0 4"},
+        {13, false, 0, 0, "5 6 7 0 8"}, {13, true, 0, 0, "5 6 1 0 8"},
+        {13, true, 1, 0, "5 6 7 0 8"},  {13, false, 0, 99, "5 6 99 0 8"},
+        {13, true, 0, 99, "5 6 1 0 8"}, {17, true, 0, 0, "5 6 7 0 8"},
+        {41, true, 0, 0, "5 6 7 0 8"},
     };
     for (const Case& c : cases) {
         s.SetAbsent(1, c.absent);
         s.ExchangeFrame({1, 6, 0, c.command, 0, 0}, true, c.keepTimeout, c.readTimeout, true);
-        EXPECT_EQ(LastTimeouts(), c.expected) << int(c.command) << " absent " << c.absent << " keep "
-                                              << c.keepTimeout << " read " << c.readTimeout;
+        EXPECT_EQ(LastTimeouts(), c.expected)
+            << int(c.command) << " absent " << c.absent << " keep " << c.keepTimeout << " read "
+            << c.readTimeout;
     }
 }
 
@@ -111,10 +114,18 @@ TEST_F(ExchangeTest, WriteSequencesWithAndWithoutTheLineDriver)
          join({toSend, {"Write " + frame, "Write " + crc}, toReceive, {"FlushOut"}, toSend})},
         {"one write", false, true, true,
          join({toSend, {"Write " + frame + " " + crc}, toReceive, {"FlushOut"}, toSend})},
-        {"line driver turns the bus", true, false, true, {"Write " + frame, "Write " + crc, "FlushOut"}},
+        {"line driver turns the bus",
+         true,
+         false,
+         true,
+         {"Write " + frame, "Write " + crc, "FlushOut"}},
         {"line driver, one write", true, true, true, {"Write " + frame + " " + crc, "FlushOut"}},
         {"no counter: 0xFF tails", false, false, false,
-         join({toSend, {"Write " + frame + " " + crc + " FF", "Write FF"}, toReceive, {"FlushOut"}, toSend})},
+         join({toSend,
+               {"Write " + frame + " " + crc + " FF", "Write FF"},
+               toReceive,
+               {"FlushOut"},
+               toSend})},
         {"no counter, line driver", true, true, false, {"Write " + frame + " " + crc, "FlushOut"}},
     };
     for (const Case& c : cases) {
@@ -198,7 +209,8 @@ TEST_F(ExchangeTest, PausesAroundAnExchange)
 
     clock_.ClearSleeps();
     EXPECT_TRUE(s.ExchangeFrame({0, 6, 0, 13, 0, 0}, true, 0, 0, false));
-    EXPECT_EQ(clock_.Sleeps(), (std::vector<uint32_t>{9, 6 + 4})) << "broadcast: L + start time-out";
+    EXPECT_EQ(clock_.Sleeps(), (std::vector<uint32_t>{9, 6 + 4}))
+        << "broadcast: L + start time-out";
     EXPECT_TRUE(s.LastFrameAnswer().empty());
 }
 
@@ -256,7 +268,8 @@ TEST_F(ExchangeTest, DisconnectedPortOnWriteIsLoggedAndReopened)
     std::ifstream log(LogFile("LogCommand1.txt"), std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
     // "ошибка порта:1167" in Windows-1251
-    EXPECT_NE(text.find("\xEE\xF8\xE8\xE1\xEA\xE0\x20\xEF\xEE\xF0\xF2\xE0:1167\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\xEE\xF8\xE8\xE1\xEA\xE0\x20\xEF\xEE\xF0\xF2\xE0:1167\r\n"),
+              std::string::npos);
 }
 
 TEST_F(ExchangeTest, DatagramTransportGetsEachFrameAtOnceAndStaysOpen)
@@ -266,7 +279,8 @@ TEST_F(ExchangeTest, DatagramTransportGetsEachFrameAtOnceAndStaysOpen)
     line_->responder = AnswerTypeRequests;
     ASSERT_TRUE(s.SendCommand(kTypeRequest, true, false, 0, 0));
     EXPECT_EQ(line_->WritesAndLine(),
-              (std::vector<std::string>{"Write " + Hex(kTypeRequest) + " " + CrcHex(kTypeRequest), "FlushOut"}));
+              (std::vector<std::string>{"Write " + Hex(kTypeRequest) + " " + CrcHex(kTypeRequest),
+                                        "FlushOut"}));
     // Open stays open: the next command does not reopen it.
     ASSERT_TRUE(s.SendCommand(kTypeRequest, true, false, 0, 0));
     EXPECT_EQ(std::count(line_->calls.begin(), line_->calls.end(), "Open COM1"), 1);

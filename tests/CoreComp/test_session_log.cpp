@@ -19,7 +19,8 @@ std::string ReadFile(const std::string& path)
 }
 
 // Windows-1251 texts, spelled out so that the test does not rely on the converter.
-const std::string kReopen = "\xCF\xE5\xF0\xE5\xEE\xF2\xEA\xF0\xFB\xF2\xE8\xE5\x20\xEF\xEE\xF0\xF2\xE0";
+const std::string kReopen =
+    "\xCF\xE5\xF0\xE5\xEE\xF2\xEA\xF0\xFB\xF2\xE8\xE5\x20\xEF\xEE\xF0\xF2\xE0";
 const std::string kOpened = "\xCF\xEE\xF0\xF2\x20\xEE\xF2\xEA\xF0\xFB\xF2";
 const std::string kNoAnswer = "\xED\xE5\xF2\x20\xEE\xF2\xE2\xE5\xF2\xE0";
 const std::string kOpenFailed = "\xCE\xF8\xE8\xE1\xEA\xE0\x20\xEE\xF2\xEA\xF0\xFB\xF2\xE8\xFF\x3A";
@@ -48,10 +49,10 @@ TEST_F(SessionTest, PortLogLinesByteForByte)
     line_->responder = nullptr;
     EXPECT_FALSE(s.SendCommand({1, 6, 0, 13, 0, 0}, false, false, 0, 0));
 
-    const std::string expected = kReopen + "\r\n" + kOpened + "\r\n" +               //
-                                 kStamp + "-1-6-0-13-0-0\r\n" +                        //
-                                 kStamp + "-1-6-0-44-23-2-" + std::to_string(answer.back()) + "\r\n" +
-                                 kStamp + "-1-6-0-13-0-0\r\n" +                        //
+    const std::string expected = kReopen + "\r\n" + kOpened + "\r\n" + //
+                                 kStamp + "-1-6-0-13-0-0\r\n" +        //
+                                 kStamp + "-1-6-0-44-23-2-" + std::to_string(answer.back()) +
+                                 "\r\n" + kStamp + "-1-6-0-13-0-0\r\n" + //
                                  kStamp + kNoAnswer + "\r\n";
     EXPECT_EQ(ReadFile(LogFile("LogCommand7.txt")), expected);
 }

@@ -89,7 +89,8 @@ TEST_F(MessagesTest, RecordsAreReadOnlyWhenWhole)
     EXPECT_TRUE(seen.empty()) << "a short record is dropped";
 
     std::vector<int64_t> progress;
-    S().OnProgressSearchDevice = [&](int64_t a, int32_t type, int32_t version, int32_t state, int32_t pos) {
+    S().OnProgressSearchDevice = [&](int64_t a, int32_t type, int32_t version, int32_t state,
+                                     int32_t pos) {
         progress = {a, type, version, state, pos};
     };
     Bytes p(24);

@@ -91,7 +91,8 @@ protected:
         setenv("VENDAXO_LOG_DIR", dir_.Path().c_str(), 1);
         ASSERT_TRUE(pty_.Open());
         platform::RegistryFile& reg = platform::ProcessRegistry();
-        reg.WriteString(platform::Hive::LocalMachine, platform::kSerialCommKey, pty_.SlavePath(), "COM23");
+        reg.WriteString(platform::Hive::LocalMachine, platform::kSerialCommKey, pty_.SlavePath(),
+                        "COM23");
         reg.WriteDword(platform::Hive::LocalMachine, kBusKey, "CmdTimeoutConstant", 150);
     }
 

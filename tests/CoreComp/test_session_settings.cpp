@@ -184,8 +184,14 @@ TEST_F(SessionTest, ConstructionOpensNoPortAndReopenFollowsTheLineSetUp)
     line_->ClearCalls();
     ASSERT_TRUE(s.ReopenPort());
     const std::vector<std::string> expected = {
-        "Close", "Open \\\\.\\COM10", "IsClosed", "GetCommState", "SetCommState 19200 0",
-        "GetCommState", "SetupComm 300 0", "SetCommTimeouts 3 2 500 0 900",
+        "Close",
+        "Open \\\\.\\COM10",
+        "IsClosed",
+        "GetCommState",
+        "SetCommState 19200 0",
+        "GetCommState",
+        "SetupComm 300 0",
+        "SetCommTimeouts 3 2 500 0 900",
     };
     EXPECT_EQ(line_->calls, expected);
 }
