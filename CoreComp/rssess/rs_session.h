@@ -222,6 +222,7 @@ public:
     std::function<void(uint8_t address)> PollDeviceEventsHook;
     std::function<void(QueuedCommand command)> QueueCommandHook;
     std::vector<QueuedCommand> DeferredCommands() const;
+    static constexpr size_t kMaxDeferredCommands = 300;
     // One process-wide sequence, wrapping from 20,000,000 to 0.
     static uint32_t NextSequenceNumber();
 

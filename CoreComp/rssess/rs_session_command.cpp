@@ -183,7 +183,10 @@ void TRSSession::QueueCommand(std::vector<uint8_t> frame)
         return;
     }
     std::lock_guard guard(lock_);
-    deferred_.push_back(std::move(command));
+    // Without a queue to take them, a unit that keeps asking for the time must not grow this
+    // without end: as many as the queue has slots are kept.
+    if (deferred_.size() < kMaxDeferredCommands)
+        deferred_.push_back(std::move(command));
 }
 
 std::vector<TRSSession::QueuedCommand> TRSSession::DeferredCommands() const

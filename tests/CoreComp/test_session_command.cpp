@@ -266,3 +266,23 @@ TEST_F(CommandTest, WorkStaysOffWhenThePortCannotBeOpened)
     S().SetWork(true);
     EXPECT_TRUE(S().Work());
 }
+
+TEST_F(CommandTest, UnitAskingForTheTimeGetsTheClockCommandQueued)
+{
+    // Event code 203: the unit asks for the time; the clock command waits for the queue.
+    line_->responder = [](const Bytes& f) {
+        return f[3] == 1 ? MakeAnswer({1, 4, 203, 0, 0}) : Bytes{};
+    };
+    ASSERT_TRUE(S().SendCommand(kEventRequest, true, false, 0, 0));
+    auto queued = S().DeferredCommands();
+    ASSERT_EQ(queued.size(), 1u);
+    EXPECT_EQ(Hex(queued[0].frame), "01 0A 00 29 00 00 00 00 00 00");
+    for (size_t i = 0; i < TRSSession::kMaxDeferredCommands + 5; ++i)
+        S().SendCommand(kEventRequest, true, true, 0, 0);
+    EXPECT_EQ(S().DeferredCommands().size(), TRSSession::kMaxDeferredCommands);
+
+    std::vector<TRSSession::QueuedCommand> handed;
+    S().QueueCommandHook = [&](TRSSession::QueuedCommand c) { handed.push_back(std::move(c)); };
+    S().SendCommand(kEventRequest, true, true, 0, 0);
+    EXPECT_EQ(handed.size(), 1u);
+}

@@ -285,3 +285,13 @@ TEST_F(ExchangeTest, DatagramTransportGetsEachFrameAtOnceAndStaysOpen)
     ASSERT_TRUE(s.SendCommand(kTypeRequest, true, false, 0, 0));
     EXPECT_EQ(std::count(line_->calls.begin(), line_->calls.end(), "Open COM1"), 1);
 }
+
+TEST_F(ExchangeTest, ClockCommandCarriesTheComputersTime)
+{
+    TRSSession& s = OpenSession();
+    clock_.AdvanceMilliseconds(((13 * 60 + 14) * 60 + 15) * 1000LL);
+    s.ExchangeFrame({1, 10, 0, 41, 0, 0, 0, 0, 0, 0}, false, 0, 0, false);
+    ASSERT_EQ(line_->frames.size(), 1u);
+    const Bytes sent = {1, 10, 10, 41, 13, 14, 15, 9, 12, 25};
+    EXPECT_EQ(Hex(line_->frames[0]), Hex(sent) + " " + CrcHex(sent));
+}
