@@ -89,6 +89,7 @@ protected:
     {
         setenv("VENDAXO_REGISTRY", (dir_.Path() + "/registry.reg").c_str(), 1);
         setenv("VENDAXO_LOG_DIR", dir_.Path().c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", dir_.Path().c_str(), 1); // the named mutexes stay ours
         ASSERT_TRUE(pty_.Open());
         platform::RegistryFile& reg = platform::ProcessRegistry();
         reg.WriteString(platform::Hive::LocalMachine, platform::kSerialCommKey, pty_.SlavePath(),
