@@ -7,6 +7,12 @@
 #include "config_tool/model/editor.h"
 #include "config_tool/ui/add_state.h"
 #include "config_tool/ui/form_main.h"
+#include "config_tool/ui/form_search.h"
+#include "config_tool/ui/form_see_ind.h"
+#include "config_tool/ui/key_code.h"
+#include "config_tool/ui/prompt.h"
+#include "config_tool/ui/questions.h"
+#include "platform/tone_player.h"
 #include "config_tool/ui/main_com_ports.h"
 #include "config_tool/ui/main_filters.h"
 #include "config_tool/ui/main_names.h"
@@ -338,6 +344,80 @@ TEST_P(MainWindowLanguage, CaptionsListsAndSelections)
     EXPECT_EQ(w.form->ConfigImage(), before);
 }
 
+// The other five windows as the program creates them, reached by the same switch.
+TEST_P(MainWindowLanguage, CaptionsOfAllSixWindowsAndTheEditorLists)
+{
+    ProgramFolder folder;
+    folder.WriteSettings(GetParam().settings);
+    Window w(folder);
+    ui::ScriptedPrompt prompt;
+    ui::TFormSearch search(w.form->Channel(), prompt, w.form->Tables());
+    platform::RecordingTonePlayer tones;
+    ui::TFormSeeInd seeInd(w.form.get(), w.form->Editors(), &tones);
+    ui::TfKeyCode keyCode(w.form->Channel(), prompt, w.form->Tables());
+    ui::TfQuestions questions;
+    w.form->AttachServices(&w.services, {w.form.get(), &w.addState, &keyCode, &search, &seeInd, &questions});
+    w.form->show();
+
+    const model::TextTables& t = model::ConstantTables(GetParam().language);
+    auto cap = [&](int slot) { return ui::ToQString(t.captions.at(static_cast<size_t>(slot))); };
+    auto text = [](QWidget* window, const char* name) {
+        QObject* o = window->findChild<QObject*>(QLatin1String(name));
+        return o ? o->property("text").toString() : QStringLiteral("<missing %1>").arg(QLatin1String(name));
+    };
+    auto hint = [](QWidget* window, const char* name) {
+        auto* o = window->findChild<QWidget*>(QLatin1String(name));
+        return o ? o->toolTip() : QStringLiteral("<missing %1>").arg(QLatin1String(name));
+    };
+    const struct
+    {
+        QWidget* window;
+        const char* name; // empty: the window's caption
+        int slot;
+        bool isHint;
+    } captionSlots[] = {
+        {w.form.get(), "ButtonIndSee", 32, false},     {w.form.get(), "LabelSeeColor", 33, false},
+        {w.form.get(), "LabelSeeSound", 34, false},    {w.form.get(), "LabelSeeState", 35, false},
+        {w.form.get(), "LabelSeeType01", 36, false},   {w.form.get(), "LabelSeeType16", 36, false},
+        {w.form.get(), "LabelSeePrior01", 37, false},  {w.form.get(), "LabelSeePrior16", 37, false},
+        {w.form.get(), "ButtonSoundSee", 39, false},   {&w.addState, "bGetStateOk", 59, false},
+        {&w.addState, "bGetStateCancel", 60, false},   {&keyCode, "Label1", 64, false},
+        {&keyCode, "LabelWait", 65, false},            {&keyCode, "Button1", 66, false},
+        {&keyCode, "Button2", 67, false},              {&search, "", 69, false},
+        {&search, "BitBtn1", 70, true},                {&search, "BitBtnOk", 71, true},
+        {&search, "BitBtnCancel", 72, true},           {&seeInd, "", 74, false},
+        {&seeInd, "ButtonFormSeeClose", 75, false},    {&questions, "", 79, false},
+        {&questions, "LabelQuestions", 80, false},     {&questions, "rbType44", 81, false},
+        {&questions, "rbType10", 82, false},           {&questions, "Button1", 83, false},
+        {&questions, "Button2", 84, false},
+    };
+    for (const auto& c : captionSlots) {
+        const QString shown = *c.name == 0 ? c.window->windowTitle()
+                                           : (c.isHint ? hint(c.window, c.name) : text(c.window, c.name));
+        EXPECT_EQ(shown, cap(c.slot)) << "slot " << c.slot << " " << c.name;
+    }
+    // The event chooser and the credential-code reader keep an empty caption.
+    EXPECT_TRUE(w.addState.windowTitle().isEmpty());
+    EXPECT_TRUE(keyCode.windowTitle().isEmpty());
+
+    const struct
+    {
+        const char* name;
+        int count;
+        int selected;
+    } lists[] = {{"NumberSettingsInd", 24, -1},  {"NumberSettingsSound", 30, 0}, {"ComboBoxSoundSee", 4, 0},
+                 {"Ind01ParamColorPos1", 5, -1}, {"Ind16ParamColorPos8", 5, -1}, {"Ind01ParamSoundType", 31, -1},
+                 {"Ind16ParamSoundType", 31, -1}};
+    for (const auto& l : lists) {
+        auto* box = w.Find<QComboBox>(QLatin1String(l.name));
+        ASSERT_NE(box, nullptr) << l.name;
+        EXPECT_EQ(box->count(), l.count) << l.name;
+        EXPECT_EQ(box->currentIndex(), l.selected) << l.name;
+    }
+    EXPECT_EQ(w.Find<QComboBox>(QStringLiteral("NumberSettingsSound"))->itemText(0), ui::ToQString(t.sounds[1]));
+    EXPECT_EQ(w.Find<QComboBox>(QStringLiteral("ComboBoxSoundSee"))->currentText(), ui::ToQString(t.previewLengths[0]));
+}
+
 INSTANTIATE_TEST_SUITE_P(BothLanguages, MainWindowLanguage,
                          ::testing::Values(LanguageCase{"", model::Language::Russian},
                                            LanguageCase{"[Language]\r\nLanguage=Eng\r\n",
@@ -361,6 +441,31 @@ TEST(MainWindowAccessibility, EveryControlHasAName)
         ++checked;
     }
     EXPECT_GT(checked, 60 * 3 + 7 + 16);
+}
+
+TEST(MainWindowEditorBinding, UnknownControlsAndBadIndexesAreClearErrors)
+{
+    ProgramFolder folder;
+    Window w(folder);
+    w.form->show();
+    ui::WidgetEditor& editor = w.form->Editor();
+    EXPECT_THROW(editor.Text("Obj61ParamNumber"), std::invalid_argument);
+    EXPECT_THROW(editor.SetItemIndex("Obj01ParamNumber", 0), std::invalid_argument); // an edit, not a list
+    EXPECT_THROW(editor.Checked("MainParamPin"), std::invalid_argument);
+    EXPECT_THROW(editor.RunChangeHandler("NoSuchControl"), std::invalid_argument);
+    // An item outside the list selects nothing.
+    editor.SetItemIndex("Obj01ParamType", 3);
+    EXPECT_EQ(editor.ItemIndex("Obj01ParamType"), 3);
+    editor.SetItemIndex("Obj01ParamType", 17);
+    EXPECT_EQ(editor.ItemIndex("Obj01ParamType"), -1);
+    // The chooser's list lives on the event chooser window.
+    model::ItemList& chooser = editor.List("IndAllListEvent");
+    chooser.Clear();
+    chooser.Append("one");
+    EXPECT_EQ(chooser.Count(), 1);
+    EXPECT_EQ(chooser.Line(0), "one");
+    EXPECT_THROW(chooser.Line(1), std::out_of_range);
+    EXPECT_THROW(chooser.Delete(-1), std::out_of_range);
 }
 
 // --- commands -------------------------------------------------------------------------------
