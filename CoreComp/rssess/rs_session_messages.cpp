@@ -32,7 +32,7 @@ constexpr size_t kAsyncRecordSize = 56;    // the command record's fields in ord
 void TRSSession::SendToOwner(uint32_t msg, uintptr_t wparam, std::vector<uint8_t> payload)
 {
     platform::OwnerChannel* owner = owner_;
-    if (!owner)
+    if (!owner || destroying_) // a session being destroyed reports nothing more
         return;
     threadIdle_ = true;
     platform::OwnerMessage m;
