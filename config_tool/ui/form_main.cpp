@@ -360,6 +360,8 @@ void TFormMain::ShowProgress(int maximum)
 void TFormMain::AdvanceProgress(int step)
 {
     progress_->setValue(std::min(progress_->maximum(), progress_->value() + step));
+    // A transfer holds the event queue, so the bar is painted at once or not at all.
+    progress_->repaint();
 }
 
 void TFormMain::HideProgress()
