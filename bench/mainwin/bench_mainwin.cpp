@@ -1,10 +1,10 @@
-// The main window's figures: the time from the program's start to the first shown window, the
+// The main window's figures: the time from the program's start (its six windows as the program
+// makes them) to the first shown window, the
 // common show step (ImageToForm and the two list change handlers) on the real widgets, and the
 // resident memory after a read of a simulated unit.
 
 #include "config_tool/model/config_image.h"
-#include "config_tool/ui/add_state.h"
-#include "config_tool/ui/form_main.h"
+#include "config_tool/ui/main_program.h"
 #include "sim/bus.h"
 
 #include <QApplication>
@@ -101,9 +101,8 @@ int main(int argc, char** argv)
     ui::MainWindowSetup setup;
     setup.exeFolder = folder.path();
     setup.channel = &channel;
-    ui::TFormMain form(setup);
-    ui::TfAddState addState;
-    form.AttachServices(&answers, {&form, &addState});
+    ui::MainProgram program(setup, &answers);
+    ui::TFormMain& form = program.FormMain();
     form.show();
     QApplication::processEvents();
     const double startToShow = Seconds(start, Clock::now());

@@ -6,10 +6,8 @@
 
 #include "config_tool/model/codecs.h"
 #include "config_tool/model/config_file.h"
-#include "config_tool/ui/add_state.h"
-#include "config_tool/ui/form_main.h"
 #include "config_tool/ui/form_search.h"
-#include "config_tool/ui/prompt.h"
+#include "config_tool/ui/main_program.h"
 #include "platform/crc8.h"
 #include "platform/registry.h"
 
@@ -86,34 +84,26 @@ TEST(MainWindowEndToEnd, ReadEditSaveWriteAgainstTheSimulator)
     ui::MainWindowSetup setup;
     setup.exeFolder = folder.Path();
     setup.registry = &registry;
-    auto form = std::make_unique<ui::TFormMain>(setup);
-    ui::ScriptedPrompt prompt;
-    ui::TFormSearch search(form->Channel(), prompt, form->Tables());
-    ui::TfAddState addState;
-    // The search goes through the real dialog; everything else through the script.
+    // The six windows as the program makes them; the search goes through the real dialog,
+    // everything else through the script.
     struct Services : mainwin_test::ScriptedServices
     {
-        ui::TFormSearch* search = nullptr;
-        ui::TFormMain* form = nullptr;
+        ui::MainProgram* program = nullptr;
         ui::PickedUnit SearchDeviceDialog(int port) override
         {
-            PickFirstUnitWhenShown(*search);
-            return search->SearchDeviceDialog(port, form);
+            PickFirstUnitWhenShown(program->FormSearch());
+            return program->FormSearch().SearchDeviceDialog(port, &program->FormMain());
         }
     } script;
-    script.search = &search;
-    script.form = form.get();
-    form->AttachServices(&script, {form.get(), &addState, nullptr, &search});
+    auto program = std::make_unique<ui::MainProgram>(setup, &script);
+    script.program = program.get();
+    ui::TFormMain* form = &program->FormMain();
     form->show();
     ASSERT_EQ(form->CurrentPort(), 1);
 
     // Read.
     form->BitBtnFindClick();
-    QStringList dialogBoxes;
-    for (const auto& b : prompt.shown)
-        dialogBoxes << b.text;
-    ASSERT_EQ(form->SourceAddress(), 5) << script.Texts().join(QLatin1Char('|')).toStdString() << " / "
-                                        << dialogBoxes.join(QLatin1Char('|')).toStdString();
+    ASSERT_EQ(form->SourceAddress(), 5) << script.Texts().join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(form->ModelName(), "КЛВ");
     EXPECT_TRUE(script.boxes.empty());
     const model::Image original = form->ImageCopy();
@@ -149,7 +139,7 @@ TEST(MainWindowEndToEnd, ReadEditSaveWriteAgainstTheSimulator)
     EXPECT_EQ(script.boxes.size(), 1u); // the question only, no error
     EXPECT_EQ(form->ImageCopy(), form->ConfigImage());
 
-    form.reset();
+    program.reset();
     simulator.terminate();
     ASSERT_TRUE(simulator.waitForFinished(10000));
     const model::LoadedConfig unit = model::LoadConfigFile(dump + "/unit-5.kconf", std::nullopt);
