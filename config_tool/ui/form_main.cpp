@@ -11,6 +11,7 @@
 #include "config_tool/ui/main_names.h"
 #include "config_tool/ui/main_pages.h"
 #include "config_tool/ui/sound_page.h"
+#include "platform/owner_channel.h"
 #include "platform/profile_ini.h"
 #include "platform/registry.h"
 
@@ -72,10 +73,14 @@ TFormMain::TFormMain(MainWindowSetup setup, QWidget* parent)
     editors_ = std::make_unique<EditorContext>(configImage_, tables_, editor_, pictures_);
     editors_->language = [this] { return model::LanguageFromFlag(static_cast<uint8_t>(languageFlag_)); };
     if (!setup_.channel) {
-        // The tool assigns none of the session's events and never switches polling on, so the
-        // session has no owner to report to.
+        // Reports from another thread wait in the channel until the event loop serves them.
+        owner_ = std::make_unique<platform::OwnerChannel>();
+        owner_->SetWakeup([this] {
+            QMetaObject::invokeMethod(this, [this] { owner_->ServePending(); }, Qt::QueuedConnection);
+        });
         TRSSession::Collaborators c;
         c.registry = setup_.registry;
+        c.owner = owner_.get();
         session_ = std::make_unique<TRSSession>(std::move(c));
         session_->SetComPort(1);
         session_->SetWork(false);
@@ -93,10 +98,12 @@ TFormMain::TFormMain(MainWindowSetup setup, QWidget* parent)
     FormCreate();
 }
 
+// The session goes before its owner channel.
 TFormMain::~TFormMain()
 {
     sessionChannel_.reset();
     session_.reset();
+    owner_.reset();
 }
 
 void TFormMain::BuildWindow()

@@ -34,6 +34,7 @@ class QToolButton;
 class TRSSession;
 
 namespace platform {
+class OwnerChannel;
 class RegistryFile;
 }
 
@@ -152,6 +153,7 @@ private:
     model::TextTables tables_{};
     WidgetEditor editor_;
     std::unique_ptr<EditorContext> editors_;
+    std::unique_ptr<platform::OwnerChannel> owner_;
     std::unique_ptr<TRSSession> session_;
     std::unique_ptr<device::SessionChannel> sessionChannel_;
     IndicationPage* indicationPage_ = nullptr;
