@@ -51,7 +51,10 @@ private:
 class Answers : public ui::MainServices
 {
 public:
-    ui::BoxAnswer MessageBox(ui::BoxKind, ui::BoxButtons, const QString&) override { return ui::BoxAnswer::Yes; }
+    ui::BoxAnswer MessageBox(ui::BoxKind, ui::BoxButtons, const QString&) override
+    {
+        return ui::BoxAnswer::Yes;
+    }
     ui::PickedUnit SearchDeviceDialog(int) override { return {5, "КЛВ"}; }
     int AskNewModel() override { return 44; }
     QString OpenFileName() override { return {}; }
@@ -106,7 +109,8 @@ int main(int argc, char** argv)
     form.show();
     QApplication::processEvents();
     const double startToShow = Seconds(start, Clock::now());
-    std::printf("mainwin.start_to_show: %.3f s\nmainwin.start_to_show.target: 0.5 s\n", startToShow);
+    std::printf("mainwin.start_to_show: %.3f s\nmainwin.start_to_show.target: 0.5 s\n",
+                startToShow);
 
     form.BitBtnFindClick();
     QApplication::processEvents();
@@ -126,7 +130,8 @@ int main(int argc, char** argv)
         ms.push_back(Seconds(t0, Clock::now()) * 1000.0);
     }
     std::sort(ms.begin(), ms.end());
-    std::printf("mainwin.show_step: %.2f ms\nmainwin.show_step.target: 20 ms\n", ms.at(ms.size() / 2));
+    std::printf("mainwin.show_step: %.2f ms\nmainwin.show_step.target: 20 ms\n",
+                ms.at(ms.size() / 2));
 
     std::printf("mainwin.rss_after_read: %.1f MB\nmainwin.rss_after_read.target: 80 MB\n",
                 static_cast<double>(ResidentKiB()) / 1024.0);

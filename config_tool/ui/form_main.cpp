@@ -59,7 +59,8 @@ const Command kCommands[7] = {
     {"BitBtnClose", "NFileClose", QStyle::SP_DialogCloseButton, &TFormMain::BitBtnCloseClick},
 };
 
-const char* const kPageNames[] = {"PageInfo", "PageObject", "PageMain", "PageKey", "PageSettings", "PageSound"};
+const char* const kPageNames[] = {"PageInfo", "PageObject",   "PageMain",
+                                  "PageKey",  "PageSettings", "PageSound"};
 
 constexpr int kDefaultPosition = 100;
 
@@ -71,12 +72,15 @@ TFormMain::TFormMain(MainWindowSetup setup, QWidget* parent)
     setObjectName(QStringLiteral("FormMain"));
     editor_.AddRoot(this);
     editors_ = std::make_unique<EditorContext>(configImage_, tables_, editor_, pictures_);
-    editors_->language = [this] { return model::LanguageFromFlag(static_cast<uint8_t>(languageFlag_)); };
+    editors_->language = [this] {
+        return model::LanguageFromFlag(static_cast<uint8_t>(languageFlag_));
+    };
     if (!setup_.channel) {
         // Reports from another thread wait in the channel until the event loop serves them.
         owner_ = std::make_unique<platform::OwnerChannel>();
         owner_->SetWakeup([this] {
-            QMetaObject::invokeMethod(this, [this] { owner_->ServePending(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { owner_->ServePending(); }, Qt::QueuedConnection);
         });
         TRSSession::Collaborators c;
         c.registry = setup_.registry;
@@ -89,7 +93,8 @@ TFormMain::TFormMain(MainWindowSetup setup, QWidget* parent)
         sessionChannel_ = std::make_unique<device::SessionChannel>(*session_);
     }
     BuildWindow();
-    indicationPage_ = new IndicationPage(findChild<QWidget*>(QStringLiteral("PageSettings")), *editors_, this);
+    indicationPage_ =
+        new IndicationPage(findChild<QWidget*>(QStringLiteral("PageSettings")), *editors_, this);
     soundPage_ = new SoundPage(findChild<QWidget*>(QStringLiteral("PageSound")), *editors_, this);
     NameUnlabelledControls(this);
     editor_.AddChangeHandlers([this](std::string_view control) {
@@ -152,7 +157,8 @@ void TFormMain::BuildWindow()
     BuildMainPage(pageControl_->widget(2));
     BuildKeyPage(pageControl_->widget(3));
     for (int n = 1; n <= kKeySlots; ++n)
-        if (auto* b = pageControl_->widget(3)->findChild<QPushButton*>(QStringLiteral("ButtonKey%1").arg(n)))
+        if (auto* b = pageControl_->widget(3)->findChild<QPushButton*>(
+                QStringLiteral("ButtonKey%1").arg(n)))
             connect(b, &QPushButton::clicked, this, [this, n] { ButtonKeyClick(n); });
     pageControl_->setEnabled(false);
     setCentralWidget(pageControl_);
@@ -181,13 +187,15 @@ QString TFormMain::SettingsPath() const
 
 void TFormMain::FormCreate()
 {
-    exeFolder_ = setup_.exeFolder.isEmpty() ? QCoreApplication::applicationDirPath() : setup_.exeFolder;
+    exeFolder_ =
+        setup_.exeFolder.isEmpty() ? QCoreApplication::applicationDirPath() : setup_.exeFolder;
     if (!exeFolder_.endsWith(QLatin1Char('/')))
         exeFolder_ += QLatin1Char('/');
     const std::string ini = SettingsPath().toStdString();
     PlaceWindow(platform::ReadProfileInt(ini, "Settings", "FormLeft", kDefaultPosition),
                 platform::ReadProfileInt(ini, "Settings", "FormTop", kDefaultPosition));
-    languageFlag_ = platform::ReadProfileString(ini, "Language", "Language", "Rus") == "Rus" ? 0 : 1;
+    languageFlag_ =
+        platform::ReadProfileString(ini, "Language", "Language", "Rus") == "Rus" ? 0 : 1;
 
     BuildComPortMenu();
     currentPort_ = 0;
@@ -197,7 +205,8 @@ void TFormMain::FormCreate()
             FCommPortClick(item);
     if (currentPort_ == 0) {
         // The texts are not switched yet, so this one is taken straight by the flag.
-        const auto& startTables = model::ConstantTables(model::LanguageFromFlag(static_cast<uint8_t>(languageFlag_)));
+        const auto& startTables =
+            model::ConstantTables(model::LanguageFromFlag(static_cast<uint8_t>(languageFlag_)));
         AddComPortItem(ToQString(model::Message(startTables, 0)), 1, QStringLiteral("COM1"));
         QAction* first = comPortMenu_->actions().at(0);
         FCommPortClick(first);
@@ -225,7 +234,8 @@ void TFormMain::PlaceWindow(int left, int top)
 
 void TFormMain::BuildComPortMenu()
 {
-    platform::RegistryFile& registry = setup_.registry ? *setup_.registry : platform::ProcessRegistry();
+    platform::RegistryFile& registry =
+        setup_.registry ? *setup_.registry : platform::ProcessRegistry();
     for (const int n : ComPortNumbers(SerialCommTexts(registry))) {
         const QString caption = QStringLiteral("COM%1").arg(n);
         AddComPortItem(caption, n, caption);
@@ -473,7 +483,8 @@ void TFormMain::BitBtnCreatClick()
 
 void TFormMain::BitBtnLoadClick()
 {
-    if (Box(BoxKind::Confirmation, BoxButtons::YesCancel, sourceAddress_ != 0 ? 7 : 8) != BoxAnswer::Yes)
+    if (Box(BoxKind::Confirmation, BoxButtons::YesCancel, sourceAddress_ != 0 ? 7 : 8) !=
+        BoxAnswer::Yes)
         return;
     const QString name = services_ ? services_->OpenFileName() : QString();
     if (name.isEmpty())
@@ -503,7 +514,8 @@ void TFormMain::BitBtnSaveClick()
     const QString name = services_ ? services_->SaveFileName() : QString();
     if (name.isEmpty())
         return;
-    if (QFileInfo::exists(name) && Box(BoxKind::Confirmation, BoxButtons::YesCancel, 19) != BoxAnswer::Yes)
+    if (QFileInfo::exists(name) &&
+        Box(BoxKind::Confirmation, BoxButtons::YesCancel, 19) != BoxAnswer::Yes)
         return;
     model::FormToImage(editor_, configImage_, keyCodes_);
     if (!model::SaveConfigFile(name.toStdString(), modelName_, configImage_, keyCodes_))

@@ -18,8 +18,8 @@
 #include <QMainWindow>
 
 #include <array>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,7 +36,7 @@ class TRSSession;
 namespace platform {
 class OwnerChannel;
 class RegistryFile;
-}
+} // namespace platform
 
 namespace device {
 class SessionChannel;

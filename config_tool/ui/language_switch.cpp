@@ -10,7 +10,6 @@
 #include <QMenu>
 #include <QTabWidget>
 
-
 namespace ui {
 namespace {
 
@@ -108,12 +107,18 @@ constexpr Slot kSlots[] = {
 QWidget* WindowOf(const LanguageWindows& w, Window which)
 {
     switch (which) {
-    case Window::Main: return w.main;
-    case Window::AddState: return w.addState;
-    case Window::KeyCode: return w.keyCode;
-    case Window::Search: return w.search;
-    case Window::SeeInd: return w.seeInd;
-    case Window::Questions: return w.questions;
+    case Window::Main:
+        return w.main;
+    case Window::AddState:
+        return w.addState;
+    case Window::KeyCode:
+        return w.keyCode;
+    case Window::Search:
+        return w.search;
+    case Window::SeeInd:
+        return w.seeInd;
+    case Window::Questions:
+        return w.questions;
     }
     return nullptr;
 }
@@ -155,8 +160,7 @@ void SetCaption(QWidget* window, Kind kind, const QString& name, const QString& 
     }
 }
 
-template <std::size_t N>
-QStringList Rows(const std::array<std::string_view, N>& table)
+template <std::size_t N> QStringList Rows(const std::array<std::string_view, N>& table)
 {
     QStringList rows;
     for (std::size_t i = 0; i < N; ++i)
@@ -174,7 +178,8 @@ void Fill(QWidget* window, const QString& name, const QStringList& rows)
     }
 }
 
-void FillFamily(QWidget* window, const char* prefix, int count, const char* suffix, const QStringList& rows)
+void FillFamily(QWidget* window, const char* prefix, int count, const char* suffix,
+                const QStringList& rows)
 {
     for (int n = 1; n <= count; ++n)
         Fill(window, NumberedName(prefix, n, suffix), rows);
@@ -196,7 +201,8 @@ void SetLanguage(int flag, model::TextTables& current, const LanguageWindows& wi
     current = model::ConstantTables(language);
     if (windows.main)
         if (auto* image = windows.main->findChild<QLabel*>(QStringLiteral("ImageShow")))
-            image->setPixmap(language == model::Language::Russian ? pictures.imageRus : pictures.imageEng);
+            image->setPixmap(language == model::Language::Russian ? pictures.imageRus
+                                                                  : pictures.imageEng);
 
     for (const Slot& s : kSlots) {
         QWidget* window = WindowOf(windows, s.window);

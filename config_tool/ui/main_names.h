@@ -10,7 +10,10 @@ namespace ui {
 // "Obj" + two digits + suffix, e.g. NumberedName("Obj", 7, "ParamType") = "Obj07ParamType".
 inline QString NumberedName(const char* prefix, int n, const char* suffix)
 {
-    return QStringLiteral("%1%2%3").arg(QLatin1String(prefix)).arg(n, 2, 10, QLatin1Char('0')).arg(QLatin1String(suffix));
+    return QStringLiteral("%1%2%3")
+        .arg(QLatin1String(prefix))
+        .arg(n, 2, 10, QLatin1Char('0'))
+        .arg(QLatin1String(suffix));
 }
 
 inline QString ToQString(std::string_view s)

@@ -17,8 +17,7 @@
 namespace ui {
 namespace {
 
-template <class W>
-W* Named(QWidget* parent, const QString& name)
+template <class W> W* Named(QWidget* parent, const QString& name)
 {
     auto* w = new W(parent);
     w->setObjectName(name);
@@ -167,7 +166,8 @@ void NameUnlabelledControls(QWidget* root)
         if (!qobject_cast<QLineEdit*>(w) && !qobject_cast<QComboBox*>(w) &&
             !qobject_cast<QAbstractButton*>(w) && !qobject_cast<QAbstractItemView*>(w))
             continue;
-        if (QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w); a && a->text(QAccessible::Name).isEmpty())
+        if (QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            a && a->text(QAccessible::Name).isEmpty())
             w->setAccessibleName(w->objectName());
     }
 }

@@ -57,20 +57,28 @@ MainPictures MainPictures::Draw()
 const QPixmap& MainPictures::ColourCell(int item) const
 {
     switch (item) {
-    case 1: return imageIndGreen;
-    case 2: return imageIndRed;
-    case 3: return imageIndYellow;
-    case 4: return imageIndGreenNo;
-    default: return imageIndNo;
+    case 1:
+        return imageIndGreen;
+    case 2:
+        return imageIndRed;
+    case 3:
+        return imageIndYellow;
+    case 4:
+        return imageIndGreenNo;
+    default:
+        return imageIndNo;
     }
 }
 
 const QPixmap& MainPictures::SoundCell(int item) const
 {
     switch (item) {
-    case 1: return imageIndRed;
-    case 2: return imageIndRedNo;
-    default: return imageIndNo;
+    case 1:
+        return imageIndRed;
+    case 2:
+        return imageIndRedNo;
+    default:
+        return imageIndNo;
     }
 }
 

@@ -38,7 +38,8 @@ MainProgram::MainProgram(MainWindowSetup setup, MainServices* services)
         return line.toStdString();
     };
     if (!services) {
-        services_ = std::make_unique<MainWindowServices>(main, *prompt_, *formSearch_, *questions_, *keyCode_);
+        services_ = std::make_unique<MainWindowServices>(main, *prompt_, *formSearch_, *questions_,
+                                                         *keyCode_);
         services = services_.get();
     }
     main.AttachServices(services, {&main, addState_.get(), keyCode_.get(), formSearch_.get(),

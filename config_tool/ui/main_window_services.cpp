@@ -22,7 +22,8 @@ QFileDialog* FileDialog(QWidget* parent, const char* name, QFileDialog::AcceptMo
     d->setNameFilter(QStringLiteral("Файлы конфигурации (*.kconf)"));
     // The window asks its own question about an existing file.
     d->setOption(QFileDialog::DontConfirmOverwrite, true);
-    d->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    d->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                   : QFileDialog::AnyFile);
     return d;
 }
 

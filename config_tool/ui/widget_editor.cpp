@@ -76,8 +76,7 @@ QWidget* WidgetEditor::Find(std::string_view control) const
     return it == cache_.constEnd() ? nullptr : it.value().data();
 }
 
-template <class W>
-W* WidgetEditor::Get(std::string_view control) const
+template <class W> W* WidgetEditor::Get(std::string_view control) const
 {
     if (auto* w = qobject_cast<W*>(Find(control)))
         return w;

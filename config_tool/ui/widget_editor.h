@@ -52,8 +52,7 @@ public:
     QWidget* Find(std::string_view control) const;
 
 private:
-    template <class W>
-    W* Get(std::string_view control) const;
+    template <class W> W* Get(std::string_view control) const;
     class ListAdapter;
 
     std::vector<QPointer<QWidget>> roots_;

@@ -71,11 +71,11 @@ TEST(MainWindowEndToEnd, ReadEditSaveWriteAgainstTheSimulator)
     QDir().mkpath(QString::fromStdString(dump));
     QProcess simulator;
     simulator.start(SimulatorPath(),
-                    {QStringLiteral("--registry"), QString::fromStdString(reg), QStringLiteral("--com"),
-                     QStringLiteral("1"), QStringLiteral("--baud"), QStringLiteral("115200"),
-                     QStringLiteral("--unit"), QStringLiteral("5:44:223"),
-                     QStringLiteral("--dump"), QString::fromStdString(dump), QStringLiteral("--max-seconds"),
-                     QStringLiteral("300")});
+                    {QStringLiteral("--registry"), QString::fromStdString(reg),
+                     QStringLiteral("--com"), QStringLiteral("1"), QStringLiteral("--baud"),
+                     QStringLiteral("115200"), QStringLiteral("--unit"), QStringLiteral("5:44:223"),
+                     QStringLiteral("--dump"), QString::fromStdString(dump),
+                     QStringLiteral("--max-seconds"), QStringLiteral("300")});
     ASSERT_TRUE(simulator.waitForStarted(5000)) << SimulatorPath().toStdString();
     ASSERT_TRUE(simulator.waitForReadyRead(10000));
     ASSERT_TRUE(simulator.readLine().startsWith("ready "));

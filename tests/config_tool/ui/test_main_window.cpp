@@ -10,13 +10,13 @@
 #include "config_tool/ui/form_search.h"
 #include "config_tool/ui/form_see_ind.h"
 #include "config_tool/ui/key_code.h"
-#include "config_tool/ui/prompt.h"
-#include "config_tool/ui/questions.h"
-#include "platform/tone_player.h"
 #include "config_tool/ui/main_com_ports.h"
 #include "config_tool/ui/main_filters.h"
 #include "config_tool/ui/main_names.h"
+#include "config_tool/ui/prompt.h"
+#include "config_tool/ui/questions.h"
 #include "platform/profile_ini.h"
+#include "platform/tone_player.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -45,7 +45,10 @@ using ui::BoxButtons;
 using ui::BoxKind;
 using ui::TFormMain;
 
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+QString U(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 struct ApplicationFirst
 {
@@ -64,8 +67,7 @@ struct Window : ApplicationFirst
         form = std::make_unique<TFormMain>(setup);
         form->AttachServices(&services, {form.get(), &addState});
     }
-    template <class W>
-    W* Find(const QString& name) const { return form->findChild<W*>(name); }
+    template <class W> W* Find(const QString& name) const { return form->findChild<W*>(name); }
     QStringList ComItems() const
     {
         QStringList captions;
@@ -149,9 +151,9 @@ TEST(MainWindowStart, PortNumbersOfRegistryTexts)
     {
         const char* text;
         int port;
-    } cases[] = {{"COM1", 1},  {"COM9", 9},   {"COM10", 10}, {"COM99", 99}, {"com7", 7},
-                 {"COM", 0},   {"COMX", 0},   {"COM0", 0},   {"COM00", 0},  {"COM100", 0},
-                 {"COM1X", 0}, {"COM-1", 0},  {"", 0},       {"LPT1", 0},   {"COM 1", 0}};
+    } cases[] = {{"COM1", 1},  {"COM9", 9},  {"COM10", 10}, {"COM99", 99}, {"com7", 7},
+                 {"COM", 0},   {"COMX", 0},  {"COM0", 0},   {"COM00", 0},  {"COM100", 0},
+                 {"COM1X", 0}, {"COM-1", 0}, {"", 0},       {"LPT1", 0},   {"COM 1", 0}};
     for (const auto& c : cases)
         EXPECT_EQ(ui::ComPortNumber(c.text), c.port) << c.text;
 }
@@ -184,8 +186,8 @@ TEST(MainWindowStart, SavedPositionIsKeptOnScreenAndWrittenAtClose)
     };
     for (const auto& c : cases) {
         ProgramFolder folder;
-        folder.WriteSettings("[Settings]\r\nFormLeft=" + std::to_string(c.left) + "\r\nFormTop=" +
-                             std::to_string(c.top) + "\r\n");
+        folder.WriteSettings("[Settings]\r\nFormLeft=" + std::to_string(c.left) +
+                             "\r\nFormTop=" + std::to_string(c.top) + "\r\n");
         Window w(folder, {"COM2", "COM6"});
         EXPECT_EQ(w.form->pos(), c.expected);
         w.Find<QAction>(QStringLiteral("COM6"))->trigger();
@@ -218,13 +220,19 @@ TEST(MainWindowFilters, RulesAfterEachChange)
         const char* in;
         const char* out;
     } cases[] = {
-        {&ui::FilterPartitionNumber, "12345", "9999"}, {&ui::FilterPartitionNumber, "", "0"},
-        {&ui::FilterPartitionNumber, "9999", "9999"},  {&ui::FilterPartitionNumber, "0042", "0042"},
-        {&ui::FilterAlarmTime, "", "0"},               {&ui::FilterAlarmTime, "300", "255"},
-        {&ui::FilterAlarmTime, "99", "99"},            {&ui::FilterAlarmTime, "255", "255"},
-        {&ui::FilterAlarmTime, "0255", "0255"},        {&ui::FilterAlarmTime, "256", "255"},
+        {&ui::FilterPartitionNumber, "12345", "9999"},
+        {&ui::FilterPartitionNumber, "", "0"},
+        {&ui::FilterPartitionNumber, "9999", "9999"},
+        {&ui::FilterPartitionNumber, "0042", "0042"},
+        {&ui::FilterAlarmTime, "", "0"},
+        {&ui::FilterAlarmTime, "300", "255"},
+        {&ui::FilterAlarmTime, "99", "99"},
+        {&ui::FilterAlarmTime, "255", "255"},
+        {&ui::FilterAlarmTime, "0255", "0255"},
+        {&ui::FilterAlarmTime, "256", "255"},
         {&ui::FilterAlarmTime, "99999999999999999999999", "255"},
-        {&ui::FilterPin, "1234567890123", "123456789012"}, {&ui::FilterPin, "", ""},
+        {&ui::FilterPin, "1234567890123", "123456789012"},
+        {&ui::FilterPin, "", ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.rule(QString::fromLatin1(c.in)), QString::fromLatin1(c.out)) << c.in;
@@ -234,7 +242,8 @@ TEST(MainWindowFilters, EditsTakeDigitsOnlyAndFilterTextSetFromCode)
 {
     ProgramFolder folder;
     Window w(folder);
-    for (const char* name : {"Obj01ParamNumber", "Obj60ParamNumber", "MainParamTime", "MainParamPin"}) {
+    for (const char* name :
+         {"Obj01ParamNumber", "Obj60ParamNumber", "MainParamTime", "MainParamPin"}) {
         SCOPED_TRACE(name);
         auto* edit = w.Find<QLineEdit>(QLatin1String(name));
         ASSERT_NE(edit, nullptr);
@@ -294,19 +303,23 @@ TEST_P(MainWindowLanguage, CaptionsListsAndSelections)
                                                      {"PageMain", 18},     {"PageKey", 40},
                                                      {"PageSettings", 31}, {"PageSound", 38}};
     for (const auto& [page, slot] : pageSlots)
-        EXPECT_EQ(pages->tabText(pages->indexOf(w.Find<QWidget>(QLatin1String(page)))), cap(slot)) << page;
+        EXPECT_EQ(pages->tabText(pages->indexOf(w.Find<QWidget>(QLatin1String(page)))), cap(slot))
+            << page;
     const std::pair<const char*, int> labels[] = {
-        {"LabelInfoName", 11},     {"LabelInfoComment", 12}, {"LabelObj01Label", 15},
-        {"LabelObj60Label", 15},   {"LabelObj33Ind", 16},    {"LabelObj60But", 17},
-        {"LabelMainPin", 19},      {"LabelMainTime", 20},    {"LabelMain2U", 21},
-        {"LabelMainSpeeker", 22},  {"LabelMainMute", 23},    {"LabelMainSys01", 24},
+        {"LabelInfoName", 11},    {"LabelInfoComment", 12}, {"LabelObj01Label", 15},
+        {"LabelObj60Label", 15},  {"LabelObj33Ind", 16},    {"LabelObj60But", 17},
+        {"LabelMainPin", 19},     {"LabelMainTime", 20},    {"LabelMain2U", 21},
+        {"LabelMainSpeeker", 22}, {"LabelMainMute", 23},    {"LabelMainSys01", 24},
         {"LabelMainSys07", 30}};
     for (const auto& [label, slot] : labels)
         EXPECT_EQ(w.Find<QLabel>(QLatin1String(label))->text(), cap(slot)) << label;
-    EXPECT_EQ(w.Find<QLabel>(QStringLiteral("LabelObj01Number"))->text(), cap(14) + QStringLiteral(" 1"));
-    EXPECT_EQ(w.Find<QLabel>(QStringLiteral("LabelObj60Number"))->text(), cap(14) + QStringLiteral(" 60"));
-    const QPixmap& picture = GetParam().language == model::Language::Russian ? w.form->Pictures().imageRus
-                                                                             : w.form->Pictures().imageEng;
+    EXPECT_EQ(w.Find<QLabel>(QStringLiteral("LabelObj01Number"))->text(),
+              cap(14) + QStringLiteral(" 1"));
+    EXPECT_EQ(w.Find<QLabel>(QStringLiteral("LabelObj60Number"))->text(),
+              cap(14) + QStringLiteral(" 60"));
+    const QPixmap& picture = GetParam().language == model::Language::Russian
+                                 ? w.form->Pictures().imageRus
+                                 : w.form->Pictures().imageEng;
     EXPECT_EQ(w.Find<QLabel>(QStringLiteral("ImageShow"))->pixmap().toImage(), picture.toImage());
 
     const struct
@@ -356,14 +369,16 @@ TEST_P(MainWindowLanguage, CaptionsOfAllSixWindowsAndTheEditorLists)
     ui::TFormSeeInd seeInd(w.form.get(), w.form->Editors(), &tones);
     ui::TfKeyCode keyCode(w.form->Channel(), prompt, w.form->Tables());
     ui::TfQuestions questions;
-    w.form->AttachServices(&w.services, {w.form.get(), &w.addState, &keyCode, &search, &seeInd, &questions});
+    w.form->AttachServices(&w.services,
+                           {w.form.get(), &w.addState, &keyCode, &search, &seeInd, &questions});
     w.form->show();
 
     const model::TextTables& t = model::ConstantTables(GetParam().language);
     auto cap = [&](int slot) { return ui::ToQString(t.captions.at(static_cast<size_t>(slot))); };
     auto text = [](QWidget* window, const char* name) {
         QObject* o = window->findChild<QObject*>(QLatin1String(name));
-        return o ? o->property("text").toString() : QStringLiteral("<missing %1>").arg(QLatin1String(name));
+        return o ? o->property("text").toString()
+                 : QStringLiteral("<missing %1>").arg(QLatin1String(name));
     };
     auto hint = [](QWidget* window, const char* name) {
         auto* o = window->findChild<QWidget*>(QLatin1String(name));
@@ -376,24 +391,38 @@ TEST_P(MainWindowLanguage, CaptionsOfAllSixWindowsAndTheEditorLists)
         int slot;
         bool isHint;
     } captionSlots[] = {
-        {w.form.get(), "ButtonIndSee", 32, false},     {w.form.get(), "LabelSeeColor", 33, false},
-        {w.form.get(), "LabelSeeSound", 34, false},    {w.form.get(), "LabelSeeState", 35, false},
-        {w.form.get(), "LabelSeeType01", 36, false},   {w.form.get(), "LabelSeeType16", 36, false},
-        {w.form.get(), "LabelSeePrior01", 37, false},  {w.form.get(), "LabelSeePrior16", 37, false},
-        {w.form.get(), "ButtonSoundSee", 39, false},   {&w.addState, "bGetStateOk", 59, false},
-        {&w.addState, "bGetStateCancel", 60, false},   {&keyCode, "Label1", 64, false},
-        {&keyCode, "LabelWait", 65, false},            {&keyCode, "Button1", 66, false},
-        {&keyCode, "Button2", 67, false},              {&search, "", 69, false},
-        {&search, "BitBtn1", 70, true},                {&search, "BitBtnOk", 71, true},
-        {&search, "BitBtnCancel", 72, true},           {&seeInd, "", 74, false},
-        {&seeInd, "ButtonFormSeeClose", 75, false},    {&questions, "", 79, false},
-        {&questions, "LabelQuestions", 80, false},     {&questions, "rbType44", 81, false},
-        {&questions, "rbType10", 82, false},           {&questions, "Button1", 83, false},
+        {w.form.get(), "ButtonIndSee", 32, false},
+        {w.form.get(), "LabelSeeColor", 33, false},
+        {w.form.get(), "LabelSeeSound", 34, false},
+        {w.form.get(), "LabelSeeState", 35, false},
+        {w.form.get(), "LabelSeeType01", 36, false},
+        {w.form.get(), "LabelSeeType16", 36, false},
+        {w.form.get(), "LabelSeePrior01", 37, false},
+        {w.form.get(), "LabelSeePrior16", 37, false},
+        {w.form.get(), "ButtonSoundSee", 39, false},
+        {&w.addState, "bGetStateOk", 59, false},
+        {&w.addState, "bGetStateCancel", 60, false},
+        {&keyCode, "Label1", 64, false},
+        {&keyCode, "LabelWait", 65, false},
+        {&keyCode, "Button1", 66, false},
+        {&keyCode, "Button2", 67, false},
+        {&search, "", 69, false},
+        {&search, "BitBtn1", 70, true},
+        {&search, "BitBtnOk", 71, true},
+        {&search, "BitBtnCancel", 72, true},
+        {&seeInd, "", 74, false},
+        {&seeInd, "ButtonFormSeeClose", 75, false},
+        {&questions, "", 79, false},
+        {&questions, "LabelQuestions", 80, false},
+        {&questions, "rbType44", 81, false},
+        {&questions, "rbType10", 82, false},
+        {&questions, "Button1", 83, false},
         {&questions, "Button2", 84, false},
     };
     for (const auto& c : captionSlots) {
-        const QString shown = *c.name == 0 ? c.window->windowTitle()
-                                           : (c.isHint ? hint(c.window, c.name) : text(c.window, c.name));
+        const QString shown = *c.name == 0
+                                  ? c.window->windowTitle()
+                                  : (c.isHint ? hint(c.window, c.name) : text(c.window, c.name));
         EXPECT_EQ(shown, cap(c.slot)) << "slot " << c.slot << " " << c.name;
     }
     // The event chooser and the credential-code reader keep an empty caption.
@@ -405,8 +434,9 @@ TEST_P(MainWindowLanguage, CaptionsOfAllSixWindowsAndTheEditorLists)
         const char* name;
         int count;
         int selected;
-    } lists[] = {{"NumberSettingsInd", 24, -1},  {"NumberSettingsSound", 30, 0}, {"ComboBoxSoundSee", 4, 0},
-                 {"Ind01ParamColorPos1", 5, -1}, {"Ind16ParamColorPos8", 5, -1}, {"Ind01ParamSoundType", 31, -1},
+    } lists[] = {{"NumberSettingsInd", 24, -1},  {"NumberSettingsSound", 30, 0},
+                 {"ComboBoxSoundSee", 4, 0},     {"Ind01ParamColorPos1", 5, -1},
+                 {"Ind16ParamColorPos8", 5, -1}, {"Ind01ParamSoundType", 31, -1},
                  {"Ind16ParamSoundType", 31, -1}};
     for (const auto& l : lists) {
         auto* box = w.Find<QComboBox>(QLatin1String(l.name));
@@ -414,8 +444,10 @@ TEST_P(MainWindowLanguage, CaptionsOfAllSixWindowsAndTheEditorLists)
         EXPECT_EQ(box->count(), l.count) << l.name;
         EXPECT_EQ(box->currentIndex(), l.selected) << l.name;
     }
-    EXPECT_EQ(w.Find<QComboBox>(QStringLiteral("NumberSettingsSound"))->itemText(0), ui::ToQString(t.sounds[1]));
-    EXPECT_EQ(w.Find<QComboBox>(QStringLiteral("ComboBoxSoundSee"))->currentText(), ui::ToQString(t.previewLengths[0]));
+    EXPECT_EQ(w.Find<QComboBox>(QStringLiteral("NumberSettingsSound"))->itemText(0),
+              ui::ToQString(t.sounds[1]));
+    EXPECT_EQ(w.Find<QComboBox>(QStringLiteral("ComboBoxSoundSee"))->currentText(),
+              ui::ToQString(t.previewLengths[0]));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLanguages, MainWindowLanguage,
@@ -450,7 +482,8 @@ TEST(MainWindowEditorBinding, UnknownControlsAndBadIndexesAreClearErrors)
     w.form->show();
     ui::WidgetEditor& editor = w.form->Editor();
     EXPECT_THROW(editor.Text("Obj61ParamNumber"), std::invalid_argument);
-    EXPECT_THROW(editor.SetItemIndex("Obj01ParamNumber", 0), std::invalid_argument); // an edit, not a list
+    EXPECT_THROW(editor.SetItemIndex("Obj01ParamNumber", 0),
+                 std::invalid_argument); // an edit, not a list
     EXPECT_THROW(editor.Checked("MainParamPin"), std::invalid_argument);
     EXPECT_THROW(editor.RunChangeHandler("NoSuchControl"), std::invalid_argument);
     // An item outside the list selects nothing.
@@ -718,8 +751,7 @@ TEST_F(MainWindowCommands, ToolbarAndMenuAreSeparate)
     // Both run the same command.
     w->Find<QAction>(QStringLiteral("NFileHelp"))->trigger();
     w->Find<QToolButton>(QStringLiteral("BitBtnHelp"))->click();
-    EXPECT_EQ(Services().helpOpened,
-              QStringList(2, folder.Path() + QStringLiteral("Vendaxo.chm")));
+    EXPECT_EQ(Services().helpOpened, QStringList(2, folder.Path() + QStringLiteral("Vendaxo.chm")));
 }
 
 TEST_F(MainWindowCommands, CredentialButtonsFillTheirSlot)

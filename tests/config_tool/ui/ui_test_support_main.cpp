@@ -50,7 +50,8 @@ platform::RegistryFile& ProgramFolder::Registry(const std::vector<std::string>& 
     return *registry_;
 }
 
-ui::BoxAnswer ScriptedServices::MessageBox(ui::BoxKind kind, ui::BoxButtons buttons, const QString& text)
+ui::BoxAnswer ScriptedServices::MessageBox(ui::BoxKind kind, ui::BoxButtons buttons,
+                                           const QString& text)
 {
     boxes.push_back({kind, buttons, text});
     if (answers.empty())

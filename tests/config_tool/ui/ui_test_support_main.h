@@ -32,7 +32,10 @@ public:
     ProgramFolder();
     ~ProgramFolder();
     QString Path() const { return dir_.path() + QStringLiteral("/"); }
-    std::string File(const char* name) const { return (dir_.path() + QLatin1Char('/') + QLatin1String(name)).toStdString(); }
+    std::string File(const char* name) const
+    {
+        return (dir_.path() + QLatin1Char('/') + QLatin1String(name)).toStdString();
+    }
     // Writes "Settings.ini" from raw lines.
     void WriteSettings(const std::string& text) const;
     std::string ReadSettings() const;
@@ -60,15 +63,16 @@ public:
     ui::BoxAnswer defaultAnswer = ui::BoxAnswer::Yes;
     std::vector<Box> boxes;
 
-    ui::PickedUnit unit;      // what the search dialog picks
+    ui::PickedUnit unit; // what the search dialog picks
     int searches = 0;
-    int newModel = 44;        // the new-configuration question's answer
+    int newModel = 44; // the new-configuration question's answer
     QString openName, saveName;
-    QString keyCode;          // what the credential-code reader gives
+    QString keyCode; // what the credential-code reader gives
     int polls = 0;
     QStringList helpOpened;
 
-    ui::BoxAnswer MessageBox(ui::BoxKind kind, ui::BoxButtons buttons, const QString& text) override;
+    ui::BoxAnswer MessageBox(ui::BoxKind kind, ui::BoxButtons buttons,
+                             const QString& text) override;
     ui::PickedUnit SearchDeviceDialog(int port) override;
     int AskNewModel() override { return newModel; }
     QString OpenFileName() override { return openName; }
