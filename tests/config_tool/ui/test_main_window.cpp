@@ -637,6 +637,13 @@ TEST_F(MainWindowCommands, ExitAsksOnlyAfterARead)
     Services().answers = {BoxAnswer::Yes};
     Form().BitBtnCloseClick();
     EXPECT_FALSE(Form().isVisible());
+
+    // The window's own close box asks nothing, also with a unit read.
+    Form().show();
+    Services().boxes.clear();
+    Form().close();
+    EXPECT_TRUE(Services().boxes.empty());
+    EXPECT_FALSE(Form().isVisible());
 }
 
 TEST_F(MainWindowCommands, SaveAsksInOrderAndWritesTheFile)
