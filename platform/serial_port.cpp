@@ -4,6 +4,7 @@
 #include "platform/registry.h"
 #include "platform/serial_speed.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -69,6 +70,14 @@ int WaitFd(int fd, short events, int64_t ns)
     if (r < 0)
         return -1;
     return r == 0 ? 0 : p.revents;
+}
+
+// A total of up to 2^32-1 ms a byte times 2^32-1 bytes does not fit the clock; anything
+// beyond a few years is as good as no end.
+SteadyClock::time_point After(SteadyClock::time_point start, uint64_t ms)
+{
+    constexpr uint64_t kLongestMs = uint64_t{1} << 40;
+    return start + std::chrono::milliseconds(static_cast<int64_t>(std::min(ms, kLongestMs)));
 }
 
 int64_t NsUntil(SteadyClock::time_point deadline)
@@ -270,7 +279,7 @@ bool SerialPort::Write(const void* data, uint32_t count, uint32_t& written)
     const uint64_t total_ms =
         uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count + timeouts_.WriteTotalTimeoutConstant;
     const bool limited = total_ms != 0;
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(limited ? total_ms : 0);
+    const auto deadline = After(SteadyClock::now(), total_ms);
     const auto* bytes = static_cast<const uint8_t*>(data);
     while (written < count) {
         const ssize_t n = ::write(fd_, bytes + written, count - written);
@@ -320,7 +329,7 @@ bool SerialPort::Read(void* data, uint32_t count, uint32_t& read)
     }
     const bool limited = at_once || total_ms != 0;
     const auto start = SteadyClock::now();
-    const auto deadline = start + std::chrono::milliseconds(total_ms);
+    const auto deadline = After(start, total_ms);
     SteadyClock::time_point last_byte{};
     auto* bytes = static_cast<uint8_t*>(data);
     bool hang_up_seen = false;

@@ -140,6 +140,8 @@ TEST_F(SerialPortTest, ReadTimeoutRules)
         {"MAXDWORD,MAXDWORD,c: waits for the first byte", M, M, 2000, {}, {5, 6}, 6, 2, 140, 1500},
         {"MAXDWORD,MAXDWORD,c: bytes there", M, M, 2000, {5}, {}, 6, 1, 0, 500},
         {"MAXDWORD,MAXDWORD,c: nothing", M, M, 300, {}, {}, 6, 0, 290, 2500},
+        {"a total beyond the clock's range waits on", 0, M - 1, 0, Bytes(2000, 0x31), Bytes(1000, 0x32), 3000, 3000,
+         140, 2500},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
