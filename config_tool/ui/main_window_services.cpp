@@ -5,10 +5,10 @@
 #include "config_tool/ui/key_code.h"
 #include "config_tool/ui/prompt.h"
 #include "config_tool/ui/questions.h"
+#include "platform/shell_open.h"
 
-#include <QDesktopServices>
+#include <QFile>
 #include <QFileDialog>
-#include <QUrl>
 
 namespace ui {
 namespace {
@@ -81,7 +81,8 @@ void MainWindowServices::KeyCodePollStep()
 
 void MainWindowServices::OpenHelp(const QString& path)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    // A missing help file or a desktop without an opener is not reported.
+    platform::ShellOpen(QFile::encodeName(path).toStdString());
 }
 
 } // namespace ui
