@@ -13,6 +13,7 @@
 #include "config_tool/ui/main_com_ports.h"
 #include "config_tool/ui/main_filters.h"
 #include "config_tool/ui/main_names.h"
+#include "config_tool/ui/main_program.h"
 #include "config_tool/ui/prompt.h"
 #include "config_tool/ui/questions.h"
 #include "platform/profile_ini.h"
@@ -29,10 +30,12 @@
 #include <QMenu>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 
@@ -454,6 +457,122 @@ INSTANTIATE_TEST_SUITE_P(BothLanguages, MainWindowLanguage,
                          ::testing::Values(LanguageCase{"", model::Language::Russian},
                                            LanguageCase{"[Language]\r\nLanguage=Eng\r\n",
                                                         model::Language::English}));
+
+// Every control and timer the windows are specified with, under its own name and of the
+// kind the editors and the other windows take it for, as the program builds them.
+TEST(MainWindowStart, EveryNamedControlExistsInTheProgramsWindows)
+{
+    ProgramFolder folder;
+    mainwin_test::EnsureApplication();
+    sim::Bus bus;
+    mainwin_test::BusChannel channel(bus);
+    ui::MainWindowSetup setup;
+    setup.exeFolder = folder.Path();
+    setup.registry = &folder.Registry({"COM1"});
+    setup.channel = &channel;
+    ui::MainProgram program(setup);
+    QWidget* main = &program.FormMain();
+    QWidget* seeInd = &program.FormSeeInd();
+    const struct
+    {
+        QWidget* window;
+        const char* prefix;
+        int count; // 0: the name alone; else prefix + NN + suffix for NN = 01..count
+        const char* suffix;
+        const char* kind;
+    } names[] = {
+        {main, "BitBtnFind", 0, "", "QToolButton"},
+        {main, "BitBtnCreat", 0, "", "QToolButton"},
+        {main, "BitBtnLoad", 0, "", "QToolButton"},
+        {main, "BitBtnSave", 0, "", "QToolButton"},
+        {main, "BitBtnWrite", 0, "", "QToolButton"},
+        {main, "BitBtnHelp", 0, "", "QToolButton"},
+        {main, "BitBtnClose", 0, "", "QToolButton"},
+        {main, "NFile", 0, "", "QMenu"},
+        {main, "NFileFind", 0, "", "QAction"},
+        {main, "NFileCreat", 0, "", "QAction"},
+        {main, "NFileLoad", 0, "", "QAction"},
+        {main, "NFileSave", 0, "", "QAction"},
+        {main, "NFileWrite", 0, "", "QAction"},
+        {main, "NFileHelp", 0, "", "QAction"},
+        {main, "NFileClose", 0, "", "QAction"},
+        {main, "NComPort", 0, "", "QMenu"},
+        {main, "ProgressBarOperation", 0, "", "QProgressBar"},
+        {main, "PageControl", 0, "", "QTabWidget"},
+        {main, "PageInfo", 0, "", "QWidget"},
+        {main, "PageObject", 0, "", "QWidget"},
+        {main, "PageMain", 0, "", "QWidget"},
+        {main, "PageKey", 0, "", "QWidget"},
+        {main, "PageSettings", 0, "", "QWidget"},
+        {main, "PageSound", 0, "", "QWidget"},
+        {main, "ImageShow", 0, "", "QLabel"},
+        {main, "OpenDialogFile", 0, "", "QFileDialog"},
+        {main, "SaveDialogFile", 0, "", "QFileDialog"},
+        {main, "Timer1", 0, "", "QTimer"},
+        {main, "Obj", 60, "ParamNumber", "QLineEdit"},
+        {main, "Obj", 60, "ParamType", "QComboBox"},
+        {main, "Obj", 60, "ParamButton", "QComboBox"},
+        {main, "LabelObj", 60, "Number", "QLabel"},
+        {main, "MainParamPin", 0, "", "QLineEdit"},
+        {main, "MainParamTime", 0, "", "QLineEdit"},
+        {main, "MainParam2U", 0, "", "QCheckBox"},
+        {main, "MainParamBell", 0, "", "QCheckBox"},
+        {main, "MainParamReset", 0, "", "QCheckBox"},
+        {main, "System", 7, "ParamType", "QComboBox"},
+        {main, "NumberSettingsInd", 0, "", "QComboBox"},
+        {main, "ButtonIndSee", 0, "", "QPushButton"},
+        {main, "Ind", 16, "ParamColorPos1", "QComboBox"},
+        {main, "Ind", 16, "ParamColorPos8", "QComboBox"},
+        {main, "Ind", 16, "ParamColorPos1Image", "QLabel"},
+        {main, "Ind", 16, "ParamColorPos8Image", "QLabel"},
+        {main, "Ind", 16, "ParamSoundType", "QComboBox"},
+        {main, "Ind", 16, "ParamSoundPrioritet", "QComboBox"},
+        {main, "Ind", 16, "ParamListEvent", "QListWidget"},
+        {main, "Ind", 15, "ParamAddEvent", "QPushButton"},
+        {main, "Ind", 15, "ParamDelEvent", "QPushButton"},
+        {main, "sbSeeIndState", 16, "", "QAbstractButton"},
+        {main, "NumberSettingsSound", 0, "", "QComboBox"},
+        {main, "SoundParamColorPos1", 0, "", "QComboBox"},
+        {main, "SoundParamColorPos8", 0, "", "QComboBox"},
+        {main, "SoundParamColorPos1Image", 0, "", "QLabel"},
+        {main, "SoundParamColorPos8Image", 0, "", "QLabel"},
+        {main, "ButtonSoundSee", 0, "", "QPushButton"},
+        {main, "ComboBoxSoundSee", 0, "", "QComboBox"},
+        {main, "ParamKey1", 0, "", "QLineEdit"},
+        {main, "ParamKey8", 0, "", "QLineEdit"},
+        {main, "ButtonKey1", 0, "", "QAbstractButton"},
+        {main, "ButtonKey8", 0, "", "QAbstractButton"},
+        {seeInd, "Panel1", 0, "", "QWidget"},
+        {seeInd, "SeeColor", 0, "", "QLabel"},
+        {seeInd, "ButtonFormSeeClose", 0, "", "QPushButton"},
+        {seeInd, "ScrollBox1", 0, "", "QScrollArea"},
+        {seeInd, "SeeCheck", 16, "", "QRadioButton"},
+        {seeInd, "SeeList", 16, "", "QListWidget"},
+        {seeInd, "TimerInd", 0, "", "QTimer"},
+        {seeInd, "TimerSound", 0, "", "QTimer"},
+        {&program.AddState(), "IndAllListEvent", 0, "", "QListWidget"},
+    };
+    for (const auto& n : names) {
+        QStringList wanted;
+        if (n.count == 0)
+            wanted << QLatin1String(n.prefix);
+        for (int i = 1; i <= n.count; ++i)
+            wanted << ui::NumberedName(n.prefix, i, n.suffix);
+        for (const QString& name : wanted) {
+            const QList<QObject*> found = n.window->findChildren<QObject*>(name);
+            ASSERT_FALSE(found.isEmpty()) << name.toStdString();
+            EXPECT_TRUE(std::any_of(found.begin(), found.end(),
+                                    [&](QObject* o) { return o->inherits(n.kind); }))
+                << name.toStdString() << " is no " << n.kind;
+        }
+    }
+    // Indicator 16 is shown, not edited: no add and delete buttons.
+    EXPECT_EQ(main->findChild<QObject*>(QStringLiteral("Ind16ParamAddEvent")), nullptr);
+    EXPECT_EQ(main->findChild<QObject*>(QStringLiteral("Ind16ParamDelEvent")), nullptr);
+    // The preview's timers start stopped.
+    for (QTimer* t : {program.FormSeeInd().TimerInd(), program.FormSeeInd().TimerSound()})
+        EXPECT_FALSE(t->isActive()) << t->objectName().toStdString();
+}
 
 TEST(MainWindowAccessibility, EveryControlHasAName)
 {
