@@ -92,8 +92,14 @@ bool DeviceTonePlayer::Open()
 {
     snd_lib_error_set_handler(QuietAlsaErrors);
     snd_pcm_t* pcm = nullptr;
-    if (snd_pcm_open(&pcm, device_.c_str(), SND_PCM_STREAM_PLAYBACK, 0) < 0)
+    // A blocking open waits for as long as another program holds the device, which would
+    // freeze the caller's thread; only the writes below are meant to block.
+    if (snd_pcm_open(&pcm, device_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
         return false;
+    if (snd_pcm_nonblock(pcm, 0) < 0) {
+        snd_pcm_close(pcm);
+        return false;
+    }
     if (snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 1, kSampleRate,
                            1, 50000) < 0) {
         snd_pcm_close(pcm);
