@@ -2,6 +2,7 @@
 
 #include "platform/crc8.h"
 
+#include <algorithm>
 #include <string>
 
 namespace model {
@@ -216,17 +217,29 @@ int HexValue(char c)
     return -1;
 }
 
+// The edits hold UTF-8: a character is a lead byte with the continuation bytes after it.
+bool StartsCharacter(char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }
+
+std::size_t CharacterCount(std::string_view text)
+{
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), StartsCharacter));
+}
+
 } // namespace
 
 KeyCode KeyTextToBytes(std::string_view text)
 {
     KeyCode code{};
-    for (std::size_t n = 0; n < 16 && n < text.size(); ++n) {
-        const int v = HexValue(text[n]);
+    std::size_t n = 0;
+    for (std::size_t i = 0; n < 16 && i < text.size(); ++i) {
+        if (!StartsCharacter(text[i]))
+            continue;
+        const int v = HexValue(text[i]);
         const uint8_t nibble = static_cast<uint8_t>(v < 0 ? 0 : v);
         uint8_t& byte = code[7 - n / 2];
         byte = n % 2 == 0 ? static_cast<uint8_t>(nibble << 4 | (byte & 0xF))
                           : static_cast<uint8_t>((byte & 0xF0) | nibble);
+        ++n;
     }
     return code;
 }
@@ -251,7 +264,7 @@ bool IsEmptyCode(const KeyCode& code)
 KeyCheck CheckKeyCodes(const std::array<std::string, 8>& texts)
 {
     for (int n = 1; n <= 8; ++n)
-        if (texts.at(n - 1).size() != 16)
+        if (CharacterCount(texts.at(n - 1)) != 16)
             return {10, n, 0};
     std::array<KeyCode, 8> codes{};
     for (int n = 1; n <= 8; ++n) {

@@ -168,6 +168,7 @@ TEST(KeyCodec, TextAndBytes)
     EXPECT_FALSE(KeyCrcValid(bad));
     // Characters that are no digit count as 0; short texts leave the rest zero.
     EXPECT_EQ(KeyTextToBytes("3DBC9A78563412x1"), code);
+    EXPECT_EQ(KeyTextToBytes("3DBC9A78563412Ж1"), code) << "a letter of two bytes is one character";
     EXPECT_EQ(KeyTextToBytes("3D"), (KeyCode{0, 0, 0, 0, 0, 0, 0, 0x3D}));
     EXPECT_EQ(KeyTextToBytes("3DBC9A7856341201FF"), code);
 }
@@ -216,6 +217,13 @@ TEST(CheckKeyCodes, FirstFailingRuleDecides)
          with({{1, "00000000000000g0"}, {3, valid}, {4, valid}}),
          {9, 3, 4}},
         {"empty-looking bad character", with({{5, "00000000000000g0"}}), {11, 5, 0}},
+        // Sixteen characters, one of them a letter the edit takes but no hex digit: it counts
+        // as one character and as 0 in the check byte test.
+        {"non-ASCII character", with({{4, "3DBC9A78563412Ж1"}}), {11, 4, 0}},
+        {"non-ASCII character breaking the check byte", with({{6, "3DBC9A78563412Ж2"}}),
+         {6, 0, 0}},
+        {"seventeen characters with a non-ASCII one", with({{3, "3DBC9A78563412Ж01"}}),
+         {10, 3, 0}},
     };
     for (const Case& c : cases) {
         const KeyCheck got = CheckKeyCodes(c.texts);
