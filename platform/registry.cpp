@@ -118,6 +118,12 @@ std::optional<std::vector<uint8_t>> ParseHexBytes(std::string_view s)
     }
 }
 
+bool IsHexContinuation(std::string_view line)
+{
+    line = Trim(line);
+    return !line.empty() && line.find_first_not_of("0123456789abcdefABCDEF, \t\\") == std::string_view::npos;
+}
+
 // One "name"=data line (continuations already joined) into v; false when malformed.
 // *deleted tells a "name"=- line, which removes the value.
 bool ParseValueLine(std::string_view line, Value& v, bool* deleted)
@@ -464,12 +470,21 @@ struct RegistryFile::Data
         while (next_line(line)) {
             const size_t first_line = line_no;
             std::string joined(line);
-            // A value's data may continue on the next lines after a trailing backslash.
+            // A value's data may continue on the next lines after a trailing backslash.  Only
+            // a line of hex bytes continues one: a key, a value or a blank line after a bad line
+            // that happens to end in a backslash stays what it is.
             while (Trim(joined).ends_with('\\') && !Trim(joined).starts_with('[') &&
                    Trim(joined).find("=hex") != std::string::npos) {
+                const size_t line_start = pos;
+                const size_t line_count = line_no;
                 std::string_view more;
                 if (!next_line(more))
                     break;
+                if (!IsHexContinuation(more)) {
+                    pos = line_start;
+                    line_no = line_count;
+                    break;
+                }
                 joined = std::string(Trim(joined));
                 joined.pop_back();
                 joined += Trim(more);

@@ -171,6 +171,43 @@ TEST_F(RegistryTest, MalformedLinesAreReportedOnceAndNothingIsLost)
     EXPECT_NE(testing::internal::GetCapturedStderr().find("malformed"), std::string::npos);
 }
 
+TEST_F(RegistryTest, ALineEndingInABackslashTakesOnlyHexBytesAlong)
+{
+    // Each fixture: a line that ends in a backslash, and after it what must stay its own line.
+    const std::string rs = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KAVEX\\ZEMRA\\RS]\n";
+    const struct
+    {
+        const char* what;
+        std::string text;
+    } cases[] = {
+        {"a bad value, then a value", rs + "\"Broken\"=hex:zz,\\\n\"SpeedRSS\"=dword:00002580\n"
+                                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"x\"=\"y\"\n"},
+        {"a value without its last line, then a key",
+         rs + "\"SpeedRSS\"=dword:00002580\n\"Cut\"=hex:01,\\\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n"
+              "\"x\"=\"y\"\n"},
+        {"no name, then a blank line and a key",
+         rs + "\"SpeedRSS\"=dword:00002580\n=hex\\\\\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"x\"=\"y\"\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::WriteBytes(Path(), "REGEDIT4\n" + c.text);
+        testing::internal::CaptureStderr();
+        {
+            auto reg = Open();
+            EXPECT_EQ(reg->ReadDword(LM, kRs, "SpeedRSS"), 9600);
+            EXPECT_EQ(reg->ReadString(LM, "SOFTWARE\\Other", "x"), "y");
+            // The new value goes right after the kept bad line.
+            ASSERT_TRUE(reg->WriteDword(LM, kRs, "TailInUS", 400));
+        }
+        auto again = Open();
+        EXPECT_EQ(again->ReadDword(LM, kRs, "SpeedRSS"), 9600);
+        EXPECT_EQ(again->ReadDword(LM, kRs, "TailInUS"), 400);
+        EXPECT_EQ(again->ReadString(LM, "SOFTWARE\\Other", "x"), "y");
+        EXPECT_EQ(again->ValueNames(LM, "SOFTWARE\\Other"), std::vector<std::string>{"x"});
+        testing::internal::GetCapturedStderr();
+    }
+}
+
 TEST_F(RegistryTest, ChangesByAnotherWriterAreSeen)
 {
     auto a = Open();
