@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -106,7 +107,7 @@ TEST_F(ShellOpen, ThePathReachesTheOpenerAsOneUntouchedArgument)
 
 TEST_F(ShellOpen, ARelativeNameThatLooksLikeAnOptionIsPassedAsAPath)
 {
-    const std::string cwd = get_current_dir_name();
+    const std::filesystem::path cwd = std::filesystem::current_path();
     ASSERT_EQ(chdir(dir_.c_str()), 0);
     Touch("--help");
     const bool started = platform::ShellOpenWith(opener_, "--help");
