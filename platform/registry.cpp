@@ -124,6 +124,12 @@ bool IsHexContinuation(std::string_view line)
     return !line.empty() && line.find_first_not_of("0123456789abcdefABCDEF, \t\\") == std::string_view::npos;
 }
 
+bool AwaitsContinuation(std::string_view line)
+{
+    line = Trim(line);
+    return line.ends_with('\\') && !line.starts_with('[') && line.find("=hex") != std::string_view::npos;
+}
+
 // One "name"=data line (continuations already joined) into v; false when malformed.
 // *deleted tells a "name"=- line, which removes the value.
 bool ParseValueLine(std::string_view line, Value& v, bool* deleted)
@@ -473,8 +479,7 @@ struct RegistryFile::Data
             // A value's data may continue on the next lines after a trailing backslash.  Only
             // a line of hex bytes continues one: a key, a value or a blank line after a bad line
             // that happens to end in a backslash stays what it is.
-            while (Trim(joined).ends_with('\\') && !Trim(joined).starts_with('[') &&
-                   Trim(joined).find("=hex") != std::string::npos) {
+            while (AwaitsContinuation(joined)) {
                 const size_t line_start = pos;
                 const size_t line_count = line_no;
                 std::string_view more;
@@ -557,12 +562,20 @@ struct RegistryFile::Data
     std::string Serialize() const
     {
         std::string out = "Windows Registry Editor Version 5.00\r\n";
-        for (const Value& v : preamble)
-            AppendValueLine(out, v);
+        auto append = [&out](const std::vector<Value>& values) {
+            for (size_t i = 0; i < values.size(); ++i) {
+                AppendValueLine(out, values[i]);
+                // A blank line kept these two apart in the file they came from.
+                const Value* next = i + 1 < values.size() ? &values[i + 1] : nullptr;
+                if (values[i].raw && AwaitsContinuation(*values[i].raw) && next && next->raw &&
+                    IsHexContinuation(*next->raw))
+                    out += "\r\n";
+            }
+        };
+        append(preamble);
         for (const Key& k : keys) {
             out += "\r\n[" + k.path + "]\r\n";
-            for (const Value& v : k.values)
-                AppendValueLine(out, v);
+            append(k.values);
         }
         return out;
     }

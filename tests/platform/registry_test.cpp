@@ -187,6 +187,8 @@ TEST_F(RegistryTest, ALineEndingInABackslashTakesOnlyHexBytesAlong)
               "\"x\"=\"y\"\n"},
         {"no name, then a blank line and a key",
          rs + "\"SpeedRSS\"=dword:00002580\n=hex\\\\\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"x\"=\"y\"\n"},
+        {"a bad value, a blank line and a bad line of hex bytes",
+         rs + "\"SpeedRSS\"=dword:00002580\n\"Cut\"=hex:\\\n\nff\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"x\"=\"y\"\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -204,6 +206,7 @@ TEST_F(RegistryTest, ALineEndingInABackslashTakesOnlyHexBytesAlong)
         EXPECT_EQ(again->ReadDword(LM, kRs, "TailInUS"), 400);
         EXPECT_EQ(again->ReadString(LM, "SOFTWARE\\Other", "x"), "y");
         EXPECT_EQ(again->ValueNames(LM, "SOFTWARE\\Other"), std::vector<std::string>{"x"});
+        EXPECT_EQ(again->ValueNames(LM, kRs), (std::vector<std::string>{"SpeedRSS", "TailInUS"}));
         testing::internal::GetCapturedStderr();
     }
 }
