@@ -10,8 +10,10 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace ui {
@@ -34,12 +36,32 @@ QLabel* Label(QWidget* parent, const QString& name, QWidget* buddy = nullptr)
     return label;
 }
 
+// The language picture stands on the information page, which is disabled until a configuration
+// is loaded; a disabled label would show the flag in grey, and its colours are what tells the
+// two languages apart.
+class PictureLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        const QPixmap picture = pixmap();
+        if (picture.isNull())
+            return;
+        QPainter painter(this);
+        style()->drawItemPixmap(&painter, contentsRect(), static_cast<int>(alignment()), picture);
+    }
+};
+
 } // namespace
 
 void BuildInfoPage(QWidget* page)
 {
     auto* box = new QVBoxLayout(page);
-    auto* image = Label(page, QStringLiteral("ImageShow"));
+    auto* image = new PictureLabel(page);
+    image->setObjectName(QStringLiteral("ImageShow"));
     image->setAccessibleName(QStringLiteral("ImageShow"));
     image->setAlignment(Qt::AlignCenter);
     auto* name = Label(page, QStringLiteral("LabelInfoName"));

@@ -23,6 +23,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -324,6 +325,26 @@ TEST_P(MainWindowLanguage, CaptionsListsAndSelections)
                                  ? w.form->Pictures().imageRus
                                  : w.form->Pictures().imageEng;
     EXPECT_EQ(w.Find<QLabel>(QStringLiteral("ImageShow"))->pixmap().toImage(), picture.toImage());
+    // The pages are disabled until a configuration is loaded; the flag is drawn in its colours
+    // all the same (a stripe's colour is found as it is on screen).
+    ASSERT_FALSE(w.Find<QTabWidget>(QStringLiteral("PageControl"))->isEnabled());
+    QCoreApplication::sendPostedEvents(); // the page's layout makes room for the picture
+    const QImage drawn = w.Find<QLabel>(QStringLiteral("ImageShow"))
+                             ->grab()
+                             .toImage()
+                             .convertToFormat(QImage::Format_RGB32);
+    // The most coloured of the three stripes: white stays white in grey.
+    QRgb stripe = 0;
+    for (int k = 1; k <= 5; k += 2) {
+        const QRgb c = picture.toImage().pixel(5, picture.height() * k / 6);
+        if (QColor(c).hsvSaturation() > QColor(stripe).hsvSaturation())
+            stripe = c;
+    }
+    int stripePixels = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            stripePixels += drawn.pixel(x, y) == stripe ? 1 : 0;
+    EXPECT_GT(stripePixels, 100);
 
     const struct
     {
