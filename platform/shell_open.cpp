@@ -61,23 +61,20 @@ struct SpawnSetup
 
 bool ShellOpenWith(const std::string& opener, const std::string& path)
 {
-    struct stat st
-    {
-    };
-    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+    struct stat info;
+    if (path.empty() || ::stat(path.c_str(), &info) != 0) {
         SetLastError(kErrorFileNotFound);
         return false;
     }
     // The opener would take a name that starts with '-' for one of its options.
-    const std::string argument = path.front() == '-' ? "./" + path : path;
+    std::string argument = path.front() == '-' ? "./" + path : path;
     SpawnSetup setup;
     if (!setup.ok) {
         SetLastError(kErrorNotEnoughMemory);
         return false;
     }
     std::string program = opener;
-    std::string arg = argument;
-    char* argv[] = {program.data(), arg.data(), nullptr};
+    char* argv[] = {program.data(), argument.data(), nullptr};
     pid_t pid = -1;
     const int err =
         opener.find('/') == std::string::npos
