@@ -109,6 +109,8 @@ int main()
         return 1;
     const fs::path dir(tmpl);
     setenv("VENDAXO_REGISTRY", (dir / "registry.reg").c_str(), 1);
+    // Named mutexes are machine-wide; a "DRAVON" of another process would leave the line unused.
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
 
     bool ok = true;
     for (int baud : {9600, 115200})
