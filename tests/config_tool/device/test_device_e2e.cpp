@@ -175,8 +175,12 @@ struct NullObserver : ScanObserver
 
 TEST_F(E2eTest, SearchFindsTheUnitsOfATwoUnitLine)
 {
-    SetBusValue("CmdTimeoutConstant", 40); // 124 silent addresses
-    ASSERT_TRUE(StartSim({"--unit", "3:44:223", "--unit", "77:10:223"}));
+    // One try per address, so an answer missed once is a unit not found.  The session drops
+    // what came in before its line-time wait ended, and a busy machine can end that wait late:
+    // the units answer 20 ms after a request, and a time-out of 120 ms leaves them room to be
+    // late in turn (124 silent addresses wait it out in full).
+    SetBusValue("CmdTimeoutConstant", 120);
+    ASSERT_TRUE(StartSim({"--turnaround", "20", "--unit", "3:44:223", "--unit", "77:10:223"}));
     BusScan scan(channel);
     NullObserver observer;
     scan.Run(kCom, observer);
@@ -194,7 +198,7 @@ TEST_F(E2eTest, ReadChangeAndWriteBackExactlyTheChangedBytes)
     // then for the next step's: an image read answer names no offset, so those bytes land 8
     // further on.  A loaded machine can hold the simulator back beyond the default 600 ms;
     // this test is about which bytes travel, so no answer may come late.
-    SetBusValue("CmdTimeoutConstant", 10000);
+    SetBusValue("CmdTimeoutConstant", 2000);
     ASSERT_TRUE(StartSim({"--baud", "115200", "--unit", "5:44:223:" + MakeUnitFile(1)}));
     Transfer transfer(channel, ui);
 
