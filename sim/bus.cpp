@@ -34,8 +34,11 @@ enum : uint8_t {
 // Address, L and the body; the CRC-8 is added by the caller.
 Bytes Frame(uint8_t address, std::initializer_list<uint8_t> body)
 {
-    Bytes f{address, static_cast<uint8_t>(body.size() + 2)};
-    f.insert(f.end(), body);
+    Bytes f;
+    f.reserve(body.size() + 3);
+    f.push_back(address);
+    f.push_back(static_cast<uint8_t>(body.size() + 2));
+    f.insert(f.end(), body.begin(), body.end());
     return f;
 }
 

@@ -160,8 +160,10 @@ std::string TRSSession::LogStamp()
 void TRSSession::LogFrame(const std::vector<uint8_t>& bytes)
 {
     std::string line = LogStamp();
-    for (uint8_t b : bytes)
-        line += "-" + std::to_string(b);
+    for (uint8_t b : bytes) {
+        line += '-';
+        line += std::to_string(b);
+    }
     LogPort(line);
 }
 

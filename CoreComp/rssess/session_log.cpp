@@ -119,8 +119,10 @@ void CopyCodeCardReport(const std::vector<uint8_t>& report, platform::Clock& clo
     if (!std::filesystem::exists(LogPath("debug_rdr_in.txt"), ec))
         return;
     std::string text;
-    for (uint8_t b : report)
-        text += " " + std::to_string(b);
+    for (uint8_t b : report) {
+        text += ' ';
+        text += std::to_string(b);
+    }
     AppendDebugLine(LogPath("debug_rdr_out.txt"), text, false, clock);
 }
 
