@@ -7,6 +7,7 @@
 #include <expat.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <new>
 
@@ -100,10 +101,16 @@ struct XmlReader::Callbacks
     {
         if (!IsWindows1251(name))
             return XML_STATUS_ERROR;
-        for (int b = 0; b < 256; ++b) {
-            const char32_t cp = platform::Cp1251ToCodePoint(static_cast<unsigned char>(b));
-            info->map[b] = cp == 0 && b != 0 ? -1 : static_cast<int>(cp);
-        }
+        // Built once: every Windows-1251 document asks for the same map.
+        static const std::array<int, 256> map = [] {
+            std::array<int, 256> m{};
+            for (int b = 0; b < 256; ++b) {
+                const char32_t cp = platform::Cp1251ToCodePoint(static_cast<unsigned char>(b));
+                m[static_cast<size_t>(b)] = cp == 0 && b != 0 ? -1 : static_cast<int>(cp);
+            }
+            return m;
+        }();
+        std::copy(map.begin(), map.end(), info->map);
         info->data = nullptr;
         info->convert = nullptr;
         info->release = nullptr;
