@@ -169,7 +169,7 @@ bool WriteProfileString(const std::string& file, const std::string& section, con
         out += line.text;
         out += "\r\n";
     }
-    return detail::ReplaceFile(file, Utf8ToCp1251(out));
+    return ReplaceFile(file, Utf8ToCp1251(out), true);
 }
 
 } // namespace platform

@@ -688,7 +688,7 @@ template <typename Change> bool RegistryFile::Modify(Change change)
     Refresh(true);
     if (!change(*data_))
         return true; // nothing to change
-    if (!detail::ReplaceFile(path_, data_->Serialize())) {
+    if (!ReplaceFile(path_, data_->Serialize(), true)) {
         data_->loaded = false; // the copy in memory went ahead of the file
         return false;
     }

@@ -1,6 +1,6 @@
 #include "config_tool/model/config_file.h"
 
-#include "config_tool/model/file_replace.h"
+#include "platform/file_util.h"
 
 #include <algorithm>
 #include <array>
@@ -37,7 +37,7 @@ bool SaveConfigFile(const std::string& path, const std::string& modelName, const
         out = std::copy(code.begin(), code.end(), out);
     // The last record repeats the image's last twelve bytes after the codes.
     std::copy(image.end() - 12, image.end(), out);
-    return ReplaceFile(path, file);
+    return platform::ReplaceFile(path, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));
 }
 
 LoadedConfig LoadConfigFile(const std::string& path, std::optional<std::string_view> unitModel)

@@ -161,11 +161,12 @@ TEST_F(ConfigFile, FailedSaveKeepsTheOldFile)
     const std::string old = ReadBytes(path);
     image.fill(0);
 
-    // The temporary file cannot be created: its name is taken by a folder.
-    std::filesystem::create_directory(dir.File(".keep.kconf.saving"));
+    // A read-only file is refused, even for root, and stays as it was.
+    namespace fs = std::filesystem;
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     EXPECT_FALSE(SaveConfigFile(path, "ВД", image, codes));
     EXPECT_EQ(ReadBytes(path), old);
-    std::filesystem::remove(dir.File(".keep.kconf.saving"));
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
 
     // No folder to write into.
     EXPECT_FALSE(SaveConfigFile(path + "/inside.kconf", "ВД", image, codes));
