@@ -14,7 +14,7 @@ using platform::test::TempDir;
 using platform::test::WriteBytes;
 namespace fs = std::filesystem;
 
-TEST(ConfigFile, ReadsAndWritesThroughTheProfileLayer)
+TEST(ZemraConfigFile, ReadsAndWritesThroughTheProfileLayer)
 {
     TempDir dir;
     const std::string path = dir.File("zemra.ini");
@@ -64,7 +64,7 @@ TEST(ConfigFile, ReadsAndWritesThroughTheProfileLayer)
     EXPECT_FALSE(ini.ReadOnly());
 }
 
-TEST(ConfigFile, ReadOnlyFilesAndFailedWritesTurnTheObjectReadOnly)
+TEST(ZemraConfigFile, ReadOnlyFilesAndFailedWritesTurnTheObjectReadOnly)
 {
     TempDir dir;
     const std::string text = "[Path]\r\nDataLocation=x\\\r\n";
@@ -103,7 +103,7 @@ TEST(ConfigFile, ReadOnlyFilesAndFailedWritesTurnTheObjectReadOnly)
     EXPECT_FALSE(lost.Existed());
 }
 
-TEST(ConfigFile, CopyFromIsWholeOrNothing)
+TEST(ZemraConfigFile, CopyFromIsWholeOrNothing)
 {
     TempDir dir;
     const std::string source = dir.File("default.ini");
