@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <utility>
 
 namespace translation {
 
@@ -61,13 +62,37 @@ void TMemIniEntry::Add(std::string key, std::string value)
     lines_.insert(at, KeyLine{std::move(folded), std::move(key), std::move(value)});
 }
 
-void TMemIniEntry::AddLine(std::string_view line)
+namespace {
+
+std::pair<std::string, std::string> SplitKeyLine(std::string_view line)
 {
     const auto eq = line.find('=');
     if (eq == std::string_view::npos)
-        Add(std::string(line), {});
-    else
-        Add(std::string(line.substr(0, eq)), std::string(line.substr(eq + 1)));
+        return {std::string(line), {}};
+    return {std::string(line.substr(0, eq)), std::string(line.substr(eq + 1))};
+}
+
+} // namespace
+
+void TMemIniEntry::AddLine(std::string_view line)
+{
+    auto [key, value] = SplitKeyLine(line);
+    Add(std::move(key), std::move(value));
+}
+
+void TMemIniEntry::AppendLine(std::string_view line)
+{
+    auto [key, value] = SplitKeyLine(line);
+    std::string folded = Fold(key);
+    lines_.push_back(KeyLine{std::move(folded), std::move(key), std::move(value)});
+}
+
+void TMemIniEntry::Settle()
+{
+    // Reversed, then sorted stably: equal keys end up newest first, as Add places them.
+    std::reverse(lines_.begin(), lines_.end());
+    std::stable_sort(lines_.begin(), lines_.end(),
+                     [](const KeyLine& a, const KeyLine& b) { return a.folded < b.folded; });
 }
 
 void TMemIniEntry::Delete(int index)
@@ -89,7 +114,8 @@ void TMemIniEntry::CopyFrom(const std::vector<std::string>& lines)
 {
     lines_.clear();
     for (const std::string& line : lines)
-        AddLine(line);
+        AppendLine(line);
+    Settle();
 }
 
 // ---- TMemIniFile -------------------------------------------------------------------------
@@ -240,8 +266,11 @@ void TMemIniFile::SetStrings(const std::vector<std::string>& lines)
             continue;
         }
         if (current)
-            current->AddLine(line);
+            current->AppendLine(line);
     }
+    // Sorted once at the end rather than line by line, so a large file loads in n log n.
+    for (Named& section : sections_)
+        section.entry->Settle();
     modified_ = true;
 }
 

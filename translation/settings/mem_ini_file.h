@@ -52,6 +52,9 @@ private:
     };
     const KeyLine& At(int index) const;
     void Add(std::string key, std::string value);
+    // Loading: lines appended unsorted in read order, then put in order once.
+    void AppendLine(std::string_view line);
+    void Settle();
     friend class TMemIniFile;
 
     std::vector<KeyLine> lines_;
