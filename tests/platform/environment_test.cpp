@@ -32,6 +32,10 @@ TEST(Environment, ExpandsSetNamesAndKeepsTheRest)
         {"%LONG%", std::string(300, 'x')},
         // Longer than an expansion may give: the text as it was.
         {"%LONG%%LONG%", "%LONG%%LONG%"},
+        {"%LONG%" + std::string(kMaxExpandedText - 300, 'y'),
+         std::string(300, 'x') + std::string(kMaxExpandedText - 300, 'y')},
+        {"%LONG%" + std::string(kMaxExpandedText - 299, 'y'),
+         "%LONG%" + std::string(kMaxExpandedText - 299, 'y')},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ExpandEnvironmentStrings(c.text, lookup), c.expected) << c.text;

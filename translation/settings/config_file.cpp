@@ -11,9 +11,7 @@ namespace {
 
 bool FileExists(const std::string& path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     return ::stat(path.c_str(), &st) == 0;
 }
 

@@ -124,13 +124,15 @@ TMemIniFile::TMemIniFile() : TMemIniFile(std::string()) {}
 
 TMemIniFile::TMemIniFile(const std::string& fileName) : IniFileBase(fileName), writeName_(fileName)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (fileName.empty() || ::stat(fileName.c_str(), &st) != 0) {
         Clear();
         return;
     }
+    // Too large is refused before a byte is read, and again should the file grow meanwhile.
+    if (st.st_size > static_cast<off_t>(kMaxIniFileBytes))
+        throw IniFileError("cannot read " + fileName + ": larger than " +
+                           std::to_string(kMaxIniFileBytes) + " bytes");
     const auto text = platform::detail::ReadWholeFile(fileName);
     if (!text)
         throw IniFileError("cannot read " + fileName + ": " + std::strerror(errno));

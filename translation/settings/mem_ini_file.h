@@ -23,7 +23,7 @@
 namespace translation {
 
 // The largest ini text that a file load accepts; larger files raise IniFileError.
-inline constexpr std::size_t kMaxIniFileBytes = 64u << 20;
+inline constexpr std::size_t kMaxIniFileBytes = 16u << 20;
 
 // One section: its key lines, sorted by key without regard to case, equal keys newest first.
 class TMemIniEntry
