@@ -118,7 +118,7 @@ void BuildObjectPage(QWidget* page)
     outer->addWidget(scroll);
     auto* rows = new QWidget;
     auto* grid = new QGridLayout(rows);
-    grid->setHorizontalSpacing(6);
+    grid->setHorizontalSpacing(3);
     grid->setVerticalSpacing(2);
     // Two columns of 30 rows; each row holds the 7 controls of one partition.
     constexpr int kRowsPerColumn = kPartitionRows / 2;
@@ -143,7 +143,7 @@ void BuildObjectPage(QWidget* page)
         grid->addWidget(Label(rows, NumberedName("LabelObj", n, "But"), button), row, col + 5);
         grid->addWidget(button, row, col + 6);
     }
-    grid->setColumnMinimumWidth(kCellsPerRow - 1, 24);
+    grid->setColumnMinimumWidth(kCellsPerRow - 1, 18);
     grid->setRowStretch(kRowsPerColumn, 1);
     scroll->setWidget(rows);
 }

@@ -709,7 +709,6 @@ TEST(MainWindowLayout, EveryValueEditShowsItsWidestValue)
 {
     ProgramFolder folder;
     Window w(folder);
-    w.form->resize(1120, 760);
     w.form->show();
     w.services.newModel = 44;
     w.form->BitBtnCreatClick();
@@ -741,6 +740,14 @@ TEST(MainWindowLayout, EveryValueEditShowsItsWidestValue)
         ++checked;
     }
     EXPECT_EQ(checked, 70);
+    // At the window's own size no page hides a column behind a horizontal scroll bar.
+    for (int p = 0; p < pages->count(); ++p) {
+        pages->setCurrentIndex(p);
+        QCoreApplication::processEvents();
+        for (QScrollArea* area : pages->widget(p)->findChildren<QScrollArea*>())
+            EXPECT_FALSE(area->horizontalScrollBar()->isVisible())
+                << pages->widget(p)->objectName().toStdString();
+    }
 }
 
 // --- one language on screen --------------------------------------------------------------------
