@@ -1,5 +1,7 @@
 #include "sim/pty_server.h"
 
+#include "sim/line_log.h"
+
 #include "platform/clock.h"
 #include "platform/log_file.h"
 #include "platform/registry.h"
@@ -23,16 +25,6 @@ namespace {
 std::string ComName(int n)
 {
     return "COM" + std::to_string(n);
-}
-
-std::string TimeOfDay(double date)
-{
-    const double day_ms = 86400000.0;
-    const auto ms = static_cast<unsigned>(std::clamp((date - std::floor(date)) * day_ms, 0.0, day_ms - 1));
-    char text[32];
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
-                  ms % 1000);
-    return text;
 }
 
 bool PointsTo(const std::string& link, const std::string& target)
@@ -61,11 +53,7 @@ std::string PtyServer::PortPath() const
 
 int64_t PtyServer::NowUs()
 {
-    const int64_t frequency = clock_.CounterFrequency();
-    const int64_t counter = clock_.Counter();
-    if (frequency <= 0)
-        return static_cast<int64_t>(clock_.TickCount()) * 1000;
-    return static_cast<int64_t>(static_cast<long double>(counter) * 1000000.0L / frequency);
+    return ClockMicroseconds(clock_);
 }
 
 bool PtyServer::Start(std::string* error)
@@ -162,15 +150,8 @@ void PtyServer::Undo()
 
 void PtyServer::Log(const char* direction, const Bytes& bytes)
 {
-    if (options_.log_path.empty())
-        return;
-    std::string line = TimeOfDay(clock_.Now()) + " " + direction;
-    char hex[4];
-    for (uint8_t b : bytes) {
-        std::snprintf(hex, sizeof hex, " %02X", b);
-        line += hex;
-    }
-    platform::AppendLogLine(options_.log_path, line);
+    if (!options_.log_path.empty())
+        AppendLineLog(options_.log_path, clock_, direction + HexBytes(bytes));
 }
 
 void PtyServer::LogActivity(const LineActivity& activity)
