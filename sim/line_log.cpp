@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace sim {
 
@@ -37,6 +39,32 @@ std::string HexBytes(const Bytes& bytes)
         text += hex;
     }
     return text;
+}
+
+bool WakePipe::Open()
+{
+    Close();
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    read_ = fds[0];
+    write_ = fds[1];
+    return true;
+}
+
+void WakePipe::Wake()
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(write_, &byte, 1);
+}
+
+void WakePipe::Close()
+{
+    for (int* fd : {&read_, &write_}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
 }
 
 } // namespace sim

@@ -19,4 +19,22 @@ void AppendLineLog(const std::string& path, platform::Clock& clock, const std::s
 // " XX XX ..." in upper-case hexadecimal.
 std::string HexBytes(const Bytes& bytes);
 
+// The pipe that wakes a line server's thread from its poll() to stop it.
+class WakePipe
+{
+public:
+    WakePipe() = default;
+    ~WakePipe() { Close(); }
+    WakePipe(const WakePipe&) = delete;
+    WakePipe& operator=(const WakePipe&) = delete;
+    bool Open(); // non-blocking, close-on-exec
+    int ReadFd() const { return read_; }
+    void Wake();
+    void Close();
+
+private:
+    int read_ = -1;
+    int write_ = -1;
+};
+
 } // namespace sim

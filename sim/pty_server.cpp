@@ -70,11 +70,8 @@ bool PtyServer::Start(std::string* error)
         return fail("COM number must be 1..255");
     if (!pty_.Open())
         return fail(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (!wake_.Open())
         return fail(std::string("cannot make a pipe: ") + std::strerror(errno));
-    wake_read_ = fds[0];
-    wake_write_ = fds[1];
 
     if (!options_.link_path.empty()) {
         struct stat st{};
@@ -118,8 +115,7 @@ void PtyServer::Stop()
 {
     if (thread_.joinable()) {
         stop_ = true;
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t n = ::write(wake_write_, &byte, 1);
+        wake_.Wake();
         thread_.join();
     }
     Undo();
@@ -140,11 +136,7 @@ void PtyServer::Undo()
             ::unlink(options_.link_path.c_str());
         link_made_ = false;
     }
-    for (int* fd : {&wake_read_, &wake_write_}) {
-        if (*fd >= 0)
-            ::close(*fd);
-        *fd = -1;
-    }
+    wake_.Close();
     pty_.Close();
 }
 
@@ -183,7 +175,7 @@ void PtyServer::Run()
         if (hung_up && (timeout < 0 || timeout > 50))
             timeout = 50;
 
-        pollfd fds[2] = {{master, static_cast<short>(hung_up ? 0 : POLLIN), 0}, {wake_read_, POLLIN, 0}};
+        pollfd fds[2] = {{master, static_cast<short>(hung_up ? 0 : POLLIN), 0}, {wake_.ReadFd(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, timeout);
         if (ready < 0 && errno != EINTR)
             break;

@@ -106,11 +106,8 @@ bool UdpConverter::Start(std::string* error)
             return fail("cannot bind UDP " + Text(c) + ": " + std::strerror(errno));
         bound_.push_back({c.address, platform::UdpLocalPort(socket)});
     }
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (!wake_.Open())
         return fail(std::string("cannot make a pipe: ") + std::strerror(errno));
-    wake_read_ = fds[0];
-    wake_write_ = fds[1];
 
     if (!options_.registry_path.empty()) {
         using platform::Hive;
@@ -140,8 +137,7 @@ void UdpConverter::Stop()
 {
     if (thread_.joinable()) {
         stop_ = true;
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t n = ::write(wake_write_, &byte, 1);
+        wake_.Wake();
         thread_.join();
     }
     Undo();
@@ -169,11 +165,7 @@ void UdpConverter::Undo()
         platform::UdpClose(socket);
     sockets_.clear();
     bound_.clear();
-    for (int* fd : {&wake_read_, &wake_write_}) {
-        if (*fd >= 0)
-            ::close(*fd);
-        *fd = -1;
-    }
+    wake_.Close();
 }
 
 void UdpConverter::Log(const std::string& what)
@@ -253,7 +245,7 @@ void UdpConverter::Handle(std::size_t socket, const Bytes& datagram, const std::
 
 void UdpConverter::Run()
 {
-    std::vector<int> waits{wake_read_};
+    std::vector<int> waits{wake_.ReadFd()};
     waits.insert(waits.end(), sockets_.begin(), sockets_.end());
     std::vector<uint8_t> buffer(65536);
     while (!stop_) {

@@ -22,6 +22,7 @@
 // called from any thread.  The Bus has its own lock.
 
 #include "sim/bus.h"
+#include "sim/line_log.h"
 
 #include <array>
 #include <atomic>
@@ -112,8 +113,7 @@ private:
     std::vector<Outgoing> queue_; // by due time
     std::array<FaultRule, kConverterFaultKinds> faults_;
     std::mt19937 random_;
-    int wake_read_ = -1;
-    int wake_write_ = -1;
+    WakePipe wake_;
     bool registry_made_ = false;
     mutable std::mutex sequences_mutex_;
     std::vector<uint16_t> sequences_;
