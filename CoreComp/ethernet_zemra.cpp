@@ -48,8 +48,7 @@ std::unique_ptr<TDatagramNet> MakeUdpNet()
     return std::make_unique<UdpNet>();
 }
 
-std::optional<std::vector<uint8_t>> AnswerPayload(std::span<const uint8_t> datagram,
-                                                  bool truncated)
+std::optional<std::vector<uint8_t>> AnswerPayload(std::span<const uint8_t> datagram, bool truncated)
 {
     if (truncated || datagram.size() < kHead)
         return std::nullopt;
@@ -142,9 +141,9 @@ void TEthernet_COM_Simulator::CloseSockets()
 
 bool TEthernet_COM_Simulator::IsOpen() const
 {
-    return !targets_.empty() && std::all_of(targets_.begin(), targets_.end(), [this](const Target& t) {
-               return locals_[t.socket].open;
-           });
+    return !targets_.empty() &&
+           std::all_of(targets_.begin(), targets_.end(),
+                       [this](const Target& t) { return locals_[t.socket].open; });
 }
 
 void TEthernet_COM_Simulator::DrainInput()
@@ -200,7 +199,8 @@ std::vector<uint8_t> TEthernet_COM_Simulator::Receive()
         const int64_t leftUs = deadline - NowUs();
         if (leftUs <= 0)
             return {};
-        const int ready = net_->WaitReadable(sockets_, static_cast<uint32_t>((leftUs + 999) / 1000));
+        const int ready =
+            net_->WaitReadable(sockets_, static_cast<uint32_t>((leftUs + 999) / 1000));
         if (ready < 0)
             return {};
         buffer_.fill(0);

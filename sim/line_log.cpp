@@ -23,10 +23,11 @@ void AppendLineLog(const std::string& path, platform::Clock& clock, const std::s
 {
     const double date = clock.Now();
     const double day_ms = 86400000.0;
-    const auto ms = static_cast<unsigned>(std::clamp((date - std::floor(date)) * day_ms, 0.0, day_ms - 1));
+    const auto ms =
+        static_cast<unsigned>(std::clamp((date - std::floor(date)) * day_ms, 0.0, day_ms - 1));
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%02u:%02u:%02u.%03u ", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
-                  ms % 1000);
+    std::snprintf(stamp, sizeof stamp, "%02u:%02u:%02u.%03u ", ms / 3600000, ms / 60000 % 60,
+                  ms / 1000 % 60, ms % 1000);
     platform::AppendLogLine(path, stamp + text);
 }
 

@@ -122,8 +122,8 @@ bool UdpConverter::Start(std::string* error)
         bool ok = registry.WriteString(Hive::LocalMachine, key, "WORKTYPE", "ObmenEthernet") &&
                   registry.WriteDword(Hive::LocalMachine, key, "ETHWAITTIME", options_.eth_wait_ms);
         for (std::size_t i = 0; ok && i < bound_.size(); ++i)
-            ok = registry.WriteString(Hive::LocalMachine, ips, kConverterValue + std::to_string(i + 1),
-                                      Text(bound_[i]));
+            ok = registry.WriteString(Hive::LocalMachine, ips,
+                                      kConverterValue + std::to_string(i + 1), Text(bound_[i]));
         registry_made_ = true;
         if (!ok)
             return fail("cannot write the registry file " + options_.registry_path);
@@ -251,21 +251,24 @@ void UdpConverter::Run()
     while (!stop_) {
         uint32_t timeout = 1000;
         if (!queue_.empty())
-            timeout = static_cast<uint32_t>(std::clamp<int64_t>((queue_.front().due_us - NowUs() + 999) / 1000, 0, 1000));
+            timeout = static_cast<uint32_t>(
+                std::clamp<int64_t>((queue_.front().due_us - NowUs() + 999) / 1000, 0, 1000));
         const int ready = platform::UdpWaitReadable(waits, timeout);
         if (ready == 0)
             continue; // woken to stop
         if (ready > 0) {
             const std::size_t socket = static_cast<std::size_t>(ready - 1);
             while (const auto d = platform::UdpReceive(sockets_[socket], buffer)) {
-                const Bytes datagram(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(d->size));
+                const Bytes datagram(buffer.begin(),
+                                     buffer.begin() + static_cast<std::ptrdiff_t>(d->size));
                 Handle(socket, datagram, d->address, d->port);
             }
         }
         const int64_t now = NowUs();
         while (!queue_.empty() && queue_.front().due_us <= now) {
             const Outgoing& out = queue_.front();
-            const bool sent = platform::UdpSendTo(sockets_[out.socket], out.address, out.port, out.bytes);
+            const bool sent =
+                platform::UdpSendTo(sockets_[out.socket], out.address, out.port, out.bytes);
             LogBytes(sent ? "udp-out" : "udp-lost", out.bytes);
             queue_.erase(queue_.begin());
         }

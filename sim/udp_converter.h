@@ -47,8 +47,7 @@ struct ConverterAddress
 
 // Ways a converter spoils an exchange.  The first three send a datagram before the answer that
 // must not be taken for it (its payload is a well-formed answer with other data).
-enum class ConverterFault
-{
+enum class ConverterFault {
     Notice,    // a type-2 notice
     Foreign,   // a datagram whose first byte's high nibble is 2
     Oversized, // a 300-byte datagram

@@ -25,11 +25,17 @@ struct Arrival
 class ScriptedNet : public TDatagramNet
 {
 public:
-    ScriptedNet(platform::FakeClock& clock, std::deque<Arrival>& arrivals) : clock_(clock), arrivals_(arrivals) {}
+    ScriptedNet(platform::FakeClock& clock, std::deque<Arrival>& arrivals)
+        : clock_(clock), arrivals_(arrivals)
+    {
+    }
     int OpenSocket() override { return 3; }
     bool Bind(int, uint16_t) override { return true; }
     void CloseSocket(int) override {}
-    bool SendTo(int, const std::string&, uint16_t, std::span<const uint8_t>) override { return true; }
+    bool SendTo(int, const std::string&, uint16_t, std::span<const uint8_t>) override
+    {
+        return true;
+    }
     int WaitReadable(std::span<const int>, uint32_t timeoutMs) override
     {
         const int64_t now = clock_.NowMicroseconds();
@@ -68,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int64_t at = 0;
     for (size_t i = 1; i + 3 <= size;) {
         at += int64_t{data[i]} * 1000;
-        const size_t length = std::min<size_t>((data[i + 1] << 8 | data[i + 2]) & 0x3FF, size - i - 3);
+        const size_t length =
+            std::min<size_t>((data[i + 1] << 8 | data[i + 2]) & 0x3FF, size - i - 3);
         arrivals.push_back({at, std::vector<uint8_t>(data + i + 3, data + i + 3 + length)});
         i += 3 + length;
     }
@@ -78,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<uint8_t> expected;
     for (const Arrival& a : arrivals) {
         const bool cut = a.bytes.size() > TEthernet_COM_Simulator::kReceiveBuffer;
-        const std::span<const uint8_t> seen(a.bytes.data(), std::min(a.bytes.size(), TEthernet_COM_Simulator::kReceiveBuffer));
+        const std::span<const uint8_t> seen(
+            a.bytes.data(), std::min(a.bytes.size(), TEthernet_COM_Simulator::kReceiveBuffer));
         if (auto p = AnswerPayload(seen, cut)) {
             if (p->size() > seen.size() - 5 || p->size() > 255)
                 std::abort();

@@ -151,7 +151,8 @@ TEST_F(LinkTest, TwoConvertersOnOnePortShareASocketAndTakeConsecutiveNumbers)
     for (std::size_t i = 0; i < net->sent.size(); ++i) {
         const auto& s = net->sent[i];
         Bytes expected;
-        for (uint8_t b : {uint8_t{0x10}, uint8_t{7}, sequence[i].first, sequence[i].second, uint8_t{0x10}})
+        for (uint8_t b :
+             {uint8_t{0x10}, uint8_t{7}, sequence[i].first, sequence[i].second, uint8_t{0x10}})
             expected.push_back(b);
         for (uint8_t b : payload)
             expected.push_back(b);
@@ -244,27 +245,44 @@ TEST_F(LinkTest, TheWaitTakesTheFirstAnswerAndIgnoresTheRest)
     const std::vector<ReceiveCase> cases = {
         {"an answer", {{40, Answer(frame)}}, frame, 40},
         {"not before the first round", {{0, Answer(frame)}}, frame, 15},
-        {"a notice, then the answer", {{5, Answer({9, 9, 9, 9, 9, 9}, 0x10, 0x12)}, {20, Answer(frame)}},
-         frame, 30},
+        {"a notice, then the answer",
+         {{5, Answer({9, 9, 9, 9, 9, 9}, 0x10, 0x12)}, {20, Answer(frame)}},
+         frame,
+         30},
         {"notices at 100, 200 and 300 do not shorten the wait",
-         {{100, Answer({9}, 0x10, 0x12)}, {200, Answer({9}, 0x1F, 0x02)}, {300, Answer({9}, 0x10, 0x32)},
+         {{100, Answer({9}, 0x10, 0x12)},
+          {200, Answer({9}, 0x1F, 0x02)},
+          {300, Answer({9}, 0x10, 0x32)},
           {350, Answer(frame)}},
-         frame, 350},
-        {"a foreign datagram, then the answer", {{5, Answer({9, 9, 9, 9, 9, 9}, 0x20)}, {50, Answer(frame)}},
-         frame, 50},
+         frame,
+         350},
+        {"a foreign datagram, then the answer",
+         {{5, Answer({9, 9, 9, 9, 9, 9}, 0x20)}, {50, Answer(frame)}},
+         frame,
+         50},
         {"an empty payload ends the wait", {{30, Answer({})}, {40, Answer(frame)}}, {}, 30},
-        {"only the bytes that arrived", {{30, Bytes{0x10, 0xFF, 0, 0, 0x11, 0xAA, 0xBB}}}, {0xAA, 0xBB}, 30},
-        {"a short datagram is ignored", {{30, Bytes{0x10, 0xFF}}, {35, Bytes{0x10, 0, 0, 0}}, {60, Answer(frame)}},
-         frame, 60},
-        {"a datagram past the buffer is ignored", {{30, [] {
-              Bytes big = Answer(Bytes(255, 0x44));
-              big.resize(300, 0x44);
-              return big;
-          }()},
-                                                   {60, Answer(frame)}},
-         frame, 60},
-        {"the other high nibbles", {{1, Answer(frame, 0x00)}, {2, Answer(frame, 0xF1)}, {3, Answer(frame, 0x21)}},
-         {}, 600},
+        {"only the bytes that arrived",
+         {{30, Bytes{0x10, 0xFF, 0, 0, 0x11, 0xAA, 0xBB}}},
+         {0xAA, 0xBB},
+         30},
+        {"a short datagram is ignored",
+         {{30, Bytes{0x10, 0xFF}}, {35, Bytes{0x10, 0, 0, 0}}, {60, Answer(frame)}},
+         frame,
+         60},
+        {"a datagram past the buffer is ignored",
+         {{30,
+           [] {
+               Bytes big = Answer(Bytes(255, 0x44));
+               big.resize(300, 0x44);
+               return big;
+           }()},
+          {60, Answer(frame)}},
+         frame,
+         60},
+        {"the other high nibbles",
+         {{1, Answer(frame, 0x00)}, {2, Answer(frame, 0xF1)}, {3, Answer(frame, 0x21)}},
+         {},
+         600},
         {"nothing", {}, {}, 600},
         {"a notice at the deadline", {{595, Answer({9}, 0x10, 0x12)}}, {}, 610},
         {"a wait of 0 still makes one round", {{5, Answer(frame)}}, {}, 15, 0},
@@ -308,7 +326,8 @@ TEST(AnswerPayload, ReadsNoMoreThanArrivedAndNothingFromOthers)
         {{0x10, 2, 0, 0, 0x11, 7, 8}, true, std::nullopt},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(AnswerPayload(c.datagram, c.truncated), c.payload) << ::testing::PrintToString(c.datagram);
+        EXPECT_EQ(AnswerPayload(c.datagram, c.truncated), c.payload)
+            << ::testing::PrintToString(c.datagram);
 }
 
 // --- through the session, with the registry and the fake clock it was given
@@ -412,7 +431,8 @@ TEST_F(EthernetSessionTest, TheAnswerBudgetIsTheReadConstantPlusTheConvertersWai
         SCOPED_TRACE(c.name);
         registry_->DeleteValue(platform::Hive::LocalMachine, kPortKey, "ETHWAITTIME");
         if (c.ethWait)
-            registry_->WriteDword(platform::Hive::LocalMachine, kPortKey, "ETHWAITTIME", *c.ethWait);
+            registry_->WriteDword(platform::Hive::LocalMachine, kPortKey, "ETHWAITTIME",
+                                  *c.ethWait);
         if (c.ethWaitText)
             SetString(kPortKey, "ETHWAITTIME", c.ethWaitText);
         MakeEthernetSession();

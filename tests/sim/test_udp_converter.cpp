@@ -29,8 +29,9 @@ const std::string kIpKey = kPortKey + "\\ETHERNETIP";
 Bytes RequestDatagram(uint16_t sequence, const Bytes& frame)
 {
     Bytes d;
-    for (uint8_t b : {uint8_t{0x10}, static_cast<uint8_t>(frame.size()), static_cast<uint8_t>(sequence >> 8),
-                      static_cast<uint8_t>(sequence), uint8_t{0x10}})
+    for (uint8_t b :
+         {uint8_t{0x10}, static_cast<uint8_t>(frame.size()), static_cast<uint8_t>(sequence >> 8),
+          static_cast<uint8_t>(sequence), uint8_t{0x10}})
         d.push_back(b);
     for (uint8_t b : frame)
         d.push_back(b);
@@ -109,13 +110,15 @@ TEST_F(ConverterTest, AnswersWithTheRequestsSequenceNumberAndDropsOtherForms)
         client.Send(at, c.datagram);
         EXPECT_FALSE(client.Next(100)) << c.name;
     }
-    EXPECT_EQ(converter.Sequences(), std::vector<uint16_t>{7}) << "only the well-formed request counts";
+    EXPECT_EQ(converter.Sequences(), std::vector<uint16_t>{7})
+        << "only the well-formed request counts";
 
     client.Send(at, good);
     const auto answer = client.Next(2000);
     ASSERT_TRUE(answer);
     const Bytes frame = sim::WithCrc({5, 6, 0, 44, 223, 0});
-    EXPECT_EQ(Bytes(answer->begin(), answer->begin() + 5), (Bytes{0x10, static_cast<uint8_t>(frame.size()), 0xFF, 0xFF, 0x11}));
+    EXPECT_EQ(Bytes(answer->begin(), answer->begin() + 5),
+              (Bytes{0x10, static_cast<uint8_t>(frame.size()), 0xFF, 0xFF, 0x11}));
     EXPECT_EQ(Bytes(answer->begin() + 5, answer->end()), frame);
     EXPECT_EQ(converter.Sequences(), (std::vector<uint16_t>{7, 0xFFFF}));
 }
@@ -152,7 +155,9 @@ TEST_F(ConverterTest, FaultsSpoilTheExchangeAsNamed)
         for (const auto& d : c.datagrams) {
             const auto got = client.Next(3000);
             ASSERT_TRUE(got);
-            EXPECT_EQ((std::array<int, 4>{(*got)[0], (*got)[1], (*got)[4], static_cast<int>(got->size())}), d);
+            EXPECT_EQ((std::array<int, 4>{(*got)[0], (*got)[1], (*got)[4],
+                                          static_cast<int>(got->size())}),
+                      d);
         }
         if (c.fault == sim::ConverterFault::Late) {
             EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
@@ -171,7 +176,8 @@ TEST_F(ConverterTest, RegistryValuesAreWrittenForThePortAndRemovedAtStop)
     const std::string path = dir.File("registry.reg");
     {
         platform::RegistryFile reg(path);
-        reg.WriteString(Hive::LocalMachine, kIpKey, "IPETHERNET9", "127.0.0.9:1"); // left by a killed one
+        reg.WriteString(Hive::LocalMachine, kIpKey, "IPETHERNET9",
+                        "127.0.0.9:1"); // left by a killed one
         reg.WriteString(Hive::LocalMachine, kIpKey, "Note", "kept");
     }
     sim::UdpConverterOptions o = Options();
@@ -200,9 +206,9 @@ TEST_F(ConverterTest, RegistryValuesAreWrittenForThePortAndRemovedAtStop)
 
 TEST(ConverterCommandLine, AddressesAndFaultsAreTakenOrRefused)
 {
-    const auto ok = sim::ParseCommandLine({"--udp", "127.0.0.2:4001", "--udp=10.1.2.3:0", "--eth-wait", "250",
-                                           "--udp-notice", "0.1", "--udp-late", "3", "--udp-late-ms", "90",
-                                           "--udp-drop", "5%"});
+    const auto ok = sim::ParseCommandLine({"--udp", "127.0.0.2:4001", "--udp=10.1.2.3:0",
+                                           "--eth-wait", "250", "--udp-notice", "0.1", "--udp-late",
+                                           "3", "--udp-late-ms", "90", "--udp-drop", "5%"});
     ASSERT_TRUE(ok.options) << ok.error;
     ASSERT_EQ(ok.options->udp.size(), 2u);
     EXPECT_EQ(ok.options->udp[1].address, "10.1.2.3");
@@ -214,16 +220,18 @@ TEST(ConverterCommandLine, AddressesAndFaultsAreTakenOrRefused)
     EXPECT_EQ(f[static_cast<int>(sim::ConverterFault::Late)].count, 3);
     EXPECT_DOUBLE_EQ(f[static_cast<int>(sim::ConverterFault::NoAnswer)].probability, 0.05);
 
-    for (const char* bad : {"127.0.0.1:4001", "0.0.0.0:4001", "127.0.0.2", "127.0.0.2:65536", "127.0.0.2:x",
-                            "localhost:4001", "127.0.0.256:1", "127.0.2:1", "127.0.0.2:1:2"}) {
+    for (const char* bad :
+         {"127.0.0.1:4001", "0.0.0.0:4001", "127.0.0.2", "127.0.0.2:65536", "127.0.0.2:x",
+          "localhost:4001", "127.0.0.256:1", "127.0.2:1", "127.0.0.2:1:2"}) {
         const auto parsed = sim::ParseCommandLine({"--udp", bad});
         EXPECT_FALSE(parsed.options) << bad;
         EXPECT_NE(parsed.error.find("--udp"), std::string::npos) << parsed.error;
     }
     EXPECT_FALSE(sim::ParseCommandLine({"--eth-wait", "-1"}).options);
     EXPECT_FALSE(sim::ParseCommandLine({"--udp-short", "2.0"}).options);
-    for (const char* s : {"--udp ADDR:PORT", "--eth-wait", "--udp-notice", "--udp-foreign", "--udp-oversized",
-                          "--udp-short", "--udp-late", "--udp-drop", "\"udp ADDR:PORT\""})
+    for (const char* s :
+         {"--udp ADDR:PORT", "--eth-wait", "--udp-notice", "--udp-foreign", "--udp-oversized",
+          "--udp-short", "--udp-late", "--udp-drop", "\"udp ADDR:PORT\""})
         EXPECT_NE(sim::HelpText().find(s), std::string::npos) << s;
 }
 
@@ -233,13 +241,17 @@ TEST(ConverterCommandLine, AddressesAndFaultsAreTakenOrRefused)
 class TimedEthernet : public TEthernetZemra
 {
 public:
-    TimedEthernet(TRSSession* owner, int64_t& worstOverrunMs) : TEthernetZemra(owner), worst_(worstOverrunMs) {}
+    TimedEthernet(TRSSession* owner, int64_t& worstOverrunMs)
+        : TEthernetZemra(owner), worst_(worstOverrunMs)
+    {
+    }
     void FetchIn() override
     {
         const int32_t budget = Link().Timeout();
         const auto start = std::chrono::steady_clock::now();
         TEthernetZemra::FetchIn();
-        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
         worst_ = std::max<int64_t>(worst_, took.count() - budget);
     }
 
@@ -293,13 +305,16 @@ TEST(SessionThroughConverter, NoWrongAnswerIsTakenAndNoWaitOverruns)
         session.SetRetryCount(8);
         int accepted = 0;
         for (uint16_t offset = 0; offset < 100 * 8; offset += 8) {
-            const Bytes request{5, 8, 0, 0x43, static_cast<uint8_t>(offset), static_cast<uint8_t>(offset >> 8), 0, 8};
+            const Bytes request{
+                5, 8, 0, 0x43, static_cast<uint8_t>(offset), static_cast<uint8_t>(offset >> 8),
+                0, 8};
             if (!session.SendCommand(request, true, false, 0, 0))
                 continue;
             ++accepted;
             const Bytes& a = session.Answer();
             ASSERT_EQ(a.size(), 13u) << offset;
-            EXPECT_TRUE(std::equal(a.begin() + 4, a.begin() + 12, image.begin() + offset)) << "wrong data at " << offset;
+            EXPECT_TRUE(std::equal(a.begin() + 4, a.begin() + 12, image.begin() + offset))
+                << "wrong data at " << offset;
         }
         EXPECT_GE(accepted, 95);
         EXPECT_GE(session.ExchangeCounters().failedTries, 5u) << "the faults were there";
