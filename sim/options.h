@@ -3,6 +3,7 @@
 // the help text are an interface: extend them, never change what a switch means.
 
 #include "sim/bus.h"
+#include "sim/service.h"
 
 #include "config_tool/model/config_image.h"
 
@@ -42,6 +43,13 @@ struct SimOptions
     std::string log;
     std::string dump;
     uint32_t max_seconds = 3600;
+    // --service HOST:PORT: the units behind a simulated bus-driver service instead of a pty.
+    std::string service_host;
+    uint16_t service_port = 0;
+    bool service = false;
+    std::string mac = "001A2B3C4D5E";
+    uint32_t service_late_ms = 2500;
+    std::array<FaultRule, kServiceFaultKinds> service_faults{};
 };
 
 struct ParsedCommandLine

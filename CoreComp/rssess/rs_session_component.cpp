@@ -4,6 +4,7 @@
 #include "CoreComp/rssess/rs_session.h"
 
 #include "CoreComp/com_zemra.h"
+#include "CoreComp/xr_zemra.h"
 
 #include "platform/last_error.h"
 
@@ -22,7 +23,8 @@ std::unique_ptr<TCommZemraAbstract> BuiltInTransport(TRSSession& session,
                                                      TRSSession::TransportKind kind)
 {
     switch (kind) {
-    case TRSSession::TransportKind::XmlRpc:   // TXRZemra takes this place
+    case TRSSession::TransportKind::XmlRpc:
+        return std::make_unique<TXRZemra>(&session);
     case TRSSession::TransportKind::Ethernet: // TEthernetZemra takes this place
     case TRSSession::TransportKind::Serial:
         break;
