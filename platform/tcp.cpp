@@ -183,6 +183,9 @@ std::string_view TcpConnection::Peek()
         return std::string_view(buffer_).substr(start_);
     buffer_.clear();
     start_ = 0;
+    // An answer is rarely there the moment it is asked for: wait first, then read, which
+    // saves the read that would only say "not yet".
+    WaitReadable();
     for (;;) {
         char chunk[kReadChunk];
         const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
