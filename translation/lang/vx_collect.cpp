@@ -307,9 +307,10 @@ void TvxCustomLang::CollectList(StringList& list, int kind)
                     if (!p.readable || !p.writable)
                         continue;
                     const std::string property = Narrow1251(p.name);
-                    if (prefix.empty() &&
-                        (SameText(property, "Caption") || SameText(property, "Hint") ||
-                         SameText(property, "DisplayLabel") || SameText(property, "Name")))
+                    if (SameText(property, "Name") ||
+                        (prefix.empty() &&
+                         (SameText(property, "Caption") || SameText(property, "Hint") ||
+                          SameText(property, "DisplayLabel"))))
                         continue;
                     if (IsExcludedProperty(name, prefix + property)) {
                         DeletePropertyLines(list, name, kind, prefix + property);

@@ -1,6 +1,8 @@
 #pragma once
 // Lines in tests are written with "|" for the delimiter (character 1).
 
+#include "platform/text1251.h"
+
 #include <string>
 
 namespace translation::test {
@@ -13,6 +15,12 @@ inline std::string L(std::string s)
         if (c == '|')
             c = D;
     return s;
+}
+
+// A text of the system's code page, written in UTF-8 in the test.
+inline std::string Cp(const char* utf8)
+{
+    return platform::Utf8ToCp1251(utf8);
 }
 
 } // namespace translation::test

@@ -13,12 +13,8 @@ namespace translation {
 namespace {
 
 using test::D;
+using test::Cp;
 using test::L;
-
-std::string Cp(const char* utf8)
-{
-    return platform::Utf8ToCp1251(utf8);
-}
 
 TEST(TranslationLine, ReplaceLanguageReachesTheColumnOrLeavesTheLine)
 {
