@@ -1,5 +1,7 @@
 #include "translation/lang/rtti.h"
 
+#include "platform/text1251.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
@@ -18,6 +20,7 @@
 #include <QToolButton>
 #include <QWidget>
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -124,11 +127,30 @@ bool HasPlaceholder(const QObject* o)
            qobject_cast<const QPlainTextEdit*>(o) != nullptr;
 }
 
-PropInfo Adapted(const char* name, TypeKind kind, const char* typeName, int id,
+PropInfo Adapted(const QString& name, TypeKind kind, const QString& typeName, int id,
                  bool writable = true)
 {
-    return PropInfo{
-        QString::fromLatin1(name), kind, QString::fromLatin1(typeName), true, writable, id};
+    return PropInfo{name, kind, typeName, true, writable, id};
+}
+
+// The adapted names, made once: copies of them cost no allocation.
+struct Names
+{
+    const QString name = QStringLiteral("Name"), caption = QStringLiteral("Caption"),
+                  hint = QStringLiteral("Hint"), font = QStringLiteral("Font"),
+                  parentFont = QStringLiteral("ParentFont"), items = QStringLiteral("Items"),
+                  action = QStringLiteral("Action"),
+                  placeholder = QStringLiteral("PlaceholderText"),
+                  charset = QStringLiteral("Charset"), none, tFont = QStringLiteral("TFont"),
+                  tStrings = QStringLiteral("TStrings"), boolean = QStringLiteral("Boolean"),
+                  tAction = QStringLiteral("TBasicAction"),
+                  tCharset = QStringLiteral("TFontCharset");
+};
+
+const Names& N()
+{
+    static const Names names;
+    return names;
 }
 
 PropInfo FromMeta(const QMetaProperty& p, int index)
@@ -198,28 +220,30 @@ std::vector<PropInfo> AllProperties(const RttiObject& object)
     if (o == nullptr)
         return out;
     if (object.type == RttiObject::Type::Font) {
-        out.push_back(Adapted("Name", TypeKind::WString, "", kFontName));
-        out.push_back(Adapted("Charset", TypeKind::Integer, "TFontCharset", kFontCharset));
+        out.push_back(Adapted(N().name, TypeKind::WString, N().none, kFontName));
+        out.push_back(Adapted(N().charset, TypeKind::Integer, N().tCharset, kFontCharset));
         return out;
     }
     if (object.type != RttiObject::Type::Component)
         return out;
-    out.push_back(Adapted("Name", TypeKind::WString, "", kName));
+    out.reserve(8);
+    out.push_back(Adapted(N().name, TypeKind::WString, N().none, kName));
     const bool widget = o->isWidgetType();
     if (HasCaption(o))
-        out.push_back(Adapted("Caption", TypeKind::WString, "", kCaption));
+        out.push_back(Adapted(N().caption, TypeKind::WString, N().none, kCaption));
     if (widget || qobject_cast<QAction*>(o) != nullptr)
-        out.push_back(Adapted("Hint", TypeKind::WString, "", kHint));
+        out.push_back(Adapted(N().hint, TypeKind::WString, N().none, kHint));
     if (widget) {
-        out.push_back(Adapted("Font", TypeKind::Class, "TFont", kFont));
-        out.push_back(Adapted("ParentFont", TypeKind::Enumeration, "Boolean", kParentFont, false));
+        out.push_back(Adapted(N().font, TypeKind::Class, N().tFont, kFont));
+        out.push_back(
+            Adapted(N().parentFont, TypeKind::Enumeration, N().boolean, kParentFont, false));
     }
     if (HasItems(o))
-        out.push_back(Adapted("Items", TypeKind::Class, "TStrings", kItems));
+        out.push_back(Adapted(N().items, TypeKind::Class, N().tStrings, kItems));
     if (qobject_cast<QToolButton*>(o) != nullptr)
-        out.push_back(Adapted("Action", TypeKind::Class, "TBasicAction", kAction, false));
+        out.push_back(Adapted(N().action, TypeKind::Class, N().tAction, kAction, false));
     if (HasPlaceholder(o))
-        out.push_back(Adapted("PlaceholderText", TypeKind::WString, "", kPlaceholder));
+        out.push_back(Adapted(N().placeholder, TypeKind::WString, N().none, kPlaceholder));
     // The application's own classes, from the base class down.
     std::vector<const QMetaObject*> chain;
     for (const QMetaObject* mo = o->metaObject(); mo != nullptr; mo = mo->superClass())
@@ -286,6 +310,15 @@ std::optional<PropInfo> FindProperty(const RttiObject& object, QStringView name,
 {
     for (PropInfo& p : AllProperties(object))
         if (name.compare(p.name, Qt::CaseInsensitive) == 0)
+            return (kinds & KindBit(p.kind)) ? std::optional<PropInfo>(std::move(p)) : std::nullopt;
+    return std::nullopt;
+}
+
+std::optional<PropInfo> FindProperty(const RttiObject& object, std::string_view name, KindSet kinds)
+{
+    const QLatin1String latin(name.data(), static_cast<qsizetype>(name.size()));
+    for (PropInfo& p : AllProperties(object))
+        if (p.name.compare(latin, Qt::CaseInsensitive) == 0)
             return (kinds & KindBit(p.kind)) ? std::optional<PropInfo>(std::move(p)) : std::nullopt;
     return std::nullopt;
 }
@@ -647,22 +680,30 @@ ComponentIndex::ComponentIndex(const QObject* owner)
 {
     if (owner == nullptr)
         return;
-    for (QObject* o : owner->findChildren<QObject*>()) {
+    const QList<QObject*> children = owner->findChildren<QObject*>();
+    all_.reserve(static_cast<size_t>(children.size()));
+    byName_.reserve(static_cast<size_t>(children.size()));
+    for (QObject* o : children) {
         const QString name = o->objectName();
         if (name.isEmpty() || name.startsWith(QLatin1String("qt_")))
             continue;
         all_.push_back(o);
-        const QString folded = name.toCaseFolded();
-        if (!byName_.contains(folded))
-            byName_.insert(folded, o);
+        byName_.emplace_back(UpperText(platform::Utf8ToCp1251(name.toStdString())), o);
     }
+    // Of equal names the first in the walk wins.
+    std::stable_sort(byName_.begin(), byName_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 
-QObject* ComponentIndex::Find(QStringView name) const
+QObject* ComponentIndex::Find(std::string_view name) const
 {
-    if (name.isEmpty())
+    if (name.empty())
         return nullptr;
-    return byName_.value(name.toString().toCaseFolded(), nullptr);
+    const std::string key = UpperText(name);
+    const auto it =
+        std::lower_bound(byName_.begin(), byName_.end(), key,
+                         [](const auto& entry, const std::string& k) { return entry.first < k; });
+    return it == byName_.end() || it->first != key ? nullptr : it->second;
 }
 
 } // namespace translation

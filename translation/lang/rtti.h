@@ -33,7 +33,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace translation {
@@ -94,6 +96,9 @@ QString ClassName(const RttiObject& object);
 std::vector<PropInfo> Properties(const RttiObject& object, KindSet kinds = kAnyKind);
 std::optional<PropInfo> FindProperty(const RttiObject& object, QStringView name,
                                      KindSet kinds = kAnyKind);
+// The same for a name in the system's code page; property names are ASCII.
+std::optional<PropInfo> FindProperty(const RttiObject& object, std::string_view name,
+                                     KindSet kinds = kAnyKind);
 
 std::optional<QString> ReadText(const RttiObject& object, const PropInfo& prop);
 bool WriteText(const RttiObject& object, const PropInfo& prop, const QString& text);
@@ -124,17 +129,18 @@ bool IsForm(const QObject* object);
 
 } // namespace rtti
 
-// The owner's components, found by name without regard to letter case; built once per walk.
+// The owner's components, found by name (in the system's code page) without regard to letter
+// case; built once per walk.
 class ComponentIndex
 {
 public:
     explicit ComponentIndex(const QObject* owner);
     const std::vector<QObject*>& All() const { return all_; }
-    QObject* Find(QStringView name) const;
+    QObject* Find(std::string_view name) const;
 
 private:
     std::vector<QObject*> all_;
-    QHash<QString, QObject*> byName_;
+    std::vector<std::pair<std::string, QObject*>> byName_; // sorted by upper-case name
 };
 
 } // namespace translation

@@ -97,8 +97,8 @@ QObject* TvxCustomLang::FindComponent(std::string_view name) const
     if (name.empty() || parent() == nullptr)
         return nullptr;
     if (index_ != nullptr)
-        return index_->Find(FromKey(name));
-    return ComponentIndex(parent()).Find(FromKey(name));
+        return index_->Find(name);
+    return ComponentIndex(parent()).Find(name);
 }
 
 QObject* TvxCustomLang::FindTarget(std::string_view name) const
@@ -176,7 +176,7 @@ RttiObject TvxCustomLang::ResolvePropertyPath(std::string_view path) const
         if (!part)
             return RttiObject();
         const std::optional<PropInfo> prop =
-            rtti::FindProperty(current, FromKey(part->name), KindBit(TypeKind::Class));
+            rtti::FindProperty(current, std::string_view(part->name), KindBit(TypeKind::Class));
         if (!prop)
             return RttiObject();
         current = rtti::ReadObject(current, *prop);
@@ -194,7 +194,7 @@ std::string TvxCustomLang::GetPropertyText(std::string_view path) const
     const std::size_t dot = path.rfind('.');
     if (!object || dot == std::string_view::npos)
         return std::string();
-    const std::optional<PropInfo> prop = rtti::FindProperty(object, FromKey(path.substr(dot + 1)));
+    const std::optional<PropInfo> prop = rtti::FindProperty(object, path.substr(dot + 1));
     if (!prop)
         return std::string();
     switch (prop->kind) {
@@ -247,7 +247,7 @@ void TvxCustomLang::SetPropertyText(std::string_view path, std::string_view text
     const std::size_t dot = path.rfind('.');
     if (!object || dot == std::string_view::npos)
         return;
-    const std::optional<PropInfo> prop = rtti::FindProperty(object, FromKey(path.substr(dot + 1)));
+    const std::optional<PropInfo> prop = rtti::FindProperty(object, path.substr(dot + 1));
     if (!prop)
         return;
     switch (prop->kind) {
@@ -687,7 +687,7 @@ void TvxCustomLang::TranslateCollectionLine(StringList& list, std::size_t& i)
     }
     if (collParts.size() == 2) {
         const std::optional<PropInfo> objProp =
-            rtti::FindProperty(holder, FromKey(collParts[0]), KindBit(TypeKind::Class));
+            rtti::FindProperty(holder, std::string_view(collParts[0]), KindBit(TypeKind::Class));
         if (!objProp) {
             drop();
             return;
@@ -698,7 +698,8 @@ void TvxCustomLang::TranslateCollectionLine(StringList& list, std::size_t& i)
             return;
         }
     }
-    const std::optional<PropInfo> collProp = rtti::FindProperty(holder, FromKey(collParts.back()));
+    const std::optional<PropInfo> collProp =
+        rtti::FindProperty(holder, std::string_view(collParts.back()));
     if (!collProp) {
         drop();
         return;
@@ -715,7 +716,7 @@ void TvxCustomLang::TranslateCollectionLine(StringList& list, std::size_t& i)
     }
     for (std::size_t p = 0; p + 1 < itemParts.size(); ++p) {
         const std::optional<PropInfo> prop =
-            rtti::FindProperty(item, FromKey(itemParts[p]), KindBit(TypeKind::Class));
+            rtti::FindProperty(item, std::string_view(itemParts[p]), KindBit(TypeKind::Class));
         if (!prop || !prop->readable || !prop->writable) {
             drop();
             return;
@@ -726,7 +727,8 @@ void TvxCustomLang::TranslateCollectionLine(StringList& list, std::size_t& i)
             return;
         }
     }
-    const std::optional<PropInfo> prop = rtti::FindProperty(item, FromKey(itemParts.back()));
+    const std::optional<PropInfo> prop =
+        rtti::FindProperty(item, std::string_view(itemParts.back()));
     if (!prop) {
         drop();
         return;
@@ -746,7 +748,7 @@ void TvxCustomLang::TranslateCollectionLine(StringList& list, std::size_t& i)
 
 void TvxCustomLang::TranslateLine(StringList& list, std::size_t& i, int kind)
 {
-    const std::string line = list[i++];
+    const std::string& line = list[i++]; // nothing below changes the list
     const std::string key = KeyOf(line, delim_);
     std::string component;
     StringList path;
@@ -781,7 +783,7 @@ void TvxCustomLang::TranslateLine(StringList& list, std::size_t& i, int kind)
     if (target == nullptr || IsTranslationComponent(target))
         return;
     RttiObject object = RttiObject::Of(target);
-    const std::optional<PropInfo> first = rtti::FindProperty(object, FromKey(path[0]));
+    const std::optional<PropInfo> first = rtti::FindProperty(object, std::string_view(path[0]));
     if (!first || !first->readable || !first->writable) {
         // Read-only adapted properties (the font object) are still reached through their object.
         if (!(first && first->kind == TypeKind::Class && first->readable))
@@ -809,7 +811,7 @@ void TvxCustomLang::TranslateLine(StringList& list, std::size_t& i, int kind)
         RttiObject strings = rtti::ReadObject(object, *first);
         if (path.size() == 2) {
             const std::optional<PropInfo> inner =
-                rtti::FindProperty(strings, FromKey(path[1]), KindBit(TypeKind::Class));
+                rtti::FindProperty(strings, std::string_view(path[1]), KindBit(TypeKind::Class));
             strings = inner ? rtti::ReadObject(strings, *inner) : RttiObject();
         }
         if (!text.empty())
@@ -821,7 +823,7 @@ void TvxCustomLang::TranslateLine(StringList& list, std::size_t& i, int kind)
     std::optional<PropInfo> prop = first;
     if (path.size() == 2) {
         holder = rtti::ReadObject(object, *first);
-        prop = rtti::FindProperty(holder, FromKey(path[1]), kStringKinds);
+        prop = rtti::FindProperty(holder, std::string_view(path[1]), kStringKinds);
     }
     if (!prop || !(kStringKinds & KindBit(prop->kind)) || !prop->writable || text.empty())
         return;
@@ -848,12 +850,12 @@ void TvxCustomLang::CleanList(StringList& list, int kind)
     std::optional<ComponentIndex> local;
     const ComponentIndex& index = detail::IndexFor(index_, local, parent());
     const std::string ownerClass = OwnerClassName();
-    auto exists = [&](std::string_view name) { return index.Find(FromKey(name)) != nullptr; };
+    auto exists = [&](std::string_view name) { return index.Find(name) != nullptr; };
     if (kind == stCollections) {
         for (std::size_t i = 0; i < list.size();) {
             const std::string key = KeyOf(list[i], delim_);
             const std::string component = key.substr(0, key.find('.'));
-            QObject* c = index.Find(FromKey(component));
+            QObject* c = index.Find(component);
             if (c == nullptr) {
                 MoveToScratch(list, i);
                 continue;
@@ -871,7 +873,8 @@ void TvxCustomLang::CleanList(StringList& list, int kind)
                 holder = p ? rtti::ReadObject(holder, *p) : RttiObject();
                 collection = collection.substr(11);
             }
-            const std::optional<PropInfo> p = rtti::FindProperty(holder, FromKey(collection));
+            const std::optional<PropInfo> p =
+                rtti::FindProperty(holder, std::string_view(collection));
             if (p && p->kind == TypeKind::Class) {
                 VxCollection* coll = rtti::AsCollection(rtti::ReadObject(holder, *p));
                 if (coll != nullptr && coll->Count() <= *k->index) {
@@ -904,8 +907,7 @@ void TvxCustomLang::CleanList(StringList& list, int kind)
                 MoveToScratch(list, i);
                 continue;
             }
-            if ((kind == stCaptions || kind == stHints) &&
-                rtti::IsActionBound(index.Find(FromKey(key)))) {
+            if ((kind == stCaptions || kind == stHints) && rtti::IsActionBound(index.Find(key))) {
                 list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
                 continue;
             }

@@ -500,7 +500,7 @@ void TvxCustomLang::ApplyDoNotTranslate()
             for (QObject* c : index.All())
                 if (rtti::ClassName(c).compare(className, Qt::CaseInsensitive) == 0)
                     targets.push_back(c);
-        } else if (QObject* c = index.Find(FromKey(entry))) {
+        } else if (QObject* c = index.Find(entry)) {
             targets.push_back(c);
         }
         for (QObject* target : targets)
@@ -543,15 +543,16 @@ void TvxCustomLang::RemoveInvalidLines()
                 if (SameText(component, ownerClass) || SameText(component, ownerName))
                     object = parent();
                 else
-                    object = index.Find(FromKey(component));
+                    object = index.Find(component);
             }
             bool valid = object != nullptr && !path.empty() && path.size() <= 2;
             if (valid) {
                 RttiObject holder = RttiObject::Of(object);
-                std::optional<PropInfo> prop = rtti::FindProperty(holder, FromKey(path[0]));
+                std::optional<PropInfo> prop =
+                    rtti::FindProperty(holder, std::string_view(path[0]));
                 if (prop && path.size() == 2) {
                     holder = rtti::ReadObject(holder, *prop);
-                    prop = rtti::FindProperty(holder, FromKey(path[1]));
+                    prop = rtti::FindProperty(holder, std::string_view(path[1]));
                 }
                 valid = prop.has_value();
                 if (valid && kind != stCollections) {

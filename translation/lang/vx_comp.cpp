@@ -446,7 +446,7 @@ void TvxCustomLang::Loaded()
             const std::string first = id.substr(0, id.find('.'));
             if (first == ownerClass)
                 continue;
-            if (components.Find(QString::fromStdString(platform::Cp1251ToUtf8(first))) == nullptr)
+            if (components.Find(first) == nullptr)
                 extended_.erase(extended_.begin() + static_cast<std::ptrdiff_t>(i));
         }
     }
