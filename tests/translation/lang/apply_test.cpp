@@ -14,8 +14,8 @@
 namespace translation {
 namespace {
 
-using test::D;
 using test::Cp;
+using test::D;
 using test::L;
 
 // Every text the adaptor offers, and the edit's content, by component and property.
@@ -212,6 +212,65 @@ TEST_F(Window, CharacterSetOfTheLanguageConvertsItsTexts)
     lang->SetActiveLanguage(1);
     EXPECT_EQ(lang->CurrentCharset(), 1);
     EXPECT_EQ(form->label->text(), "Name");
+}
+
+TEST(Apply, FallbacksExclusionsFontsAndLocales)
+{
+    test::EnsureApplication();
+    test::TFormTest form;
+    form.button->setFont(QFont("Sans")); // its own font, no longer the parent's
+    TvxLang lang(&form);
+    lang.setObjectName("vxLang");
+    lang.BeginLoading();
+    lang.SetLangNames({"One", "Two", "Three"});
+    lang.SetCaptions({L("Label1|Name|||"), L("Button1|OK|Two OK||"), L("PageMain|Main||Main 3|")});
+    lang.SetFonts({L("Button1|Sans|Courier||"), L("Label1|Sans|Serif||")});
+    lang.SetCharSets({L("button1|ANSI_CHARSET|russian_charset||")});
+    lang.SetLocales({L("Date Separator|/|.||")});
+    lang.EndLoading();
+    const char dateSeparator = lang.Formats().dateSeparator;
+    form.label->setText("zzz");
+
+    struct Case
+    {
+        int language;
+        int translateType;
+        bool useDefault;
+        int defaultLanguage;
+        StringList doNotTranslate;
+        bool changeLocales;
+        const char* label;
+        const char* button;
+        const char* page;
+        char dateSeparator;
+    } cases[] = {
+        {2, ttNoChange, false, 1, {}, false, "zzz", "Two OK", "Main", dateSeparator},
+        {3, ttGetDefault, false, 1, {}, false, "Name", "OK", "Main 3", dateSeparator},
+        {3, ttNoChange, true, 2, {"Button1"}, true, "zzz", "OK", "Main 3", '.'},
+        {2, ttNoChange, true, 3, {}, true, "zzz", "Two OK", "Main 3", '.'},
+    };
+    for (const Case& c : cases) {
+        lang.SetActiveLanguage(1);
+        lang.SetTranslateType(c.translateType);
+        lang.SetUseDefaultLanguage(c.useDefault);
+        lang.SetDefaultLanguage(c.defaultLanguage);
+        lang.SetDoNotTranslate(c.doNotTranslate);
+        lang.SetChangeLocales(c.changeLocales);
+        form.label->setText("zzz");
+        lang.SetActiveLanguage(c.language);
+        EXPECT_EQ(form.label->text().toStdString(), c.label) << c.language;
+        EXPECT_EQ(form.button->text().toStdString(), c.button) << c.language;
+        EXPECT_EQ(form.tabs->tabText(0).toStdString(), c.page) << c.language;
+        EXPECT_EQ(lang.Formats().dateSeparator, c.dateSeparator) << c.language;
+    }
+    // A font of its own takes the line's name and, ignoring letter case, its character set; a
+    // font taken from the parent stays.
+    lang.SetDoNotTranslate({});
+    lang.SetActiveLanguage(1);
+    lang.SetActiveLanguage(2);
+    EXPECT_EQ(form.button->font().family(), "Courier");
+    EXPECT_EQ(form.button->property("vxCharset").toInt(), 204);
+    EXPECT_FALSE(form.label->testAttribute(Qt::WA_SetFont));
 }
 
 TEST(Collect, ProducesEveryKeyForm)

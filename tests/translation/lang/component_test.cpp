@@ -16,8 +16,8 @@
 namespace translation {
 namespace {
 
-using test::D;
 using test::Cp;
+using test::D;
 using test::L;
 
 class Component : public ::testing::Test

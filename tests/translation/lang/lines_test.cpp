@@ -12,8 +12,8 @@
 namespace translation {
 namespace {
 
-using test::D;
 using test::Cp;
+using test::D;
 using test::L;
 
 TEST(TranslationLine, ReplaceLanguageReachesTheColumnOrLeavesTheLine)
