@@ -213,47 +213,66 @@ PropInfo FromMeta(const QMetaProperty& p, int index)
     return info;
 }
 
+// Calls visit with each property in declaration order until it returns true.
+template <class Visit> void VisitProperties(const RttiObject& object, Visit&& visit)
+{
+    QObject* o = object.object.data();
+    if (o == nullptr)
+        return;
+    if (object.type == RttiObject::Type::Font) {
+        if (visit(Adapted(N().name, TypeKind::WString, N().none, kFontName)))
+            return;
+        visit(Adapted(N().charset, TypeKind::Integer, N().tCharset, kFontCharset));
+        return;
+    }
+    if (object.type != RttiObject::Type::Component)
+        return;
+    if (visit(Adapted(N().name, TypeKind::WString, N().none, kName)))
+        return;
+    const bool widget = o->isWidgetType();
+    if (HasCaption(o))
+        if (visit(Adapted(N().caption, TypeKind::WString, N().none, kCaption)))
+            return;
+    if (widget || qobject_cast<QAction*>(o) != nullptr)
+        if (visit(Adapted(N().hint, TypeKind::WString, N().none, kHint)))
+            return;
+    if (widget) {
+        if (visit(Adapted(N().font, TypeKind::Class, N().tFont, kFont)))
+            return;
+        if (visit(Adapted(N().parentFont, TypeKind::Enumeration, N().boolean, kParentFont, false)))
+            return;
+    }
+    if (HasItems(o))
+        if (visit(Adapted(N().items, TypeKind::Class, N().tStrings, kItems)))
+            return;
+    if (qobject_cast<QToolButton*>(o) != nullptr)
+        if (visit(Adapted(N().action, TypeKind::Class, N().tAction, kAction, false)))
+            return;
+    if (HasPlaceholder(o))
+        if (visit(Adapted(N().placeholder, TypeKind::WString, N().none, kPlaceholder)))
+            return;
+    // The application's own classes, from the base class down.
+    std::array<const QMetaObject*, 64> chain{};
+    std::size_t depth = 0;
+    for (const QMetaObject* mo = o->metaObject(); mo != nullptr && depth < chain.size();
+         mo = mo->superClass())
+        if (!IsQtClass(mo))
+            chain[depth++] = mo;
+    while (depth > 0) {
+        const QMetaObject* mo = chain[--depth];
+        for (int i = mo->propertyOffset(); i < mo->propertyCount(); ++i)
+            if (visit(FromMeta(mo->property(i), i)))
+                return;
+    }
+}
+
 std::vector<PropInfo> AllProperties(const RttiObject& object)
 {
     std::vector<PropInfo> out;
-    QObject* o = object.object.data();
-    if (o == nullptr)
-        return out;
-    if (object.type == RttiObject::Type::Font) {
-        out.push_back(Adapted(N().name, TypeKind::WString, N().none, kFontName));
-        out.push_back(Adapted(N().charset, TypeKind::Integer, N().tCharset, kFontCharset));
-        return out;
-    }
-    if (object.type != RttiObject::Type::Component)
-        return out;
-    out.reserve(8);
-    out.push_back(Adapted(N().name, TypeKind::WString, N().none, kName));
-    const bool widget = o->isWidgetType();
-    if (HasCaption(o))
-        out.push_back(Adapted(N().caption, TypeKind::WString, N().none, kCaption));
-    if (widget || qobject_cast<QAction*>(o) != nullptr)
-        out.push_back(Adapted(N().hint, TypeKind::WString, N().none, kHint));
-    if (widget) {
-        out.push_back(Adapted(N().font, TypeKind::Class, N().tFont, kFont));
-        out.push_back(
-            Adapted(N().parentFont, TypeKind::Enumeration, N().boolean, kParentFont, false));
-    }
-    if (HasItems(o))
-        out.push_back(Adapted(N().items, TypeKind::Class, N().tStrings, kItems));
-    if (qobject_cast<QToolButton*>(o) != nullptr)
-        out.push_back(Adapted(N().action, TypeKind::Class, N().tAction, kAction, false));
-    if (HasPlaceholder(o))
-        out.push_back(Adapted(N().placeholder, TypeKind::WString, N().none, kPlaceholder));
-    // The application's own classes, from the base class down.
-    std::vector<const QMetaObject*> chain;
-    for (const QMetaObject* mo = o->metaObject(); mo != nullptr; mo = mo->superClass())
-        chain.insert(chain.begin(), mo);
-    for (const QMetaObject* mo : chain) {
-        if (IsQtClass(mo))
-            continue;
-        for (int i = mo->propertyOffset(); i < mo->propertyCount(); ++i)
-            out.push_back(FromMeta(mo->property(i), i));
-    }
+    VisitProperties(object, [&out](PropInfo&& p) {
+        out.push_back(std::move(p));
+        return false;
+    });
     return out;
 }
 
@@ -308,19 +327,29 @@ std::vector<PropInfo> Properties(const RttiObject& object, KindSet kinds)
 
 std::optional<PropInfo> FindProperty(const RttiObject& object, QStringView name, KindSet kinds)
 {
-    for (PropInfo& p : AllProperties(object))
-        if (name.compare(p.name, Qt::CaseInsensitive) == 0)
-            return (kinds & KindBit(p.kind)) ? std::optional<PropInfo>(std::move(p)) : std::nullopt;
-    return std::nullopt;
+    std::optional<PropInfo> found;
+    VisitProperties(object, [&](PropInfo&& p) {
+        if (name.compare(p.name, Qt::CaseInsensitive) != 0)
+            return false;
+        if (kinds & KindBit(p.kind))
+            found = std::move(p);
+        return true;
+    });
+    return found;
 }
 
 std::optional<PropInfo> FindProperty(const RttiObject& object, std::string_view name, KindSet kinds)
 {
     const QLatin1String latin(name.data(), static_cast<qsizetype>(name.size()));
-    for (PropInfo& p : AllProperties(object))
-        if (p.name.compare(latin, Qt::CaseInsensitive) == 0)
-            return (kinds & KindBit(p.kind)) ? std::optional<PropInfo>(std::move(p)) : std::nullopt;
-    return std::nullopt;
+    std::optional<PropInfo> found;
+    VisitProperties(object, [&](PropInfo&& p) {
+        if (p.name.compare(latin, Qt::CaseInsensitive) != 0)
+            return false;
+        if (kinds & KindBit(p.kind))
+            found = std::move(p);
+        return true;
+    });
+    return found;
 }
 
 std::optional<QString> ReadText(const RttiObject& object, const PropInfo& prop)

@@ -131,6 +131,17 @@ bool TvxCustomLang::InSmartExclude(std::string_view entry) const
 
 std::optional<QString> TvxCustomLang::ToWide(std::string_view text) const
 {
+    if (CharsetCodePage(charset_) == platform::kSystemCodePage) {
+        QString wide(static_cast<qsizetype>(text.size()), Qt::Uninitialized);
+        QChar* out = wide.data();
+        for (char c : text) {
+            const char32_t cp = platform::Cp1251ToCodePoint(static_cast<unsigned char>(c));
+            if (cp == 0 && c != '\0')
+                return std::nullopt; // the one byte the code page leaves unassigned
+            *out++ = QChar(static_cast<char16_t>(cp));
+        }
+        return wide;
+    }
     const std::optional<std::string> utf8 =
         platform::CodePageToUtf8(text, CharsetCodePage(charset_));
     if (!utf8)
@@ -148,6 +159,15 @@ bool TvxCustomLang::WriteStringProperty(const RttiObject& object, const PropInfo
 {
     const std::optional<QString> wide = ToWide(text);
     return wide && rtti::WriteText(object, prop, *wide);
+}
+
+bool TvxCustomLang::WriteIfDiffers(const RttiObject& object, const PropInfo& prop,
+                                   std::string_view text)
+{
+    const std::optional<QString> wide = ToWide(text);
+    if (!wide || rtti::ReadText(object, prop) == *wide)
+        return false;
+    return rtti::WriteText(object, prop, *wide);
 }
 
 std::optional<std::string> TvxCustomLang::ReadStringProperty(const RttiObject& object,
@@ -500,8 +520,7 @@ void TvxCustomLang::ApplyOwnerProperty(int kind, const char* property)
     const std::string text = LineText(list[0]);
     if (text.empty() || rtti::IsActionBound(parent()))
         return;
-    if (ReadStringProperty(owner, *prop) != text)
-        WriteStringProperty(owner, *prop, text);
+    WriteIfDiffers(owner, *prop, text);
 }
 
 void TvxCustomLang::ApplyOwnerFont()
@@ -742,8 +761,7 @@ void TvxCustomLang::TranslateCollectionLine(StringList& list, std::size_t& i)
     }
     if (!(kStringKinds & KindBit(prop->kind)) || text.empty())
         return;
-    if (ReadStringProperty(item, *prop) != text)
-        WriteStringProperty(item, *prop, text);
+    WriteIfDiffers(item, *prop, text);
 }
 
 void TvxCustomLang::TranslateLine(StringList& list, std::size_t& i, int kind)
@@ -803,8 +821,7 @@ void TvxCustomLang::TranslateLine(StringList& list, std::size_t& i, int kind)
                 rtti::WriteOrdinal(font, *p, code);
         if (!text.empty())
             if (const std::optional<PropInfo> p = rtti::FindProperty(font, u"Name"))
-                if (ReadStringProperty(font, *p) != text)
-                    WriteStringProperty(font, *p, text);
+                WriteIfDiffers(font, *p, text);
         return;
     }
     if (kind == stMultiLines) {
@@ -827,20 +844,24 @@ void TvxCustomLang::TranslateLine(StringList& list, std::size_t& i, int kind)
     }
     if (!prop || !(kStringKinds & KindBit(prop->kind)) || !prop->writable || text.empty())
         return;
-    const std::optional<std::string> current = ReadStringProperty(holder, *prop);
-    if (current == text)
+    const std::optional<QString> wide = ToWide(text);
+    if (!wide)
+        return; // a text the code page cannot read is left out alone
+    const std::optional<QString> current = rtti::ReadText(holder, *prop);
+    if (current == *wide)
         return;
     if ((kind == stDisplayLabels || kind == stOtherStrings) &&
         (text.find("..") != std::string::npos || text.find(".\\") != std::string::npos) &&
         current) {
-        const QString a = QDir::cleanPath(QFileInfo(FromKey(text)).absoluteFilePath());
-        const QString b = QDir::cleanPath(QFileInfo(FromKey(*current)).absoluteFilePath());
+        // Paths that name the same place are the same text.
+        const QString a = QDir::cleanPath(QFileInfo(*wide).absoluteFilePath());
+        const QString b = QDir::cleanPath(QFileInfo(*current).absoluteFilePath());
         if (a == b)
             return;
     }
     if ((kind == stCaptions || kind == stHints) && rtti::IsActionBound(target))
         return;
-    WriteStringProperty(holder, *prop, text);
+    rtti::WriteText(holder, *prop, *wide);
 }
 
 void TvxCustomLang::CleanList(StringList& list, int kind)

@@ -309,6 +309,8 @@ private:
     QObject* FindTarget(std::string_view name) const;
     bool IsTranslationComponent(const QObject* object) const;
     bool WriteStringProperty(const RttiObject& object, const PropInfo& prop, std::string_view text);
+    // Written only when the property holds another text (no change signal otherwise).
+    bool WriteIfDiffers(const RttiObject& object, const PropInfo& prop, std::string_view text);
     std::optional<std::string> ReadStringProperty(const RttiObject& object,
                                                   const PropInfo& prop) const;
     bool InDoNotTranslate(std::string_view name) const;
