@@ -1,8 +1,9 @@
 // Any ini text: parse -> write -> parse gives back the same text and the same answers; a write
 // of any key and value is either refused or reads back as written; the text helpers agree with
-// the library's own search.
+// the library's own search; path resolution of any base and relative path stays in bounds.
 
 #include "translation/settings/mem_ini_file.h"
+#include "translation/settings/path_utils.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -38,12 +39,28 @@ void Helpers(std::string_view data)
           (at == std::string_view::npos ? 0 : at + 1));
 }
 
+void Paths(std::string_view data)
+{
+    const size_t cut = data.find('\n');
+    if (cut == std::string_view::npos)
+        return;
+    const std::string_view base = data.substr(0, cut);
+    const std::string_view relative = data.substr(cut + 1);
+    for (const char delimiter : {'\\', '/'}) {
+        const std::string resolved = translation::ResolvePath(base, relative, delimiter);
+        Check(resolved.size() <= base.size() + relative.size() + 2);
+    }
+    const std::string setting = translation::ResolveSettingPath(base, relative, "/fallback/");
+    Check(setting.find('\\') == std::string::npos || base.find('\\') != std::string::npos);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
 {
     const std::string_view data(reinterpret_cast<const char*>(bytes), size);
     Helpers(data);
+    Paths(data);
 
     translation::TMemIniFile first;
     first.SetText(data);

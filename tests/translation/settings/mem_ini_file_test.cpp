@@ -232,6 +232,14 @@ TEST(MemIniFile, FilesThatCannotBeReadOrWritten)
 
     TMemIniFile unnamed;
     EXPECT_THROW(unnamed.Flush(), IniFileError);
+
+    // The largest file that loads, and one byte more.
+    const std::string big = dir.File("big.ini");
+    WriteBytes(big, "[S]\nk=v\n;");
+    std::filesystem::resize_file(big, kMaxIniFileBytes); // the rest is one long comment
+    EXPECT_EQ(TMemIniFile(big).ReadValue("S", "k", ""), "v");
+    std::filesystem::resize_file(big, kMaxIniFileBytes + 1);
+    EXPECT_THROW(TMemIniFile{big}, IniFileError);
 }
 
 TEST(MemIniEntry, LinesAndIndexes)
