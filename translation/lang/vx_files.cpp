@@ -458,6 +458,14 @@ StringList GetList(std::string_view bytes)
     return list;
 }
 
+bool IsListProperty(std::string_view name)
+{
+    for (int kind = 0; kind < kListKinds; ++kind)
+        if (name == std::string_view(StringsTypeName(kind)).substr(2))
+            return true;
+    return false;
+}
+
 } // namespace
 
 std::string SaveComponentData(const TvxCustomLang& component)
@@ -466,6 +474,8 @@ std::string SaveComponentData(const TvxCustomLang& component)
     const QMetaObject* mo = component.metaObject();
     for (int i = QObject::staticMetaObject.propertyCount(); i < mo->propertyCount(); ++i) {
         const QMetaProperty p = mo->property(i);
+        if (IsListProperty(p.name()))
+            continue; // the lists travel in TranslationData
         const QVariant v = p.read(&component);
         std::string value;
         switch (p.metaType().id()) {

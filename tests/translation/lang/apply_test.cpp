@@ -6,6 +6,7 @@
 #include "translation/lang/vx_comp.h"
 
 #include <QGuiApplication>
+#include <QLabel>
 
 #include <gtest/gtest.h>
 
@@ -263,6 +264,14 @@ TEST(Apply, FallbacksExclusionsFontsAndLocales)
         EXPECT_EQ(form.tabs->tabText(0).toStdString(), c.page) << c.language;
         EXPECT_EQ(lang.Formats().dateSeparator, c.dateSeparator) << c.language;
     }
+    // A text the code page cannot read is skipped alone.
+    lang.SetActiveLanguage(1);
+    lang.SetCaptions({L("Label1|Name|bad \x98|"), L("Button1|OK|Two OK|")});
+    form.label->setText("kept");
+    lang.SetActiveLanguage(2);
+    EXPECT_EQ(form.label->text(), "kept");
+    EXPECT_EQ(form.button->text(), "Two OK");
+
     // A font of its own takes the line's name and, ignoring letter case, its character set; a
     // font taken from the parent stays.
     lang.SetDoNotTranslate({});
@@ -278,6 +287,8 @@ TEST(Collect, ProducesEveryKeyForm)
     test::EnsureApplication();
     test::TFormTest form;
     form.setToolTip("Form hint");
+    auto* greek = new QLabel(QString::fromUtf8("Ω"), &form); // not in the language's code page
+    greek->setObjectName("Greek");
     TvxLang lang(&form);
     lang.setObjectName("vxLang");
     lang.SetLangNames({"English", "Russian"});
@@ -292,6 +303,7 @@ TEST(Collect, ProducesEveryKeyForm)
          {"Label1|Name||", "Button1|OK||", "ActOpen|Open||", "PageMain|Main||", "MenuFile|File||"})
         EXPECT_TRUE(has(captions, L(line))) << line;
     for (const std::string& line : captions) {
+        EXPECT_NE(line.rfind("Greek", 0), 0u); // left out alone
         EXPECT_NE(line.rfind("ToolButton1", 0), 0u);
         EXPECT_NE(line.rfind("vxLang", 0), 0u);
     }
