@@ -483,7 +483,7 @@ std::string SaveComponentData(const TvxCustomLang& component)
             value = std::to_string(v.toInt());
             break;
         case QMetaType::Bool:
-            value = v.toBool() ? "1" : "0";
+            value.assign(1, v.toBool() ? '1' : '0');
             break;
         case QMetaType::QString:
             value = v.toString().toStdString();
