@@ -87,9 +87,11 @@ bool Run(const std::string& sim_path, int baud)
     std::printf("%s.wall: %.1f ms\n", name.c_str(), wall);
     std::printf("%s.line_model: %.1f ms\n", name.c_str(), model);
     std::printf("%s.ratio: %.4f x\n", name.c_str(), wall / model);
-    std::printf("%s.ratio.target: 1.03 x\n", name.c_str());
+    std::printf("%s.ratio.target: 1.01 x\n", name.c_str());
     std::printf("%s.cpu_share: %.2f %%\n", name.c_str(), 100.0 * cpu / (wall / 1000.0));
-    std::printf("%s.cpu_share.target: 10 %%\n", name.c_str());
+    // The line-time wait sleeps to its deadline and spins only its last stretch: the faster
+    // the line, the more of each exchange that stretch is.
+    std::printf("%s.cpu_share.target: %s %%\n", name.c_str(), baud == 9600 ? "1.5" : "3");
     std::fflush(stdout);
     return true;
 }
