@@ -33,8 +33,8 @@ bool Private(const std::string& dir, bool followLink, mode_t closed)
 // Empty when no safe folder exists (last error set).
 std::string MutexDir()
 {
-    if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run == '/' &&
-        Private(run, true, S_IWGRP | S_IWOTH))
+    if (const char* run = std::getenv("XDG_RUNTIME_DIR");
+        run && *run == '/' && Private(run, true, S_IWGRP | S_IWOTH))
         return run;
     const std::string dir = "/tmp/vendaxo-" + std::to_string(::geteuid());
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {

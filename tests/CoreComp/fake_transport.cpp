@@ -68,10 +68,11 @@ void FakeTransport::FlushOut()
         if (!l.clock) {
             l.input = std::move(answer);
         } else if (!answer.empty()) {
-            const int64_t at = l.clock->NowMicroseconds() + l.answerDelayUs +
-                               (l.lateUs ? l.lateUs(frame) : 0);
-            auto place = std::upper_bound(l.scheduled.begin(), l.scheduled.end(), at,
-                                          [](int64_t t, const FakeLine::Due& d) { return t < d.at; });
+            const int64_t at =
+                l.clock->NowMicroseconds() + l.answerDelayUs + (l.lateUs ? l.lateUs(frame) : 0);
+            auto place =
+                std::upper_bound(l.scheduled.begin(), l.scheduled.end(), at,
+                                 [](int64_t t, const FakeLine::Due& d) { return t < d.at; });
             l.scheduled.insert(place, {at, std::move(answer)});
         }
     }
@@ -208,9 +209,9 @@ bool FakeTransport::Read(void* buffer, uint32_t count, uint32_t& read, void*)
         const uint64_t totalMs =
             firstByte ? t.ReadTotalTimeoutConstant
                       : uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
-        const int64_t deadline = totalMs == 0 ? INT64_MAX
-                                              : l.clock->NowMicroseconds() +
-                                                    static_cast<int64_t>(totalMs) * 1000;
+        const int64_t deadline =
+            totalMs == 0 ? INT64_MAX
+                         : l.clock->NowMicroseconds() + static_cast<int64_t>(totalMs) * 1000;
         for (;;) {
             l.Deliver();
             if (l.input.size() >= count || (firstByte && !l.input.empty()))

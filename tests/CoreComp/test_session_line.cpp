@@ -14,8 +14,9 @@ constexpr int kSteps = 960; // 8 bytes each
 
 Bytes MemoryReadRequest(uint16_t offset)
 {
-    return {kUnit, 8, 0, 0x43, static_cast<uint8_t>(offset & 0xFF),
-            static_cast<uint8_t>(offset >> 8), 0, 8};
+    const uint8_t lo = static_cast<uint8_t>(offset & 0xFF);
+    const uint8_t hi = static_cast<uint8_t>(offset >> 8);
+    return {kUnit, 8, 0, 0x43, lo, hi, 0, 8};
 }
 
 } // namespace
@@ -83,11 +84,11 @@ TEST_F(LineTest, AnswersLaterThanTheTimeOutNeverLandInAnotherStep)
 TEST_F(LineTest, UnsendableRequestIsRefusedBeforeThePortAndCountsNothing)
 {
     const Bytes cases[] = {
-        {kUnit, 4, 0, 0x43, 0},             // length byte below 5
-        {kUnit, 9, 0, 0x43, 0, 0, 0, 8},    // length byte beyond the request
-        {kUnit, 255, 0, 13, 0, 0},          // far beyond it
-        {kUnit, 6, 0, 13},                  // shorter than any frame
-        {128, 6, 0, 13, 0, 0},              // no such address
+        {kUnit, 4, 0, 0x43, 0},          // length byte below 5
+        {kUnit, 9, 0, 0x43, 0, 0, 0, 8}, // length byte beyond the request
+        {kUnit, 255, 0, 13, 0, 0},       // far beyond it
+        {kUnit, 6, 0, 13},               // shorter than any frame
+        {128, 6, 0, 13, 0, 0},           // no such address
     };
     TRSSession& s = MakeSession();
     s.SetRetryCount(6);

@@ -1,12 +1,12 @@
 // The device operations through the real session on a pseudo-terminal, against t4700-sim.
 
+#include "CoreComp/rssess/rs_session.h"
 #include "config_tool/device/bus_search.h"
 #include "config_tool/device/key_reader.h"
 #include "config_tool/device/session_channel.h"
 #include "config_tool/device/transfer.h"
 #include "config_tool/model/codecs.h"
 #include "config_tool/model/config_file.h"
-#include "CoreComp/rssess/rs_session.h"
 #include "platform/last_error.h"
 #include "platform/registry.h"
 
@@ -376,9 +376,9 @@ TEST_F(E2eTest, LateAnswersNeverShiftAnImageReadAt115200)
     SetBusValue("SpeedRSS", 115200);
     SetBusValue("CmdTimeoutConstant", 200);
     SetBusValue("PauseFromSession", 0);
-    ASSERT_TRUE(StartSim({"--baud", "115200", "--seed", "11", "--late-answer", "2%", "--late-ms",
-                          "195", "--late-spread-ms", "45", "--unit",
-                          "5:44:223:" + MakeUnitFile(4)}));
+    ASSERT_TRUE(
+        StartSim({"--baud", "115200", "--seed", "11", "--late-answer", "2%", "--late-ms", "195",
+                  "--late-spread-ms", "45", "--unit", "5:44:223:" + MakeUnitFile(4)}));
     Transfer transfer(channel, ui);
     model::Image read{};
     // A read that fails is reported (message 4); one that succeeds holds exactly the unit's bytes.
