@@ -32,8 +32,18 @@ double ByteSeconds(const TBusSettings& s)
     return (9.0 + stopBits) / s.SpeedRSS;
 }
 
-bool HungUp()
+// Makes one transport call; true when it failed with a hang-up just now.  An error left over
+// from an earlier call does not count (a transport may fail without setting one), and a call
+// that succeeds leaves the last error as it was.
+template <typename Call>
+bool HangsUp(Call call)
 {
+    const uint32_t before = platform::LastError();
+    platform::SetLastError(platform::kErrorSuccess);
+    if (call()) {
+        platform::SetLastError(before);
+        return false;
+    }
     return platform::LastError() == platform::kErrorDeviceNotConnected;
 }
 
@@ -215,7 +225,7 @@ bool TRSSession::WriteToLine(const std::vector<uint8_t>& frame, bool broadcast, 
     // hang-up means the adapter is gone.
     auto write = [&](const uint8_t* bytes, uint32_t count) {
         uint32_t written = 0;
-        return transport_->Write(bytes, count, written, nullptr) || !HungUp();
+        return !HangsUp([&] { return transport_->Write(bytes, count, written, nullptr); });
     };
     if (clock_.CounterFrequency() == 0) {
         std::vector<uint8_t> out = frame;
@@ -243,7 +253,7 @@ bool TRSSession::WriteToLine(const std::vector<uint8_t>& frame, bool broadcast, 
     if (!broadcast && !s.SmartPI) {
         // The driver lowers request-to-send at once, and on a USB converter bytes may still
         // wait in the adapter: they go out before the line turns round.
-        if (!transport_->DrainOutput() && HungUp())
+        if (HangsUp([&] { return transport_->DrainOutput(); }))
             return LineLost();
         // Whatever echo the converter left is dropped before the unit's answer arrives.
         transport_->PurgeComm(kPurgeInput);
@@ -257,13 +267,13 @@ bool TRSSession::ReadAnswer(std::vector<uint8_t>& raw)
     std::array<uint8_t, corecomp::kMaxAnswer> buffer{};
     transport_->FetchIn();
     uint32_t got = 0;
-    if (!transport_->Read(buffer.data(), 6, got, nullptr) && HungUp())
+    if (HangsUp([&] { return transport_->Read(buffer.data(), 6, got, nullptr); }))
         return LineLost();
     got = std::min<uint32_t>(got, 6);
     if (got == 6 && buffer[1] > 5) {
         const uint32_t more = buffer[1] - 5u; // at most 250: the whole answer fits 256 bytes
         uint32_t rest = 0;
-        if (!transport_->Read(buffer.data() + 6, more, rest, nullptr) && HungUp())
+        if (HangsUp([&] { return transport_->Read(buffer.data() + 6, more, rest, nullptr); }))
             return LineLost();
         got += std::min(rest, more);
     }
@@ -292,10 +302,9 @@ void TRSSession::WaitForQuietLine()
     std::array<uint8_t, corecomp::kMaxAnswer> discarded{};
     for (;;) {
         uint32_t got = 0;
-        if (!transport_->Read(discarded.data(), static_cast<uint32_t>(discarded.size()), got,
-                              nullptr)) {
-            if (HungUp())
-                LineLost();
+        const uint32_t size = static_cast<uint32_t>(discarded.size());
+        if (HangsUp([&] { return transport_->Read(discarded.data(), size, got, nullptr); })) {
+            LineLost();
             return;
         }
         if (got == 0 || clock_.TickCount() - start >= boundMs)
