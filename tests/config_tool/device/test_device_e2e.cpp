@@ -396,7 +396,7 @@ TEST_F(E2eSerialTest, UnitFallingSilentFailsTheReadAndTheWrite)
 // A memory-read answer names no offset: an answer that comes after its try's time-out must
 // never be taken for a later try's or a later step's.  The simulator answers some requests
 // late, at points spread over the exchanges that follow the time-out.
-TEST_F(E2eTest, LateAnswersNeverShiftAnImageReadAt115200)
+TEST_F(E2eSerialTest, LateAnswersNeverShiftAnImageReadAt115200)
 {
     SetBusValue("SpeedRSS", 115200);
     SetBusValue("CmdTimeoutConstant", 200);
@@ -414,7 +414,7 @@ TEST_F(E2eTest, LateAnswersNeverShiftAnImageReadAt115200)
     EXPECT_GT(session.ExchangeCounters().failedTries, 0u) << "the late answers were there";
 }
 
-TEST_F(E2eTest, LateAnswersNeverShiftAnImageReadAt9600)
+TEST_F(E2eSerialTest, LateAnswersNeverShiftAnImageReadAt9600)
 {
     SetBusValue("CmdTimeoutConstant", 150);
     SetBusValue("PauseFromSession", 0);
@@ -441,7 +441,7 @@ TEST_F(E2eTest, LateAnswersNeverShiftAnImageReadAt9600)
     EXPECT_GT(session.ExchangeCounters().failedTries, 0u) << "the late answers were there";
 }
 
-TEST_F(E2eTest, AdapterLostInTheMiddleOfAReadFailsItAndANewPortWorks)
+TEST_F(E2eSerialTest, AdapterLostInTheMiddleOfAReadFailsItAndANewPortWorks)
 {
     SetBusValue("SpeedRSS", 115200);
     const std::string unit = "5:44:223:" + MakeUnitFile(6);
