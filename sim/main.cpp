@@ -59,6 +59,14 @@ int main(int argc, char** argv)
     std::string error;
     if (!server.Start(&error))
         return Fail(error, 1);
+    const int64_t start_us = server.NowUs();
+    for (const sim::SilenceSpec& spec : options.silences)
+        bus.AddSilence(spec.address, start_us + int64_t{spec.from_ms} * 1000,
+                       spec.to_ms < 0 ? -1 : start_us + spec.to_ms * 1000);
+    for (const sim::AnswerSpec& spec : options.answers)
+        bus.SetAnswer(spec.address, spec.command, spec.body);
+    for (const sim::EventRateSpec& spec : options.event_rates)
+        bus.SetEventRate(spec.address, spec.per_second, start_us);
     std::printf("ready %s\n", server.PortPath().c_str());
     std::fflush(stdout);
 

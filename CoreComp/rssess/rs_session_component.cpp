@@ -38,7 +38,8 @@ TRSSession::TRSSession(Collaborators c)
     : clock_(c.clock ? *c.clock : platform::SystemClock()),
       registry_(c.registry ? *c.registry : platform::ProcessRegistry()), owner_(c.owner),
       ownerHandler_(std::move(c.ownerHandler)),
-      transportFactory_(c.transportFactory ? std::move(c.transportFactory) : BuiltInTransport)
+      transportFactory_(c.transportFactory ? std::move(c.transportFactory) : BuiltInTransport),
+      automation_(c.automation ? std::move(c.automation) : platform::CreateAutomationObject)
 {
     random_.seed(static_cast<uint32_t>(clock_.Counter() ^ clock_.TickCount()));
     comPort_ = 1;
@@ -71,7 +72,7 @@ TRSSession::TRSSession(Collaborators c)
     if (platform::OwnerChannel* owner = owner_)
         owner->SetHandler([this](const platform::OwnerMessage& m) { return SessionWindowProc(m); });
 
-    thread_ = std::thread([this] { ThreadBody(); });
+    thread_ = std::thread([this] { Execute(); });
 }
 
 TRSSession::~TRSSession()
@@ -130,6 +131,9 @@ void TRSSession::SetWork(bool on)
     if (on == work_)
         return;
     work_ = on;
+    closeRequest_ = !on;
+    if (on)
+        fullRound_ = true;
     if (!thread_.joinable())
         return;
     if (!on || threadFinished_) {
@@ -416,18 +420,6 @@ double TRSSession::LastAnswerTime(int address) const
 }
 
 // --- the polling thread
-
-void TRSSession::ThreadBody()
-{
-    std::unique_lock lk(threadMutex_);
-    threadCv_.wait(lk, [this] { return threadResumed_ || threadTerminate_; });
-    // The polling pass is not part of this program: a resumed thread stays idle until it ends.
-    threadRunning_ = !threadTerminate_;
-    threadIdle_ = true;
-    threadCv_.wait(lk, [this] { return threadTerminate_; });
-    threadRunning_ = false;
-    threadFinished_ = true;
-}
 
 bool TRSSession::ThreadStarted() const
 {
