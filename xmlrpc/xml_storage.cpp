@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace xrpc {
@@ -20,12 +22,23 @@ public:
     {
         zip_error_t error;
         zip_error_init(&error);
-        source_ = zip_source_buffer_create(bytes.empty() ? nullptr : bytes.data(), bytes.size(), 0,
-                                           &error);
+        // libzip gets a copy of its own to free: when an archive is rewritten into the buffer
+        // it came from, libzip may let go of the old data whatever it was told.
+        void* copy = nullptr;
+        if (!bytes.empty()) {
+            copy = std::malloc(bytes.size());
+            if (copy)
+                std::memcpy(copy, bytes.data(), bytes.size());
+        }
+        if (bytes.empty() || copy)
+            source_ = zip_source_buffer_create(copy, bytes.size(), 1, &error);
+        if (!source_)
+            std::free(copy);
         if (source_) {
-            zip_source_keep(source_); // it outlives the archive, which writes into it
             zip_ = zip_open_from_source(source_, bytes.empty() ? ZIP_CREATE | ZIP_TRUNCATE : 0,
                                         &error);
+            if (zip_)
+                zip_source_keep(source_); // it outlives the archive, which writes into it
         }
         if (!zip_)
             error_ = zip_error_strerror(&error);
