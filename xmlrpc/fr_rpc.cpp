@@ -269,6 +269,7 @@ bool TfrRPC::Connect()
         return false;
     }
     const int32_t port = ServerPort();
+    announcedPort_ = static_cast<uint16_t>(port);
     IXrpcResult r = Call("AddMessageSubscriber", [&](TXrpcFunction& f) {
         f.AddItem(std::string_view(settings_.clientIp));
         f.AddItem(port);
@@ -418,7 +419,7 @@ void TfrRPC::Disconnect()
     IXrpcResult r = Call("DeleteMessageSubscriber", [&](TXrpcFunction& f) {
         f.AddItem(std::string_view(subscriberId_));
         f.AddItem(std::string_view(settings_.clientIp));
-        f.AddItem(static_cast<int32_t>(settings_.clientPort));
+        f.AddItem(static_cast<int32_t>(announcedPort_));
     });
     if (r->IsError())
         errorText_ = "\r\n" + r->ErrorMsg();

@@ -170,6 +170,7 @@ private:
     bool errorFlag_ = false;
     std::string errorText_;
     std::string subscriberId_;
+    uint16_t announcedPort_ = 0; // the port the service was told to call back
     int32_t lineId_ = 0;
     bool lineCreated_ = false;
     std::map<uint8_t, std::vector<std::vector<uint8_t>>> storedAnswers_;

@@ -278,7 +278,9 @@ std::string TXrpcClient::ExchangeOnce(const std::string& body, const std::string
                          " bytes exceeds the limit of " + std::to_string(maxAnswerBody_));
     std::string text = c.ReadExact(static_cast<size_t>(length) + (readTwoMore_ ? 2 : 0));
     c.ClearDeadline();
-    const std::string computed = ContentMd5(text);
+    // The digest covers the counted body, not the two bytes some peers add after it.
+    const std::string computed =
+        ContentMd5(std::string_view(text).substr(0, static_cast<size_t>(length)));
     if (!head.Digest()) {
         // A peer that sends no digest is accepted; the note follows the root element, which
         // is where the reader stops.

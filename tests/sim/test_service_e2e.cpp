@@ -51,6 +51,8 @@ struct NullObserver : device::ScanObserver
 
 TEST(ServiceE2e, SessionFindsReadsAndWritesTheUnitThroughTheService)
 {
+    // The link logs "logzemra21.txt" into the working folder.
+    fs::current_path(Scratch().Path());
     const std::string dir = Scratch().File("rw");
     fs::create_directories(dir + "/dump");
     std::mt19937 random(7);

@@ -161,6 +161,7 @@ public:
     std::function<void(const Bytes& payload)> onSendData;
     std::atomic<int> sendData{0};
     std::atomic<uint16_t> linkPort{0};
+    std::atomic<uint16_t> deletedPort{0};
 
 private:
     std::string Handle(std::string_view body)
@@ -179,6 +180,7 @@ private:
         } else if (m == "Connected") {
             answer.AddItem(subscribed.load());
         } else if (m == "DeleteMessageSubscriber") {
+            deletedPort = static_cast<uint16_t>(p.at(2)->AsInteger());
             subscribed = false;
         } else if (m == "SendData") {
             ++sendData;
@@ -276,6 +278,8 @@ TEST(LinkFrame, OnlyTheAnswerWithTheRequestsCounterIsTaken)
         }
         EXPECT_FALSE(link.IsBusy());
         link.Disconnect();
+        EXPECT_EQ(service.deletedPort, service.linkPort)
+            << "the subscription ends for the port that was announced";
     }
 }
 
