@@ -1,12 +1,15 @@
 // TXrpcServer on loopback with our client: where it listens, its bounds, and what happens to
 // calls while its owner is busy or the server goes away.
 
+#include "xmlrpc/fr_rpc.h"
 #include "xmlrpc/http_head.h"
 #include "xmlrpc/xrpc_client.h"
 #include "xmlrpc/xrpc_parser.h"
 #include "xmlrpc/xrpc_server.h"
 
+#include "platform/registry.h"
 #include "platform/tcp.h"
+#include "tests/platform/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -223,6 +226,17 @@ TEST(XrpcServer, BrokenRequestsAreAnsweredAndConnectionsAreCapped)
     a.reset();
     b.reset();
     c.reset();
+}
+
+TEST(XrpcServer, TheLinkFramesServerIsBuiltInactive)
+{
+    platform::test::TempDir dir;
+    platform::RegistryFile reg(dir.File("link.reg"));
+    TfrRPC link(reg, {}, dir.File("logzemra21.txt"));
+    EXPECT_EQ(link.Server().ListenPort(), 8080);
+    EXPECT_TRUE(link.Server().EnableIntrospect);
+    EXPECT_FALSE(link.Server().Active());
+    EXPECT_EQ(link.Server().BindAddress(), "127.0.0.1");
 }
 
 } // namespace
