@@ -179,10 +179,10 @@ void TXrpcServer::AddIntrospection()
          "array of arrays (string method_name)"});
 }
 
-void TXrpcServer::ServeConnection(platform::TcpConnection& c)
+HttpServeOptions TXrpcServer::RequestOptions(const TXrpcServerLimits& limits)
 {
     HttpServeOptions options;
-    options.limits = {limits_.request, limits_.idle};
+    options.limits = {limits.request, limits.idle};
     options.serverName = kXrpcServerName;
     options.help = [](const std::string& headText, const std::optional<std::string>& url) {
         // Without a GET the connection just closes.
@@ -190,6 +190,26 @@ void TXrpcServer::ServeConnection(platform::TcpConnection& c)
                    : std::string();
     };
     options.refuse = [](const std::string& why) { return Fault(kFaultHandling, why); };
+    return options;
+}
+
+std::optional<std::string> TXrpcServer::RefuseCall(std::string_view body,
+                                                   const std::optional<std::string>& digest)
+{
+    if (digest && !body.empty()) {
+        const std::string computed = ContentMd5(body);
+        if (UpperAscii(*digest) != UpperAscii(computed))
+            return Fault(kFaultDigest, "Checksum MD5 error of client request \r\nShould be: " +
+                                           *digest + " contains: " + computed + "\r\n");
+    }
+    if (body.find('\0') != std::string_view::npos)
+        return Fault(kFaultHandling, "Request body holds a NUL character");
+    return std::nullopt;
+}
+
+void TXrpcServer::ServeConnection(platform::TcpConnection& c)
+{
+    HttpServeOptions options = RequestOptions(limits_);
     options.answered = [this] {
         std::lock_guard lock(mutex_);
         --inCall_;
@@ -204,15 +224,8 @@ void TXrpcServer::ServeConnection(platform::TcpConnection& c)
                 std::lock_guard lock(mutex_);
                 ++inCall_;
             }
-            if (digest && !body.empty()) {
-                const std::string computed = ContentMd5(body);
-                if (UpperAscii(*digest) != UpperAscii(computed))
-                    return Fault(kFaultDigest,
-                                 "Checksum MD5 error of client request \r\nShould be: " + *digest +
-                                     " contains: " + computed + "\r\n");
-            }
-            if (body.find('\0') != std::string_view::npos)
-                return Fault(kFaultHandling, "Request body holds a NUL character");
+            if (std::optional<std::string> refused = RefuseCall(body, digest))
+                return *refused;
             return WaitForOwner(body, host, port);
         },
         [](const std::string& what) { AppendRpcLog("rpc_err.txt", what); });

@@ -17,6 +17,7 @@
 // that constructed the server); the events and handlers run there.  Destruction answers every
 // call still waiting for the owner with 1001 and joins every thread.
 
+#include "xmlrpc/http_serve.h"
 #include "xmlrpc/xrpc_types.h"
 
 #include "platform/owner_channel.h"
@@ -128,6 +129,14 @@ public:
 
     // One call in the owner's thread: the request body and the peer -> the answer document.
     std::string HandleCall(std::string_view body, const std::string& peerHost, int peerPort);
+
+    // How the connection threads read requests: the bounds, the answer head, the GET help and
+    // the refusals (fault 1001).
+    static HttpServeOptions RequestOptions(const TXrpcServerLimits& limits);
+    // The answer to a body that is not handed to the owner at all: fault 1002 for a wrong
+    // Content-MD5 (compared in upper case), 1001 for a body holding a NUL.
+    static std::optional<std::string> RefuseCall(std::string_view body,
+                                                 const std::optional<std::string>& digest);
 
 private:
     struct Call;
