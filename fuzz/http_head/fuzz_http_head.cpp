@@ -147,26 +147,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // bytes longer than it is.
     static TXrpcServer server;
     static const HttpServeOptions options = TXrpcServer::RequestOptions({});
-    const CallHandler answer = [](std::string_view body, const std::optional<std::string>& digest) {
+    const CallHandler serve = [](std::string_view body, const std::optional<std::string>& digest) {
         if (std::optional<std::string> refused = TXrpcServer::RefuseCall(body, digest))
             return *refused;
         return server.HandleCall(body, "127.0.0.1", 1);
     };
     {
         MemoryConnection c(bytes, piece);
-        ServeHttpCallsOn(c, options, answer, nullptr);
+        ServeHttpCallsOn(c, options, serve, nullptr);
         Answers(c.out, piece);
         const std::string cut =
             "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(bytes.size() + 16) + "\r\n\r\n" +
             std::string(bytes);
         MemoryConnection d(cut, piece);
-        ServeHttpCallsOn(d, options, answer, nullptr);
+        ServeHttpCallsOn(d, options, serve, nullptr);
         Require(Answers(d.out, piece) == std::vector<int32_t>{kFaultHandling});
         const std::string whole =
             "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(bytes.size()) + "\r\n\r\n" +
             std::string(bytes);
         MemoryConnection e(whole, piece);
-        ServeHttpCallsOn(e, options, answer, nullptr);
+        ServeHttpCallsOn(e, options, serve, nullptr);
         const std::vector<int32_t> faults = Answers(e.out, piece);
         if (!bytes.empty()) {
             Require(faults.size() == 1);
