@@ -3,6 +3,7 @@
 #include "sim/bus.h"
 #include "sim/options.h"
 #include "sim/pty_server.h"
+#include "sim/udp_converter.h"
 #include "sim/service.h"
 #include "sim/unit_file.h"
 
@@ -13,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,6 +63,7 @@ int main(int argc, char** argv)
     sim::PtyServer server(bus, {options.link, options.service ? "" : options.registry, options.com,
                                 options.log});
     std::unique_ptr<sim::ServiceServer> service;
+    std::optional<sim::UdpConverter> converter;
     if (options.service) {
         sim::ServiceOptions so;
         so.host = options.service_host;
@@ -78,6 +81,17 @@ int main(int argc, char** argv)
     } else {
         if (!server.Start(&error))
             return Fail(error, 1);
+        if (!options.udp.empty()) {
+            sim::UdpConverterOptions udp{options.udp,         options.registry,
+                                         options.com,         options.eth_wait_ms,
+                                         options.log,         options.udp_faults,
+                                         options.udp_late_ms * 1000, options.seed};
+            converter.emplace(bus, std::move(udp));
+            if (!converter->Start(&error))
+                return Fail(error, 1);
+            for (const sim::ConverterAddress& c : converter->Converters())
+                std::printf("udp %s:%u\n", c.address.c_str(), static_cast<unsigned>(c.port));
+        }
         std::printf("ready %s\n", server.PortPath().c_str());
     }
     std::fflush(stdout);
@@ -106,6 +120,8 @@ int main(int argc, char** argv)
             break;
     }
 
+    if (converter)
+        converter->Stop();
     server.Stop();
     if (service)
         service->Stop();

@@ -166,6 +166,9 @@ public:
     platform::RegistryFile& Registry() { return registry_; }
     bool IsEthernet() const { return ethernet_; }
     bool ServiceMode() const { return serviceMode_; }
+    // The clock and the registry the session was given; its transports use these too.
+    platform::Clock& SessionClock() const { return clock_; }
+    platform::RegistryFile& SessionRegistry() const { return registry_; }
     bool ReopenPort();
     void ClosePort();
     void ResetPort();

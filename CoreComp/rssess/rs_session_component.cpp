@@ -4,6 +4,7 @@
 #include "CoreComp/rssess/rs_session.h"
 
 #include "CoreComp/com_zemra.h"
+#include "CoreComp/ethernet_zemra.h"
 #include "CoreComp/xr_zemra.h"
 
 #include "platform/last_error.h"
@@ -23,9 +24,10 @@ std::unique_ptr<TCommZemraAbstract> BuiltInTransport(TRSSession& session,
                                                      TRSSession::TransportKind kind)
 {
     switch (kind) {
+    case TRSSession::TransportKind::Ethernet:
+        return std::make_unique<TEthernetZemra>(&session);
     case TRSSession::TransportKind::XmlRpc:
         return std::make_unique<TXRZemra>(&session);
-    case TRSSession::TransportKind::Ethernet: // TEthernetZemra takes this place
     case TRSSession::TransportKind::Serial:
         break;
     }
