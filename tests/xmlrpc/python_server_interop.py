@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Python's xmlrpc.client against our XML-RPC server.
+"""Python's xmlrpc.client against our XML-RPC server, and our client's asynchronous calls
+against Python's SimpleXMLRPCServer.
 
 usage: python_server_interop.py SERVER_TOOL
 """
@@ -8,7 +9,11 @@ import hashlib
 import socket
 import subprocess
 import sys
+import threading
+import time
+import random
 import xmlrpc.client as xc
+from xmlrpc.server import SimpleXMLRPCRequestHandler, SimpleXMLRPCServer
 
 SERVER_NAME = "KavexXMLRPC/1.10 (Windows NT) ZEMRA-KAVEX v1.10"
 passed = 0
@@ -80,10 +85,32 @@ def main():
     finally:
         tool.stdin.close()
         check("tool exits", tool.wait(timeout=30) == 0)
+    async_to_python(sys.argv[1])
     print(f"{passed} checks passed")
     if failed:
         print("failed: " + ", ".join(failed), file=sys.stderr)
         sys.exit(1)
+
+
+def async_to_python(tool):
+    class H(SimpleXMLRPCRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+    def echo(text):
+        time.sleep(random.random() * 0.005)
+        return text
+
+    server = SimpleXMLRPCServer(("127.0.0.1", 0), requestHandler=H, logRequests=False)
+    server.register_function(echo, "Echo")
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    n = 30
+    out = subprocess.run([tool, "async", str(server.server_address[1]), str(n)],
+                         capture_output=True, timeout=120, text=True)
+    server.shutdown()
+    lines = out.stdout.splitlines()
+    check("async calls to Python's server", out.returncode == 0 and
+          lines == ["call %d %s" % (i, "last" if i == n - 1 else "-") for i in range(n)],
+          out.stdout + out.stderr)
 
 
 def run(port):

@@ -2,11 +2,15 @@
 // prints the port, and runs the calls in its main thread until its input closes.
 //   Add(int, int), Echo(any), Caller() -> the caller's "IP", Fail() raises "boom",
 //   NotImplemented (an item without a handler); "AsyncResult" answers "got " + the name.
+// server_tool async PORT N: instead, N asynchronous calls Echo("call i") from our client to
+// the server on PORT; prints each result as it reaches the owner, one a line.
 
+#include "xmlrpc/xrpc_client.h"
 #include "xmlrpc/xrpc_server.h"
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -14,8 +18,38 @@
 
 using namespace xrpc;
 
-int main()
+namespace {
+
+int AsyncCalls(int port, int n)
 {
+    TXrpcClient client;
+    int got = 0;
+    client.OnGetASYNCHResult = [&](const std::string& guid, const std::string&, const std::string&,
+                                   const IXrpcResult& r) {
+        ++got;
+        std::printf("%s %s\n",
+                    r->IsError() ? ("error " + r->ErrorMsg()).c_str() : r->AsString().c_str(),
+                    guid == client.LastGuid() ? "last" : "-");
+    };
+    for (int i = 0; i < n; ++i) {
+        auto f = std::make_shared<TXrpcFunction>();
+        f->SetObjectMethod("Echo");
+        f->AddItem("call " + std::to_string(i));
+        IXrpcResult r;
+        client.Execute(f, true, r, "/RPC2", port, "127.0.0.1");
+    }
+    const bool done =
+        client.Channel().WaitServing([&] { return got == n; }, std::chrono::seconds(60));
+    std::fflush(stdout);
+    return done ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && std::string(argv[1]) == "async")
+        return AsyncCalls(std::atoi(argv[2]), std::atoi(argv[3]));
     TXrpcServer server;
     server.SetListenPort(0);
     TXRMethod add;
