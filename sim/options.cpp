@@ -145,6 +145,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
     SimOptions options;
     uint32_t turnaround_ms = 2;
     uint32_t late_ms = 700;
+    uint32_t late_spread_ms = 0;
     uint32_t split_gap_ms = 20;
     bool com_given = false;
 
@@ -169,6 +170,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
         {"--baud", [&](const std::string& v) { return Number(v, 50u, 4000000u, options.timing.baud); }},
         {"--turnaround", [&](const std::string& v) { return Number(v, 0u, 10000u, turnaround_ms); }},
         {"--late-ms", [&](const std::string& v) { return Number(v, 0u, 60000u, late_ms); }},
+        {"--late-spread-ms", [&](const std::string& v) { return Number(v, 0u, 60000u, late_spread_ms); }},
         {"--split-gap-ms", [&](const std::string& v) { return Number(v, 0u, 60000u, split_gap_ms); }},
         {"--seed", [&](const std::string& v) { return Number(v, 0u, 0xFFFFFFFFu, options.seed); }},
         {"--present-key",
@@ -271,6 +273,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
 
     options.timing.turnaround_us = turnaround_ms * 1000;
     options.timing.late_us = late_ms * 1000;
+    options.timing.late_spread_us = late_spread_ms * 1000;
     options.timing.split_gap_us = split_gap_ms * 1000;
     result.options = std::move(options);
     return result;
@@ -314,7 +317,8 @@ N answers) or a probability P written with a decimal point or as a percentage (0
   --wrong-command AMOUNT   its command has bit 7 flipped
   --short-answer AMOUNT    its last two bytes are missing
   --wrong-length AMOUNT    its length byte is one too large
-  --late-answer AMOUNT     it comes --late-ms MS later (default 700)
+  --late-answer AMOUNT     it comes --late-ms MS later (default 700), and with
+                           --late-spread-ms MS up to MS more, drawn anew for each
   --split-answer AMOUNT    it comes in two halves --split-gap-ms MS apart (default 20)
   --echo AMOUNT            the request's bytes come back before it
   --seed N                 seed of the fault probabilities (default 1)

@@ -42,7 +42,8 @@ TRSSession::TRSSession(Collaborators c)
     : clock_(c.clock ? *c.clock : platform::SystemClock()),
       registry_(c.registry ? *c.registry : platform::ProcessRegistry()), owner_(c.owner),
       ownerHandler_(std::move(c.ownerHandler)),
-      transportFactory_(c.transportFactory ? std::move(c.transportFactory) : BuiltInTransport)
+      transportFactory_(c.transportFactory ? std::move(c.transportFactory) : BuiltInTransport),
+      automation_(c.automation ? std::move(c.automation) : platform::CreateAutomationObject)
 {
     random_.seed(static_cast<uint32_t>(clock_.Counter() ^ clock_.TickCount()));
     comPort_ = 1;
@@ -68,7 +69,11 @@ TRSSession::TRSSession(Collaborators c)
 
     rs485Mutex_ = platform::NamedMutex::Create("ZEMRA_RS485_MUTEX", existed);
     zemraMutex_ = platform::NamedMutex::Create("ZEMRA", existed);
-    serviceMode_ = platform::NamedMutex::Exists("DRAVON");
+    // The service's mutex alone proves nothing (any process may hold a mutex of that name):
+    // only a service whose automation object can be made takes the exchanges over.
+    serviceMode_ = platform::NamedMutex::Exists("DRAVON") && automation_("Dravon.Dravonstrator");
+    if (serviceMode_)
+        LogPort("Режим службы: обмен идёт через службу драйвера шины");
 
     SetWork(false);
     SetComPort(1);
