@@ -304,8 +304,11 @@ void TRSSession::DrainConsole(uint8_t a)
     // Bounded: a chatty or faulty console gives up the line after kMaxDrainPolls answers.
     for (int i = 0; i < ConsoleLine::kMaxDrainPolls && work_; ++i) {
         const auto r = ExchangeSecondForm({a, 1});
-        if (r.code != kSecondFormOk || r.answer.size() < 4)
+        if (r.code != kSecondFormOk) {
+            std::lock_guard guard(lock_);
+            consoles_->stats.at(a).Count(r.code);
             return;
+        }
         ConsoleAnswered(a, r);
         if ((r.answer[2] & 0x0F) == kAnswerHeadOnly) {
             std::lock_guard guard(lock_);

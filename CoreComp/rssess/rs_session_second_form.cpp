@@ -271,8 +271,12 @@ void TRSSession::SendPendingRequest()
     const auto r = ExchangeSecondForm(request, 0);
     const bool keep =
         r.code != kSecondFormOk || (r.answer.size() > 2 && (r.answer[2] & 0x0F) == 10);
-    if (r.code == kSecondFormOk)
+    if (r.code == kSecondFormOk) {
         ConsoleAnswered(entry.console, r);
+    } else {
+        std::lock_guard guard(lock_);
+        consoles_->stats.at(entry.console).Count(r.code);
+    }
     if (keep)
         return;
     std::lock_guard guard(lock_);
