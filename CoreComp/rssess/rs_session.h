@@ -334,8 +334,10 @@ public:
     void MarkConsoleForProbe(uint8_t address);
     size_t ConsoleCommandCount() const;
     // Unpublished report handlers (26, 27, 40); nothing in the program assigns them.
-    std::function<void(uint8_t subIndex, const corecomp::ConsoleRecord& console, double time)>
-        OnConsoleFound, OnConsoleLost;
+    using ConsoleReportHandler =
+        std::function<void(uint8_t subIndex, const corecomp::ConsoleRecord& console, double time)>;
+    ConsoleReportHandler OnConsoleFound;
+    ConsoleReportHandler OnConsoleLost;
     std::function<void(const corecomp::ConsoleRecord& console, uint8_t subIndex)> OnConsoleList;
 
     // True while the polling thread does not hold the line.
@@ -357,6 +359,7 @@ private:
     void ForgetConsoleWork(uint8_t a);
     bool SendSecondFormCommand(const std::vector<uint8_t>& request, int tag, int kind);
     bool PostSecondFormFrame(const std::vector<uint8_t>& request);
+    bool ReportToOwner(uintptr_t wparam, std::vector<uint8_t> payload);
     struct Tries;
     void SendToOwner(uint32_t msg, uintptr_t wparam, std::vector<uint8_t> payload);
     void LogPort(const std::string& utf8Line);

@@ -33,6 +33,16 @@ struct Report
 
 } // namespace
 
+// The polling thread gives up the line while the owner takes a report; a caller on another
+// thread (a test) only sends it.
+bool TRSSession::ReportToOwner(uintptr_t wparam, std::vector<uint8_t> payload)
+{
+    if (std::this_thread::get_id() == thread_.get_id())
+        return Deliver(kMsgSessionReport, wparam, std::move(payload));
+    SendToOwner(kMsgSessionReport, wparam, std::move(payload));
+    return true;
+}
+
 ConsoleRecordCopy TRSSession::Console(uint8_t address) const
 {
     std::lock_guard guard(lock_);
@@ -103,7 +113,7 @@ void TRSSession::ProbeConsole(uint8_t a)
     QueueConsoleCommand(a, 3, {0});
     QueueConsoleCommand(a, 4, {});
     QueueConsoleCommand(a, 1, {RandomKey()});
-    Deliver(kMsgSessionReport, kReportDeviceFoundWithType, std::move(record));
+    ReportToOwner(kReportDeviceFoundWithType, std::move(record));
 }
 
 void TRSSession::ConsoleAnswered(uint8_t a, const SecondFormResult& r)
@@ -155,7 +165,7 @@ void TRSSession::ReportConsoleLost(uint8_t a)
         }
     }
     for (auto& r : reports) {
-        if (!Deliver(kMsgSessionReport, r.wparam, std::move(r.payload)))
+        if (!ReportToOwner(r.wparam, std::move(r.payload)))
             return;
     }
     ResetConsole(a);
@@ -183,7 +193,7 @@ void TRSSession::ResetConsole(uint8_t a)
     }
     ForgetConsoleWork(a);
     for (auto& r : reports) {
-        if (!Deliver(kMsgSessionReport, r.wparam, std::move(r.payload)))
+        if (!ReportToOwner(r.wparam, std::move(r.payload)))
             return;
     }
 }
@@ -361,7 +371,7 @@ void TRSSession::HandleConsoleEvent(uint8_t a, const std::vector<uint8_t>& event
         QueueConsoleCommand(a, 7, {j});
     }
     for (auto& r : reports) {
-        if (!Deliver(kMsgSessionReport, r.wparam, std::move(r.payload)))
+        if (!ReportToOwner(r.wparam, std::move(r.payload)))
             return;
     }
 }
@@ -437,7 +447,7 @@ void TRSSession::HandleConsoleList(uint8_t a, const std::vector<uint8_t>& answer
         }
     }
     for (auto& r : reports) {
-        if (!Deliver(kMsgSessionReport, r.wparam, std::move(r.payload)))
+        if (!ReportToOwner(r.wparam, std::move(r.payload)))
             return;
     }
 }
