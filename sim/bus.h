@@ -53,6 +53,8 @@
 // Threads: every member function may be called from any thread; one lock guards the units,
 // the receiver and the fault state.  Receive() and Expire() are meant for one line thread.
 
+#include "sim/line_handler.h"
+
 #include "config_tool/model/config_image.h"
 
 #include <array>
@@ -69,7 +71,6 @@
 
 namespace sim {
 
-using Bytes = std::vector<uint8_t>;
 
 inline constexpr std::size_t kMemorySize = 8192;
 inline constexpr std::size_t kMaxEvents = 1024; // the oldest event goes when the log is full
@@ -114,21 +115,7 @@ struct BusTiming
     uint32_t gap_us = 0; // 0: four character times, but at least 20 ms
 };
 
-struct Transmission
-{
-    int64_t due_us = 0; // same time base as the now_us given to Receive()
-    Bytes bytes;
-};
-
-// What one call of Receive() or Expire() did on the line.
-struct LineActivity
-{
-    std::vector<Bytes> frames;            // frames with a good CRC-8, as received
-    std::vector<Bytes> dropped;           // runs of bytes discarded by the receiver
-    std::vector<Transmission> answers;    // in the order they are due
-};
-
-class Bus
+class Bus : public LineHandler
 {
 public:
     explicit Bus(BusTiming timing = {}, uint32_t seed = 1);
@@ -195,11 +182,11 @@ public:
     uint32_t GapUs() const;
 
     // The line side.  now_us is any monotonic microsecond count.
-    LineActivity Receive(std::span<const uint8_t> bytes, int64_t now_us);
+    LineActivity Receive(std::span<const uint8_t> bytes, int64_t now_us) override;
     // Drops bytes that have waited longer than the gap time.
-    LineActivity Expire(int64_t now_us);
+    LineActivity Expire(int64_t now_us) override;
     // When Expire() would next drop something; nullopt when the receiver is empty.
-    std::optional<int64_t> ExpiryDue() const;
+    std::optional<int64_t> ExpiryDue() const override;
 
 private:
     struct Unit

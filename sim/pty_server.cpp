@@ -36,7 +36,7 @@ bool PointsTo(const std::string& link, const std::string& target)
 
 } // namespace
 
-PtyServer::PtyServer(Bus& bus, PtyServerOptions options, platform::Clock* clock)
+PtyServer::PtyServer(LineHandler& bus, PtyServerOptions options, platform::Clock* clock)
     : bus_(bus), options_(std::move(options)), clock_(clock ? *clock : platform::SystemClock())
 {
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Serves a Bus on a pseudo-terminal: the master side is the line of the simulated units, the
+// Serves a line (a Bus of units, or a ConsoleBus) on a pseudo-terminal: the master side is the line of the simulated units, the
 // slave path (or a symbolic link to it) is the serial port the tool opens.
 //
 // The server thread waits in poll() on the master and a wake-up pipe; it feeds whatever
@@ -23,6 +23,7 @@
 // the server runs.
 
 #include "sim/bus.h"
+#include "sim/line_handler.h"
 #include "sim/line_log.h"
 
 #include "platform/pty.h"
@@ -51,7 +52,7 @@ class PtyServer
 {
 public:
     // clock: the time base of the line; nullptr means platform::SystemClock().
-    explicit PtyServer(Bus& bus, PtyServerOptions options = {}, platform::Clock* clock = nullptr);
+    explicit PtyServer(LineHandler& bus, PtyServerOptions options = {}, platform::Clock* clock = nullptr);
     ~PtyServer();
     PtyServer(const PtyServer&) = delete;
     PtyServer& operator=(const PtyServer&) = delete;
@@ -76,7 +77,7 @@ private:
     void Log(const char* direction, const Bytes& bytes);
     void LogActivity(const LineActivity& activity);
 
-    Bus& bus_;
+    LineHandler& bus_;
     const PtyServerOptions options_;
     platform::Clock& clock_;
     platform::PseudoTerminal pty_;

@@ -19,6 +19,7 @@
 #include "CoreComp/comm_zemra.h"
 
 #include "CoreComp/rssess/command_record.h"
+#include "CoreComp/rssess/console_table.h"
 
 #include "platform/bus_driver.h"
 #include "platform/clock.h"
@@ -93,6 +94,8 @@ struct TBusSettings
 };
 
 inline constexpr const char* kBusKey = "SOFTWARE\\KAVEX\\ZEMRA\\RS";
+
+using ConsoleRecordCopy = corecomp::ConsoleRecord;
 
 class TRSSession
 {
@@ -317,12 +320,65 @@ public:
     intptr_t SessionWindowProc(const platform::OwnerMessage& message);
     void DispatchSessionMessage(const platform::OwnerMessage& message);
 
+    // --- the console line (frame mode 2; rs_session_second_form.cpp, rs_session_consoles.cpp).
+    // This system always runs mode 1; SetFrameMode(2) exists for tests and is called while the
+    // polling thread is parked.
+    void SetFrameMode(int mode);
+    int FrameMode() const { return frameMode_; }
+    struct SecondFormResult
+    {
+        uint8_t code = 0;
+        std::vector<uint8_t> answer; // decoded; empty on failure
+        bool repeated = false;
+    };
+    // One request [address] [kind] [data]: a head when data is empty, else a long request with
+    // the tag given; the answer with its result code.
+    SecondFormResult ExchangeSecondForm(const std::vector<uint8_t>& request, uint8_t tag = 0);
+    bool IsRepeatedMessage(uint8_t console, uint8_t sequence);
+    static std::vector<uint8_t> BuildSecondFormRequest(const std::vector<uint8_t>& record);
+    bool QueueSecondFormRecord(std::vector<uint8_t> request); // false: the ring is full
+    bool AddPendingRequest(uint8_t console, uint8_t kind, std::vector<uint8_t> data);
+    size_t PendingRequestCount() const;
+    void ProbeConsole(uint8_t address);
+    void PollConsoles(uint8_t filter);
+    void ResetConsole(uint8_t address);
+    void SearchConsoles();
+    void DrainConsole(uint8_t address);
+    void HandleConsoleEvent(uint8_t console, const std::vector<uint8_t>& event);
+    void HandleConsoleList(uint8_t console, const std::vector<uint8_t>& answer);
+    std::optional<ConsoleRecordCopy> FindSubDevice(uint8_t subAddress) const;
+    ConsoleRecordCopy Console(uint8_t address) const;
+    corecomp::ConsoleStatistics ConsoleStats(uint8_t address) const;
+    void MarkConsoleForProbe(uint8_t address);
+    size_t ConsoleCommandCount() const;
+    // Unpublished report handlers (26, 27, 40); nothing in the program assigns them.
+    using ConsoleReportHandler =
+        std::function<void(uint8_t subIndex, const corecomp::ConsoleRecord& console, double time)>;
+    ConsoleReportHandler OnConsoleFound;
+    ConsoleReportHandler OnConsoleLost;
+    std::function<void(const corecomp::ConsoleRecord& console, uint8_t subIndex)> OnConsoleList;
+
     // True while the polling thread does not hold the line.
     bool ThreadIdle() const { return threadIdle_; }
     bool ThreadStarted() const;
 
 private:
     TRSSession(Collaborators collaborators, platform::OwnerChannel* windowControl, bool second);
+    struct ConsoleLine;
+    void RunSecondFormPass();
+    void SendConsoleCommands();
+    void SendQueuedRecords();
+    void SendPendingRequest();
+    void QueueConsoleCommand(uint8_t console, uint8_t command, std::vector<uint8_t> data);
+    void ConsoleAnswered(uint8_t a, const SecondFormResult& r);
+    void ConsoleFailed(uint8_t a, uint8_t code);
+    bool ConsoleLostNow(uint8_t a);
+    void ReportConsoleLost(uint8_t a);
+    void HandleConsoleMessage(uint8_t a, const std::vector<uint8_t>& answer);
+    void ForgetConsoleWork(uint8_t a);
+    bool SendSecondFormCommand(const std::vector<uint8_t>& request, int tag, int kind);
+    bool PostSecondFormFrame(const std::vector<uint8_t>& request);
+    bool ReportToOwner(uintptr_t wparam, std::vector<uint8_t> payload);
     struct Tries;
     void SendToOwner(uint32_t msg, uintptr_t wparam, std::vector<uint8_t> payload);
     void LogPort(const std::string& utf8Line);
@@ -473,4 +529,6 @@ private:
     // The command queue: pending entries (any thread, under lock_) and the thread's batch.
     std::vector<TCommandRecord> pendingQueue_;
     std::vector<TCommandRecord> batch_;
+
+    std::unique_ptr<ConsoleLine> consoles_; // under lock_
 };

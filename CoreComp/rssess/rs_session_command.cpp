@@ -137,9 +137,11 @@ bool TRSSession::RunTries(const std::vector<uint8_t>& request, bool waitAnswer, 
 }
 
 bool TRSSession::SendCommand(const std::vector<uint8_t>& request, bool waitAnswer,
-                             bool noAcknowledge, int /*extra1*/, int /*extra2*/)
+                             bool noAcknowledge, int extra1, int extra2)
 {
     answer_.clear();
+    if (frameMode_ == 2 && extra2 != 0)
+        return SendSecondFormCommand(request, extra1, extra2);
     // A request that cannot be sent is refused before the line is touched or anything counted.
     if (!corecomp::LengthFits(request) || request[0] > 127)
         return false;

@@ -2,6 +2,7 @@
 // (open, close, reset), the per-address tables and the parked polling thread.
 
 #include "CoreComp/rssess/rs_session.h"
+#include "CoreComp/rssess/rs_session_console_line.h"
 
 #include "CoreComp/com_zemra.h"
 #include "CoreComp/ethernet_zemra.h"
@@ -66,6 +67,7 @@ TRSSession::TRSSession(Collaborators c, platform::OwnerChannel* windowControl, b
     secondRetryCount_ = static_cast<uint16_t>(3 * retryCount_);
     keySilence_ = 5;
     frameMode_ = 1;
+    consoles_ = std::make_unique<ConsoleLine>();
     dcb_ = platform::Dcb{};
     settings_.SecLostDevice = second ? 15 : 0;
     if (second)

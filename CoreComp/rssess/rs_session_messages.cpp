@@ -6,6 +6,8 @@
 
 #include "platform/text1251.h"
 
+#include <cstring>
+
 namespace {
 
 uint32_t Le32(const std::vector<uint8_t>& p, size_t at)
@@ -101,6 +103,24 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
             case kReportBadLoop:
                 if (OnRSDeviceBadLoopProc && p.size() >= 2)
                     OnRSDeviceBadLoopProc(p[0], p[1], std::vector<uint8_t>(p.begin() + 2, p.end()));
+                break;
+            case kReportDeviceFoundWithType:
+            case kReportDeviceLostRecord: {
+                auto& handler =
+                    message.wparam == kReportDeviceFoundWithType ? OnConsoleFound : OnConsoleLost;
+                if (!handler || p.size() < 1 + corecomp::kConsoleRecordSize + 8)
+                    break;
+                double time;
+                std::memcpy(&time, p.data() + 1 + corecomp::kConsoleRecordSize, sizeof time);
+                if (const auto c = corecomp::ConsoleRecordFromBytes(std::span(p).subspan(1)))
+                    handler(p[0], *c, time);
+                break;
+            }
+            case kReportDeviceList:
+                if (OnConsoleList && p.size() >= corecomp::kConsoleRecordSize + 1) {
+                    if (const auto c = corecomp::ConsoleRecordFromBytes(p))
+                        OnConsoleList(*c, p[corecomp::kConsoleRecordSize]);
+                }
                 break;
             default:
                 // Zone marks, device lists and read-list reports belong to the read lists.

@@ -83,6 +83,8 @@ void TRSSession::AppendPending(TCommandRecord record)
 
 bool TRSSession::PostFrame(const std::vector<uint8_t>& request)
 {
+    if (frameMode_ == 2)
+        return PostSecondFormFrame(request);
     if (frameMode_ != 1 || request.size() < 4 || request[0] > 127)
         return false;
     const uint8_t a = request[0];

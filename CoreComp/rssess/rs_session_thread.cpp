@@ -163,6 +163,10 @@ void TRSSession::RunPass()
         Checkpoint();
     }
 
+    if (frameMode_ == 2 && !serviceMode_) {
+        RunSecondFormPass();
+        return;
+    }
     if (serviceMode_) {
         uint32_t slots;
         {
