@@ -443,13 +443,19 @@ void TFormMain::BitBtnFindClick()
     // input is served), so no picture of the closed search dialog stays on it meanwhile.
     repaint();
     device::Transfer transfer(Channel(), *this, model::ReadMask());
-    const bool ok = transfer.ReadImage(unit.address, currentPort_, configImage_) &&
-                    transfer.ReadKeyCodes(unit.address, currentPort_, keyCodes_);
+    // The read goes into copies: a read that fails halfway leaves the image and the codes as
+    // they were, never part old and part new.
+    model::Image image = configImage_;
+    model::KeyCodes codes = keyCodes_;
+    const bool ok = transfer.ReadImage(unit.address, currentPort_, image) &&
+                    transfer.ReadKeyCodes(unit.address, currentPort_, codes);
     if (!ok) {
         Box(BoxKind::Error, BoxButtons::Ok, 4);
         setWindowTitle(Msg(5));
         return;
     }
+    configImage_ = image;
+    keyCodes_ = codes;
     sourceAddress_ = unit.address;
     readPort_ = currentPort_;
     modelName_ = unit.model;

@@ -946,9 +946,17 @@ TEST_F(MainWindowCommands, WindowIsRepaintedBeforeTheReadStarts)
 TEST_F(MainWindowCommands, FailedReadLeavesThePagesDisabled)
 {
     Read();
+    // The unit now holds other bytes: a read that fails halfway must not leave some of them in
+    // the working image beside the old ones.
+    const model::Image before = Form().ConfigImage();
+    model::Image changed = *bus.Image(5);
+    for (size_t i = 0; i < 600; ++i)
+        changed[i] = static_cast<uint8_t>(changed[i] ^ 0x5A);
+    bus.SetImage(5, changed);
     channel.failAt = 100; // well inside the image read
     Form().BitBtnFindClick();
     EXPECT_EQ(Services().Texts(), (QStringList{Msg(1), Msg(4)}));
+    EXPECT_EQ(Form().ConfigImage(), before);
     EXPECT_EQ(Services().boxes.back().kind, BoxKind::Error);
     EXPECT_EQ(Form().SourceAddress(), 0);
     EXPECT_FALSE(Form().ConfigPresent());
