@@ -165,6 +165,9 @@ public:
     TCommZemraAbstract& Transport() { return *transport_; }
     bool IsEthernet() const { return ethernet_; }
     bool ServiceMode() const { return serviceMode_; }
+    // The clock and the registry the session was given; its transports use these too.
+    platform::Clock& SessionClock() const { return clock_; }
+    platform::RegistryFile& SessionRegistry() const { return registry_; }
     bool ReopenPort();
     void ClosePort();
     void ResetPort();

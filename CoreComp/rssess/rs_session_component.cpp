@@ -4,6 +4,7 @@
 #include "CoreComp/rssess/rs_session.h"
 
 #include "CoreComp/com_zemra.h"
+#include "CoreComp/ethernet_zemra.h"
 
 #include "platform/last_error.h"
 
@@ -22,8 +23,9 @@ std::unique_ptr<TCommZemraAbstract> BuiltInTransport(TRSSession& session,
                                                      TRSSession::TransportKind kind)
 {
     switch (kind) {
-    case TRSSession::TransportKind::XmlRpc:   // TXRZemra takes this place
-    case TRSSession::TransportKind::Ethernet: // TEthernetZemra takes this place
+    case TRSSession::TransportKind::Ethernet:
+        return std::make_unique<TEthernetZemra>(&session);
+    case TRSSession::TransportKind::XmlRpc: // TXRZemra takes this place
     case TRSSession::TransportKind::Serial:
         break;
     }

@@ -133,7 +133,7 @@ TMemIniFile::TMemIniFile(const std::string& fileName) : IniFileBase(fileName), w
     if (st.st_size > static_cast<off_t>(kMaxIniFileBytes))
         throw IniFileError("cannot read " + fileName + ": larger than " +
                            std::to_string(kMaxIniFileBytes) + " bytes");
-    const auto text = platform::detail::ReadWholeFile(fileName);
+    const auto text = platform::detail::ReadWholeFile(fileName, kMaxIniFileBytes + 1);
     if (!text)
         throw IniFileError("cannot read " + fileName + ": " + std::strerror(errno));
     if (text->size() > kMaxIniFileBytes)
