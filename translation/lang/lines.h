@@ -10,11 +10,19 @@
 #include "translation/settings/mem_ini_file.h"
 
 #include <array>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace translation {
+
+// Invalid values, damaged stored data and translation files that cannot be read.
+class ELanguageError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
 
 using StringList = std::vector<std::string>;
 

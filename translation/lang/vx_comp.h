@@ -25,11 +25,7 @@ Q_DECLARE_METATYPE(translation::StringList)
 
 namespace translation {
 
-class ELanguageError : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
+class TVXBFileManager;
 
 // The published properties of one object whose kinds lie in a set.
 class TvxPropInfoList
@@ -279,6 +275,18 @@ public:
     void ImportLanguageExtended(const std::string& fileName, const std::string& language);
     void ImportLanguage(const std::string& fileName, const std::string& language);
 
+    // --- Part: translation files of many owners
+    // The file's entry for the owner's class replaces the lists, LangNames and the extended
+    // translations, then the strings are rebuilt and the active language applied.  Nothing
+    // without an owner.  ELanguageError on any failure, and then nothing has changed.
+    void LoadFromVXB(const std::string& fileName);
+    void LoadListFromVXB(int listIndex, const std::string& fileName);
+    // What a file's twin carries, taken over: every list both have (or only `onlyKind`), with
+    // the twin's delimiter converted to this one's and the owner's line of the captions, hints,
+    // fonts and character sets moved first; LangNames and the extended translations with it
+    // unless only one list is taken.  Cannot fail: the twin was checked when it was read.
+    void AdoptTwin(const TvxCustomLang& twin, int onlyKind = -1);
+
     QObject* Owner() const { return parent(); }
     std::string OwnerClassName() const;
     std::string OwnerName() const;
@@ -289,6 +297,8 @@ protected:
 private:
     friend class LangWalk;
     static QObject* CheckOwner(QObject* owner);
+    // The dispatcher's manager when the dispatcher reads this very file, else none.
+    TVXBFileManager* SharedVxbManager(const std::string& fileName) const;
     void SetList(int kind, const StringList& v);
     void PostProcess(int kind);
     void ReplaceDelimiterEverywhere(char oldDelim, char newDelim);
