@@ -157,6 +157,30 @@ bool ReplaceLanguage(std::string& line, char delim, int language, std::string_vi
     return true;
 }
 
+StringList PlaceColumns(const StringList& lines, char delim, const StringList& fileNames,
+                        const StringList& names)
+{
+    std::vector<int> from; // 1-based file column of each language, 0 when absent
+    for (const std::string& name : names) {
+        const auto it = std::find_if(fileNames.begin(), fileNames.end(),
+                                     [&name](const std::string& f) { return SameText(f, name); });
+        from.push_back(it == fileNames.end() ? 0 : static_cast<int>(it - fileNames.begin()) + 1);
+    }
+    StringList out;
+    out.reserve(lines.size());
+    for (const std::string& line : lines) {
+        std::string placed = Field(line, delim, 0);
+        placed += delim;
+        for (int column : from) {
+            if (column > 0)
+                placed += Field(line, delim, column);
+            placed += delim;
+        }
+        out.push_back(std::move(placed));
+    }
+    return out;
+}
+
 std::string CutLanguages(const std::string& line, char delim, int n)
 {
     if (n < 0)

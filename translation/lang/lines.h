@@ -106,6 +106,12 @@ std::size_t FindText(std::string_view text, std::string_view needle);
 bool ReplaceLanguage(std::string& line, char delim, int language, std::string_view text);
 // The line cut just before language column n + 1; unchanged when it has no such column.
 std::string CutLanguages(const std::string& line, char delim, int n);
+// The language columns of lines read from a file that names its languages `fileNames`, placed
+// for a component whose languages are `names`: the new column q + 1 is the file's column of the
+// language named names[q] (ignoring case), empty when the file lacks it.  File languages that
+// the component does not know are dropped.  Every text is followed by the delimiter.
+StringList PlaceColumns(const StringList& lines, char delim, const StringList& fileNames,
+                        const StringList& names);
 // Every line with k <= n delimiters gets n - k + 1 more, so each text ends with one.
 void PadLines(StringList& list, char delim, int numLanguages);
 // text at language t, empty elsewhere, each followed by the delimiter.

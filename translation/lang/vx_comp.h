@@ -137,7 +137,7 @@ public:
     StringList SmartExcludeProps() const { return smartExclude_; }
     void SetSmartExcludeProps(const StringList& v);
     bool HandleResourceStrings() const { return handleResourceStrings_; }
-    void SetHandleResourceStrings(bool v) { handleResourceStrings_ = v; }
+    void SetHandleResourceStrings(bool v);
     int ResourceLanguageIndex() const { return resourceLanguageIndex_; }
     void SetResourceLanguageIndex(int v);
     bool TranslateExtendedFirst() const { return translateExtendedFirst_; }
@@ -286,6 +286,28 @@ public:
     // fonts and character sets moved first; LangNames and the extended translations with it
     // unless only one list is taken.  Cannot fail: the twin was checked when it was read.
     void AdoptTwin(const TvxCustomLang& twin, int onlyKind = -1);
+
+    // --- Part: file operations and merging
+    // Text files of the translators (Part text_files.h); -1, nothing or false when the file is
+    // missing.  Saving reads the file first so that other sections survive.
+    int LoadListFromFile(int kind, const std::string& fileName, bool clearFirst);
+    int SaveListToFile(int kind, const std::string& fileName, const std::string& delimiter);
+    void LoadAllFromFile(const std::string& fileName, bool clearFirst);
+    void SaveAllToFile(const std::string& fileName, const std::string& delimiter);
+    int LoadStringsFromFile(const std::string& fileName, bool clearFirst);
+    int SaveStringsToFile(const std::string& fileName, const std::string& delimiter);
+    // The kind's lines of a translation file (".vxb" in any letter case) or a text file take
+    // the place of the list's lines of the same key, their language columns placed by the
+    // languages' names; lines the file lacks stay.  False when the file is missing or cannot be
+    // read, and then the list is as it was.
+    bool MergeListFromFile(int kind, const std::string& fileName);
+    bool MergeAllFromFileAndApply(const std::string& fileName);
+    void ReloadAllFromFile(const std::string& fileName, bool clearFirst);
+    bool MergeAllFromFile(const std::string& fileName);
+    // The texts that Qt's translate() looks up are translated from language
+    // ResourceLanguageIndex into the active language while HandleResourceStrings is on (one
+    // translator per process, owned by the first component that asks).
+    QString TranslateResourceText(const QString& text) const;
 
     QObject* Owner() const { return parent(); }
     std::string OwnerClassName() const;

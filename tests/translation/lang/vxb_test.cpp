@@ -5,6 +5,7 @@
 #include "tests/translation/lang/test_window.h"
 #include "translation/lang/vxb_file.h"
 
+#include <QCoreApplication>
 #include <QObject>
 
 #include <gtest/gtest.h>
@@ -226,6 +227,74 @@ TEST_F(Vxb, FuzzCorpusGoesThroughARealComponent)
         ++files;
     }
     EXPECT_GE(files, 3);
+}
+
+} // namespace
+} // namespace translation
+
+namespace translation {
+namespace {
+
+using test::L;
+
+class Merge : public Vxb
+{
+};
+
+// The translators' file names English, Russian; the component Russian, English: the columns of
+// every merged line swap and a line only the component had stays, at the end.  The same from a
+// translation file.
+TEST_F(Merge, ListFromAFilePlacesColumnsByLanguageName)
+{
+    TvxLang source(nullptr);
+    source.SetLangNames({"English", "Russian"});
+    source.SetCaptions({L("Button1|Yes|Да|")});
+    const std::string textFile = path + ".txt";
+    for (const std::string& file : {textFile, path}) {
+        std::filesystem::remove(file);
+        if (file == path) {
+            Put(WriteVxb("", {{"TFormTest", SaveComponentData(source)}}));
+        } else {
+            test::TFormTest sourceForm;
+            TvxLang owned(&sourceForm);
+            owned.SetLangNames({"English", "Russian"});
+            owned.SetCaptions({L("Button1|Yes|Да|")});
+            ASSERT_GE(owned.SaveListToFile(stCaptions, file, "~!@#"), 0);
+        }
+        test::TFormTest form;
+        TvxLang lang(&form);
+        lang.SetLangNames({"Russian", "English"});
+        lang.SetCaptions({L("Button1|old|old|"), L("Label1|Метка|Label|")});
+        EXPECT_TRUE(lang.MergeListFromFile(stCaptions, file)) << file;
+        EXPECT_EQ(lang.Captions(), (StringList{L("Button1|Да|Yes|"), L("Label1|Метка|Label|")}))
+            << file;
+        EXPECT_EQ(lang.LangNames(), (StringList{"Russian", "English"}));
+        EXPECT_FALSE(lang.MergeListFromFile(stCaptions, file + ".missing"));
+    }
+    std::filesystem::remove(textFile);
+
+    // A damaged translation file: false, and the list as it was.
+    Put(WriteVxb("", {{"TFormTest", "TPF0"}}));
+    test::TFormTest form;
+    TvxLang lang(&form);
+    lang.SetCaptions({L("Button1|x|")});
+    EXPECT_FALSE(lang.MergeListFromFile(stCaptions, path));
+    EXPECT_EQ(lang.Captions(), StringList{L("Button1|x|")});
+}
+
+// Qt's own texts are translated while the resource language differs from the active one.
+TEST_F(Merge, QtTextsFollowTheActiveLanguage)
+{
+    test::TFormTest form;
+    TvxLang lang(&form);
+    lang.SetLangNames({"English", "Russian"});
+    lang.SetStrings({L("Id1|&Yes|" + test::Cp("&Да") + "|")});
+    lang.SetHandleResourceStrings(true);
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Yes");
+    lang.SetActiveLanguage(2);
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), QString::fromUtf8("&Да"));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Other"), "Other");
+    lang.SetHandleResourceStrings(false);
 }
 
 } // namespace
