@@ -474,3 +474,27 @@ void DecodeTranslationData(std::string_view data, ListSet& lists, const KindMask
 }
 
 } // namespace translation
+
+namespace translation {
+
+std::string ExpandWidth(std::string_view text, char padding, int percent,
+                        const std::function<int(std::string_view)>& width)
+{
+    std::string out = UpperText(text);
+    const long long target =
+        static_cast<long long>(width(text)) * (100 + static_cast<long long>(percent)) / 100;
+    const std::size_t most = 4 * text.size() + 16;
+    std::size_t at = out.size();
+    int current = width(out);
+    for (std::size_t n = 0; n < most && current < target; ++n) {
+        out.insert(at, 1, padding);
+        const int wider = width(out);
+        if (wider <= current)
+            break; // a padding of no width never gets there
+        current = wider;
+        at = at >= 2 ? at - 2 : out.size();
+    }
+    return out;
+}
+
+} // namespace translation

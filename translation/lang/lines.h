@@ -10,6 +10,7 @@
 #include "translation/settings/mem_ini_file.h"
 
 #include <array>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -138,6 +139,12 @@ std::string JoinLines(const StringList& list);
 // the text stretched to `percent` of its length with the padding character spread evenly.
 std::string FlipCase(std::string_view text);
 std::string ExpandChars(std::string_view text, char padding, int percent);
+// The text in capitals with the padding character inserted (from the end, two places further
+// left each time, starting over at the end) until its measured width reaches the original's
+// plus `percent` percent.  It stops when an insertion no longer widens the text, and after at
+// most 4 times the text's length plus 16 insertions.
+std::string ExpandWidth(std::string_view text, char padding, int percent,
+                        const std::function<int(std::string_view)>& width);
 
 // The stored form of the twelve lists: each list the component has as its type name and CR LF,
 // then its lines with CR as character 25 and LF as 26, each followed by CR LF.

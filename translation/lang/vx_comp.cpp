@@ -1,4 +1,5 @@
 #include "translation/lang/vx_comp.h"
+#include "translation/lang/vx_dispatch.h"
 
 #include "translation/lang/vx_detail.h"
 
@@ -293,6 +294,8 @@ TvxCustomLang::TvxCustomLang(QObject* owner, const KindMask& kinds)
 
 TvxCustomLang::~TvxCustomLang()
 {
+    if (auto* d = qobject_cast<TvxLangDispatcher*>(dispatcher_.data()))
+        d->Unlink(this);
     if (QObject* owner = parent())
         owner->removeEventFilter(this);
 }
@@ -638,13 +641,6 @@ void TvxCustomLang::SetNeedAllDlgs(bool on)
     needAllDlgs_ = on;
     if (!loading_)
         FillDialogCaptions();
-}
-
-void TvxCustomLang::SetLangDispatcher(QObject* dispatcher)
-{
-    if (dispatcher == dispatcher_.data())
-        return;
-    dispatcher_ = dispatcher;
 }
 
 void TvxCustomLang::SetResourceLanguageIndex(int v)

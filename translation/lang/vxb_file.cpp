@@ -164,11 +164,6 @@ void TVXBFileManager::WriteVXBFile(const std::string& fileName) const
 
 // ---- the component's side
 
-TVXBFileManager* TvxCustomLang::SharedVxbManager(const std::string& fileName) const
-{
-    (void)fileName;
-    return nullptr;
-}
 
 void TvxCustomLang::AdoptTwin(const TvxCustomLang& twin, int onlyKind)
 {
