@@ -322,6 +322,34 @@ TvxLangLinked::TvxLangLinked(QObject* owner)
 {
 }
 
+void TvxLangLinked::SetCommonContainer(QObject* c)
+{
+    if (c == commonContainer_.data() || c == this)
+        return;
+    commonContainer_ = c;
+    if (!IsLoading())
+        Loaded();
+}
+
+void TvxLangLinked::Loaded()
+{
+    TvxCustomLang::Loaded();
+    if (IsDesigning()) {
+        ReplaceListLines(stDlgsCaptions, {});
+        ReplaceListLines(stLocales, {});
+        return;
+    }
+    const auto* container = qobject_cast<const TvxCustomLang*>(commonContainer_.data());
+    if (container == nullptr)
+        return;
+    for (int kind : {stDlgsCaptions, stLocales}) {
+        StringList lines = container->ListLines(kind);
+        for (std::string& line : lines)
+            line = ReplaceChar(line, container->Delim(), Delim());
+        ReplaceListLines(kind, std::move(lines));
+    }
+}
+
 std::string TvxCustomLang::OwnerClassName() const
 {
     return parent() == nullptr ? std::string() : Narrow1251(rtti::ClassName(parent()));

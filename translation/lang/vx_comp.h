@@ -309,12 +309,19 @@ public:
     // translator per process, owned by the first component that asks).
     QString TranslateResourceText(const QString& text) const;
 
+    // A list's lines whether or not this class publishes it.
+    const StringList& ListLines(int kind) const { return lists_.at(static_cast<size_t>(kind)); }
     QObject* Owner() const { return parent(); }
     std::string OwnerClassName() const;
     std::string OwnerName() const;
 
 protected:
     TvxCustomLang(QObject* owner, const KindMask& kinds);
+    // A list replaced whether or not this class publishes it.
+    void ReplaceListLines(int kind, StringList lines)
+    {
+        lists_.at(static_cast<size_t>(kind)) = std::move(lines);
+    }
 
 private:
     friend class LangWalk;
@@ -490,7 +497,11 @@ class TvxLangLinked : public TvxCustomLang
 public:
     explicit TvxLangLinked(QObject* owner);
     QObject* CommonContainer() const { return commonContainer_.data(); }
-    void SetCommonContainer(QObject* c) { commonContainer_ = c; }
+    // Neither the current container nor the component itself; a new one is taken over at once
+    // unless the component is being loaded.
+    void SetCommonContainer(QObject* c);
+    // The dialog captions and locales come from the container, in this component's delimiter.
+    void Loaded() override;
 
 private:
     QPointer<QObject> commonContainer_;

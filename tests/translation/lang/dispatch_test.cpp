@@ -145,3 +145,29 @@ TEST(TestMode, AlterationsAndPaddingThatAddsNoWidth)
 
 } // namespace
 } // namespace translation
+
+namespace translation {
+namespace {
+
+// A linked component takes the container's dialog captions and locales in its own delimiter;
+// the container going clears the link.
+TEST(LinkedComponent, TakesTheContainersDialogsInItsOwnDelimiter)
+{
+    test::EnsureApplication();
+    test::TFormTest common, form;
+    auto container = std::make_unique<TvxLang>(&common);
+    container->SetLangNames({"Russian", "English"});
+    container->SetDlgsCaptions({"Warning~Warn~Achtung~"});
+    container->SetLangDelim('~');
+    TvxLangLinked linked(&form);
+    linked.SetCommonContainer(&linked); // itself: ignored
+    EXPECT_EQ(linked.CommonContainer(), nullptr);
+    linked.SetCommonContainer(container.get());
+    ASSERT_FALSE(linked.ListLines(stDlgsCaptions).empty());
+    EXPECT_EQ(linked.ListLines(stDlgsCaptions)[0], L("Warning|Warn|Achtung|"));
+    container.reset();
+    EXPECT_EQ(linked.CommonContainer(), nullptr);
+}
+
+} // namespace
+} // namespace translation
