@@ -57,8 +57,11 @@ bool TvxCustomLang::ComponentExcluded(QObject* component) const
 {
     if (IsTranslationComponent(component))
         return true;
-    return InDoNotTranslate(Narrow1251(component->objectName())) ||
-           InDoNotTranslate("!" + Narrow1251(rtti::ClassName(component)));
+    if (InDoNotTranslate(Narrow1251(component->objectName())))
+        return true;
+    std::string byClass(1, '!');
+    byClass += Narrow1251(rtti::ClassName(component));
+    return InDoNotTranslate(byClass);
 }
 
 bool TvxCustomLang::HasOwnerFont() const
@@ -572,11 +575,12 @@ void TvxCustomLang::DeletePropertyLines(StringList& list, std::string_view compo
                                         std::string_view property)
 {
     std::string prefix(component);
-    if (kind == stMultiLines || kind == stOtherStrings)
-        prefix += "." + std::string(property) + delim_;
-    else if (kind == stCollections)
-        prefix += "." + std::string(property);
-    else
+    // Built by appending: GCC 12 at -O3 warns about the temporaries of "+".
+    if (kind == stMultiLines || kind == stOtherStrings || kind == stCollections) {
+        prefix += '.';
+        prefix += property;
+    }
+    if (kind != stCollections)
         prefix += delim_;
     for (std::size_t i = list.size(); i-- > 0;) {
         if (list[i].compare(0, prefix.size(), prefix) != 0)
