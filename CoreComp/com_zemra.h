@@ -28,6 +28,7 @@ public:
     bool Write(const void* buffer, uint32_t count, uint32_t& written, void* overlapped) override;
     bool Read(void* buffer, uint32_t count, uint32_t& read, void* overlapped) override;
     int32_t ClearCommError(uint32_t& errors, platform::ComStat* stat) override;
+    bool DrainOutput() override { return port_.Drain(); }
 
 private:
     platform::SerialPort port_;

@@ -53,6 +53,10 @@ public:
     // its checksum at once.  The session's Ethernet flag is taken from here.
     virtual bool CarriesDatagrams() const { return false; }
 
+    // Returns once every byte written has left the line (false with the last error when it
+    // cannot tell).  Only a transport with a line of its own waits; the others return at once.
+    virtual bool DrainOutput() { return true; }
+
     // The open port's handle, -1 while closed; transports without a port keep -1.
     intptr_t Handle() const { return handle_; }
     TRSSession* Owner() const { return owner_; }

@@ -25,8 +25,9 @@ public:
     // Local date and time as days since 30 December 1899, the fraction the time of day.
     virtual double Now() = 0;
     virtual void Sleep(uint32_t ms) = 0;
-    // Returns once Counter() has reached target.  The system clock sleeps until about 1 ms
-    // before it and spins for the rest, so the wait is accurate without burning a core.
+    // Returns once Counter() has reached target.  The system clock sleeps to an absolute
+    // monotonic deadline 150 µs before it, with a timer slack of 10 µs for the waiting thread,
+    // and spins for the rest, so the wait is accurate without burning a core.
     virtual void WaitUntilCounter(int64_t target) = 0;
 };
 

@@ -16,14 +16,43 @@ namespace {
 // Every holder keeps a shared flock on the mutex's file; a probe for an exclusive one fails
 // exactly while some holder exists.  A second file serialises the probe with taking the lock,
 // since flock cannot turn an exclusive lock into a shared one atomically.
+//
+// The files live in a folder that only this user can write to, so no other user can plant a
+// mutex (and make a session believe a service runs) or a link that a create would follow:
+// $XDG_RUNTIME_DIR, else /tmp/vendaxo-<uid>, made 0700 and checked for its owner and mode.
+
+// A folder (not a link to one, unless followLink) of this user's with none of the mode bits
+// in closed.
+bool Private(const std::string& dir, bool followLink, mode_t closed)
+{
+    struct stat st{};
+    const int r = followLink ? ::stat(dir.c_str(), &st) : ::lstat(dir.c_str(), &st);
+    return r == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & closed) == 0;
+}
+
+// Empty when no safe folder exists (last error set).
+std::string MutexDir()
+{
+    if (const char* run = std::getenv("XDG_RUNTIME_DIR");
+        run && *run == '/' && Private(run, true, S_IWGRP | S_IWOTH))
+        return run;
+    const std::string dir = "/tmp/vendaxo-" + std::to_string(::geteuid());
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        SetLastErrorFromErrno(errno);
+        return {};
+    }
+    if (!Private(dir, false, 077)) {
+        SetLastError(kErrorAccessDenied);
+        return {};
+    }
+    return dir;
+}
+
 std::string MutexPath(const std::string& name)
 {
-    std::string dir = "/tmp";
-    if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run == '/') {
-        struct stat st{};
-        if (::stat(run, &st) == 0 && S_ISDIR(st.st_mode))
-            dir = run;
-    }
+    const std::string dir = MutexDir();
+    if (dir.empty())
+        return {};
     std::string safe;
     for (char c : name)
         safe += (c == '/' || c == '\\' || c == '\0') ? '_' : c;
@@ -32,7 +61,9 @@ std::string MutexPath(const std::string& name)
 
 int OpenFile(const std::string& path)
 {
-    return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (path.empty())
+        return -1;
+    return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
 }
 
 int Flock(int fd, int op)
@@ -80,6 +111,8 @@ std::unique_ptr<NamedMutex> NamedMutex::Create(const std::string& name, bool& al
 {
     already_existed = false;
     std::string path = MutexPath(name);
+    if (path.empty())
+        return nullptr;
     Guard guard(path);
     if (!guard.Ok()) {
         SetLastErrorFromErrno(errno);
@@ -103,8 +136,10 @@ std::unique_ptr<NamedMutex> NamedMutex::Create(const std::string& name, bool& al
 bool NamedMutex::Exists(const std::string& name)
 {
     const std::string path = MutexPath(name);
+    if (path.empty())
+        return false;
     Guard guard(path);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
         SetLastError(kErrorFileNotFound);
         return false;

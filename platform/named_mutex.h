@@ -1,6 +1,8 @@
 #pragma once
-// Named mutexes shared between processes, through flock on files under $XDG_RUNTIME_DIR (or
-// /tmp).  A mutex exists while some process holds an object of that name.
+// Named mutexes shared between the processes of one user, through flock on files in a folder
+// that only the user may write to: $XDG_RUNTIME_DIR, else /tmp/vendaxo-<uid> (0700, checked
+// for its owner).  The files are opened without following links.  A mutex exists while some
+// process holds an object of that name.
 
 #include <memory>
 #include <string>

@@ -368,6 +368,19 @@ bool SerialPort::Read(void* data, uint32_t count, uint32_t& read)
     }
 }
 
+bool SerialPort::Drain()
+{
+    if (fd_ < 0)
+        return Fail(kErrorInvalidHandle);
+    int r;
+    do {
+        r = ::tcdrain(fd_);
+    } while (r != 0 && errno == EINTR);
+    if (r == 0)
+        return true;
+    return IsHangUp(errno) ? Fail(kErrorDeviceNotConnected) : FailErrno(errno);
+}
+
 bool SerialPort::ClearCommError(uint32_t& errors, ComStat* stat)
 {
     errors = 0;

@@ -97,6 +97,8 @@ public:
     bool Write(const void* data, uint32_t count, uint32_t& written);
     bool Read(void* data, uint32_t count, uint32_t& read);
     bool ClearCommError(uint32_t& errors, ComStat* stat);
+    // Waits until every byte written has been sent (tcdrain).
+    bool Drain();
 
 private:
     int fd_ = -1;

@@ -499,8 +499,11 @@ void Bus::Transmit(const Bytes& request, Bytes answer, int64_t now_us, LineActiv
         activity.answers.push_back({due, request});
     }
     due += wire(answer.size());
-    if (fault == Fault::LateAnswer)
+    if (fault == Fault::LateAnswer) {
         due += timing_.late_us;
+        if (timing_.late_spread_us > 0)
+            due += std::uniform_int_distribution<int64_t>(0, timing_.late_spread_us)(random_);
+    }
     activity.answers.push_back({due, std::move(answer)});
 }
 

@@ -75,7 +75,7 @@ enum class Fault
     WrongCommand, // bit 7 of the answer command is flipped
     ShortAnswer,  // the last two bytes are missing
     WrongLength,  // L is one too large (the CRC-8 matches the bytes sent)
-    LateAnswer,   // the answer comes BusTiming::late_us later than due
+    LateAnswer,   // the answer comes BusTiming::late_us (plus up to late_spread_us) later
     SplitAnswer,  // the first half, a pause of BusTiming::split_gap_us, then the rest
     Echo,         // the request's bytes come back first, then the answer
 };
@@ -98,6 +98,9 @@ struct BusTiming
     uint32_t baud = 9600;
     uint32_t turnaround_us = 2000;
     uint32_t late_us = 700000; // past the session's 600 ms read time-out
+    // A late answer comes late_us plus a share of this later, drawn evenly from 0 to it with
+    // the bus's seeded generator, so late answers fall at many points of the exchanges after.
+    uint32_t late_spread_us = 0;
     uint32_t split_gap_us = 20000;
     uint32_t gap_us = 0; // 0: four character times, but at least 20 ms
 };

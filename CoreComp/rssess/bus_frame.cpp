@@ -56,13 +56,17 @@ uint8_t FrameMask(uint8_t addressByte, uint8_t keyByte, uint16_t keyWord)
     return static_cast<uint8_t>((keyWord & 0xFF) ^ keyByte);
 }
 
+bool LengthFits(std::span<const uint8_t> request)
+{
+    return request.size() >= kMinRequest && request[1] >= kMinRequest &&
+           request[1] <= request.size();
+}
+
 std::vector<uint8_t> EncodeRequest(std::span<const uint8_t> request, uint8_t mask)
 {
-    if (request.size() < kMinRequest)
+    if (!LengthFits(request))
         return {};
     const size_t length = request[1];
-    if (length < kMinRequest || length > request.size())
-        return {};
     std::vector<uint8_t> out(request.begin(),
                              request.begin() + static_cast<std::ptrdiff_t>(length));
     for (size_t i = 3; i < length; ++i)

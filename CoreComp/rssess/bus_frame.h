@@ -39,6 +39,10 @@ bool CheckAnswerCommand(int requestCommand, int answerCommand);
 // is coded (bit 7 of the address set and a non-zero key byte); else 0.
 uint8_t FrameMask(uint8_t addressByte, uint8_t keyByte, uint16_t keyWord);
 
+// The request's length byte L is at least 5 and lies within the request: only then can it be
+// sent.
+bool LengthFits(std::span<const uint8_t> request);
+
 // The bytes to send for a request whose length byte L is within the request: bytes 0..L-1 with
 // command and data XORed with mask, then the bus CRC-8 over them.  Empty when L < 5 or L lies
 // beyond the request.

@@ -100,6 +100,10 @@ public:
     using TransportFactory =
         std::function<std::unique_ptr<TCommZemraAbstract>(TRSSession& session, TransportKind kind)>;
     using BusDriverOpener = std::function<std::unique_ptr<platform::BusDriverDevice>()>;
+    // Creates the driver service's automation object by its programmatic identifier; nullptr
+    // when there is no such service.
+    using AutomationFactory =
+        std::function<std::unique_ptr<platform::AutomationObject>(const std::string& progId)>;
 
     struct Collaborators
     {
@@ -110,6 +114,7 @@ public:
         platform::OwnerChannel::Handler ownerHandler;
         TransportFactory transportFactory; // empty: the built-in factory
         BusDriverOpener busDriver;         // empty: platform::OpenBusDriver
+        AutomationFactory automation;      // empty: platform::CreateAutomationObject
     };
 
     TRSSession();
@@ -163,6 +168,7 @@ public:
     uint16_t SecondRetryCount() const { return secondRetryCount_; }
     void CreateTransport();
     TCommZemraAbstract& Transport() { return *transport_; }
+    platform::RegistryFile& Registry() { return registry_; }
     bool IsEthernet() const { return ethernet_; }
     bool ServiceMode() const { return serviceMode_; }
     // The clock and the registry the session was given; its transports use these too.
@@ -254,7 +260,9 @@ private:
     bool WriteToLine(const std::vector<uint8_t>& frame, bool broadcast, int command);
     void LineToSending();
     void LineToReceiving();
-    void ReadAnswer(std::vector<uint8_t>& raw);
+    bool ReadAnswer(std::vector<uint8_t>& raw);
+    void WaitForQuietLine();
+    bool LineLost();
     void DriverSelectPort();
     void DriverRelease();
     void RenewKeys();
@@ -277,6 +285,7 @@ private:
     std::atomic<bool> statisticsFlag_{false};
     platform::OwnerChannel::Handler ownerHandler_;
     TransportFactory transportFactory_;
+    AutomationFactory automation_;
 
     mutable std::recursive_mutex lock_;
     std::unique_ptr<TCommZemraAbstract> transport_;
@@ -312,6 +321,11 @@ private:
     std::array<std::array<uint32_t, 128>, 2> noAnswer_{};
     std::array<double, 128> lastAnswer_{};
     bool exchanged_ = false;
+    // The last try's read ended without a whole answer: the rest, or the answer itself, may
+    // still be on its way.
+    bool readTimedOut_ = false;
+    // A read or write failed with a hang-up; the port has been closed.
+    bool lineLost_ = false;
     uint32_t lastExchangeTick_ = 0;
     double lastKeyRenewal_ = 0;
 

@@ -65,9 +65,19 @@ bool TRSSession::RunTries(const std::vector<uint8_t>& request, bool waitAnswer, 
     ++cmdCount_;
 
     bool ok = false;
+    readTimedOut_ = false;
+    lineLost_ = false;
     for (int tries = 0; tries < maxTries;) {
         if (!synchronous && !work_)
             return false;
+        // The answer of a try that timed out may still come: it must not be taken for the
+        // next try's, nor the next try's for a later command's.
+        if (readTimedOut_)
+            WaitForQuietLine();
+        if (lineLost_) {
+            ++failedCommands_;
+            break;
+        }
         if (log && settings_.LogCommand)
             LogFrame(request);
         const std::vector<uint8_t> frame = PrepareFrame(request);
@@ -99,6 +109,12 @@ bool TRSSession::RunTries(const std::vector<uint8_t>& request, bool waitAnswer, 
             break;
         }
         ++failedTries_;
+        if (lineLost_) {
+            // The adapter is gone: no further try can reach the unit.  The next command
+            // opens the port again.
+            ++failedCommands_;
+            break;
+        }
         if (tries >= maxTries)
             ++failedCommands_;
     }
@@ -117,7 +133,8 @@ bool TRSSession::SendCommand(const std::vector<uint8_t>& request, bool waitAnswe
                              bool noAcknowledge, int /*extra1*/, int /*extra2*/)
 {
     answer_.clear();
-    if (request.size() < 5 || request[0] > 127)
+    // A request that cannot be sent is refused before the line is touched or anything counted.
+    if (!corecomp::LengthFits(request) || request[0] > 127)
         return false;
     WorkRestorer restore(*this);
     std::vector<uint8_t> result;
@@ -146,7 +163,7 @@ bool TRSSession::SendCommand(const std::vector<uint8_t>& request, bool waitAnswe
 
 bool TRSSession::ThreadExchange(const std::vector<uint8_t>& request, bool waitAnswer)
 {
-    if (!work_ || request.size() < 5 || request[0] > 127)
+    if (!work_ || !corecomp::LengthFits(request) || request[0] > 127)
         return false;
     std::lock_guard guard(lock_);
     if (absent_.at(request[0]))
@@ -157,7 +174,7 @@ bool TRSSession::ThreadExchange(const std::vector<uint8_t>& request, bool waitAn
 bool TRSSession::ThreadCommand(const std::vector<uint8_t>& request, bool waitAnswer,
                                int keepTimeout)
 {
-    if (!work_ || request.size() < 5 || request[0] > 127)
+    if (!work_ || !corecomp::LengthFits(request) || request[0] > 127)
         return false;
     std::lock_guard guard(lock_);
     return RunTries(request, waitAnswer, false, TryMode::ThreadCommand, keepTimeout);

@@ -5,6 +5,7 @@
 
 #include "CoreComp/com_zemra.h"
 #include "CoreComp/ethernet_zemra.h"
+#include "CoreComp/xr_zemra.h"
 
 #include "platform/last_error.h"
 
@@ -25,7 +26,8 @@ std::unique_ptr<TCommZemraAbstract> BuiltInTransport(TRSSession& session,
     switch (kind) {
     case TRSSession::TransportKind::Ethernet:
         return std::make_unique<TEthernetZemra>(&session);
-    case TRSSession::TransportKind::XmlRpc: // TXRZemra takes this place
+    case TRSSession::TransportKind::XmlRpc:
+        return std::make_unique<TXRZemra>(&session);
     case TRSSession::TransportKind::Serial:
         break;
     }
@@ -40,7 +42,8 @@ TRSSession::TRSSession(Collaborators c)
     : clock_(c.clock ? *c.clock : platform::SystemClock()),
       registry_(c.registry ? *c.registry : platform::ProcessRegistry()), owner_(c.owner),
       ownerHandler_(std::move(c.ownerHandler)),
-      transportFactory_(c.transportFactory ? std::move(c.transportFactory) : BuiltInTransport)
+      transportFactory_(c.transportFactory ? std::move(c.transportFactory) : BuiltInTransport),
+      automation_(c.automation ? std::move(c.automation) : platform::CreateAutomationObject)
 {
     random_.seed(static_cast<uint32_t>(clock_.Counter() ^ clock_.TickCount()));
     comPort_ = 1;
@@ -66,7 +69,11 @@ TRSSession::TRSSession(Collaborators c)
 
     rs485Mutex_ = platform::NamedMutex::Create("ZEMRA_RS485_MUTEX", existed);
     zemraMutex_ = platform::NamedMutex::Create("ZEMRA", existed);
-    serviceMode_ = platform::NamedMutex::Exists("DRAVON");
+    // The service's mutex alone proves nothing (any process may hold a mutex of that name):
+    // only a service whose automation object can be made takes the exchanges over.
+    serviceMode_ = platform::NamedMutex::Exists("DRAVON") && automation_("Dravon.Dravonstrator");
+    if (serviceMode_)
+        LogPort("Режим службы: обмен идёт через службу драйвера шины");
 
     SetWork(false);
     SetComPort(1);

@@ -15,6 +15,37 @@ namespace {
 
 constexpr uint32_t kPurgeAll = platform::kPurgeTxAbort | platform::kPurgeRxAbort |
                                platform::kPurgeTxClear | platform::kPurgeRxClear;
+constexpr uint32_t kPurgeInput = platform::kPurgeRxAbort | platform::kPurgeRxClear;
+
+// After a try that timed out, the line must stay quiet this much longer than the longest
+// answer's wire time and the turnaround before the next try: converters hand bytes over in
+// bursts (a USB adapter holds them up to its latency timer, 16 ms by default) and a busy
+// machine reads them late, so a shorter gap is no proof that nothing is still coming.
+constexpr uint32_t kDeliveryLatencyMs = 50;
+// However busy the line, the wait for quiet ends after this long (or three quiet times).
+constexpr uint32_t kQuietBoundMs = 1000;
+
+// The time one byte takes on the line: start bit, eight data bits and the stop bits.
+double ByteSeconds(const TBusSettings& s)
+{
+    const double stopBits = s.StopBits == 1 ? 1.5 : s.StopBits == 2 ? 2.0 : 1.0;
+    return (9.0 + stopBits) / s.SpeedRSS;
+}
+
+// Makes one transport call; true when it failed with a hang-up just now.  An error left over
+// from an earlier call does not count (a transport may fail without setting one), and a call
+// that succeeds leaves the last error as it was.
+template <typename Call>
+bool HangsUp(Call call)
+{
+    const uint32_t before = platform::LastError();
+    platform::SetLastError(platform::kErrorSuccess);
+    if (call()) {
+        platform::SetLastError(before);
+        return false;
+    }
+    return platform::LastError() == platform::kErrorDeviceNotConnected;
+}
 
 // Driver control codes of the exchange.
 enum : uint32_t {
@@ -163,44 +194,56 @@ void TRSSession::LineToReceiving()
 void TRSSession::WaitLineTime(int64_t start, uint32_t bytes)
 {
     const int64_t frequency = clock_.CounterFrequency();
-    const double stopBits = settings_.StopBits == 1 ? 1.5 : settings_.StopBits == 2 ? 2.0 : 1.0;
-    const double byteTime = (9.0 + stopBits) / settings_.SpeedRSS;
+    const double byteTime = ByteSeconds(settings_);
     const double ticks = static_cast<double>(frequency) * (settings_.TailInUS + 200) / 1e6 +
                          static_cast<double>(frequency) * byteTime * bytes;
     clock_.WaitUntilCounter(start + static_cast<int64_t>(std::ceil(ticks)));
+}
+
+bool TRSSession::LineLost()
+{
+    LogPort("ошибка порта:" + std::to_string(platform::kErrorDeviceNotConnected));
+    transport_->Close();
+    lineLost_ = true;
+    platform::SetLastError(platform::kErrorDeviceNotConnected);
+    return false;
 }
 
 bool TRSSession::WriteToLine(const std::vector<uint8_t>& frame, bool broadcast, int command)
 {
     const TBusSettings& s = settings_;
     const uint32_t length = static_cast<uint32_t>(frame.size() - 1); // L: the CRC is last
-    uint32_t written = 0;
+    // Whatever came in since the last exchange (a late answer, an echo, noise) answers no part
+    // of this frame.
+    transport_->PurgeComm(kPurgeInput);
     if (!s.SmartPI) {
         LineToSending();
         if (platform::LastError() != platform::kErrorSuccess)
             transport_->PurgeComm(kPurgeAll);
     }
+    // A write that fails for another reason leaves the try to its time-out, as before; a
+    // hang-up means the adapter is gone.
+    auto write = [&](const uint8_t* bytes, uint32_t count) {
+        uint32_t written = 0;
+        return !HangsUp([&] { return transport_->Write(bytes, count, written, nullptr); });
+    };
     if (clock_.CounterFrequency() == 0) {
         std::vector<uint8_t> out = frame;
         if (!s.SmartPI)
             out.push_back(0xFF);
-        transport_->Write(out.data(), static_cast<uint32_t>(out.size()), written, nullptr);
-        if (!s.SmartPI) {
-            const uint8_t tail = 0xFF;
-            transport_->Write(&tail, 1, written, nullptr);
-        }
+        if (!write(out.data(), static_cast<uint32_t>(out.size())))
+            return LineLost();
+        const uint8_t tail = 0xFF;
+        if (!s.SmartPI && !write(&tail, 1))
+            return LineLost();
     } else {
         const int64_t start = clock_.Counter();
         if (s.IsOneWriteFile != 0) {
-            transport_->Write(frame.data(), length + 1, written, nullptr);
+            if (!write(frame.data(), length + 1))
+                return LineLost();
         } else {
-            if (!transport_->Write(frame.data(), length, written, nullptr) &&
-                platform::LastError() == platform::kErrorDeviceNotConnected) {
-                LogPort("ошибка порта:" + std::to_string(platform::LastError()));
-                ReopenPort();
-                return false;
-            }
-            transport_->Write(&frame[length], 1, written, nullptr);
+            if (!write(frame.data(), length) || !write(&frame[length], 1))
+                return LineLost();
         }
         if (!s.SmartPI)
             WaitLineTime(start, length + 1);
@@ -208,27 +251,65 @@ bool TRSSession::WriteToLine(const std::vector<uint8_t>& frame, bool broadcast, 
             clock_.Sleep(length + static_cast<uint32_t>(s.StartTimeout));
     }
     if (!broadcast && !s.SmartPI) {
+        // The driver lowers request-to-send at once, and on a USB converter bytes may still
+        // wait in the adapter: they go out before the line turns round.
+        if (HangsUp([&] { return transport_->DrainOutput(); }))
+            return LineLost();
         // Whatever echo the converter left is dropped before the unit's answer arrives.
-        transport_->PurgeComm(platform::kPurgeRxAbort | platform::kPurgeRxClear);
+        transport_->PurgeComm(kPurgeInput);
         LineToReceiving();
     }
     return true;
 }
 
-void TRSSession::ReadAnswer(std::vector<uint8_t>& raw)
+bool TRSSession::ReadAnswer(std::vector<uint8_t>& raw)
 {
     std::array<uint8_t, corecomp::kMaxAnswer> buffer{};
     transport_->FetchIn();
     uint32_t got = 0;
-    transport_->Read(buffer.data(), 6, got, nullptr);
+    if (HangsUp([&] { return transport_->Read(buffer.data(), 6, got, nullptr); }))
+        return LineLost();
     got = std::min<uint32_t>(got, 6);
     if (got == 6 && buffer[1] > 5) {
         const uint32_t more = buffer[1] - 5u; // at most 250: the whole answer fits 256 bytes
         uint32_t rest = 0;
-        transport_->Read(buffer.data() + 6, more, rest, nullptr);
+        if (HangsUp([&] { return transport_->Read(buffer.data() + 6, more, rest, nullptr); }))
+            return LineLost();
         got += std::min(rest, more);
     }
     raw.assign(buffer.begin(), buffer.begin() + got);
+    return true;
+}
+
+void TRSSession::WaitForQuietLine()
+{
+    readTimedOut_ = false;
+    if (UseDriver() || ethernet_ || serviceMode_ || transport_->IsClosed())
+        return;
+    const TBusSettings& s = settings_;
+    const uint32_t quietMs =
+        static_cast<uint32_t>(std::ceil(1000.0 * ByteSeconds(s) * corecomp::kMaxAnswer)) +
+        static_cast<uint32_t>(s.StartTimeout) + kDeliveryLatencyMs;
+    const uint32_t boundMs = std::max(kQuietBoundMs, 3 * quietMs);
+    // Each read waits up to the quiet time for a first byte and returns with what has come.
+    platform::CommTimeouts t{};
+    transport_->GetCommTimeouts(t);
+    t.ReadIntervalTimeout = platform::kMaxDword;
+    t.ReadTotalTimeoutMultiplier = platform::kMaxDword;
+    t.ReadTotalTimeoutConstant = quietMs;
+    transport_->SetCommTimeouts(t);
+    const uint32_t start = clock_.TickCount();
+    std::array<uint8_t, corecomp::kMaxAnswer> discarded{};
+    for (;;) {
+        uint32_t got = 0;
+        const uint32_t size = static_cast<uint32_t>(discarded.size());
+        if (HangsUp([&] { return transport_->Read(discarded.data(), size, got, nullptr); })) {
+            LineLost();
+            return;
+        }
+        if (got == 0 || clock_.TickCount() - start >= boundMs)
+            return;
+    }
 }
 
 bool TRSSession::ExchangeThroughDriver(const std::vector<uint8_t>& frame, bool waitAnswer,
@@ -283,6 +364,7 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
     exchanged_ = true;
     lastExchangeTick_ = clock_.TickCount();
     lastFrameAnswer_.clear();
+    readTimedOut_ = false;
 
     if (serviceMode_)
         return ServiceTransceive(frame, waitAnswer);
@@ -341,9 +423,10 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
     if (broadcast)
         return true;
 
-    if (!driver)
-        ReadAnswer(raw);
+    if (!driver && !ReadAnswer(raw))
+        return false;
     const bool wellFormed = corecomp::IsWellFormedAnswer(raw);
+    readTimedOut_ = !driver && !ethernet_ && !wellFormed;
     std::vector<uint8_t> answer;
     if (wellFormed) {
         answer = corecomp::DecodeAnswer(raw, mask);
@@ -385,7 +468,7 @@ bool TRSSession::ServiceTransceive(const std::vector<uint8_t>& request, bool wai
     const std::vector<uint8_t> send = corecomp::EncodeRequest(request, mask);
     if (send.empty())
         return false;
-    auto object = platform::CreateAutomationObject("Dravon.Dravonstrator");
+    auto object = automation_("Dravon.Dravonstrator");
     clock_.Sleep(10);
     std::string reply;
     if (object)

@@ -86,6 +86,17 @@ void TRSSession::ReadRegistrySettings()
         if (!present("TailInUS"))
             registry_.WriteDword(Hive::LocalMachine, kSettingsKey, "TailInUS", 400);
     }
+    // A total read time-out of zero (no per-byte part and no constant) would wait for ever on
+    // a silent unit, and with it the window: it counts as missing.  So does a write time-out
+    // of zero, which would wait for ever on a port that takes nothing.
+    if (s.TimeoutMultiplier == 0 && s.TimeoutConstant == 0)
+        s.TimeoutConstant = 50;
+    if (s.CmdTimeoutMultiplier == 0 && s.CmdTimeoutConstant == 0)
+        s.CmdTimeoutConstant = 600;
+    if (s.TotalWriteConstant == 0)
+        s.TotalWriteConstant = 1000;
+    if (s.CmdTotalWriteConstant == 0)
+        s.CmdTotalWriteConstant = 1000;
     s.StopBits = value("StopBits", 0);
     if (s.StopBits < 0 || s.StopBits > 2)
         s.StopBits = 0;

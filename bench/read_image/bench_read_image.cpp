@@ -91,6 +91,7 @@ bool Run(const std::string& sim_path, int baud, bool udp = false)
     channel.ReadRegistrySettings();
     channel.Exchange(device::TypeQuery(kAddress));
 
+    const uint32_t failed0 = session.ExchangeCounters().failedTries;
     const auto wall0 = std::chrono::steady_clock::now();
     const double cpu0 = CpuSeconds();
     const bool ok = transfer.ReadImage(kAddress, kCom, image);
@@ -110,9 +111,16 @@ bool Run(const std::string& sim_path, int baud, bool udp = false)
     std::printf("%s.wall: %.1f ms\n", name.c_str(), wall);
     std::printf("%s.line_model: %.1f ms\n", name.c_str(), model);
     std::printf("%s.ratio: %.4f x\n", name.c_str(), wall / model);
-    std::printf("%s.ratio.target: %s x\n", name.c_str(), udp ? "1.05" : "1.03");
+    std::printf("%s.ratio.target: %s x\n", name.c_str(), udp ? "1.05" : "1.01");
+    // A try that missed its answer costs a time-out: on a loaded machine that, not the line
+    // time, makes most of a high ratio.
+    std::printf("%s.failed_tries: %u tries\n", name.c_str(),
+                session.ExchangeCounters().failedTries - failed0);
     std::printf("%s.cpu_share: %.2f %%\n", name.c_str(), 100.0 * cpu / (wall / 1000.0));
-    std::printf("%s.cpu_share.target: 10 %%\n", name.c_str());
+    // The line-time wait sleeps to its deadline and spins only its last stretch: the faster
+    // the line, the more of each exchange that stretch is.  A converter has no line time.
+    std::printf("%s.cpu_share.target: %s %%\n", name.c_str(),
+                udp ? "10" : baud == 9600 ? "1.5" : "3");
     std::fflush(stdout);
     return true;
 }

@@ -5,6 +5,7 @@
 #include "platform/last_error.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -44,7 +45,7 @@ std::vector<std::string> FakeLine::WritesAndLine() const
 {
     std::vector<std::string> out;
     for (const std::string& c : calls) {
-        for (const char* p : {"Write", "Escape", "Purge", "FlushOut"}) {
+        for (const char* p : {"Write", "Escape", "Purge", "FlushOut", "DrainOutput"}) {
             if (c.rfind(p, 0) == 0) {
                 out.push_back(c);
                 break;
@@ -63,8 +64,17 @@ void FakeTransport::FlushOut()
             std::min<size_t>(l.pendingOut.size(), static_cast<size_t>(l.pendingOut[1]) + 1);
         Bytes frame(l.pendingOut.begin(), l.pendingOut.begin() + static_cast<std::ptrdiff_t>(n));
         l.frames.push_back(frame);
-        if (l.responder)
-            l.input = l.responder(frame);
+        Bytes answer = l.responder ? l.responder(frame) : Bytes{};
+        if (!l.clock) {
+            l.input = std::move(answer);
+        } else if (!answer.empty()) {
+            const int64_t at =
+                l.clock->NowMicroseconds() + l.answerDelayUs + (l.lateUs ? l.lateUs(frame) : 0);
+            auto place =
+                std::upper_bound(l.scheduled.begin(), l.scheduled.end(), at,
+                                 [](int64_t t, const FakeLine::Due& d) { return t < d.at; });
+            l.scheduled.insert(place, {at, std::move(answer)});
+        }
     }
     l.pendingOut.clear();
 }
@@ -144,9 +154,21 @@ int32_t FakeTransport::EscapeCommFunction(uint32_t func)
     return 1;
 }
 
+void FakeLine::Deliver()
+{
+    if (!clock)
+        return;
+    const int64_t now = clock->NowMicroseconds();
+    while (!scheduled.empty() && scheduled.front().at <= now) {
+        input.insert(input.end(), scheduled.front().bytes.begin(), scheduled.front().bytes.end());
+        scheduled.erase(scheduled.begin());
+    }
+}
+
 int32_t FakeTransport::PurgeComm(uint32_t flags)
 {
     line_->calls.push_back("Purge " + std::to_string(flags));
+    line_->Deliver();
     if (flags & platform::kPurgeRxClear)
         line_->input.clear();
     return 1;
@@ -171,7 +193,40 @@ bool FakeTransport::Write(const void* buffer, uint32_t count, uint32_t& written,
 bool FakeTransport::Read(void* buffer, uint32_t count, uint32_t& read, void*)
 {
     line_->calls.push_back("Read " + std::to_string(count));
-    Bytes& in = line_->input;
+    FakeLine& l = *line_;
+    if (l.hangUpOnRead) {
+        l.hangUpOnRead = false;
+        read = 0;
+        platform::SetLastError(platform::kErrorDeviceNotConnected);
+        return false;
+    }
+    if (l.clock) {
+        // The time-out rules that the session uses: "wait up to the constant for a first
+        // byte", and a total of multiplier times count plus constant (zero: no limit).
+        const platform::CommTimeouts& t = timeouts_;
+        const bool firstByte = t.ReadIntervalTimeout == platform::kMaxDword &&
+                               t.ReadTotalTimeoutMultiplier == platform::kMaxDword;
+        const uint64_t totalMs =
+            firstByte ? t.ReadTotalTimeoutConstant
+                      : uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
+        const int64_t deadline =
+            totalMs == 0 ? INT64_MAX
+                         : l.clock->NowMicroseconds() + static_cast<int64_t>(totalMs) * 1000;
+        for (;;) {
+            l.Deliver();
+            if (l.input.size() >= count || (firstByte && !l.input.empty()))
+                break;
+            const int64_t now = l.clock->NowMicroseconds();
+            if (!l.scheduled.empty() && l.scheduled.front().at <= deadline) {
+                l.clock->AdvanceMicroseconds(l.scheduled.front().at - now);
+                continue;
+            }
+            if (deadline != INT64_MAX)
+                l.clock->AdvanceMicroseconds(deadline - now);
+            break;
+        }
+    }
+    Bytes& in = l.input;
     read = std::min<uint32_t>(count, static_cast<uint32_t>(in.size()));
     if (read > 0)
         std::memcpy(buffer, in.data(), read);

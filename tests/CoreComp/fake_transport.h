@@ -5,6 +5,8 @@
 
 #include "CoreComp/comm_zemra.h"
 
+#include "platform/clock.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,13 +25,30 @@ struct FakeLine
     // The next frame write (not the checksum byte) fails with this last error; 0 = none.
     uint32_t failNextFrameWrite = 0;
     int transportsCreated = 0;
+    // The next read fails as a lost adapter does (last error 1167).
+    bool hangUpOnRead = false;
+
+    // With a clock the line keeps time: an answer comes answerDelayUs after its request (plus
+    // lateUs(frame) when that is set), a read waits on the clock up to its time-out, and bytes
+    // reach the input as they fall due.  Without one, an answer is there at once.
+    platform::FakeClock* clock = nullptr;
+    int64_t answerDelayUs = 0;
+    std::function<int64_t(const Bytes& frame)> lateUs;
+    struct Due
+    {
+        int64_t at;
+        Bytes bytes;
+    };
+    std::vector<Due> scheduled; // in the order they fall due
+    void Deliver();             // moves what has fallen due into the input
 
     Bytes pendingOut;
     Bytes input;
 
     // The calls without the line-state queries that the session makes between steps.
     std::vector<std::string> CallsWithout(const std::vector<std::string>& prefixes) const;
-    std::vector<std::string> WritesAndLine() const; // Write, Escape, Purge and FlushOut only
+    // Write, Escape, Purge, FlushOut and DrainOutput only
+    std::vector<std::string> WritesAndLine() const;
     void ClearCalls()
     {
         calls.clear();
@@ -63,6 +82,11 @@ public:
     bool Read(void* buffer, uint32_t count, uint32_t& read, void*) override;
     int32_t ClearCommError(uint32_t& errors, platform::ComStat*) override;
     bool CarriesDatagrams() const override { return line_->datagrams; }
+    bool DrainOutput() override
+    {
+        line_->calls.push_back("DrainOutput");
+        return true;
+    }
 
 private:
     std::shared_ptr<FakeLine> line_;

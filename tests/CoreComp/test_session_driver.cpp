@@ -6,6 +6,11 @@
 #include "CoreComp/rssess/bus_crc.h"
 
 #include "platform/named_mutex.h"
+#include "platform/text1251.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 using platform::Hive;
 
@@ -102,18 +107,89 @@ TEST_F(DriverTest, PortNeverSelectedKeepsItsSettings)
     EXPECT_EQ(driver_->controls.back(), "2:");
 }
 
-TEST_F(SessionTest, ServiceModeUsesNoPortOfItsOwn)
+namespace {
+
+// The service's automation object: answers every call with a fixed text.
+struct ServiceCalls
 {
-    bool existed = false;
-    auto service = platform::NamedMutex::Create("DRAVON", existed);
-    TRSSession::Collaborators c = Collaborators(nullptr);
-    c.transportFactory = NoTransport;
-    TRSSession s(std::move(c));
-    ASSERT_TRUE(s.ServiceMode());
-    EXPECT_FALSE(s.Transport().IsClosed()) << "never reopened";
-    EXPECT_TRUE(s.ReopenPort());
-    EXPECT_EQ(s.Transport().Handle(), kInvalidHandle);
-    // Without the service's automation object no answer comes.
-    EXPECT_FALSE(s.SendCommand({1, 6, 0, 13, 0, 0}, true, false, 0, 0));
-    EXPECT_TRUE(s.SendCommand({0, 6, 0, 13, 0, 0}, false, false, 0, 0)) << "a broadcast needs none";
+    std::vector<std::string> made; // "method: argument"
+    std::string reply;
+};
+
+class FakeServiceObject : public platform::AutomationObject
+{
+public:
+    explicit FakeServiceObject(std::shared_ptr<ServiceCalls> calls) : calls_(std::move(calls)) {}
+    bool Call(const std::string& method, const std::string& argument, std::string& result) override
+    {
+        calls_->made.push_back(method + ": " + argument);
+        result = calls_->reply;
+        return true;
+    }
+
+private:
+    std::shared_ptr<ServiceCalls> calls_;
+};
+
+} // namespace
+
+TEST_F(SessionTest, ServiceModeNeedsTheMutexAndTheServiceObject)
+{
+    SetDword("LogCommand", 1);
+    struct Case
+    {
+        bool mutexHeld;
+        bool serviceInstalled;
+        bool serviceMode;
+    };
+    const Case cases[] = {
+        {false, true, false},
+        {true, false, false}, // a mutex of that name alone proves no service
+        {true, true, true},
+    };
+    for (const Case& c : cases) {
+        const std::string what = std::string("mutex ") + (c.mutexHeld ? "held" : "free") +
+                                 ", service " + (c.serviceInstalled ? "installed" : "missing");
+        std::filesystem::remove(LogFile("LogCommand1.txt"));
+        bool existed = false;
+        auto mutex = c.mutexHeld ? platform::NamedMutex::Create("DRAVON", existed) : nullptr;
+        auto calls = std::make_shared<ServiceCalls>();
+        for (uint8_t b : MakeAnswer({1, 0, 44, 0x17, 0x02}))
+            calls->reply += (calls->reply.empty() ? "" : " ") + std::to_string(b);
+        std::vector<std::string> created;
+        TRSSession::Collaborators collaborators = Collaborators(nullptr);
+        collaborators.automation =
+            [&](const std::string& progId) -> std::unique_ptr<platform::AutomationObject> {
+            created.push_back(progId);
+            if (!c.serviceInstalled)
+                return nullptr;
+            return std::make_unique<FakeServiceObject>(calls);
+        };
+        line_->ClearCalls();
+        TRSSession s(std::move(collaborators));
+        ASSERT_EQ(s.ServiceMode(), c.serviceMode) << what;
+
+        // "Режим службы: обмен идёт через службу драйвера шины"
+        std::ifstream log(LogFile("LogCommand1.txt"), std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(log)),
+                               std::istreambuf_iterator<char>());
+        const std::string line =
+            platform::Utf8ToCp1251("Режим службы: обмен идёт через службу драйвера шины\r\n");
+        EXPECT_EQ(text.find(line) != std::string::npos, c.serviceMode) << what;
+        if (c.serviceMode) {
+            EXPECT_EQ(text.find(line), text.rfind(line)) << "one line";
+        }
+
+        // Calls from the decimal text: 1 6 0 13 0 0 and its checksum.
+        const bool answered = s.SendCommand({1, 6, 0, 13, 0, 0}, true, false, 0, 0);
+        if (c.serviceMode) {
+            EXPECT_TRUE(answered) << what;
+            ASSERT_FALSE(calls->made.empty());
+            EXPECT_EQ(calls->made[0].rfind("Transceiving: 1 6 0 13 0 0 ", 0), 0u) << what;
+            EXPECT_TRUE(line_->frames.empty()) << what << ": the port is not used";
+        } else {
+            EXPECT_TRUE(calls->made.empty()) << what;
+            EXPECT_EQ(line_->frames.size(), 6u) << what << ": its own port carries every try";
+        }
+    }
 }

@@ -101,8 +101,12 @@ TEST_F(ExchangeTest, WriteSequencesWithAndWithoutTheLineDriver)
         bool counter;
         std::vector<std::string> expected;
     };
+    // Input waiting before the write is no answer to it: it goes first.
+    const std::vector<std::string> clearInput = {"Purge 10"};
     const std::vector<std::string> toSend = {"Escape ClrDtr", "Escape SetRts"};
-    const std::vector<std::string> toReceive = {"Purge 10", "Escape ClrRts", "Escape SetDtr"};
+    // Every byte leaves the adapter before request-to-send falls.
+    const std::vector<std::string> toReceive = {"DrainOutput", "Purge 10", "Escape ClrRts",
+                                                "Escape SetDtr"};
     auto join = [](std::initializer_list<std::vector<std::string>> parts) {
         std::vector<std::string> all;
         for (const auto& p : parts)
@@ -111,22 +115,32 @@ TEST_F(ExchangeTest, WriteSequencesWithAndWithoutTheLineDriver)
     };
     const Case cases[] = {
         {"frame, then checksum", false, false, true,
-         join({toSend, {"Write " + frame, "Write " + crc}, toReceive, {"FlushOut"}, toSend})},
+         join({clearInput,
+               toSend,
+               {"Write " + frame, "Write " + crc},
+               toReceive,
+               {"FlushOut"},
+               toSend})},
         {"one write", false, true, true,
-         join({toSend, {"Write " + frame + " " + crc}, toReceive, {"FlushOut"}, toSend})},
-        {"line driver turns the bus",
-         true,
-         false,
-         true,
-         {"Write " + frame, "Write " + crc, "FlushOut"}},
-        {"line driver, one write", true, true, true, {"Write " + frame + " " + crc, "FlushOut"}},
+         join({clearInput,
+               toSend,
+               {"Write " + frame + " " + crc},
+               toReceive,
+               {"FlushOut"},
+               toSend})},
+        {"line driver turns the bus", true, false, true,
+         join({clearInput, {"Write " + frame, "Write " + crc, "FlushOut"}})},
+        {"line driver, one write", true, true, true,
+         join({clearInput, {"Write " + frame + " " + crc, "FlushOut"}})},
         {"no counter: 0xFF tails", false, false, false,
-         join({toSend,
+         join({clearInput,
+               toSend,
                {"Write " + frame + " " + crc + " FF", "Write FF"},
                toReceive,
                {"FlushOut"},
                toSend})},
-        {"no counter, line driver", true, true, false, {"Write " + frame + " " + crc, "FlushOut"}},
+        {"no counter, line driver", true, true, false,
+         join({clearInput, {"Write " + frame + " " + crc, "FlushOut"}})},
     };
     for (const Case& c : cases) {
         registry_->DeleteValue(platform::Hive::LocalMachine, kBusKey, "SmartPI");
@@ -148,8 +162,8 @@ TEST_F(ExchangeTest, AfterASystemErrorEverythingIsPurgedFirst)
     platform::SetLastError(platform::kErrorIoDevice);
     s.ExchangeFrame(kTypeRequest, false, 0, 0, false);
     const auto w = line_->WritesAndLine();
-    ASSERT_GE(w.size(), 3u);
-    EXPECT_EQ(w[2], "Purge 15");
+    ASSERT_GE(w.size(), 4u);
+    EXPECT_EQ(w[3], "Purge 15"); // after the input purge and the switch to sending
 }
 
 TEST_F(ExchangeTest, RejectedAnswerLeavesTheLineReceiving)
@@ -257,14 +271,43 @@ TEST_F(ExchangeTest, KeysAreForgottenAfterMoreThanFiveSilentSeconds)
     EXPECT_EQ(s.KeyWord(1), 0);
 }
 
-TEST_F(ExchangeTest, DisconnectedPortOnWriteIsLoggedAndReopened)
+TEST_F(ExchangeTest, LostAdapterClosesThePortAndTheNextCommandReopensIt)
 {
     SetDword("LogCommand", 1);
-    TRSSession& s = OpenSession();
-    line_->failNextFrameWrite = platform::kErrorDeviceNotConnected;
-    EXPECT_FALSE(s.ExchangeFrame(kTypeRequest, true, 0, 0, false));
-    EXPECT_NE(std::find(line_->calls.begin(), line_->calls.end(), "Open COM1"), line_->calls.end());
-    EXPECT_TRUE(line_->frames.empty());
+    struct Case
+    {
+        const char* what;
+        int oneWrite;
+        bool failRead;
+    };
+    const Case cases[] = {
+        {"frame write", 0, false},
+        {"frame and checksum in one write", 1, false},
+        {"read", 0, true},
+        {"read after one write", 1, true},
+    };
+    for (const Case& c : cases) {
+        SetDword("IsOneWriteFile", c.oneWrite);
+        TRSSession& s = OpenSession();
+        s.SetRetryCount(6);
+        line_->responder = AnswerTypeRequests;
+        if (c.failRead)
+            line_->hangUpOnRead = true;
+        else
+            line_->failNextFrameWrite = platform::kErrorDeviceNotConnected;
+        const auto before = s.ExchangeCounters();
+        EXPECT_FALSE(s.SendCommand(kTypeRequest, true, false, 0, 0)) << c.what;
+        EXPECT_EQ(platform::LastError(), platform::kErrorDeviceNotConnected) << c.what;
+        EXPECT_TRUE(s.Transport().IsClosed()) << c.what;
+        EXPECT_EQ(std::count(line_->calls.begin(), line_->calls.end(), "Open COM1"), 0)
+            << c.what << ": no try after the adapter is gone";
+        EXPECT_EQ(s.ExchangeCounters().frames - before.frames, 1u) << c.what;
+        EXPECT_EQ(s.ExchangeCounters().failedCommands - before.failedCommands, 1u) << c.what;
+
+        ASSERT_TRUE(s.SendCommand(kTypeRequest, true, false, 0, 0)) << c.what;
+        EXPECT_EQ(std::count(line_->calls.begin(), line_->calls.end(), "Open COM1"), 1) << c.what;
+        EXPECT_EQ(Hex(s.Answer()), Hex(TypeAnswer(1))) << c.what;
+    }
     std::ifstream log(LogFile("LogCommand1.txt"), std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
     // "ошибка порта:1167" in Windows-1251

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <poll.h>
 #include <thread>
@@ -132,4 +133,29 @@ TEST_F(PtySessionTest, DeviceTypeRequestIsAnsweredAndADroppedAnswerRetried)
         EXPECT_EQ(unit.Requests(), 2);
         EXPECT_TRUE(session.Answer().empty());
     }
+}
+
+TEST_F(PtySessionTest, ZeroReadTimeOutsFromTheRegistryStillEndASilentCommand)
+{
+    // Zero totals would wait on a silent unit for ever; they count as missing.
+    platform::RegistryFile& reg = platform::ProcessRegistry();
+    for (const char* name : {"IntervalTimeout", "TimeoutMultiplier", "TimeoutConstant",
+                             "CmdIntervalTimeout", "CmdTimeoutMultiplier", "CmdTimeoutConstant"})
+        reg.WriteDword(platform::Hive::LocalMachine, kBusKey, name, 0);
+    TRSSession session;
+    session.SetComPort(23);
+    session.ReadRegistrySettings();
+    session.SetRetryCount(0);
+    // Nobody answers on the master side.  Should the command hang, closing the master ends it
+    // with a hang-up, and the test fails instead of hanging.
+    auto silent = std::async(std::launch::async, [&] {
+        return session.SendCommand({6, 6, 0, 13, 0, 0}, true, false, 0, 0);
+    });
+    const bool returned = silent.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    if (!returned)
+        pty_.Close();
+    EXPECT_TRUE(returned) << "SendCommand waited on after the default time-out";
+    EXPECT_FALSE(silent.get());
+    EXPECT_EQ(session.Settings().CmdTimeoutConstant, 600);
+    EXPECT_EQ(session.Settings().TimeoutConstant, 50);
 }

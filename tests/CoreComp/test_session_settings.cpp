@@ -30,6 +30,12 @@ TEST_F(SessionTest, RegistrySettingsTakeValuesDefaultsAndRefuseBadOnes)
         {"TimeoutConstant", SettingCase::Dword, -1, &TBusSettings::TimeoutConstant, 50},
         {"CmdTimeoutConstant", SettingCase::Missing, 0, &TBusSettings::CmdTimeoutConstant, 600},
         {"CmdTimeoutConstant", SettingCase::Dword, -600, &TBusSettings::CmdTimeoutConstant, 600},
+        // A total read or write time-out of zero would wait for ever: it counts as missing.
+        {"TimeoutConstant", SettingCase::Dword, 0, &TBusSettings::TimeoutConstant, 50},
+        {"CmdTimeoutConstant", SettingCase::Dword, 0, &TBusSettings::CmdTimeoutConstant, 600},
+        {"TotalWriteConstant", SettingCase::Dword, 0, &TBusSettings::TotalWriteConstant, 1000},
+        {"CmdTotalWriteConstant", SettingCase::Dword, 0, &TBusSettings::CmdTotalWriteConstant,
+         1000},
         {"PauseFromSession", SettingCase::Missing, 0, &TBusSettings::PauseFromSession, 5},
         {"PauseFromSession", SettingCase::Dword, 0, &TBusSettings::PauseFromSession, 0},
         {"SecLostDevice", SettingCase::Missing, 0, &TBusSettings::SecLostDevice, 15},
@@ -61,6 +67,11 @@ TEST_F(SessionTest, RegistrySettingsTakeValuesDefaultsAndRefuseBadOnes)
     }
     // A value of another type is left as it was written.
     EXPECT_EQ(registry_->ReadString(Hive::LocalMachine, kBusKey, "TailInUS"), "250");
+    // With a per-byte part the total is not zero: the constant 0 stands.
+    SetDword("CmdTimeoutMultiplier", 3);
+    SetDword("CmdTimeoutConstant", 0);
+    s.ReadRegistrySettings();
+    EXPECT_EQ(s.Settings().CmdTimeoutConstant, 0);
 }
 
 TEST_F(SessionTest, MissingKeyIsCreatedWithStartTimeoutAndTail)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
 #include <thread>
 
 namespace platform {
@@ -80,6 +81,25 @@ TEST(SystemClock, WaitUntilCounterIsNotEarly)
     // Any date after 2020 and before 2100.
     EXPECT_GT(clock.Now(), 43831.0);
     EXPECT_LT(clock.Now(), 73051.0);
+}
+
+TEST(SystemClock, WaitingThreadGetsASmallTimerSlack)
+{
+    // The wait sleeps to a deadline just before its target: the kernel's default slack of
+    // 50 µs would wake it late.  Each waiting thread sets its own small slack.
+    long slack = -1;
+    bool reached = false;
+    std::thread waiter([&] {
+        Clock& clock = SystemClock();
+        const int64_t target = clock.Counter() + 2 * 1000000;
+        clock.WaitUntilCounter(target);
+        reached = clock.Counter() >= target;
+        slack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    });
+    waiter.join();
+    EXPECT_TRUE(reached);
+    EXPECT_GT(slack, 0);
+    EXPECT_LE(slack, 10000);
 }
 
 } // namespace

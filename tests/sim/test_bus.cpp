@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 using simtest::Hex;
@@ -248,6 +249,35 @@ TEST(SimBus, TimedFaultsShiftTheirBytes)
             EXPECT_EQ(ToHex(a.answers[i].bytes), c.sent[i].second) << i;
         }
     }
+}
+
+TEST(SimBus, LateAnswersSpreadOverTheirRangeAndRepeatWithTheSeed)
+{
+    const sim::Bytes request = TypeQuery(1);
+    const int64_t byte_us = 1042;
+    const int64_t due = kStart + 7 * byte_us + 2000 + 7 * byte_us; // on time
+    auto lateness = [&](uint32_t seed) {
+        sim::Bus bus({.baud = 9600, .late_us = 100000, .late_spread_us = 40000}, seed);
+        bus.AddUnit(1, 44, 223);
+        bus.SetFault(sim::Fault::LateAnswer, {.probability = 1.0});
+        std::vector<int64_t> out;
+        for (int i = 0; i < 200; ++i) {
+            const int64_t now = kStart + i * 1000000LL;
+            const sim::LineActivity a = bus.Receive(request, now);
+            EXPECT_EQ(a.answers.size(), 1u);
+            if (!a.answers.empty())
+                out.push_back(a.answers[0].due_us - (due + (now - kStart)));
+        }
+        return out;
+    };
+    const std::vector<int64_t> first = lateness(5);
+    EXPECT_EQ(first, lateness(5));
+    EXPECT_NE(first, lateness(6));
+    const auto [low, high] = std::minmax_element(first.begin(), first.end());
+    EXPECT_GE(*low, 100000);
+    EXPECT_LE(*high, 140000);
+    EXPECT_LT(*low, 105000) << "the whole range is used";
+    EXPECT_GT(*high, 135000);
 }
 
 TEST(SimBus, UnitsStartFromTheFactoryImageAndRejectBadAddresses)

@@ -59,7 +59,7 @@ TEST(SimCommandLine, EverySwitchIsTaken)
                                "40:10:222", "--unit", "7:44:223:/tmp/a:b.kconf", "--baud", "115200",
                                "--turnaround", "0", "--seed", "42", "--present-key", "7:0123456789ABCDEF:250",
                                "--present-key", "40:FFEEDDCCBBAA9988", "--log", "/tmp/l", "--dump", "/tmp/d",
-                               "--max-seconds", "5", "--late-ms", "900", "--split-gap-ms", "35",
+                               "--max-seconds", "5", "--late-ms", "900", "--late-spread-ms", "40", "--split-gap-ms", "35",
                                "--no-answer", "3", "--bad-crc", "0.25", "--echo", "50%", "--late-answer", "1.0"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     const sim::SimOptions& o = *parsed.options;
@@ -73,6 +73,7 @@ TEST(SimCommandLine, EverySwitchIsTaken)
     EXPECT_EQ(o.timing.baud, 115200u);
     EXPECT_EQ(o.timing.turnaround_us, 0u);
     EXPECT_EQ(o.timing.late_us, 900000u);
+    EXPECT_EQ(o.timing.late_spread_us, 40000u);
     EXPECT_EQ(o.timing.split_gap_us, 35000u);
     EXPECT_EQ(o.seed, 42u);
     ASSERT_EQ(o.present_keys.size(), 2u);

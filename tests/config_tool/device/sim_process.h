@@ -80,6 +80,8 @@ public:
 
     // Stops answering without closing the line.
     void Pause() { Signal(SIGSTOP); }
+    // Ends it at once: its side of the pty closes, as a pulled USB adapter's does.
+    void Kill() { Signal(SIGKILL); }
     void Resume() { Signal(SIGCONT); }
 
     // SIGTERM and wait; returns the exit status (-1 when it did not exit normally).

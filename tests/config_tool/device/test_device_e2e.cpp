@@ -1,13 +1,14 @@
 // The device operations through the real session against t4700-sim: on a pseudo-terminal, and
 // the main ones again through the simulator's Ethernet-to-RS-485 converter on UDP.
 
+#include "CoreComp/rssess/rs_session.h"
 #include "config_tool/device/bus_search.h"
 #include "config_tool/device/key_reader.h"
 #include "config_tool/device/session_channel.h"
 #include "config_tool/device/transfer.h"
 #include "config_tool/model/codecs.h"
 #include "config_tool/model/config_file.h"
-#include "CoreComp/rssess/rs_session.h"
+#include "platform/last_error.h"
 #include "platform/registry.h"
 
 #include "sim_process.h"
@@ -91,6 +92,31 @@ private:
     int exchanges_ = 0;
 };
 
+// Passes requests on and kills the simulator before the exchange with the given index.
+class KillingChannel : public CommandChannel
+{
+public:
+    KillingChannel(CommandChannel& inner, SimProcess& sim, int killAt)
+        : inner_(inner), sim_(sim), killAt_(killAt)
+    {
+    }
+    void SetComPort(int port) override { inner_.SetComPort(port); }
+    void ReadRegistrySettings() override { inner_.ReadRegistrySettings(); }
+    void SetRetryCount(int n) override { inner_.SetRetryCount(n); }
+    Frame Exchange(const Frame& request) override
+    {
+        if (exchanges_++ == killAt_)
+            sim_.Kill();
+        return inner_.Exchange(request);
+    }
+
+private:
+    CommandChannel& inner_;
+    SimProcess& sim_;
+    int killAt_;
+    int exchanges_ = 0;
+};
+
 struct ScratchFirst
 {
     ScratchFirst()
@@ -119,7 +145,8 @@ struct E2eFixture : ScratchFirst, ::testing::Test
         dir = Scratch() / ::testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(dir);
         fs::create_directories(dir / "dump");
-        for (const char* name : {"CmdTimeoutConstant", "TimeoutConstant", "SpeedRSS"})
+        for (const char* name : {"CmdTimeoutConstant", "TimeoutConstant", "SpeedRSS",
+                                 "PauseFromSession", "IsOneWriteFile"})
             Registry().DeleteValue(platform::Hive::LocalMachine, kBusKey, name);
     }
 
@@ -363,6 +390,85 @@ TEST_F(E2eSerialTest, UnitFallingSilentFailsTheReadAndTheWrite)
             edited[i] ^= 1;
         EXPECT_EQ(transfer.WriteImage(5, kCom, kCom, edited, copy), WriteOutcome::Failed);
         EXPECT_EQ(copy, image);
+    }
+}
+
+// A memory-read answer names no offset: an answer that comes after its try's time-out must
+// never be taken for a later try's or a later step's.  The simulator answers some requests
+// late, at points spread over the exchanges that follow the time-out.
+TEST_F(E2eSerialTest, LateAnswersNeverShiftAnImageReadAt115200)
+{
+    SetBusValue("SpeedRSS", 115200);
+    SetBusValue("CmdTimeoutConstant", 200);
+    SetBusValue("PauseFromSession", 0);
+    ASSERT_TRUE(
+        StartSim({"--baud", "115200", "--seed", "11", "--late-answer", "2%", "--late-ms", "195",
+                  "--late-spread-ms", "45", "--unit", "5:44:223:" + MakeUnitFile(4)}));
+    Transfer transfer(channel, ui);
+    model::Image read{};
+    // A read that fails is reported (message 4); one that succeeds holds exactly the unit's bytes.
+    if (transfer.ReadImage(5, kCom, read)) {
+        EXPECT_TRUE(SameTransferredBytes(read, image))
+            << "failed tries: " << session.ExchangeCounters().failedTries;
+    }
+    EXPECT_GT(session.ExchangeCounters().failedTries, 0u) << "the late answers were there";
+}
+
+TEST_F(E2eSerialTest, LateAnswersNeverShiftAnImageReadAt9600)
+{
+    SetBusValue("CmdTimeoutConstant", 150);
+    SetBusValue("PauseFromSession", 0);
+    ASSERT_TRUE(StartSim({"--seed", "5", "--late-answer", "2%", "--late-ms", "140",
+                          "--late-spread-ms", "120", "--unit", "5:44:223:" + MakeUnitFile(5)}));
+    // The whole image takes half a minute at this speed: the first 400 of its steps, each
+    // checked as the read checks it.
+    channel.SetComPort(kCom);
+    channel.ReadRegistrySettings();
+    channel.SetRetryCount(kTransferRetries);
+    const model::Image& mask = model::ReadMask();
+    int wrong = 0;
+    for (int step = 0; step < 400; ++step) {
+        const std::size_t o = static_cast<std::size_t>(step) * 8;
+        const Frame answer = channel.Exchange(ImageReadRequest(5, static_cast<uint16_t>(o)));
+        if (answer.empty())
+            break; // the read fails (message 4)
+        ASSERT_EQ(answer.size(), 13u);
+        for (std::size_t i = o; i < o + 8; ++i)
+            if (mask[i] && answer[4 + i - o] != image[i])
+                ++wrong;
+    }
+    EXPECT_EQ(wrong, 0) << "failed tries: " << session.ExchangeCounters().failedTries;
+    EXPECT_GT(session.ExchangeCounters().failedTries, 0u) << "the late answers were there";
+}
+
+TEST_F(E2eSerialTest, AdapterLostInTheMiddleOfAReadFailsItAndANewPortWorks)
+{
+    SetBusValue("SpeedRSS", 115200);
+    const std::string unit = "5:44:223:" + MakeUnitFile(6);
+    for (int oneWrite : {0, 1}) {
+        SetBusValue("IsOneWriteFile", oneWrite);
+        ASSERT_TRUE(StartSim({"--baud", "115200", "--unit", unit}));
+        {
+            KillingChannel killing(channel, sim, 150);
+            Transfer transfer(killing, ui);
+            model::Image read{};
+            EXPECT_FALSE(transfer.ReadImage(5, kCom, read)) << oneWrite;
+            EXPECT_EQ(platform::LastError(), platform::kErrorDeviceNotConnected) << oneWrite;
+            EXPECT_TRUE(session.Transport().IsClosed()) << oneWrite << ": the port is let go";
+        }
+        sim.Stop();
+        // A new adapter (a new pty under the same COM number): the next command opens it.
+        ASSERT_TRUE(StartSim({"--baud", "115200", "--unit", unit}));
+        Transfer transfer(channel, ui);
+        model::KeyCodes readCodes{};
+        ASSERT_TRUE(transfer.ReadKeyCodes(5, kCom, readCodes)) << oneWrite;
+        EXPECT_EQ(readCodes, codes);
+        if (oneWrite == 1) {
+            model::Image read{};
+            ASSERT_TRUE(transfer.ReadImage(5, kCom, read));
+            EXPECT_TRUE(SameTransferredBytes(read, image));
+        }
+        sim.Stop();
     }
 }
 

@@ -1,0 +1,113 @@
+// The exchange on a line that keeps time: late answers, refused requests.
+
+#include "session_fixture.h"
+
+#include "CoreComp/rssess/bus_crc.h"
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+constexpr uint8_t kUnit = 5;
+constexpr int kSteps = 960; // 8 bytes each
+
+Bytes MemoryReadRequest(uint16_t offset)
+{
+    const uint8_t lo = static_cast<uint8_t>(offset & 0xFF);
+    const uint8_t hi = static_cast<uint8_t>(offset >> 8);
+    return {kUnit, 8, 0, 0x43, lo, hi, 0, 8};
+}
+
+} // namespace
+
+class LineTest : public SessionTest
+{
+protected:
+    void SetUp() override
+    {
+        SessionTest::SetUp();
+        memory_.resize(kSteps * 8);
+        std::mt19937 random(3);
+        for (uint8_t& b : memory_)
+            b = static_cast<uint8_t>(random());
+        // A unit that answers memory reads (the answer names no offset, only the count).
+        line_->responder = [this](const Bytes& frame) -> Bytes {
+            if (frame[3] != 0x43)
+                return {};
+            const size_t offset = frame[4] | size_t{frame[5]} << 8;
+            Bytes body{kUnit, 0x44, 8};
+            body.insert(body.end(), memory_.begin() + static_cast<std::ptrdiff_t>(offset),
+                        memory_.begin() + static_cast<std::ptrdiff_t>(offset + 8));
+            return MakeAnswer(body);
+        };
+    }
+
+    std::vector<uint8_t> memory_;
+};
+
+TEST_F(LineTest, AnswersLaterThanTheTimeOutNeverLandInAnotherStep)
+{
+    // 9600 bit/s and the default 600 ms time-out: the request, the unit's turnaround and the
+    // answer take 25 ms on the wire.  Every 23rd request is answered late, at points that walk
+    // through the exchanges that follow the time-out.
+    line_->clock = &clock_;
+    line_->answerDelayUs = 25000;
+    const int64_t pastTimeoutMs[] = {10, 35, 45, 50, 60, 80, 120, 200, 15, 40};
+    int requests = 0;
+    int late = 0;
+    line_->lateUs = [&](const Bytes&) -> int64_t {
+        if (++requests % 23 != 0)
+            return 0;
+        const int64_t ms = pastTimeoutMs[static_cast<size_t>(late++) % std::size(pastTimeoutMs)];
+        return (600 - 25 + ms) * 1000;
+    };
+    TRSSession& s = MakeSession();
+    s.SetRetryCount(6);
+
+    int wrong = 0;
+    int done = 0;
+    for (; done < kSteps; ++done) {
+        const uint16_t offset = static_cast<uint16_t>(done * 8);
+        if (!s.SendCommand(MemoryReadRequest(offset), true, false, 0, 0))
+            break; // a failed read is allowed; wrong bytes are not
+        const Bytes& a = s.Answer();
+        ASSERT_EQ(a.size(), 13u);
+        if (!std::equal(a.begin() + 4, a.begin() + 12, memory_.begin() + offset))
+            ++wrong;
+    }
+    EXPECT_EQ(wrong, 0) << "steps answered with another step's bytes";
+    EXPECT_EQ(done, kSteps) << "each late answer costs one try only";
+    EXPECT_GE(late, 40) << "the late answers were there";
+}
+
+TEST_F(LineTest, UnsendableRequestIsRefusedBeforeThePortAndCountsNothing)
+{
+    const Bytes cases[] = {
+        {kUnit, 4, 0, 0x43, 0},          // length byte below 5
+        {kUnit, 9, 0, 0x43, 0, 0, 0, 8}, // length byte beyond the request
+        {kUnit, 255, 0, 13, 0, 0},       // far beyond it
+        {kUnit, 6, 0, 13},               // shorter than any frame
+        {128, 6, 0, 13, 0, 0},           // no such address
+    };
+    TRSSession& s = MakeSession();
+    s.SetRetryCount(6);
+    for (const Bytes& request : cases) {
+        line_->ClearCalls();
+        const auto before = s.ExchangeCounters();
+        EXPECT_FALSE(s.SendCommand(request, true, false, 0, 0)) << Hex(request);
+        EXPECT_TRUE(s.Answer().empty());
+        EXPECT_TRUE(line_->CallsWithout({"IsClosed"}).empty())
+            << Hex(request) << ": the port is not even opened";
+        const auto after = s.ExchangeCounters();
+        EXPECT_EQ(after.commands, before.commands) << Hex(request);
+        EXPECT_EQ(after.frames, before.frames) << Hex(request);
+        EXPECT_EQ(after.failedTries, before.failedTries) << Hex(request);
+        EXPECT_EQ(after.failedCommands, before.failedCommands) << Hex(request);
+        EXPECT_EQ(s.NoAnswerCount(0, kUnit), 0u) << Hex(request);
+        EXPECT_EQ(s.NoAnswerCount(1, kUnit), 0u) << Hex(request);
+    }
+    // A request that fits goes out as before.
+    ASSERT_TRUE(s.SendCommand(MemoryReadRequest(16), true, false, 0, 0));
+    EXPECT_EQ(s.ExchangeCounters().frames, 1u);
+}
