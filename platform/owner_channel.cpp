@@ -9,6 +9,7 @@ struct OwnerChannel::Pending
     OwnerMessage message;
     std::optional<intptr_t> result;
     bool finished = false; // served, failed or cancelled
+    bool posted = false;   // nobody waits: whoever takes it off the queue frees it
 };
 
 namespace {
@@ -72,6 +73,20 @@ std::optional<intptr_t> OwnerChannel::Send(OwnerMessage message)
     return pending.result;
 }
 
+bool OwnerChannel::Post(OwnerMessage message)
+{
+    std::unique_lock lock(mutex_);
+    if (closed_)
+        return false;
+    queue_.push_back(new Pending{std::move(message), std::nullopt, false, true});
+    const std::function<void()> wakeup = wakeup_;
+    lock.unlock();
+    if (wakeup)
+        wakeup();
+    cv_.notify_all();
+    return true;
+}
+
 void OwnerChannel::ServePending()
 {
     if (!IsOwnerThread())
@@ -86,6 +101,10 @@ void OwnerChannel::ServePending()
         lock.unlock();
         // The sender stays blocked, and its Pending alive, until finished is set.
         std::optional<intptr_t> result = Run(handler, pending->message);
+        if (pending->posted) {
+            delete pending;
+            continue;
+        }
         lock.lock();
         pending->result = result;
         pending->finished = true;
@@ -114,8 +133,12 @@ void OwnerChannel::Close()
 {
     std::lock_guard lock(mutex_);
     closed_ = true;
-    for (Pending* pending : queue_)
-        pending->finished = true; // result stays nullopt: cancelled
+    for (Pending* pending : queue_) {
+        if (pending->posted)
+            delete pending;
+        else
+            pending->finished = true; // result stays nullopt: cancelled
+    }
     queue_.clear();
     cv_.notify_all();
 }

@@ -15,7 +15,7 @@
 // The destructor waits until every blocked sender has left Send().
 //
 // Threads: construct, SetHandler, SetWakeup, ServePending, WaitServing and Close from the owner's
-// thread (ServePending from another thread serves nothing); Send from any thread.
+// thread (ServePending from another thread serves nothing); Send and Post from any thread.
 
 #include <chrono>
 #include <condition_variable>
@@ -51,6 +51,10 @@ public:
     void SetWakeup(std::function<void()> wakeup);
 
     std::optional<intptr_t> Send(OwnerMessage message);
+    // Queues the message for the owner and returns at once; the handler's result is dropped.
+    // Served in order with the Send()s by ServePending(), even from the owner's own thread.
+    // False after Close().
+    bool Post(OwnerMessage message);
 
     void ServePending();
     // Serves deliveries until done() is true or the timeout passes; returns done().

@@ -14,10 +14,13 @@ constexpr std::size_t kMinFrame = 5;   // L of the shortest frame
 constexpr std::size_t kMaxRead = 251;  // largest read that fits an answer (L = 4 + n <= 255)
 constexpr uint32_t kBitsPerByte = 10;  // start, eight data bits, stop
 constexpr uint32_t kMinGapUs = 20000;
+constexpr std::size_t kMaxHistory = 200000; // the oldest frame goes when the history is full
 
 enum : uint8_t {
     kCmdEventRead = 0x01,
     kCmdEventAck = 0x03,
+    kCmdProbe = 0x13,
+    kCmdClock = 0x29,
     kCmdType = 0x0D,
     kCmdNewKey = 0x11,
     kCmdClose = 0x17,
@@ -280,8 +283,10 @@ LineActivity Bus::Receive(std::span<const uint8_t> bytes, int64_t now_us)
     // Bytes dropped one by one during a scan form one run, so a log shows garbage as one line.
     Bytes run;
     auto end_run = [&] {
-        if (!run.empty())
+        if (!run.empty()) {
+            ++dropped_runs_;
             activity.dropped.push_back(std::move(run));
+        }
         run.clear();
     };
     if (!pending_.empty() && now_us - last_byte_us_ > static_cast<int64_t>(GapUs()))
@@ -316,6 +321,7 @@ LineActivity Bus::Expire(int64_t now_us)
     std::lock_guard lock(mutex_);
     LineActivity activity;
     if (!pending_.empty() && now_us - last_byte_us_ > static_cast<int64_t>(GapUs())) {
+        ++dropped_runs_;
         activity.dropped.emplace_back();
         DropHead(pending_.size(), activity.dropped.back());
     }
@@ -332,10 +338,16 @@ std::optional<int64_t> Bus::ExpiryDue() const
 
 void Bus::HandleFrame(const Bytes& frame, int64_t now_us, LineActivity& activity)
 {
+    if (history_.size() >= kMaxHistory)
+        history_.pop_front();
+    history_.push_back({now_us, frame});
     const std::size_t length = frame[1];
     const uint8_t address = frame[0] & 0x7F;
     Unit* unit = address == 0 ? nullptr : Find(address);
     if (!unit)
+        return;
+    Generate(*unit, now_us);
+    if (Silent(*unit, now_us))
         return;
     const bool coded = (frame[0] & 0x80) != 0 && frame[2] != 0;
     const uint8_t mask = coded ? static_cast<uint8_t>((unit->key & 0xFF) ^ frame[2]) : 0;
@@ -365,6 +377,13 @@ std::optional<Bytes> Bus::Answer(Unit& unit, const Bytes& request)
     const uint8_t vlo = static_cast<uint8_t>(unit.version & 0xFF);
     const uint8_t vhi = static_cast<uint8_t>(unit.version >> 8);
 
+    for (const auto& [cmd, body] : unit.answers) {
+        if (cmd == command) {
+            Bytes answer{a, static_cast<uint8_t>(body.size() + 2)};
+            answer.insert(answer.end(), body.begin(), body.end());
+            return answer;
+        }
+    }
     switch (command) {
     case kCmdType:
         if (unit.short_type)
@@ -397,6 +416,12 @@ std::optional<Bytes> Bus::Answer(Unit& unit, const Bytes& request)
         return Frame(a, {0x42, 0x00, 0x00});
     }
     case kCmdKeyRead: {
+        if (length >= 7 && data(4) == 0) {
+            // The details of a short event: the event's two bytes echoed, then its data.
+            Bytes answer{a, static_cast<uint8_t>(5 + unit.details.size()), 0x1E, data(5), data(6)};
+            answer.insert(answer.end(), unit.details.begin(), unit.details.end());
+            return answer;
+        }
         const uint8_t slot = data(5);
         if (length < 6 || data(4) != kKeySub || slot < 1 || slot > 8)
             return std::nullopt;
@@ -432,12 +457,114 @@ std::optional<Bytes> Bus::Answer(Unit& unit, const Bytes& request)
             unit.events.pop_front();
         return std::nullopt;
     case kCmdConfirm:
-        if (data(4) != 0x03)
-            return std::nullopt;
         return Frame(a, {0x2C, 0x00, 0x00});
+    case kCmdProbe:
+        return Frame(a, {0x14, 0x00, 0x00});
+    case kCmdClock:
+        return Frame(a, {0x2A, 0x00, 0x00});
     default:
         return std::nullopt;
     }
+}
+
+bool Bus::Silent(const Unit& unit, int64_t now_us)
+{
+    if (unit.silent)
+        return true;
+    return std::any_of(unit.silences.begin(), unit.silences.end(), [&](const auto& w) {
+        return now_us >= w.first && (w.second < 0 || now_us < w.second);
+    });
+}
+
+void Bus::Generate(Unit& unit, int64_t now_us)
+{
+    if (unit.event_rate <= 0 || now_us < unit.rate_from_us)
+        return;
+    const auto due = static_cast<std::size_t>(static_cast<double>(now_us - unit.rate_from_us) *
+                                              unit.event_rate / 1e6);
+    static constexpr uint8_t kCommands[] = {0x04, 0x0C, 0x0E};
+    while (unit.generated.size() < due) {
+        const std::size_t n = unit.generated.size() + 1;
+        const int64_t created =
+            unit.rate_from_us + static_cast<int64_t>(static_cast<double>(n) * 1e6 / unit.event_rate);
+        unit.generated.push_back(created);
+        const uint8_t command = kCommands[(n - 1) % 3];
+        Bytes body{command, 22, static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8), 0, 0};
+        if (command != 0x04)
+            body.resize(body.size() + 6, 0);
+        Enqueue(unit, std::move(body));
+    }
+}
+
+bool Bus::SetSilent(uint8_t address, bool silent)
+{
+    return Change(address, [&](Unit& u) { u.silent = silent; });
+}
+
+bool Bus::AddSilence(uint8_t address, int64_t from_us, int64_t to_us)
+{
+    return Change(address, [&](Unit& u) { u.silences.emplace_back(from_us, to_us); });
+}
+
+bool Bus::SetAnswer(uint8_t address, uint8_t command, Bytes body)
+{
+    if (!body.empty() && (body.size() < 3 || body.size() > 253))
+        return false;
+    return Change(address, [&](Unit& u) {
+        std::erase_if(u.answers, [&](const auto& e) { return e.first == command; });
+        if (!body.empty())
+            u.answers.emplace_back(command, std::move(body));
+    });
+}
+
+bool Bus::SetEventDetails(uint8_t address, Bytes details)
+{
+    if (details.size() > 250)
+        return false;
+    return Change(address, [&](Unit& u) { u.details = std::move(details); });
+}
+
+bool Bus::SetEventRate(uint8_t address, double per_second, int64_t now_us)
+{
+    // A new rate starts a new run of numbers; the events already queued stay.
+    return Change(address, [&](Unit& u) {
+        u.event_rate = per_second;
+        u.rate_from_us = now_us;
+        u.generated.clear();
+    });
+}
+
+std::size_t Bus::GeneratedEvents(uint8_t address) const
+{
+    return Inspect(address, [](const Unit& u) { return u.generated.size(); }).value_or(0);
+}
+
+std::optional<int64_t> Bus::EventCreatedUs(uint8_t address, std::size_t number) const
+{
+    return Inspect(address, [&](const Unit& u) {
+               return number >= 1 && number <= u.generated.size()
+                          ? std::optional<int64_t>(u.generated[number - 1])
+                          : std::nullopt;
+           })
+        .value_or(std::nullopt);
+}
+
+std::vector<Bus::Heard> Bus::History() const
+{
+    std::lock_guard lock(mutex_);
+    return {history_.begin(), history_.end()};
+}
+
+void Bus::ClearHistory()
+{
+    std::lock_guard lock(mutex_);
+    history_.clear();
+}
+
+std::size_t Bus::DroppedRuns() const
+{
+    std::lock_guard lock(mutex_);
+    return dropped_runs_;
 }
 
 std::optional<Fault> Bus::DrawFault()

@@ -20,7 +20,16 @@
 //   11 k ..             -> a 05 12 k 00, then the unit's key is k
 //   01 ..               -> the head of the event log, or a 05 02 00 00 when it is empty
 //   03 ..               -> no answer; drops the head of the event log
-//   2B 03 e             -> a 05 2C 00 00
+//   2B ..               -> a 05 2C 00 00                  confirmation
+//   1D 00 e1 e2         -> a (05+n) 1E e1 e2 d0..         details of a short event (SetEventDetails)
+//   13 ..               -> a 05 14 00 00
+//   29 ..               -> a 05 2A 00 00                  the clock
+// A table of answers per address and command (SetAnswer) takes precedence over all of these,
+// so a unit can answer the event read with a foreign command.  A silent unit (SetSilent,
+// AddSilence) hears every frame and answers none.  An event generator (SetEventRate) queues
+// numbered events at a steady rate, cycling through the answer commands 04, 0C and 0E:
+// {cmd, 16, n_lo, n_hi, 00, 00} for 04 and the same followed by a six-byte stamp of zeros for
+// the others, n counting from 1.  Every frame the bus takes is kept with its time in History().
 // A unit ignores (does not answer) any other command, a memory access outside its memory, a
 // read of 0 or more than 251 bytes, a slot outside 1..8 and a frame shorter than its command
 // needs.  Broadcasts (address 0) reach no unit.  Memory bytes past the 7,676-byte image read
@@ -154,6 +163,30 @@ public:
     std::size_t EventCount(uint8_t address) const;
     std::optional<Bytes> HeadEvent(uint8_t address) const;
 
+    // Silence: the unit answers nothing while it is set, or while now_us lies in one of its
+    // windows [from_us, to_us) (to_us < 0: for ever).
+    bool SetSilent(uint8_t address, bool silent);
+    bool AddSilence(uint8_t address, int64_t from_us, int64_t to_us);
+    // body from the answer command on (without address, L and CRC-8); empty body: remove.
+    bool SetAnswer(uint8_t address, uint8_t command, Bytes body);
+    // The data after the echoed event bytes in a details answer (command 1D 00).
+    bool SetEventDetails(uint8_t address, Bytes details);
+    // per_second events from now_us on, numbered from 1 again; 0 stops the generator.
+    bool SetEventRate(uint8_t address, double per_second, int64_t now_us);
+    // The number of events the generator has made so far, and when the n-th (from 1) was made.
+    std::size_t GeneratedEvents(uint8_t address) const;
+    std::optional<int64_t> EventCreatedUs(uint8_t address, std::size_t number) const;
+
+    struct Heard
+    {
+        int64_t at_us = 0;
+        Bytes frame; // as received, CRC-8 included
+    };
+    std::vector<Heard> History() const;
+    void ClearHistory();
+    // Runs of bytes the receiver dropped so far (garbled or cut frames).
+    std::size_t DroppedRuns() const;
+
     void SetFault(Fault fault, FaultRule rule);
     void ClearFaults();
 
@@ -180,6 +213,13 @@ private:
         std::array<uint8_t, kMemorySize> memory{};
         model::KeyCodes codes{};
         std::deque<Bytes> events;
+        bool silent = false;
+        std::vector<std::pair<int64_t, int64_t>> silences;
+        std::vector<std::pair<uint8_t, Bytes>> answers;
+        Bytes details;
+        double event_rate = 0;
+        int64_t rate_from_us = 0;
+        std::vector<int64_t> generated; // creation time of each generated event
     };
 
     template <typename F>
@@ -191,6 +231,8 @@ private:
     static bool Enqueue(Unit& unit, Bytes body);
     void DropHead(std::size_t count, Bytes& run);
     void HandleFrame(const Bytes& frame, int64_t now_us, LineActivity& activity);
+    static void Generate(Unit& unit, int64_t now_us);
+    static bool Silent(const Unit& unit, int64_t now_us);
     std::optional<Bytes> Answer(Unit& unit, const Bytes& request);
     std::optional<Fault> DrawFault();
     void Transmit(const Bytes& request, Bytes answer, int64_t now_us, LineActivity& activity);
@@ -202,6 +244,8 @@ private:
     std::mt19937 random_;
     Bytes pending_;
     int64_t last_byte_us_ = 0;
+    std::deque<Heard> history_;
+    std::size_t dropped_runs_ = 0;
 };
 
 // The frame with its bus CRC-8 appended.

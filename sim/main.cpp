@@ -64,6 +64,15 @@ int main(int argc, char** argv)
                                 options.log});
     std::unique_ptr<sim::ServiceServer> service;
     std::optional<sim::UdpConverter> converter;
+    // The switches that change the units at run time count from here.
+    const int64_t start_us = server.NowUs();
+    for (const sim::SilenceSpec& spec : options.silences)
+        bus.AddSilence(spec.address, start_us + int64_t{spec.from_ms} * 1000,
+                       spec.to_ms < 0 ? -1 : start_us + spec.to_ms * 1000);
+    for (const sim::AnswerSpec& spec : options.answers)
+        bus.SetAnswer(spec.address, spec.command, spec.body);
+    for (const sim::EventRateSpec& spec : options.event_rates)
+        bus.SetEventRate(spec.address, spec.per_second, start_us);
     if (options.service) {
         sim::ServiceOptions so;
         so.host = options.service_host;

@@ -71,6 +71,53 @@ bool ParseFault(const std::string& text, FaultRule& rule)
     return true;
 }
 
+// ADDR:FROM_MS[:TO_MS]
+bool ParseSilence(const std::string& text, SilenceSpec& spec)
+{
+    const std::vector<std::string> parts = Split(text, ':');
+    if (parts.size() < 2 || parts.size() > 3)
+        return false;
+    uint32_t to = 0;
+    if (!Number<uint8_t>(parts[0], 1, 127, spec.address) || !Number(parts[1], 0u, 86400000u, spec.from_ms))
+        return false;
+    if (parts.size() == 3) {
+        if (!Number(parts[2], spec.from_ms, 86400000u, to))
+            return false;
+        spec.to_ms = to;
+    }
+    return true;
+}
+
+// ADDR:CMD:HEX, CMD in decimal, HEX the answer from its command on (3 to 253 bytes).
+bool ParseAnswer(const std::string& text, AnswerSpec& spec)
+{
+    const std::vector<std::string> parts = Split(text, ':');
+    if (parts.size() != 3 || !Number<uint8_t>(parts[0], 1, 127, spec.address) ||
+        !Number<uint8_t>(parts[1], 0, 255, spec.command))
+        return false;
+    const std::string& hex = parts[2];
+    if (hex.size() % 2 != 0 || hex.size() < 6 || hex.size() > 506 ||
+        !std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+        return false;
+    spec.body.clear();
+    for (std::size_t i = 0; i < hex.size(); i += 2)
+        spec.body.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return true;
+}
+
+// ADDR:N, N events a second (up to 1000, a decimal point allowed).
+bool ParseEventRate(const std::string& text, EventRateSpec& spec)
+{
+    const std::vector<std::string> parts = Split(text, ':');
+    if (parts.size() != 2 || !Number<uint8_t>(parts[0], 1, 127, spec.address) || parts[1].empty() ||
+        !std::all_of(parts[1].begin(), parts[1].end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '.'; }) ||
+        std::count(parts[1].begin(), parts[1].end(), '.') > 1 || parts[1] == ".")
+        return false;
+    spec.per_second = std::strtod(parts[1].c_str(), nullptr);
+    return spec.per_second > 0 && spec.per_second <= 1000;
+}
+
 bool ParseUnit(const std::string& text, UnitSpec& unit)
 {
     const std::vector<std::string> parts = Split(text, ':');
@@ -181,6 +228,30 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
              options.present_keys.push_back(key);
              return true;
          }},
+        {"--silent",
+         [&](const std::string& v) {
+             SilenceSpec spec;
+             if (!ParseSilence(v, spec))
+                 return false;
+             options.silences.push_back(spec);
+             return true;
+         }},
+        {"--answer",
+         [&](const std::string& v) {
+             AnswerSpec spec;
+             if (!ParseAnswer(v, spec))
+                 return false;
+             options.answers.push_back(spec);
+             return true;
+         }},
+        {"--event-rate",
+         [&](const std::string& v) {
+             EventRateSpec spec;
+             if (!ParseEventRate(v, spec))
+                 return false;
+             options.event_rates.push_back(spec);
+             return true;
+         }},
         {"--log", [&](const std::string& v) { options.log = v; return !v.empty(); }},
         {"--dump", [&](const std::string& v) { options.dump = v; return !v.empty(); }},
         {"--max-seconds", [&](const std::string& v) { return Number(v, 1u, 31536000u, options.max_seconds); }},
@@ -266,6 +337,19 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
         for (std::size_t j = 0; j < i; ++j)
             if (options.units[i].address == options.units[j].address)
                 return fail("two units at address " + std::to_string(options.units[i].address));
+    auto names_unit = [&](uint8_t address) {
+        return std::any_of(options.units.begin(), options.units.end(),
+                           [&](const UnitSpec& u) { return u.address == address; });
+    };
+    for (const SilenceSpec& spec : options.silences)
+        if (!names_unit(spec.address))
+            return fail("--silent names no unit at address " + std::to_string(spec.address));
+    for (const AnswerSpec& spec : options.answers)
+        if (!names_unit(spec.address))
+            return fail("--answer names no unit at address " + std::to_string(spec.address));
+    for (const EventRateSpec& spec : options.event_rates)
+        if (!names_unit(spec.address))
+            return fail("--event-rate names no unit at address " + std::to_string(spec.address));
     for (const PresentKeySpec& key : options.present_keys)
         if (std::none_of(options.units.begin(), options.units.end(),
                          [&](const UnitSpec& u) { return u.address == key.address; }))
@@ -306,6 +390,13 @@ Units:
                            DELAY_MS after the start (default 0), queue at unit ADDR the
                            credential-presentation event carrying CODE16 (16 hexadecimal
                            digits as the tool shows them, check byte first); repeatable
+  --silent ADDR:FROM_MS[:TO_MS]
+                           unit ADDR answers nothing from FROM_MS after the start until
+                           TO_MS (default: to the end); repeatable
+  --answer ADDR:CMD:HEX    unit ADDR answers command CMD (decimal) with HEX, the answer
+                           from its command byte on (3 to 253 bytes); repeatable
+  --event-rate ADDR:N      unit ADDR makes N numbered events a second (N up to 1000),
+                           answered in turn with the commands 04, 0C and 0E; repeatable
   --dump DIR               on exit (signal or --max-seconds), write each unit's memory
                            and credentials to DIR/unit-ADDR.kconf (ADDR in decimal)
 

@@ -31,6 +31,26 @@ struct PresentKeySpec
     uint32_t delay_ms = 0;
 };
 
+struct SilenceSpec
+{
+    uint8_t address = 0;
+    uint32_t from_ms = 0;
+    int64_t to_ms = -1; // -1: for ever
+};
+
+struct AnswerSpec
+{
+    uint8_t address = 0;
+    uint8_t command = 0;
+    Bytes body; // from the answer command on
+};
+
+struct EventRateSpec
+{
+    uint8_t address = 0;
+    double per_second = 0;
+};
+
 struct SimOptions
 {
     std::string link;
@@ -41,6 +61,9 @@ struct SimOptions
     std::array<FaultRule, kFaultKinds> faults{};
     uint32_t seed = 1;
     std::vector<PresentKeySpec> present_keys;
+    std::vector<SilenceSpec> silences;
+    std::vector<AnswerSpec> answers;
+    std::vector<EventRateSpec> event_rates;
     std::string log;
     std::string dump;
     uint32_t max_seconds = 3600;

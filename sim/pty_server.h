@@ -66,12 +66,13 @@ public:
     const std::string& SlavePath() const { return pty_.SlavePath(); }
     // The path the tool opens: the link when there is one, else the slave.
     std::string PortPath() const;
+    // The time base of the line in microseconds, as the bus is given it.
+    int64_t NowUs();
 
 private:
     void Run();
     void Undo();
     void RemoveStaleEntries(platform::RegistryFile& registry);
-    int64_t NowUs();
     void Log(const char* direction, const Bytes& bytes);
     void LogActivity(const LineActivity& activity);
 

@@ -17,6 +17,7 @@
 // no user input while it waits.
 
 #include "xmlrpc/xrpc_client.h"
+#include "xmlrpc/xrpc_server.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -138,6 +139,8 @@ public:
     uint16_t ServerPort() const;
     uint16_t PacketCounter() const;
     TXrpcClient& Client() { return client_; }
+    // The frame's XML-RPC server: port 8080, introspection on, never activated by the link.
+    TXrpcServer& Server() { return xrpcServer_; }
     std::function<void(const TLineRecord&)> OnLine;
 
     // IdServer's answer to one call body; digest is the request's Content-MD5 when it had
@@ -161,6 +164,7 @@ private:
     const TLinkTimeouts timeouts_;
     const std::string logPath_;
     TXrpcClient client_;
+    TXrpcServer xrpcServer_;
     std::unique_ptr<platform::TcpServer> server_;
     TLinkSettings settings_;
 

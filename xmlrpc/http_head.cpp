@@ -46,16 +46,32 @@ std::string WriteResponse(std::string_view body, std::string_view serverName)
     return out;
 }
 
-std::string WriteHelpResponse(std::string_view headText, std::string_view url)
+std::string HelpText(std::string_view headText, std::string_view url)
 {
-    std::string out = "HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Type: text/plain\r\n"
-                      "Server: KavexXMLRPC/0.1 (Windows NT)\r\n\r\n";
+    std::string out;
     out.append("Kavex XML RPC Server received the following request without a XML RPC command:");
     out.append("\r\n\r\n").append(headText).append("\r\n\r\n");
     out.append("Current URL is: ").append(url).append("\r\n\r\n");
     out.append("For information about web-service use XML RPC calls system.listMethods\r\n");
     out.append("  system.methodSignature and system.methodHelp\r\n");
     out.append("In web browser use /wsdl in URL\r\n");
+    return out;
+}
+
+std::string WriteHelpResponse(std::string_view headText, std::string_view url)
+{
+    return "HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Type: text/plain\r\n"
+           "Server: KavexXMLRPC/0.1 (Windows NT)\r\n\r\n" +
+           HelpText(headText, url);
+}
+
+std::string WriteTextResponse(std::string_view text, std::string_view serverName)
+{
+    std::string out = "HTTP/1.1 200 OK\r\nConnection: Keep-Alive\r\n";
+    out.append("Content-Length: ").append(std::to_string(text.size())).append("\r\n");
+    out.append("Content-Type: text/plain\r\n");
+    out.append("Server: ").append(serverName).append("\r\n\r\n");
+    out.append(text);
     return out;
 }
 

@@ -35,6 +35,11 @@ std::string WriteRequest(std::string_view endpoint, std::string_view host, std::
 std::string WriteResponse(std::string_view body, std::string_view serverName);
 // The plain-text help that a GET without a call gets; the connection closes after it.
 std::string WriteHelpResponse(std::string_view headText, std::string_view url);
+// The help text itself: what the request's head was, its URL, and the introspection methods.
+std::string HelpText(std::string_view headText, std::string_view url);
+// A counted plain-text answer: "HTTP/1.1 200 OK", Keep-Alive, the length, text/plain, the
+// server's name, the empty line and the text.
+std::string WriteTextResponse(std::string_view text, std::string_view serverName);
 
 enum class HeadState { NeedMore, Done, Failed };
 

@@ -4,17 +4,20 @@
 // hand it to the call handler and write its answer.  Shared by every server of the link.
 //
 // Any violation of a bound (head line, head, body, the time to finish a request, idle time)
-// ends the connection.  Runs on the connection's own thread.
+// ends the connection; a server that gives a refusal answers a body that breaks off or is too
+// large with it first, so its client is not left waiting.  Runs on the connection's own
+// thread.
 
+#include "xmlrpc/http_head.h"
+
+#include "platform/tcp.h"
+
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-
-namespace platform {
-class TcpConnection;
-}
 
 namespace xrpc {
 
@@ -28,8 +31,100 @@ struct HttpServeLimits
 using CallHandler =
     std::function<std::string(std::string_view body, const std::optional<std::string>& digest)>;
 
+struct HttpServeOptions
+{
+    HttpServeLimits limits;
+    std::string serverName; // the Server header's value
+    // The whole answer to a request without a body; the connection closes after it.  Default:
+    // WriteHelpResponse for a GET, nothing otherwise.
+    std::function<std::string(const std::string& headText, const std::optional<std::string>& url)>
+        help;
+    // The XML answer to a request that cannot be served (why says what was wrong with it),
+    // written before the connection closes.  Without it the connection just closes.
+    std::function<std::string(const std::string& why)> refuse;
+    // Called after every answer to a call has been written, or has failed to be.
+    std::function<void()> answered;
+};
+
+// The loop itself, on anything with TcpConnection's SetDeadline, Peek, Consume and SendAll
+// that raises platform::SocketError as it does.
+template <typename Connection>
+void ServeHttpCallsOn(Connection& c, const HttpServeOptions& options, const CallHandler& handle,
+                      const std::function<void(const std::string&)>& log)
+{
+    using Clock = std::chrono::steady_clock;
+    auto refuse = [&](const std::string& why) {
+        if (log)
+            log(why);
+        if (!options.refuse)
+            return;
+        try {
+            c.SendAll(WriteResponse(options.refuse(why), options.serverName));
+        } catch (const platform::SocketError&) {
+        }
+    };
+    try {
+        for (;;) {
+            RequestHeadReader head;
+            c.SetDeadline(Clock::now() + options.limits.idle);
+            c.Peek();
+            c.SetDeadline(Clock::now() + options.limits.request);
+            while (head.State() == HeadState::NeedMore)
+                c.Consume(head.Feed(c.Peek()));
+            if (head.State() == HeadState::Failed) {
+                if (log)
+                    log(head.Error());
+                return;
+            }
+            const int64_t length = head.ContentLength();
+            if (length < 0 || (length == 0 && options.help)) {
+                if (options.help)
+                    c.SendAll(options.help(head.HeadText(), head.GetUrl()));
+                else if (head.GetUrl())
+                    c.SendAll(WriteHelpResponse(head.HeadText(), *head.GetUrl()));
+                return;
+            }
+            if (static_cast<uint64_t>(length) > kMaxServerBody) {
+                refuse("request body of " + std::to_string(length) + " bytes refused");
+                return;
+            }
+            std::string body;
+            body.reserve(static_cast<size_t>(length));
+            try {
+                while (body.size() < static_cast<size_t>(length)) {
+                    const std::string_view bytes = c.Peek();
+                    const size_t n =
+                        std::min(bytes.size(), static_cast<size_t>(length) - body.size());
+                    body.append(bytes.substr(0, n));
+                    c.Consume(n);
+                }
+            } catch (const platform::SocketError& e) {
+                // The peer stopped sending, or went, before the announced length.
+                refuse("request body of " + std::to_string(body.size()) + " bytes, " +
+                       std::to_string(length) + " announced (" + e.what() + ")");
+                return;
+            }
+            struct Answered
+            {
+                const std::function<void()>& f;
+                ~Answered()
+                {
+                    if (f)
+                        f();
+                }
+            } answered{options.answered};
+            const std::string answer = handle(body, head.Digest());
+            c.SendAll(WriteResponse(answer, options.serverName));
+        }
+    } catch (const platform::SocketError&) {
+        // The peer went, or a bound ran out: the connection ends here.
+    }
+}
+
 // Serves requests until the peer closes, a bound is broken or the connection is shut down.
 // log gets one line for each refused request.
+void ServeHttpCalls(platform::TcpConnection& connection, const HttpServeOptions& options,
+                    const CallHandler& handle, const std::function<void(const std::string&)>& log);
 void ServeHttpCalls(platform::TcpConnection& connection, const HttpServeLimits& limits,
                     std::string_view serverName, const CallHandler& handle,
                     const std::function<void(const std::string&)>& log);

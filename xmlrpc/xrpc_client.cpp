@@ -3,7 +3,11 @@
 #include "xmlrpc/http_head.h"
 #include "xmlrpc/xrpc_parser.h"
 
+#include "xmlrpc/rpc_log.h"
+
+#include "platform/guid.h"
 #include "platform/tcp.h"
+#include "platform/text1251.h"
 
 namespace xrpc {
 
@@ -20,9 +24,34 @@ std::string TrimRight(std::string text)
 
 } // namespace
 
-TXrpcClient::TXrpcClient() : maxAnswerBody_(kMaxClientAnswerBody) {}
+TXrpcClient::TXrpcClient() : maxAnswerBody_(kMaxClientAnswerBody)
+{
+    channel_.SetHandler([this](const platform::OwnerMessage& m) { return OnOwnerMessage(m); });
+    storage_.SetDelivery([this](const std::string& guid, const std::string& host, int port,
+                                const std::string& text) {
+        if (OnGetStorASYNCHResult)
+            OnGetStorASYNCHResult(guid, host, port, text);
+    });
+}
 
-TXrpcClient::~TXrpcClient() = default;
+TXrpcClient::~TXrpcClient()
+{
+    {
+        std::lock_guard guard(queueMutex_);
+        terminate_ = true;
+        queue_.clear(); // calls not begun are dropped; the one in flight ends within its bounds
+    }
+    queueCv_.notify_all();
+    if (worker_.joinable())
+        worker_.join();
+    channel_.Close();
+}
+
+bool TXrpcClient::AsyncBusy() const
+{
+    std::lock_guard guard(queueMutex_);
+    return workerBusy_ || !queue_.empty();
+}
 
 bool TXrpcClient::Connected() const
 {
@@ -41,6 +70,7 @@ void TXrpcClient::SetHost(const std::string& host)
     std::lock_guard guard(lock_);
     if (host != host_)
         connection_.reset();
+    std::lock_guard address(addressMutex_);
     host_ = host;
 }
 
@@ -49,6 +79,7 @@ void TXrpcClient::SetPort(int port)
     std::lock_guard guard(lock_);
     if (port != port_)
         connection_.reset();
+    std::lock_guard address(addressMutex_);
     port_ = port;
 }
 
@@ -68,10 +99,11 @@ void TXrpcClient::Execute(const IXrpcFunction& function, bool async, IXrpcResult
                host);
 }
 
-void TXrpcClient::Report(const std::string& error, const std::string& method)
+void TXrpcClient::Report(const std::string& error, const std::string& method,
+                         const std::string& host, int port)
 {
     if (OnError)
-        OnError(error, kZeroGuid, method, host_, port_, 0);
+        OnError(error, kZeroGuid, method, host, port, 0);
 }
 
 void TXrpcClient::ExecuteXML(const std::string& xml, bool async, IXrpcResult& result,
@@ -81,19 +113,52 @@ void TXrpcClient::ExecuteXML(const std::string& xml, bool async, IXrpcResult& re
     result.reset();
     if (OnSendXML)
         OnSendXML(xml);
+    std::string reportHost;
+    int reportPort = 0;
+    {
+        // Not the client's lock: an asynchronous call from the owner must not wait for an
+        // exchange in flight.
+        std::lock_guard guard(addressMutex_);
+        reportHost = host_;
+        reportPort = port_;
+    }
     auto fail = [&](int32_t code, const std::string& text) {
-        Report(text, methodName);
+        Report(text, methodName, reportHost, reportPort);
         result = std::make_shared<TXrpcResult>();
         result->SetError(code, text);
     };
-    if (async) {
-        fail(kErrorEmptyResponse, "Asynchronous calls are not served by this client");
-        return;
-    }
     if (SSLEnable) {
         // Never a plain-text fallback for a caller that asked for TLS.
         fail(kErrorEmptyResponse, "TLS is not supported");
         return;
+    }
+    if (async) {
+        AsyncCall call;
+        call.host = !host.empty() ? host : reportHost;
+        call.port = port != 0 ? port : reportPort;
+        call.endpoint = !endpoint.empty() ? endpoint : EndPoint;
+        call.request = xml;
+        call.methodName = methodName;
+        call.guid = platform::GuidText(platform::NewGuid());
+        call.store = useStorage_;
+        lastGuid_ = call.guid;
+        {
+            std::lock_guard guard(queueMutex_);
+            queue_.push_back(std::move(call));
+            if (!worker_.joinable())
+                worker_ = std::thread([this] { Worker(); });
+        }
+        queueCv_.notify_all();
+        return;
+    }
+    if (channel_.IsOwnerThread()) {
+        // Let a call in flight finish first, serving its results meanwhile.
+        channel_.WaitServing(
+            [this] {
+                std::lock_guard guard(queueMutex_);
+                return !workerBusy_;
+            },
+            connectTimeout_ + readTimeout_);
     }
     std::string answer;
     try {
@@ -103,6 +168,8 @@ void TXrpcClient::ExecuteXML(const std::string& xml, bool async, IXrpcResult& re
             SetPort(port);
             EndPoint = endpoint;
         }
+        reportHost = host_;
+        reportPort = port_;
         answer = Exchange(xml);
     } catch (const EXrpcDigestError& e) {
         fail(kErrorBadDigest, e.what());
@@ -110,7 +177,7 @@ void TXrpcClient::ExecuteXML(const std::string& xml, bool async, IXrpcResult& re
             throw;
         return;
     } catch (const std::exception& e) {
-        Report(e.what(), methodName);
+        Report(e.what(), methodName, reportHost, reportPort);
         if (propagate_)
             throw;
         answer.clear();
@@ -131,6 +198,13 @@ void TXrpcClient::ExecuteXML(const std::string& xml, bool async, IXrpcResult& re
 std::string TXrpcClient::Exchange(const std::string& body)
 {
     std::lock_guard guard(lock_);
+    return ExchangeWith(body, EndPoint);
+}
+
+std::string TXrpcClient::ExchangeWith(const std::string& body, const std::string& endpoint)
+{
+    std::lock_guard guard(lock_);
+    connectFailed_ = false;
     for (int attempt = 0;; ++attempt) {
         if (connection_ &&
             (connectedHost_ != host_ || connectedPort_ != port_ || connection_->Stale()))
@@ -140,15 +214,20 @@ std::string TXrpcClient::Exchange(const std::string& body)
             if (port_ < 1 || port_ > 65535)
                 throw platform::SocketError(platform::kWsaAddrNotAvail,
                                             "Invalid port " + std::to_string(port_));
-            connection_ = platform::TcpConnection::Connect(host_, static_cast<uint16_t>(port_),
-                                                           connectTimeout_);
+            try {
+                connection_ = platform::TcpConnection::Connect(host_, static_cast<uint16_t>(port_),
+                                                               connectTimeout_);
+            } catch (...) {
+                connectFailed_ = true;
+                throw;
+            }
             connectedHost_ = host_;
             connectedPort_ = port_;
         }
         bool answerStarted = false;
         bool sent = false;
         try {
-            return ExchangeOnce(body, answerStarted, sent);
+            return ExchangeOnce(body, endpoint, answerStarted, sent);
         } catch (const platform::SocketError& e) {
             connection_.reset();
             const int code = e.Code();
@@ -169,11 +248,12 @@ std::string TXrpcClient::Exchange(const std::string& body)
     }
 }
 
-std::string TXrpcClient::ExchangeOnce(const std::string& body, bool& answerStarted, bool& sent)
+std::string TXrpcClient::ExchangeOnce(const std::string& body, const std::string& endpoint,
+                                      bool& answerStarted, bool& sent)
 {
     platform::TcpConnection& c = *connection_;
     c.SetDeadline(std::chrono::steady_clock::now() + readTimeout_);
-    c.SendAll(WriteRequest(EndPoint, host_, body));
+    c.SendAll(WriteRequest(endpoint, host_, body));
     sent = true;
 
     ResponseHeadReader head;
@@ -211,6 +291,144 @@ std::string TXrpcClient::ExchangeOnce(const std::string& body, bool& answerStart
                                ", received " + *head.Digest());
     }
     return TrimRight(std::move(text));
+}
+
+void TXrpcClient::Worker()
+{
+    for (;;) {
+        AsyncCall call;
+        {
+            std::unique_lock guard(queueMutex_);
+            queueCv_.wait(guard, [this] { return terminate_ || !queue_.empty(); });
+            if (terminate_)
+                return;
+            call = queue_.front();
+            workerBusy_ = true;
+        }
+        RunAsync(call);
+        {
+            std::lock_guard guard(queueMutex_);
+            if (!queue_.empty())
+                queue_.pop_front();
+            workerBusy_ = false;
+        }
+        queueCv_.notify_all();
+    }
+}
+
+void TXrpcClient::RunAsync(const AsyncCall& call)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    AsyncOutcome outcome{call, {}, {}, 0};
+    AppendRpcLog("rpc.log", "Buffer: " + std::to_string(call.request.size()));
+    AppendRpcLog("rpc.log", call.request);
+    try {
+        // One lock across Host, Port and the exchange: a synchronous call in another thread
+        // can neither redirect this exchange nor share its connection.
+        std::lock_guard guard(lock_);
+        SetHost(call.host);
+        SetPort(call.port);
+        outcome.answer = ExchangeWith(call.request, call.endpoint);
+        AppendRpcLog("rpc.log", "Data: " + std::to_string(outcome.answer.size()));
+        AppendRpcLog("rpc.log", platform::Utf8ToCp1251("Выслано!"));
+    } catch (const platform::SocketError& e) {
+        outcome.error = e.what();
+        if (connectFailed_)
+            outcome.errId =
+                e.Code() == platform::kWsaTimedOut ? kErrIdConnectTimeout : kErrIdConnect;
+        else
+            outcome.errId = e.Graceful() ? kErrIdConnect : e.Code();
+    } catch (const std::exception& e) {
+        outcome.error = e.what();
+        outcome.errId = kErrorEmptyResponse;
+    }
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    AppendRpcLog("rpc.log", platform::Utf8ToCp1251("Выполнялось:") + std::to_string(ms / 1000) +
+                                ":" + std::to_string(ms % 1000) + " ");
+    if (!outcome.error.empty()) {
+        const std::string line = platform::Utf8ToCp1251("Ошибка:") + outcome.error;
+        AppendRpcLog("rpc.log", line);
+        AppendRpcLog("rpc_err.txt",
+                     call.guid + " " + call.host + ":" + std::to_string(call.port) + " " + line);
+    }
+    const bool failed = !outcome.error.empty();
+    {
+        std::lock_guard guard(queueMutex_);
+        outcomes_.push_back(std::move(outcome));
+    }
+    if (failed)
+        channel_.Post({kMsgAsyncError, 0, 0, {}});
+    channel_.Post({kMsgAsyncResult, 0, 0, {}});
+}
+
+intptr_t TXrpcClient::OnOwnerMessage(const platform::OwnerMessage& m)
+{
+    if (m.msg == kMsgOwnerExchange) {
+        auto* io = reinterpret_cast<std::pair<const std::string*, std::string*>*>(m.lparam);
+        *io->second = Exchange(*io->first);
+        return 1;
+    }
+    if (m.msg != kMsgAsyncResult && m.msg != kMsgAsyncError)
+        return 0;
+    AsyncOutcome outcome;
+    {
+        std::lock_guard guard(queueMutex_);
+        if (outcomes_.empty())
+            return 0;
+        // A failure's 3732 comes just before its 3730: both see it at the front.
+        outcome = outcomes_.front();
+        if (m.msg == kMsgAsyncResult)
+            outcomes_.pop_front();
+    }
+    if (m.msg == kMsgAsyncError) {
+        if (OnError)
+            OnError(outcome.error, outcome.call.guid, outcome.call.methodName, outcome.call.host,
+                    outcome.call.port, outcome.errId);
+        return 0;
+    }
+    DeliverAsync(std::move(outcome));
+    return 0;
+}
+
+void TXrpcClient::DeliverAsync(AsyncOutcome outcome)
+{
+    const AsyncCall& call = outcome.call;
+    if (!outcome.answer.empty() && OnReceiveXML)
+        OnReceiveXML(outcome.answer);
+    TXrpcClientParser parser;
+    parser.SetNormalizeEmptyValues(true);
+    IXrpcResult result;
+    try {
+        parser.Parse(outcome.answer);
+        result = parser.Result();
+    } catch (const std::exception& e) {
+        result = std::make_shared<TXrpcResult>();
+        result->SetError(kErrorInvalidPayload,
+                         std::string("Invalid payload received from xml-rpc server: ") + e.what());
+    }
+    if (!outcome.error.empty())
+        result->SetError(outcome.errId, outcome.error);
+    result->SetTag(call.port);
+    if (call.store && outcome.error.empty() &&
+        !storage_.Store(call.host, call.port, outcome.answer))
+        Report("The result store is full: the result of " + call.guid + " was not kept",
+               call.methodName, call.host, call.port);
+    if (OnGetASYNCHResult)
+        OnGetASYNCHResult(call.guid, call.methodName, call.host, result);
+    if (OnGetASYNCHResultPlus)
+        OnGetASYNCHResultPlus(*this, call.guid, call.methodName, call.host, result, call.port);
+}
+
+std::string TXrpcClient::ExchangeInOwner(const std::string& body)
+{
+    std::string answer;
+    std::pair<const std::string*, std::string*> io{&body, &answer};
+    platform::OwnerMessage m{kMsgOwnerExchange, 0, reinterpret_cast<intptr_t>(&io), {}};
+    if (!channel_.Send(std::move(m)))
+        answer.clear();
+    return answer;
 }
 
 } // namespace xrpc

@@ -13,18 +13,32 @@
 // and only on a kept-alive connection that failed before any answer byte came; with
 // SetRepeatAfterSend(false) it is repeated only when it could not be written at all.
 //
-// Threads: one caller thread at a time; the lock only keeps two threads from sharing the
-// connection.  The events run in the caller's thread.
+// Asynchronous calls (ASYNC on) get a new GUID (LastGuid) and are queued for the client's
+// worker thread, which runs them one after another holding the client's lock across setting
+// Host and Port and the exchange, so a synchronous call never shares the connection with it.
+// Results reach the owner through the client's owner channel, in call order: message 3730
+// (OnGetASYNCHResult, OnGetASYNCHResultPlus, and the result store when in use), failures first
+// as 3732 (OnError).  The result of an asynchronous call is left empty.
+//
+// Threads: the owner is the thread that constructed the client; it serves Channel() (from its
+// event loop, or WaitServing), and the events of asynchronous calls run there.  Synchronous
+// calls may come from any thread, one at a time; their events run in the caller's thread.
 
+#include "xmlrpc/xml_storage.h"
 #include "xmlrpc/xrpc_types.h"
 
+#include "platform/owner_channel.h"
+
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace platform {
 class TcpConnection;
@@ -35,6 +49,11 @@ namespace xrpc {
 inline constexpr int32_t kErrorEmptyResponse = 600;
 inline constexpr int32_t kErrorInvalidPayload = 601;
 inline constexpr int32_t kErrorBadDigest = 1002;
+inline constexpr uint32_t kMsgAsyncResult = 3730;
+inline constexpr uint32_t kMsgOwnerExchange = 3731;
+inline constexpr uint32_t kMsgAsyncError = 3732;
+inline constexpr int kErrIdConnect = 20001; // connect failed, or the peer closed
+inline constexpr int kErrIdConnectTimeout = 2003;
 
 class TXrpcClient
 {
@@ -60,6 +79,29 @@ public:
                        const std::string& methodName, const std::string& host, int port, int errId)>
         OnError;
 
+    // Asynchronous results: guid, MethodName, HostName, AResult (tagged with the port).
+    std::function<void(const std::string& guid, const std::string& methodName,
+                       const std::string& host, const IXrpcResult& result)>
+        OnGetASYNCHResult;
+    std::function<void(TXrpcClient& owner, const std::string& guid, const std::string& methodName,
+                       const std::string& host, const IXrpcResult& result, int port)>
+        OnGetASYNCHResultPlus;
+    // A result delivered by the store: its GUID (acknowledge it with Storage().Acknowledge),
+    // the client it came from and the answer's text.
+    std::function<void(const std::string& guid, const std::string& host, int port,
+                       const std::string& text)>
+        OnGetStorASYNCHResult;
+
+    // Asynchronous results are kept in the store, and delivered from it, while this is on.
+    void SetUseStorage(bool on) { useStorage_ = on; }
+    TXMLStorage& Storage() { return storage_; }
+    platform::OwnerChannel& Channel() { return channel_; }
+    // True while an asynchronous call is queued or running.
+    bool AsyncBusy() const;
+    // Message 3731: Exchange run in the owner's thread; from the owner a direct call.  The
+    // answer, or empty when it failed or the owner is gone.
+    std::string ExchangeInOwner(const std::string& body);
+
     const std::string& Host() const { return host_; }
     int Port() const { return port_; }
     // A new value while connected closes the connection first.
@@ -77,8 +119,9 @@ public:
 
     // Runs one call; takes the function over and clears it afterwards.  With host and port
     // given (port not 0, host not empty), Host, Port and EndPoint become them, EndPoint even
-    // when endpoint is empty (the request path is then empty).  ASYNC calls are not served by
-    // this client: they give an error result.
+    // when endpoint is empty (the request path is then empty).  An ASYNC call is queued for
+    // the given host, port and endpoint (those not given: the client's own) and returns at
+    // once with result empty.
     void Execute(const IXrpcFunction& function, bool async, IXrpcResult& result,
                  const std::string& endpoint = "", int port = 0, const std::string& host = "");
     void ExecuteXML(const std::string& xml, bool async, IXrpcResult& result,
@@ -92,8 +135,32 @@ public:
     void Disconnect();
 
 private:
-    void Report(const std::string& error, const std::string& method);
-    std::string ExchangeOnce(const std::string& body, bool& answerStarted, bool& sent);
+    struct AsyncCall
+    {
+        std::string host;
+        int port = 0;
+        std::string endpoint;
+        std::string request;
+        std::string methodName;
+        std::string guid;
+        bool store = false;
+    };
+    struct AsyncOutcome
+    {
+        AsyncCall call;
+        std::string answer;
+        std::string error; // empty on success
+        int errId = 0;
+    };
+    void Report(const std::string& error, const std::string& method, const std::string& host,
+                int port);
+    std::string ExchangeWith(const std::string& body, const std::string& endpoint);
+    std::string ExchangeOnce(const std::string& body, const std::string& endpoint,
+                             bool& answerStarted, bool& sent);
+    void Worker();
+    void RunAsync(const AsyncCall& call);
+    intptr_t OnOwnerMessage(const platform::OwnerMessage& message);
+    void DeliverAsync(AsyncOutcome outcome);
 
     std::string host_ = "127.0.0.1";
     int port_ = 8080;
@@ -102,12 +169,30 @@ private:
     std::string connectedHost_;
     int connectedPort_ = 0;
     mutable std::recursive_mutex lock_;
+    // host_ and port_ are written under both locks, so either lock suffices to read them.
+    mutable std::mutex addressMutex_;
     bool propagate_ = false;
     bool readTwoMore_ = false;
     bool repeatAfterSend_ = true;
     std::chrono::milliseconds connectTimeout_{5000};
     std::chrono::milliseconds readTimeout_{10000};
     size_t maxAnswerBody_;
+    bool connectFailed_ = false; // the last exchange failed in its connect
+
+    // The owner's side.
+    platform::OwnerChannel channel_;
+    TXMLStorage storage_;
+    bool useStorage_ = false;
+
+    // Shared with the worker thread, under queueMutex_ (its own, so that queuing a call never
+    // waits for an exchange in flight).
+    mutable std::mutex queueMutex_;
+    std::condition_variable queueCv_;
+    std::deque<AsyncCall> queue_;
+    std::deque<AsyncOutcome> outcomes_;
+    bool workerBusy_ = false;
+    bool terminate_ = false;
+    std::thread worker_; // started by the first asynchronous call
 };
 
 // The error carried by a wrong Content-MD5 in an answer.

@@ -2,6 +2,8 @@
 
 #include "CoreComp/rssess/bus_crc.h"
 
+#include <sstream>
+
 namespace corecomp {
 
 // Three pairs a row, in the order of the protocol's table.
@@ -112,6 +114,37 @@ std::vector<uint8_t> AcceptAnswer(std::span<const uint8_t> raw, uint8_t mask, in
     if (!AnswerFitsRequest(decoded, expectedAddress, requestCommand))
         return {};
     return decoded;
+}
+
+} // namespace corecomp
+
+namespace corecomp {
+
+std::string FrameText(std::span<const uint8_t> bytes, char separator)
+{
+    std::string text;
+    for (uint8_t b : bytes) {
+        if (!text.empty())
+            text += separator;
+        text += std::to_string(b);
+    }
+    return text;
+}
+
+std::vector<uint8_t> ParseFrameText(const std::string& text)
+{
+    std::vector<uint8_t> out;
+    std::istringstream in(text);
+    std::string token;
+    while (in >> token) {
+        if (token.size() > 3 || token.find_first_not_of("0123456789") != std::string::npos)
+            return {};
+        const int v = std::stoi(token);
+        if (v > 255)
+            return {};
+        out.push_back(static_cast<uint8_t>(v));
+    }
+    return out;
 }
 
 } // namespace corecomp

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace corecomp {
@@ -62,5 +63,15 @@ bool AnswerFitsRequest(std::span<const uint8_t> decoded, int expectedAddress, in
 // The whole check of a received answer; empty when it is refused.
 std::vector<uint8_t> AcceptAnswer(std::span<const uint8_t> raw, uint8_t mask, int expectedAddress,
                                   int requestCommand);
+
+} // namespace corecomp
+
+namespace corecomp {
+
+// The frame as the driver service's automation objects take it: decimal bytes, one blank
+// apart (or the separator given, as the logs write them).
+std::string FrameText(std::span<const uint8_t> bytes, char separator = ' ');
+// Blank-separated decimal bytes; empty when any token is not a byte.
+std::vector<uint8_t> ParseFrameText(const std::string& text);
 
 } // namespace corecomp

@@ -18,6 +18,8 @@
 
 #include "CoreComp/comm_zemra.h"
 
+#include "CoreComp/rssess/command_record.h"
+
 #include "platform/bus_driver.h"
 #include "platform/clock.h"
 #include "platform/named_mutex.h"
@@ -31,6 +33,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -114,11 +117,24 @@ public:
         platform::OwnerChannel::Handler ownerHandler;
         TransportFactory transportFactory; // empty: the built-in factory
         BusDriverOpener busDriver;         // empty: platform::OpenBusDriver
-        AutomationFactory automation;      // empty: platform::CreateAutomationObject
+        // Creates the driver service's automation objects; empty: platform::CreateAutomationObject.
+        AutomationFactory automation;
+        // false: the polling thread stays parked even while Work is on, for tests that drive
+        // the thread's exchanges themselves.
+        bool runPasses = true;
     };
 
     TRSSession();
     explicit TRSSession(Collaborators collaborators);
+    // The second constructor: SecLostDevice and ConfirmationTimeOut are preset (15 and 2)
+    // before the registry is read.  With a window control its channel gets the session's
+    // messages unchanged (1035, 1037, 1064, 1724 with their payloads) and keeps its handler;
+    // the published events are then the control's to raise (DispatchSessionMessage).
+    TRSSession(Collaborators collaborators, platform::OwnerChannel* windowControl);
+    // Ends polling (joining the thread while serving the owner channel), releases the line and
+    // the owner channel; a report the thread is making meanwhile still reaches the owner.
+    // The destructor does the same without that last report; after Shutdown it does nothing.
+    void Shutdown();
     ~TRSSession();
     TRSSession(const TRSSession&) = delete;
     TRSSession& operator=(const TRSSession&) = delete;
@@ -234,6 +250,68 @@ public:
     static constexpr size_t kMaxDeferredCommands = 300;
     // One process-wide sequence, wrapping from 20,000,000 to 0.
     static uint32_t NextSequenceNumber();
+    // Makes number the current value of the sequence and returns it.
+    static uint32_t SetSequenceNumber(uint32_t number);
+
+    // --- the polling thread, its schedule and the search (rs_session_thread.cpp,
+    // rs_session_poll.cpp).  All of it runs on the polling thread while Work is on; the
+    // accessors below may be called from any thread.
+    void BuildPollSchedule();
+    void PollDeviceEvents(uint8_t address); // 0: the next address of the schedule
+    bool RequestDeviceType(uint8_t address);
+    void SearchNextDevice();
+    // The long form of a short event answer with its time stamp; the answer itself when it
+    // has none, or when the long form would not fit an event text.
+    std::vector<uint8_t> ExpandShortEvent(const std::vector<uint8_t>& answer);
+    void MarkAllAbsent();
+    uint8_t NextScheduledAddress();           // driver-service mode
+    void HandleServiceEventAnswer();          // driver-service mode
+    bool ServiceExchange(const std::vector<uint8_t>& request, bool waitAnswer);
+    bool AnyDevicePresent() const;
+    void SetPollWeight(int slot, uint8_t weight); // slots 1..128; 128 is SearchPriority's
+    std::vector<uint8_t> PollSchedule() const;    // the slots in use, 0 = empty
+    void SetEventExpansion(bool on) { eventExpansion_ = on; }
+    void SetSearchEnabled(bool on) { searchEnabled_ = on; }
+    void SetBadLineThreshold(int percent) { badLineThreshold_ = percent; }
+    void SetKeySilence(int32_t seconds);
+    struct PollStatistics
+    {
+        uint32_t requests = 0, noAnswers = 0;
+        double ratio = 0;
+        bool reported = false;
+        uint32_t reportTick = 0; // monotonic ms of the last bad-line report
+    };
+    PollStatistics Statistics(int address) const;
+    struct ThreadCounters
+    {
+        uint32_t polls = 0, missingAnswers = 0, reopenFailures = 0;
+    };
+    ThreadCounters PollCounters() const { return {pollCount_, missingAnswers_, reopenFailures_}; }
+    // Called with every event answer the thread takes, before the owner gets it; the read
+    // lists' operations 666..669 are handed to the second hook with their data.
+    std::function<void(const std::vector<uint8_t>& answer)> RelayEventAnswerHook;
+    std::function<void(uint32_t code, const std::vector<uint8_t>& data)> ReadListOperationHook;
+
+    // --- queued and general commands (rs_session_queue.cpp); any thread
+    static constexpr size_t kMaxPendingCommands = 1050; // three growths of 350 entries
+    struct PostOptions
+    {
+        uint8_t extraLength = 0;
+        std::optional<std::array<uint8_t, 2>> routing; // nullopt: this line, no routing
+        int64_t fullAddress = 0;
+        uint32_t deviceWord = 0;       // the target of a general command
+        uint32_t sequenceOverride = 0; // 0: the next number
+        int32_t guid = 0;
+        uint8_t fast = 0;
+        std::vector<uint8_t> extra; // empty: none
+    };
+    int32_t PostCommand(uint32_t postHandle, uint32_t message, const std::vector<uint8_t>& frame,
+                        const PostOptions& options);
+    bool PostFrame(const std::vector<uint8_t>& request);
+    void GeneralCommand(uint8_t address, uint8_t command, const std::vector<uint8_t>& data);
+    int FindBatchRecord(uint32_t sequence) const; // the polling thread only
+    size_t QueuedCommandCount() const;
+    int AsyncOutstanding() const { return asyncOutstanding_; }
 
     // --- owner messages
     intptr_t SessionWindowProc(const platform::OwnerMessage& message);
@@ -244,6 +322,7 @@ public:
     bool ThreadStarted() const;
 
 private:
+    TRSSession(Collaborators collaborators, platform::OwnerChannel* windowControl, bool second);
     struct Tries;
     void SendToOwner(uint32_t msg, uintptr_t wparam, std::vector<uint8_t> payload);
     void LogPort(const std::string& utf8Line);
@@ -272,15 +351,43 @@ private:
     enum class TryMode { Synchronous, ThreadExchange, ThreadCommand };
     bool RunTries(const std::vector<uint8_t>& request, bool waitAnswer, bool noAcknowledge,
                   TryMode mode, int keepTimeout);
-    void ThreadBody();
     void StopThread();
     bool WaitUntilThreadIdle();
     bool UseDriver() const;
 
+    // The polling thread (rs_session_thread.cpp, rs_session_poll.cpp, rs_session_queue.cpp).
+    struct StopPass
+    {
+    };
+    void Execute();
+    void RunPass();
+    void Checkpoint() const; // throws StopPass when Work is off
+    void ThreadSleep(uint32_t ms);
+    void ParkUntilWorkOrEnd();
+    bool Deliver(uint32_t msg, uintptr_t wparam, std::vector<uint8_t> payload);
+    bool Terminating();
+    void ZeroStatistics(size_t address);
+    void NoteAnswer(size_t address);
+    void HandleEventAnswer(const std::vector<uint8_t>& answer);
+    void PollMissed(size_t address);
+    void PollAnswered(uint8_t address, const std::vector<uint8_t>& answer);
+    uint8_t AdvanceScheduleCursor();
+    void QueueStep();
+    void SendBatch();
+    void CloseRecord(TCommandRecord& record, bool withStatistics);
+    void PollOneScheduled();
+    void AppendPending(TCommandRecord record);
+    platform::AutomationObject* ExchangeObject();
+    bool ServiceRoundTrip(platform::AutomationObject* object, const char* method, uint32_t pauseMs,
+                          const std::vector<uint8_t>& request, bool waitAnswer);
+
     platform::Clock& clock_;
     platform::RegistryFile& registry_;
     std::atomic<platform::OwnerChannel*> owner_;
+    bool installsHandler_ = true;
+    bool runPasses_ = true;
     std::atomic<bool> destroying_{false};
+    bool shutDown_ = false;
     std::atomic<int> asyncOutstanding_{0};
     std::atomic<bool> statisticsFlag_{false};
     platform::OwnerChannel::Handler ownerHandler_;
@@ -347,4 +454,23 @@ private:
     std::atomic<bool> threadRunning_{false};
     std::atomic<bool> threadFinished_{false};
     std::thread thread_;
+
+    // Polling state; the tables are guarded by lock_, the flags are atomics.
+    std::atomic<bool> fullRound_{false};
+    std::atomic<bool> closeRequest_{true};
+    std::atomic<bool> eventExpansion_{false};
+    std::atomic<bool> searchEnabled_{true};
+    std::atomic<int> badLineThreshold_{11};
+    std::array<uint8_t, 2501> schedule_{}; // slots 1..2500
+    uint32_t scheduleCursor_ = 0;
+    uint8_t searchCursor_ = 1;
+    std::array<PollStatistics, 128> pollStats_{};
+    std::array<uint32_t, 128> lastAnswerTick_{}; // monotonic ms; valid where lastAnswer_ != 0
+    std::atomic<uint32_t> pollCount_{0}, missingAnswers_{0}, reopenFailures_{0};
+    std::unique_ptr<platform::AutomationObject> exchangeObject_;
+    uint8_t serviceAddress_ = 0;
+
+    // The command queue: pending entries (any thread, under lock_) and the thread's batch.
+    std::vector<TCommandRecord> pendingQueue_;
+    std::vector<TCommandRecord> batch_;
 };

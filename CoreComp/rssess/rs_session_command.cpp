@@ -42,6 +42,12 @@ uint32_t TRSSession::NextSequenceNumber()
     return next;
 }
 
+uint32_t TRSSession::SetSequenceNumber(uint32_t number)
+{
+    g_sequence = number;
+    return number;
+}
+
 TRSSession::Counters TRSSession::ExchangeCounters() const
 {
     return {cmdCount_, frameCount_, failedTries_, failedCommands_, eventCount_};
@@ -122,6 +128,7 @@ bool TRSSession::RunTries(const std::vector<uint8_t>& request, bool waitAnswer, 
         noAnswer_[0].at(address) = 0;
         noAnswer_[1].at(address) = 0;
         lastAnswer_.at(address) = clock_.Now();
+        lastAnswerTick_.at(address) = clock_.TickCount();
     } else {
         noAnswer_[0].at(address) += static_cast<uint32_t>(repetitions);
         noAnswer_[1].at(address) += static_cast<uint32_t>(repetitions);
@@ -152,7 +159,6 @@ bool TRSSession::SendCommand(const std::vector<uint8_t>& request, bool waitAnswe
         return false;
     answer_ = result;
     if (corecomp::IsEventAnswer(answer_[2])) {
-        threadIdle_ = true;
         ++eventCount_;
         SendToOwner(kMsgSessionReport, kReportEventAnswer, answer_);
         // A handler may have used the session meanwhile; the caller still gets this answer.

@@ -38,9 +38,21 @@ std::unique_ptr<TCommZemraAbstract> BuiltInTransport(TRSSession& session,
 
 TRSSession::TRSSession() : TRSSession(Collaborators{}) {}
 
-TRSSession::TRSSession(Collaborators c)
+TRSSession::TRSSession(Collaborators c, platform::OwnerChannel* windowControl)
+    : TRSSession(std::move(c), windowControl, true)
+{
+}
+
+TRSSession::TRSSession(Collaborators c) : TRSSession(std::move(c), nullptr, false) {}
+
+// Both constructors.  The second differs in what it presets before the registry is read, and
+// with a window control it reports to that control's channel as it stands: the owner's own
+// handler there takes the raw messages, and the session installs none.
+TRSSession::TRSSession(Collaborators c, platform::OwnerChannel* windowControl, bool second)
     : clock_(c.clock ? *c.clock : platform::SystemClock()),
-      registry_(c.registry ? *c.registry : platform::ProcessRegistry()), owner_(c.owner),
+      registry_(c.registry ? *c.registry : platform::ProcessRegistry()),
+      owner_(windowControl ? windowControl : c.owner), installsHandler_(windowControl == nullptr),
+      runPasses_(c.runPasses),
       ownerHandler_(std::move(c.ownerHandler)),
       transportFactory_(c.transportFactory ? std::move(c.transportFactory) : BuiltInTransport),
       automation_(c.automation ? std::move(c.automation) : platform::CreateAutomationObject)
@@ -55,7 +67,9 @@ TRSSession::TRSSession(Collaborators c)
     keySilence_ = 5;
     frameMode_ = 1;
     dcb_ = platform::Dcb{};
-    settings_.SecLostDevice = 0;
+    settings_.SecLostDevice = second ? 15 : 0;
+    if (second)
+        settings_.ConfirmationTimeOut = 2;
 
     bool existed = false;
     driverMutex_ = platform::NamedMutex::Create("MutexZEMRA485", existed);
@@ -77,19 +91,30 @@ TRSSession::TRSSession(Collaborators c)
 
     SetWork(false);
     SetComPort(1);
-    if (platform::OwnerChannel* owner = owner_)
+    if (platform::OwnerChannel* owner = owner_; owner && installsHandler_)
         owner->SetHandler([this](const platform::OwnerMessage& m) { return SessionWindowProc(m); });
 
-    thread_ = std::thread([this] { ThreadBody(); });
+    thread_ = std::thread([this] { Execute(); });
 }
 
 TRSSession::~TRSSession()
 {
+    if (shutDown_)
+        return;
+    destroying_ = true; // nothing more reaches the owner
+    Shutdown();
+}
+
+void TRSSession::Shutdown()
+{
+    if (shutDown_)
+        return;
+    shutDown_ = true;
     if (work_)
         SetWork(false);
-    destroying_ = true;
     platform::OwnerChannel* owner = owner_;
     StopThread();
+    destroying_ = true;
     ClosePort();
     {
         std::lock_guard guard(lock_);
@@ -100,7 +125,7 @@ TRSSession::~TRSSession()
         pending_.clear();
         deferred_.clear();
     }
-    if (owner)
+    if (owner && installsHandler_)
         owner->SetHandler(ownerHandler_);
     owner_ = nullptr;
 }
@@ -139,6 +164,9 @@ void TRSSession::SetWork(bool on)
     if (on == work_)
         return;
     work_ = on;
+    closeRequest_ = !on;
+    if (on)
+        fullRound_ = true;
     if (!thread_.joinable())
         return;
     if (!on || threadFinished_) {
@@ -425,18 +453,6 @@ double TRSSession::LastAnswerTime(int address) const
 }
 
 // --- the polling thread
-
-void TRSSession::ThreadBody()
-{
-    std::unique_lock lk(threadMutex_);
-    threadCv_.wait(lk, [this] { return threadResumed_ || threadTerminate_; });
-    // The polling pass is not part of this program: a resumed thread stays idle until it ends.
-    threadRunning_ = !threadTerminate_;
-    threadIdle_ = true;
-    threadCv_.wait(lk, [this] { return threadTerminate_; });
-    threadRunning_ = false;
-    threadFinished_ = true;
-}
 
 bool TRSSession::ThreadStarted() const
 {

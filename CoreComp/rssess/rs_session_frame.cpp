@@ -9,7 +9,6 @@
 #include "platform/last_error.h"
 
 #include <cmath>
-#include <sstream>
 
 namespace {
 
@@ -55,34 +54,6 @@ enum : uint32_t {
     kDriverBeforeSend = 6,
     kDriverAfterRead = 7,
 };
-
-std::string FrameText(const std::vector<uint8_t>& bytes)
-{
-    std::string text;
-    for (uint8_t b : bytes) {
-        if (!text.empty())
-            text += ' ';
-        text += std::to_string(b);
-    }
-    return text;
-}
-
-// Blank-separated decimal bytes; empty when any token is not a byte.
-std::vector<uint8_t> ParseFrameText(const std::string& text)
-{
-    std::vector<uint8_t> out;
-    std::istringstream in(text);
-    std::string token;
-    while (in >> token) {
-        if (token.size() > 3 || token.find_first_not_of("0123456789") != std::string::npos)
-            return {};
-        const int v = std::stoi(token);
-        if (v > 255)
-            return {};
-        out.push_back(static_cast<uint8_t>(v));
-    }
-    return out;
-}
 
 } // namespace
 
@@ -133,8 +104,9 @@ bool TRSSession::KeysExpired()
         return expired;
     ++renewalCountdown_;
     if (scheduleLength_ != 0 && renewalCountdown_ > scheduleLength_) {
-        RenewKeys();
+        // Zeroed first: a frame prepared during the renewal must not start it again.
         renewalCountdown_ = 0;
+        RenewKeys();
     }
     return expired;
 }
@@ -462,32 +434,8 @@ bool TRSSession::ServiceTransceive(const std::vector<uint8_t>& request, bool wai
     lastFrameAnswer_.clear();
     if (request.size() < 5)
         return false;
-    const int address = request[0] & 0x7F;
-    const uint8_t mask =
-        corecomp::FrameMask(request[0], request[2], keyWord_.at(static_cast<size_t>(address)));
-    const std::vector<uint8_t> send = corecomp::EncodeRequest(request, mask);
-    if (send.empty())
-        return false;
     auto object = automation_("Dravon.Dravonstrator");
-    clock_.Sleep(10);
-    std::string reply;
-    if (object)
-        object->Call("Transceiving", FrameText(send), reply);
-    if (!waitAnswer)
-        return true;
-    const std::vector<uint8_t> raw = ParseFrameText(reply);
-    if (!corecomp::IsWellFormedAnswer(raw))
-        return false;
-    lastFrameAnswer_ = corecomp::DecodeAnswer(raw, mask);
-    if (corecomp::IsEventAnswer(lastFrameAnswer_[2])) {
-        clock_.Sleep(2);
-        const std::vector<uint8_t> ack =
-            corecomp::EncodeRequest(std::vector<uint8_t>{lastFrameAnswer_[0], 6, 0, 3, 0, 1}, 0);
-        std::string ignored;
-        if (object)
-            object->Call("Transceiving", FrameText(ack), ignored);
-    }
-    return true;
+    return ServiceRoundTrip(object.get(), "Transceiving", 10, request, waitAnswer);
 }
 
 int TRSSession::ReadDeviceType(uint8_t address)

@@ -25,7 +25,6 @@ constexpr size_t kAdcRecordSize =
     272; // text[256] (length byte first), NumEvent, NumShl, pad, TypeEvent, Data, lData
 constexpr size_t kAdcTypeRecordSize = 12;  // three 32-bit words
 constexpr size_t kProgressRecordSize = 24; // 64-bit address, state, type, version, position
-constexpr size_t kAsyncRecordSize = 56;    // the command record's fields in order
 
 } // namespace
 
@@ -34,7 +33,9 @@ void TRSSession::SendToOwner(uint32_t msg, uintptr_t wparam, std::vector<uint8_t
     platform::OwnerChannel* owner = owner_;
     if (!owner || destroying_) // a session being destroyed reports nothing more
         return;
-    threadIdle_ = true;
+    // Only the polling thread gives up the line here; its flag is its own.
+    if (std::this_thread::get_id() == thread_.get_id())
+        threadIdle_ = true;
     platform::OwnerMessage m;
     m.msg = msg;
     m.wparam = wparam;
@@ -107,14 +108,15 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
             }
             break;
         case kMsgAsyncAnswer:
-            if (p.size() >= kAsyncRecordSize) {
+            if (const auto record = TCommandRecord::FromPayload(p)) {
                 const int left = --asyncOutstanding_;
-                const int32_t sequence = static_cast<int32_t>(Le32(p, 30));
+                const auto sequence = static_cast<int32_t>(record->sequence);
                 if (Settings().LogCommand)
                     TLogFileLine("logCmd.txt", "Ответ на " + std::to_string(sequence) +
                                                    " команду Осталось:" + std::to_string(left));
                 if (OnAsynchAnswer)
-                    OnAsynchAnswer(Le32(p, 1), p[50], sequence, Le64(p, 6), message);
+                    OnAsynchAnswer(record->postHandle, record->fast, sequence, record->fullAddress,
+                                   message);
             }
             break;
         case kMsgSearchProgress:

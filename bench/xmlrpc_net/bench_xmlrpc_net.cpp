@@ -1,9 +1,15 @@
 // Calls per second over one kept-alive loopback connection: our client calling the simulated
 // service's "Connected", and, in the same run, Python's ServerProxy against a threaded
-// SimpleXMLRPCServer over HTTP/1.1 as the yardstick.
+// SimpleXMLRPCServer over HTTP/1.1 as the yardstick.  The server side: our client against
+// TXrpcServer (calls run in its owner thread) and Python's ServerProxy against TXrpcServer,
+// each set against the Python pair.
 
 #include "sim/service.h"
 #include "xmlrpc/xrpc_client.h"
+#include "xmlrpc/xrpc_server.h"
+
+#include <atomic>
+#include <thread>
 
 #include <chrono>
 #include <cstdio>
@@ -13,6 +19,7 @@
 namespace {
 
 constexpr double kRatioTarget = 10.0;
+constexpr double kServerRatioTarget = 2.0;
 constexpr double kSeconds = 1.5;
 
 const char* const kPython = R"PY(
@@ -22,10 +29,14 @@ class H(SimpleXMLRPCRequestHandler):
     protocol_version = "HTTP/1.1"
 class S(socketserver.ThreadingMixIn, SimpleXMLRPCServer):
     daemon_threads = True
-s = S(("127.0.0.1", 0), requestHandler=H, logRequests=False)
-s.register_function(lambda mac: True, "Connected")
-threading.Thread(target=s.serve_forever, daemon=True).start()
-p = xc.ServerProxy("http://127.0.0.1:%d/" % s.server_address[1])
+if len(sys.argv) > 2:
+    port = int(sys.argv[2])
+else:
+    s = S(("127.0.0.1", 0), requestHandler=H, logRequests=False)
+    s.register_function(lambda mac: True, "Connected")
+    threading.Thread(target=s.serve_forever, daemon=True).start()
+    port = s.server_address[1]
+p = xc.ServerProxy("http://127.0.0.1:%d/" % port)
 for _ in range(200):
     p.Connected("001A2B3C4D5E")
 n, t0 = 0, time.perf_counter()
@@ -69,15 +80,77 @@ double OurCallsPerSecond()
     return static_cast<double>(n) / std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double PythonCallsPerSecond()
+// TXrpcServer with "Connected", its calls run in an owner thread of its own.
+class OwnedServer
+{
+public:
+    OwnedServer()
+    {
+        owner_ = std::thread([this] {
+            xrpc::TXrpcServer server;
+            server.SetListenPort(0);
+            xrpc::TXRMethod connected;
+            connected.MethodName = "Connected";
+            connected.OnExecute = [](const std::string&, const xrpc::TXrpcParams&,
+                                     xrpc::TXrpcFunction& ret,
+                                     xrpc::TXrpcStruct&) { ret.AddItem(true); };
+            server.Methods = {connected};
+            port_ = server.SetActive(true) ? server.BoundPort() : -1;
+            server.Channel().WaitServing([this] { return stop_.load(); }, std::chrono::hours(1));
+        });
+        while (port_ == 0)
+            std::this_thread::yield();
+    }
+    ~OwnedServer()
+    {
+        stop_ = true;
+        owner_.join();
+    }
+    int Port() const { return port_; }
+
+private:
+    std::atomic<int> port_{0};
+    std::atomic<bool> stop_{false};
+    std::thread owner_;
+};
+
+double OurPairCallsPerSecond(int port)
+{
+    if (port <= 0)
+        return 0;
+    xrpc::TXrpcClient client;
+    auto call = [&] {
+        auto f = std::make_shared<xrpc::TXrpcFunction>();
+        f->SetObjectMethod("Connected");
+        f->AddItem("001A2B3C4D5E");
+        xrpc::IXrpcResult r;
+        client.Execute(f, false, r, "/RPC2", port, "127.0.0.1");
+        return r && !r->IsError();
+    };
+    for (int i = 0; i < 500; ++i)
+        if (!call())
+            return 0;
+    using Clock = std::chrono::steady_clock;
+    long n = 0;
+    const auto start = Clock::now();
+    while (std::chrono::duration<double>(Clock::now() - start).count() < kSeconds) {
+        for (int i = 0; i < 100; ++i)
+            call();
+        n += 100;
+    }
+    return static_cast<double>(n) / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double PythonCallsPerSecond(int port = 0)
 {
     std::string script = kPython;
     std::string quoted = "'";
     for (char c : script)
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     quoted += "'";
-    const std::string command =
-        "python3 -c " + quoted + " " + std::to_string(kSeconds) + " 2>/dev/null";
+    const std::string command = "python3 -c " + quoted + " " + std::to_string(kSeconds) +
+                                (port > 0 ? " " + std::to_string(port) : std::string()) +
+                                " 2>/dev/null";
     FILE* p = ::popen(command.c_str(), "r");
     if (!p)
         return 0;
@@ -94,6 +167,14 @@ int main()
 {
     const double ours = OurCallsPerSecond();
     const double python = PythonCallsPerSecond();
+    double pair = 0, pythonOnOurs = 0;
+    {
+        OwnedServer server;
+        pair = OurPairCallsPerSecond(server.Port());
+        if (server.Port() > 0)
+            pythonOnOurs = PythonCallsPerSecond(server.Port());
+    }
+    std::printf("xmlrpc_net.pair: %.0f calls/s\n", pair);
     std::printf("xmlrpc_net.client: %.0f calls/s\n", ours);
     if (python <= 0) {
         std::printf("xmlrpc_net.python: unavailable (python3 missing)\n");
@@ -102,5 +183,10 @@ int main()
     std::printf("xmlrpc_net.python: %.0f calls/s\n", python);
     std::printf("xmlrpc_net.client.ratio: %.1f x\n", ours / python);
     std::printf("xmlrpc_net.client.ratio.target: %.1f x\n", kRatioTarget);
-    return ours > 0 ? 0 : 1;
+    std::printf("xmlrpc_net.server: %.0f calls/s\n", pythonOnOurs);
+    std::printf("xmlrpc_net.pair.ratio: %.1f x\n", pair / python);
+    std::printf("xmlrpc_net.pair.ratio.target: %.1f x\n", kRatioTarget);
+    std::printf("xmlrpc_net.server.ratio: %.1f x\n", pythonOnOurs / python);
+    std::printf("xmlrpc_net.server.ratio.target: %.1f x\n", kServerRatioTarget);
+    return ours > 0 && pair > 0 ? 0 : 1;
 }

@@ -3,10 +3,15 @@
 //  - Both readers give the same outcome whatever the split, and keep their limits.
 //  - The link's call handler answers every body without leaving an exception.
 //  - Every head we write reads back unchanged, the body after it untouched.
+//  - The XML-RPC server's request loop, on the bytes as a stream of requests (heads, NUL
+//    bodies, bodies shorter than announced, oversized lengths): it ends, and everything it
+//    writes is well-formed answers whose digests hold; a body cut short is answered 1001.
 
 #include "xmlrpc/fr_rpc.h"
 #include "xmlrpc/http_head.h"
+#include "xmlrpc/http_serve.h"
 #include "xmlrpc/xrpc_parser.h"
+#include "xmlrpc/xrpc_server.h"
 
 #include "platform/registry.h"
 
@@ -60,6 +65,52 @@ std::string Printable(std::string_view s, size_t max)
     return out;
 }
 
+// A connection over bytes in memory, handed out in pieces; its end is the peer's close.
+class MemoryConnection
+{
+public:
+    MemoryConnection(std::string_view in, size_t piece) : in_(in), piece_(piece) {}
+    void SetDeadline(std::chrono::steady_clock::time_point) {}
+    std::string_view Peek()
+    {
+        if (at_ >= in_.size())
+            throw platform::SocketError(platform::kWsaGraceful, "Connection Closed Gracefully");
+        return in_.substr(at_, piece_);
+    }
+    void Consume(size_t n) { at_ = std::min(in_.size(), at_ + n); }
+    void SendAll(std::string_view data) { out += data; }
+    std::string out;
+
+private:
+    std::string_view in_;
+    size_t piece_;
+    size_t at_ = 0;
+};
+
+// Reads the answers the server wrote; returns the XML answers' fault codes (0: no fault).
+std::vector<int32_t> Answers(std::string_view out, size_t piece)
+{
+    std::vector<int32_t> faults;
+    while (!out.empty()) {
+        ResponseHeadReader head;
+        const size_t used = FeedAll(head, out, piece);
+        Require(head.State() == HeadState::Done);
+        Require(head.ContentLength() >= 0 &&
+                static_cast<size_t>(head.ContentLength()) <= out.size() - used);
+        const std::string_view body = out.substr(used, static_cast<size_t>(head.ContentLength()));
+        out.remove_prefix(used + body.size());
+        if (!head.Digest()) { // the GET help: the last thing written
+            Require(out.empty());
+            break;
+        }
+        Require(*head.Digest() == ContentMd5(body));
+        TXrpcClientParser parser;
+        parser.Parse(body);
+        faults.push_back(parser.Result()->IsError() ? parser.Result()->ErrorCode() : 0);
+    }
+    return faults;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -91,6 +142,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     TXrpcClientParser parser;
     parser.Parse(answer);
     Require(!parser.Result()->IsError());
+
+    // The server's request loop over the bytes, and over the bytes as a body announced 16
+    // bytes longer than it is.
+    static TXrpcServer server;
+    static const HttpServeOptions options = TXrpcServer::RequestOptions({});
+    const CallHandler serve = [](std::string_view body, const std::optional<std::string>& digest) {
+        if (std::optional<std::string> refused = TXrpcServer::RefuseCall(body, digest))
+            return *refused;
+        return server.HandleCall(body, "127.0.0.1", 1);
+    };
+    {
+        MemoryConnection c(bytes, piece);
+        ServeHttpCallsOn(c, options, serve, nullptr);
+        Answers(c.out, piece);
+        const std::string cut =
+            "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(bytes.size() + 16) + "\r\n\r\n" +
+            std::string(bytes);
+        MemoryConnection d(cut, piece);
+        ServeHttpCallsOn(d, options, serve, nullptr);
+        Require(Answers(d.out, piece) == std::vector<int32_t>{kFaultHandling});
+        const std::string whole =
+            "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(bytes.size()) + "\r\n\r\n" +
+            std::string(bytes);
+        MemoryConnection e(whole, piece);
+        ServeHttpCallsOn(e, options, serve, nullptr);
+        const std::vector<int32_t> faults = Answers(e.out, piece);
+        if (!bytes.empty()) {
+            Require(faults.size() == 1);
+            if (bytes.find('\0') != std::string_view::npos)
+                Require(faults[0] == kFaultHandling);
+        }
+    }
 
     // Heads we write read back unchanged.
     const std::string endpoint = "/" + Printable(bytes, 40);

@@ -88,6 +88,8 @@ void FakeTransport::Close()
 bool FakeTransport::IsClosed()
 {
     line_->calls.push_back("IsClosed");
+    if (line_->gone)
+        handle_ = kInvalidHandle;
     return handle_ == kInvalidHandle;
 }
 
@@ -95,7 +97,7 @@ intptr_t FakeTransport::Open(const std::string& fileName, uint32_t, uint32_t, vo
                              uint32_t, intptr_t)
 {
     line_->calls.push_back("Open " + fileName);
-    if (line_->openSucceeds) {
+    if (line_->openSucceeds && !line_->gone) {
         handle_ = 7;
     } else {
         handle_ = kInvalidHandle;

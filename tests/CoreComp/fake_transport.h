@@ -7,6 +7,7 @@
 
 #include "platform/clock.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +22,9 @@ struct FakeLine
     // Gets each request frame (at FlushOut); what it returns is the unit's answer (empty: none).
     std::function<Bytes(const Bytes& frame)> responder;
     bool openSucceeds = true;
+    // The port has gone (a pulled adapter): it reads closed and cannot be opened.  May be set
+    // while a polling thread uses the line.
+    std::atomic<bool> gone{false};
     bool datagrams = false;
     // The next frame write (not the checksum byte) fails with this last error; 0 = none.
     uint32_t failNextFrameWrite = 0;

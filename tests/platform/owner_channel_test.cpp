@@ -35,6 +35,32 @@ struct Recorder
     }
 };
 
+// Posts return at once, from any thread and from the owner's own; they are served in the order
+// they were queued, interleaved with blocking sends, and the ones never served are freed on
+// Close (the leak checker watches that).
+TEST(OwnerChannel, PostsAreQueuedAndServedInOrder)
+{
+    OwnerChannel channel;
+    Recorder recorder;
+    channel.SetHandler(recorder.Handler());
+    EXPECT_TRUE(channel.Post(Report(1, 1)));
+    EXPECT_TRUE(recorder.seen.empty()); // even the owner's post waits for ServePending
+    std::thread worker([&] {
+        for (uintptr_t i = 2; i <= 4; ++i)
+            EXPECT_TRUE(channel.Post(Report(1, i, {1, 2})));
+        EXPECT_EQ(channel.Send(Report(2, 5)), 10);
+    });
+    ASSERT_TRUE(channel.WaitServing([&] { return recorder.seen.size() == 5; }, milliseconds(10000)));
+    worker.join();
+    const std::vector<std::pair<uint32_t, uintptr_t>> expected{{1, 1}, {1, 2}, {1, 3}, {1, 4}, {2, 5}};
+    EXPECT_EQ(recorder.seen, expected);
+    EXPECT_TRUE(channel.Post(Report(1, 6, std::vector<uint8_t>(100))));
+    channel.Close();
+    EXPECT_FALSE(channel.Post(Report(1, 7)));
+    channel.ServePending();
+    EXPECT_EQ(recorder.seen.size(), 5u);
+}
+
 TEST(OwnerChannel, FromTheOwnerThreadSendIsADirectCall)
 {
     OwnerChannel channel;

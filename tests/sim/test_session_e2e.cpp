@@ -7,6 +7,7 @@
 #include "config_tool/model/config_file.h"
 #include "platform/registry.h"
 #include "raw_line.h"
+#include "scratch_registry.h"
 #include "sim_process.h"
 #include "tests/platform/temp_dir.h"
 
@@ -25,20 +26,9 @@ namespace {
 
 constexpr int kCom = 31;
 
-// The process registry is opened at its first use: point it at a file of our own first.
-const platform::test::TempDir& Scratch()
-{
-    static const platform::test::TempDir dir;
-    static const bool set = setenv("VENDAXO_REGISTRY", dir.File("registry.reg").c_str(), 1) == 0;
-    (void)set;
-    return dir;
-}
+using simtest::Scratch;
+using simtest::SetBusValue;
 [[maybe_unused]] const platform::test::TempDir& kScratchReady = Scratch();
-
-void SetBusValue(const char* name, int value)
-{
-    ASSERT_TRUE(platform::ProcessRegistry().WriteDword(platform::Hive::LocalMachine, kBusKey, name, value));
-}
 
 class SessionOnSim : public ::testing::Test
 {

@@ -1,0 +1,268 @@
+// Queued and general commands: the pending queue that any thread posts to, the polling
+// thread's batch, and the answers that go back to the owner.
+//
+// Every posted record ends exactly once: with message 1037 (its answer, or an empty one when
+// it was not or could not be sent), or with message 1064 for a search-progress record.  An
+// answered entry leaves the batch at once, so a batch that Work interrupted resumes with the
+// entries that are still unsent.
+
+#include "CoreComp/rssess/rs_session.h"
+
+#include "CoreComp/rssess/bus_frame.h"
+#include "CoreComp/rssess/session_log.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr size_t kBatchPerCall = 16;
+constexpr uint32_t kPollEveryCommands = 25;
+constexpr uint32_t kReadListFirst = 666, kReadListLast = 669;
+
+bool IsReadListOperation(const TCommandRecord& r)
+{
+    return r.message == kRecordReadListOperation && r.sequence >= kReadListFirst &&
+           r.sequence <= kReadListLast;
+}
+
+} // namespace
+
+// --- posting (any thread)
+
+size_t TRSSession::QueuedCommandCount() const
+{
+    std::lock_guard guard(lock_);
+    return pendingQueue_.size();
+}
+
+int32_t TRSSession::PostCommand(uint32_t postHandle, uint32_t message,
+                                const std::vector<uint8_t>& frame, const PostOptions& o)
+{
+    if (o.routing && (*o.routing)[0] == 0)
+        return -1;
+    uint32_t sequence;
+    size_t count;
+    {
+        std::lock_guard guard(lock_);
+        // While Work is off nothing drains the queue; it stops growing at its bound.
+        if (pendingQueue_.size() >= kMaxPendingCommands)
+            return -1;
+        sequence =
+            o.sequenceOverride != 0 ? SetSequenceNumber(o.sequenceOverride) : NextSequenceNumber();
+        TCommandRecord r;
+        r.used = true;
+        r.postHandle = postHandle;
+        r.extraLength = o.extraLength;
+        r.fullAddress = o.fullAddress;
+        r.deviceWord = o.deviceWord;
+        r.routing = o.routing.value_or(std::array<uint8_t, 2>{0, 0});
+        r.message = message;
+        r.sequence = sequence;
+        r.guid = o.guid;
+        r.fast = o.fast;
+        r.extra = o.extra;
+        r.word = -1;
+        r.frame = frame;
+        AppendPending(std::move(r));
+        count = pendingQueue_.size();
+    }
+    ++asyncOutstanding_;
+    if (Settings().LogCommand)
+        TLogFileLine("logCmd.txt", "Команда " + std::to_string(sequence) +
+                                       "  помещена в буфер Всего:" + std::to_string(count));
+    return static_cast<int32_t>(sequence);
+}
+
+// The lock is held.
+void TRSSession::AppendPending(TCommandRecord record)
+{
+    if (pendingQueue_.capacity() == pendingQueue_.size())
+        pendingQueue_.reserve(pendingQueue_.size() + 350);
+    pendingQueue_.push_back(std::move(record));
+}
+
+bool TRSSession::PostFrame(const std::vector<uint8_t>& request)
+{
+    if (frameMode_ != 1 || request.size() < 4 || request[0] > 127)
+        return false;
+    const uint8_t a = request[0];
+    if (IsAbsent(a))
+        return false;
+    if (a != 0 && request[3] == 41) {
+        std::lock_guard guard(lock_);
+        const uint16_t type = deviceType_.at(a);
+        if (settings_.NoTime || type == 1 || (type == 2 && firmware_.at(a) < 159))
+            return false;
+    }
+    return PostCommand(0, 0, request, {}) >= 0;
+}
+
+void TRSSession::GeneralCommand(uint8_t address, uint8_t command, const std::vector<uint8_t>& data)
+{
+    if (address >= 128)
+        return;
+    // One moment for every record: the computer's clock one second ahead.
+    const double now = clock_.Now();
+    const corecomp::CivilTime t = corecomp::SplitDate(now + 1.0 / 86400.0);
+    bool noTime;
+    bool log;
+    std::vector<uint8_t> targets;
+    {
+        std::lock_guard guard(lock_);
+        noTime = settings_.NoTime;
+        log = settings_.LogCommand;
+        for (size_t a = 1; a <= 127; ++a) {
+            if (address != 0 && a != address)
+                continue;
+            if (pollWeight_.at(a) != 128 && !absent_.at(a))
+                targets.push_back(static_cast<uint8_t>(a));
+        }
+    }
+    if (command == 4 && noTime)
+        return;
+    for (uint8_t a : targets) {
+        std::vector<uint8_t> body;
+        body.reserve(8 + data.size());
+        body.push_back(command);
+        uint8_t fast = 1;
+        std::string line;
+        switch (command) {
+        case 1: {
+            std::lock_guard guard(lock_);
+            body.push_back(RandomKey());
+            line = "ключ";
+            break;
+        }
+        case 3:
+            line = "запрос типа и версии";
+            break;
+        case 4:
+            for (int v : {t.hour, t.minute, t.second, t.day, t.month, t.year - 2000})
+                body.push_back(static_cast<uint8_t>(v));
+            line = "время";
+            break;
+        case 6:
+            fast = 8;
+            line = "подключенные устройства";
+            break;
+        default:
+            for (uint8_t b : data)
+                body.push_back(b);
+            if (command == 7)
+                TLogFileLine("buf.log", "Время:" + corecomp::FormatLogTime(now) + " " +
+                                            "запрос типа ус-ва и версии " +
+                                            std::to_string(command) + " у устройства пульт " +
+                                            std::to_string(a) + " " + std::to_string(comPort_));
+            break;
+        }
+        PostOptions o;
+        o.routing = std::array<uint8_t, 2>{a, 7};
+        o.fast = fast;
+        o.deviceWord = a;
+        PostCommand(0, kRecordGeneralCommand, body, o);
+        if (log && !line.empty())
+            TLogFileLine("logCmd.txt", line);
+    }
+}
+
+// --- the polling thread's side
+
+int TRSSession::FindBatchRecord(uint32_t sequence) const
+{
+    for (size_t i = 0; i < batch_.size(); ++i)
+        if (batch_[i].sequence == sequence)
+            return static_cast<int>(i);
+    return -1;
+}
+
+void TRSSession::QueueStep()
+{
+    std::vector<TCommandRecord> moved;
+    std::vector<QueuedCommand> deferred;
+    {
+        std::lock_guard guard(lock_);
+        moved.swap(pendingQueue_);
+        deferred.swap(deferred_);
+    }
+    // Commands the session queued for itself (a unit asking for the time) travel the same way.
+    for (QueuedCommand& d : deferred) {
+        TCommandRecord r;
+        r.used = true;
+        r.sequence = d.sequence;
+        r.frame = std::move(d.frame);
+        ++asyncOutstanding_;
+        moved.push_back(std::move(r));
+    }
+    for (TCommandRecord& r : moved) {
+        if (IsReadListOperation(r)) {
+            if (ReadListOperationHook)
+                ReadListOperationHook(r.sequence, r.frame);
+            // Not a command: it ends here, and no answer is owed for it.
+            --asyncOutstanding_;
+            continue;
+        }
+        r.time = clock_.Now();
+        batch_.push_back(std::move(r));
+    }
+}
+
+void TRSSession::PollOneScheduled()
+{
+    // After a delivery: the line is touched only while Work is still on.
+    if (work_)
+        PollDeviceEvents(0);
+}
+
+// Ends an entry without sending it.
+void TRSSession::CloseRecord(TCommandRecord& record, bool withStatistics)
+{
+    if (record.HasProgressRecord()) {
+        Deliver(kMsgSearchProgress, 0, record.extra);
+        return;
+    }
+    record.frame.clear();
+    if (withStatistics)
+        Deliver(kMsgStatistics, kStatisticsAnswer, {});
+    Deliver(kMsgAsyncAnswer, 0, record.ToPayload());
+}
+
+void TRSSession::SendBatch()
+{
+    if (frameMode_ != 1)
+        return;
+    uint32_t sent = 0;
+    for (size_t handled = 0; handled < kBatchPerCall && !batch_.empty() && work_; ++handled) {
+        // Out of the batch before anything is delivered: it ends exactly once, here.
+        TCommandRecord r = std::move(batch_.front());
+        batch_.erase(batch_.begin());
+        if (r.frame.empty() || !r.extra.empty() || r.routing[0] != 0) {
+            // General commands and routed ones take effect on the other frame form only;
+            // an entry with nothing to send is answered empty all the same.
+            CloseRecord(r, true);
+            continue;
+        }
+        std::vector<uint8_t> answer;
+        {
+            std::lock_guard guard(lock_);
+            if (ThreadExchange(r.frame, true))
+                answer = lastFrameAnswer_;
+            else if (!work_) {
+                // Polling stopped before the tries were done: the entry waits for the next start.
+                batch_.insert(batch_.begin(), std::move(r));
+                return;
+            }
+        }
+        if (answer.size() < 6)
+            answer.clear();
+        if (!answer.empty() && eventExpansion_)
+            answer = ExpandShortEvent(answer);
+        r.frame = answer;
+        if (answer.empty()) {
+            Deliver(kMsgStatistics, kStatisticsAnswer, {});
+            PollOneScheduled();
+        }
+        Deliver(kMsgAsyncAnswer, 0, r.ToPayload());
+        if (++sent % kPollEveryCommands == 0)
+            PollOneScheduled();
+    }
+}

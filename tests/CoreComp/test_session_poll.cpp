@@ -1,0 +1,560 @@
+// The polling thread on the fake line: schedule, search, presence and loss, events, the
+// bad-line report, the port-failure sweep, key renewal and destruction while it polls.
+
+#include "session_fixture.h"
+
+#include "CoreComp/rssess/bus_crc.h"
+#include "CoreComp/rssess/session_log.h"
+
+#include <chrono>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <random>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Units behind the fake line: type answers, numbered events acknowledged by command 3, and a
+// few switches a test flips while the thread polls.
+class Units
+{
+public:
+    struct Unit
+    {
+        uint8_t type = 44;
+        bool silent = false;
+        int foreign = 0; // non-zero: answers the poll with this command
+        std::deque<uint8_t> events;
+    };
+
+    void Add(uint8_t a, uint8_t type)
+    {
+        std::lock_guard g(m_);
+        units_[a].type = type;
+    }
+    template <typename F> void Change(uint8_t a, F f)
+    {
+        std::lock_guard g(m_);
+        f(units_.at(a));
+    }
+    void SetLoss(double drop, double badCrc)
+    {
+        std::lock_guard g(m_);
+        drop_ = drop;
+        badCrc_ = badCrc;
+    }
+
+    Bytes Answer(const Bytes& f)
+    {
+        std::lock_guard g(m_);
+        const uint8_t a = f[0] & 0x7F;
+        auto it = units_.find(a);
+        if (it == units_.end() || it->second.silent)
+            return {};
+        Unit& u = it->second;
+        const uint8_t command = f[3];
+        Bytes answer;
+        switch (command) {
+        case 1:
+            if (u.foreign)
+                answer = MakeAnswer({a, static_cast<uint8_t>(u.foreign), 0, 0});
+            else if (u.events.empty())
+                answer = MakeAnswer({a, 2, 0, 0});
+            else
+                answer = MakeAnswer({a, 4, 22, u.events.front(), 0});
+            break;
+        case 3:
+            if (!u.events.empty())
+                u.events.pop_front();
+            return {};
+        case 13:
+            answer = MakeAnswer({a, 0, u.type, 223, 0});
+            break;
+        case 17:
+            answer = MakeAnswer({a, 18, f[4], 0});
+            break;
+        case 19:
+            answer = MakeAnswer({a, 20, 0, 0});
+            break;
+        default:
+            return {};
+        }
+        const double draw = std::uniform_real_distribution<double>(0, 1)(random_);
+        if (draw < drop_)
+            return {};
+        if (draw < drop_ + badCrc_)
+            answer.back() ^= 0x5A;
+        return answer;
+    }
+
+private:
+    std::mutex m_;
+    std::map<uint8_t, Unit> units_;
+    std::mt19937 random_{7};
+    double drop_ = 0, badCrc_ = 0;
+};
+
+} // namespace
+
+class PollTest : public SessionTest
+{
+protected:
+    void SetUp() override
+    {
+        SessionTest::SetUp();
+        runPasses_ = true;
+        // Short read waits keep the search of empty addresses quick on the fake line.
+        SetDword("CmdTimeoutConstant", 50);
+    }
+
+    TRSSession& Start()
+    {
+        TRSSession& s = MakeSession();
+        line_->responder = [this](const Bytes& f) { return units_.Answer(f); };
+        s.OnNewDevice = [this](uint8_t a) { Log("new", a); };
+        s.OnLostDevice = [this](uint8_t a) { Log("lost", a); };
+        s.OnFalseDevice = [this](uint8_t a) {
+            Log("false", a);
+            falseWeight_ = session_->PollWeight(a);
+        };
+        s.OnNewEvent = [this](const Bytes& e) { events_.push_back(e.at(4)); };
+        return s;
+    }
+    void Log(const char* what, uint8_t a)
+    {
+        log_.push_back(std::string(what) + " " + std::to_string(a));
+        ticks_[log_.back()].push_back(clock_.TickCount());
+    }
+    size_t Count(const std::string& entry) const
+    {
+        return static_cast<size_t>(std::count(log_.begin(), log_.end(), entry));
+    }
+    // Serves the owner channel until done() or the time-out.
+    bool Await(const std::function<bool()>& done, std::chrono::milliseconds timeout = 20s)
+    {
+        return owner_.WaitServing(done, timeout);
+    }
+    void StopPolling()
+    {
+        session_->SetWork(false);
+        ASSERT_TRUE(session_->ThreadIdle());
+    }
+
+    Units units_;
+    std::vector<std::string> log_;
+    std::map<std::string, std::vector<uint32_t>> ticks_;
+    std::vector<uint8_t> events_;
+    uint8_t falseWeight_ = 0;
+};
+
+TEST_F(PollTest, ScheduleFollowsTheWeights)
+{
+    TRSSession& s = MakeSession();
+    struct Case
+    {
+        std::map<int, uint8_t> weights; // others stay 128 (not found)
+        uint8_t searchPriority;
+        std::vector<uint8_t> slots;
+    };
+    const std::vector<uint8_t> searchOnly(16, 128);
+    const Case cases[] = {
+        {{{1, 8}, {2, 1}, {3, 1}}, 0, {1, 2, 1, 3, 1, 0, 1, 0, 1, 0}},
+        {{}, 0, {}},
+        {{{5, 0}, {6, 2}}, 0, {6, 0}}, // weight 0 (type 6) gets no slot
+        {{{4, 255}, {9, 1}}, 1, {4, 9, 128}},
+    };
+    for (const Case& c : cases) {
+        for (int a = 1; a <= 127; ++a)
+            s.SetPollWeight(a, c.weights.count(a) ? c.weights.at(a) : 128);
+        s.SetSearchPriority(c.searchPriority);
+        s.BuildPollSchedule();
+        EXPECT_EQ(s.PollSchedule(), c.slots) << c.slots.size();
+    }
+
+    // A search priority above 16 still gets its slots, and a walk that finds no device to
+    // poll ends instead of going round for ever.
+    for (int a = 1; a <= 127; ++a)
+        s.SetPollWeight(a, 128);
+    s.SetSearchPriority(200);
+    s.BuildPollSchedule();
+    const auto slots = s.PollSchedule();
+    ASSERT_EQ(slots.size(), 200u);
+    EXPECT_EQ(std::count(slots.begin(), slots.end(), 128), 16);
+    line_->ClearCalls();
+    s.PollDeviceEvents(0);
+    EXPECT_TRUE(line_->frames.empty());
+}
+
+TEST_F(PollTest, UnitsAreFoundOnceAndPolledByTheirWeights)
+{
+    units_.Add(1, 4); // weight 8
+    units_.Add(2, 0); // weight 1
+    units_.Add(3, 3); // weight 1
+    units_.Add(4, 6); // weight 0: found, never polled
+    TRSSession& s = Start();
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return log_.size() >= 4; }));
+    ASSERT_TRUE(Await([&] { return s.PollCounters().polls > 400; }));
+    StopPolling();
+    EXPECT_EQ(log_, (std::vector<std::string>{"new 1", "new 2", "new 3", "new 4"}));
+    EXPECT_EQ(s.PollWeight(1), 8);
+    EXPECT_EQ(s.PollWeight(4), 0);
+    EXPECT_EQ(s.GetDeviceType(1), 4);
+    EXPECT_EQ(s.FirmwareVersion(1), 223u);
+
+    // The polls of the units after the last one was found.
+    std::vector<uint8_t> polled;
+    for (const Bytes& f : line_->frames) {
+        if (f[3] == 13 && f[0] == 4)
+            polled.clear();
+        else if (f[3] == 1 && f[0] >= 1 && f[0] <= 4)
+            polled.push_back(f[0]);
+    }
+    ASSERT_GE(polled.size(), 70u);
+    EXPECT_EQ(std::count(polled.begin(), polled.end(), 4), 0) << "a type-6 unit is never polled";
+    // Steady state: address 1 takes 5 of every 7 polls.
+    for (size_t i = polled.size() - 70; i + 7 <= polled.size(); i += 7)
+        EXPECT_EQ(std::count(polled.begin() + static_cast<long>(i),
+                             polled.begin() + static_cast<long>(i + 7), 1),
+                  5);
+}
+
+TEST_F(PollTest, SilenceIsLossOnceAndReturnIsFoundOnce)
+{
+    struct Case
+    {
+        int deviceTimeout, secLost;
+        uint32_t notBeforeMs;
+    };
+    for (const Case c : {Case{2, 0, 2000}, Case{1, 4, 4000}}) {
+        SCOPED_TRACE(c.secLost);
+        log_.clear();
+        ticks_.clear();
+        SetDword("DeviceTimeout", c.deviceTimeout);
+        SetDword("SecLostDevice", c.secLost);
+        units_.Add(1, 1);
+        units_.Add(2, 1);
+        units_.Change(2, [](Units::Unit& u) { u.silent = false; });
+        TRSSession& s = Start();
+        s.SetWork(true);
+        ASSERT_TRUE(Await([&] { return Count("new 2") == 1 && Count("new 1") == 1; }));
+        // The last answer of 2 is at most a pass before its silence starts.
+        const uint32_t silentFrom = clock_.TickCount();
+        units_.Change(2, [](Units::Unit& u) { u.silent = true; });
+        ASSERT_TRUE(Await([&] { return Count("lost 2") == 1; }));
+        const uint32_t lostAt = ticks_["lost 2"].at(0);
+        EXPECT_GE(lostAt - silentFrom + 1000, c.notBeforeMs) << "not before the rule allows";
+        EXPECT_LE(lostAt - silentFrom, c.notBeforeMs + 1500u) << "within one pass after it";
+        ASSERT_TRUE(Await([&] { return s.PollCounters().polls > 200; }));
+        units_.Change(2, [](Units::Unit& u) { u.silent = false; });
+        ASSERT_TRUE(Await([&] { return Count("new 2") == 2; }));
+        const uint32_t polls = s.PollCounters().polls;
+        ASSERT_TRUE(Await([&] { return s.PollCounters().polls > polls + 200; }));
+        StopPolling();
+        EXPECT_EQ(Count("lost 2"), 1u);
+        EXPECT_EQ(Count("new 2"), 2u);
+        EXPECT_EQ(Count("lost 1"), 0u);
+        EXPECT_FALSE(s.IsAbsent(2));
+    }
+}
+
+TEST_F(PollTest, ForeignAnswerIsAnUnexpectedDeviceWithWeightOne)
+{
+    units_.Add(3, 1);
+    TRSSession& s = Start();
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return Count("new 3") == 1; }));
+    units_.Change(3, [](Units::Unit& u) { u.foreign = 10; });
+    ASSERT_TRUE(Await([&] { return Count("false 3") >= 2; }));
+    StopPolling();
+    EXPECT_EQ(falseWeight_, 255) << "polled with weight 1 from then on";
+}
+
+TEST_F(PollTest, EveryEventReachesTheOwnerOnceAndInOrder)
+{
+    for (uint8_t a : {1, 2, 3})
+        units_.Add(a, 1);
+    units_.SetLoss(0.10, 0.05);
+    for (int n = 1; n <= 60; ++n)
+        for (uint8_t a : {1, 2, 3})
+            units_.Change(a, [&](Units::Unit& u) { u.events.push_back(static_cast<uint8_t>(n)); });
+    std::map<uint8_t, std::vector<uint8_t>> byUnit;
+    TRSSession& s = Start();
+    s.OnNewEvent = [&](const Bytes& e) { byUnit[e.at(0)].push_back(e.at(4)); };
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] {
+        return byUnit[1].size() >= 60 && byUnit[2].size() >= 60 && byUnit[3].size() >= 60;
+    }));
+    const uint32_t polls = s.PollCounters().polls;
+    ASSERT_TRUE(Await([&] { return s.PollCounters().polls > polls + 50; }));
+    StopPolling();
+    std::vector<uint8_t> expected;
+    for (int n = 1; n <= 60; ++n)
+        expected.push_back(static_cast<uint8_t>(n));
+    for (uint8_t a : {1, 2, 3})
+        EXPECT_EQ(byUnit[a], expected) << int(a);
+}
+
+TEST_F(PollTest, BadLineIsReportedAfterAHundredPollsAndThenEveryThirtySeconds)
+{
+    units_.Add(1, 1);
+    TRSSession& s = Start();
+    std::vector<uint32_t> reports;
+    std::vector<uint32_t> requestsAtReport;
+    s.OnRSDeviceBadLoopProc = [&](uint8_t a, uint8_t form, const Bytes&) {
+        EXPECT_EQ(a, 1);
+        EXPECT_EQ(form, 1);
+        reports.push_back(clock_.TickCount());
+        requestsAtReport.push_back(session_->Statistics(1).requests);
+    };
+    s.SetBadLineThreshold(11);
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return Count("new 1") == 1; }));
+    units_.SetLoss(0.5, 0); // half the answers lost: a bad line, but the unit stays present
+    ASSERT_TRUE(Await([&] { return reports.size() >= 3; }, 60s));
+    StopPolling();
+    EXPECT_GT(requestsAtReport.at(0), 100u);
+    for (size_t i = 1; i < reports.size(); ++i)
+        EXPECT_GT(reports[i] - reports[i - 1], 30000u);
+    EXPECT_EQ(Count("lost 1"), 0u);
+}
+
+TEST_F(PollTest, PortFailureSweepsThePresentUnitsOnceAndLeavesWorkOff)
+{
+    for (uint8_t a : {1, 2, 3})
+        units_.Add(a, 1);
+    TRSSession& s = Start();
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return log_.size() == 3; }));
+    line_->gone = true;
+    auto lost = [&] { return Count("lost 1") + Count("lost 2") + Count("lost 3"); };
+    ASSERT_TRUE(Await([&] { return !s.Work() && lost() >= 3; }));
+    Await([] { return false; }, 50ms); // nothing more comes
+    EXPECT_EQ(lost(), 3u);
+    for (uint8_t a : {1, 2, 3})
+        EXPECT_EQ(Count("lost " + std::to_string(a)), 1u);
+    EXPECT_GE(s.PollCounters().reopenFailures, 20u);
+    const uint32_t failures = s.PollCounters().reopenFailures;
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(s.PollCounters().reopenFailures, failures) << "the thread is parked";
+
+    s.SetWork(true);
+    EXPECT_FALSE(s.Work()) << "the port still cannot be opened";
+    line_->gone = false;
+    s.SetWork(true);
+    ASSERT_TRUE(s.Work());
+    ASSERT_TRUE(
+        Await([&] { return Count("new 1") == 2 && Count("new 2") == 2 && Count("new 3") == 2; }));
+    StopPolling();
+}
+
+TEST_F(PollTest, SynchronousCommandsWorkDuringPolling)
+{
+    units_.Add(1, 1);
+    units_.Change(1, [](Units::Unit& u) { u.events = {1, 2, 3}; });
+    TRSSession& s = Start();
+    std::vector<bool> fromHandler;
+    s.OnNewEvent = [&](const Bytes& e) {
+        events_.push_back(e.at(4));
+        fromHandler.push_back(session_->SendCommand({1, 6, 0, 19, 0, 0}, true, false, 0, 0));
+    };
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return events_.size() == 3; }));
+    EXPECT_EQ(fromHandler, (std::vector<bool>{true, true, true}));
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_TRUE(s.SendCommand({1, 6, 0, 19, 0, 0}, true, false, 0, 0));
+        EXPECT_EQ(s.Answer().at(2), 20);
+        EXPECT_TRUE(s.Work()) << "polling goes on after the command";
+    }
+    StopPolling();
+    EXPECT_EQ(events_, (std::vector<uint8_t>{1, 2, 3}));
+}
+
+TEST_F(PollTest, KeysAreRenewedAfterASilenceWhileCodingIsOn)
+{
+    for (uint8_t a : {1, 2})
+        units_.Add(a, 1);
+    TRSSession& s = Start();
+    s.SetSearchEnabled(false);
+    for (bool coding : {true, false}) {
+        SCOPED_TRACE(coding);
+        s.SetCodeSession(coding);
+        for (uint8_t a : {1, 2}) {
+            s.SetPollWeight(a, 1);
+            s.SetAbsent(a, false);
+        }
+        s.BuildPollSchedule();
+        s.SetWork(true);
+        ASSERT_TRUE(Await([&] { return s.PollCounters().polls > 20; }));
+        StopPolling();
+        clock_.AdvanceMilliseconds(6000); // longer than the key silence
+        line_->ClearCalls();
+        const uint32_t polls = s.PollCounters().polls;
+        s.SetWork(true);
+        ASSERT_TRUE(Await([&] { return s.PollCounters().polls > polls + 40; }));
+        StopPolling();
+        std::map<uint8_t, int> renewals;
+        for (const Bytes& f : line_->frames)
+            if (f[3] == 17)
+                ++renewals[f[0]];
+        if (coding)
+            EXPECT_EQ(renewals, (std::map<uint8_t, int>{{1, 1}, {2, 1}}));
+        else
+            EXPECT_TRUE(renewals.empty());
+    }
+}
+
+TEST_F(PollTest, DestroyingWhilePollingOrDeliveringIsQuick)
+{
+    for (bool midDelivery : {false, true}) {
+        units_.Add(1, 1);
+        TRSSession& s = Start();
+        s.SetWork(true);
+        if (midDelivery) {
+            units_.Change(1, [](Units::Unit& u) { u.events = {9}; });
+            // The thread now waits in a delivery that nobody has served yet.
+            std::this_thread::sleep_for(100ms);
+        } else {
+            ASSERT_TRUE(Await([&] { return s.PollCounters().polls > 10; }));
+        }
+        const auto start = std::chrono::steady_clock::now();
+        session_.reset();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << midDelivery;
+    }
+}
+
+// Driver-service mode: the poll goes through the service's automation object.
+namespace {
+
+class FakeService : public platform::AutomationObject
+{
+public:
+    explicit FakeService(std::vector<std::string>& calls) : calls_(calls) {}
+    bool Call(const std::string& method, const std::string& argument, std::string& result) override
+    {
+        calls_.push_back(method + " " + argument);
+        result.clear();
+        if (method == "Obmen" && argument.rfind("5 6 0 1 0 1", 0) == 0) {
+            const Bytes a = MakeAnswer({5, 4, 22, 7, 0});
+            for (uint8_t b : a)
+                result += (result.empty() ? "" : " ") + std::to_string(b);
+        }
+        return true;
+    }
+
+private:
+    std::vector<std::string>& calls_;
+};
+
+} // namespace
+
+TEST_F(PollTest, ServiceModePollsThroughTheAutomationObject)
+{
+    bool existed = false;
+    auto dravon = platform::NamedMutex::Create("DRAVON", existed);
+    std::vector<std::string> created, calls;
+    TRSSession::Collaborators c = Collaborators(&owner_);
+    c.automation = [&](const std::string& id) -> std::unique_ptr<platform::AutomationObject> {
+        created.push_back(id);
+        return std::make_unique<FakeService>(calls);
+    };
+    session_ = std::make_unique<TRSSession>(std::move(c));
+    TRSSession& s = *session_;
+    ASSERT_TRUE(s.ServiceMode());
+    std::vector<Bytes> events;
+    s.OnNewEvent = [&](const Bytes& e) { events.push_back(e); };
+    s.SetSearchEnabled(false);
+    s.SetPollWeight(5, 1);
+    s.BuildPollSchedule();
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return !events.empty(); }));
+    s.SetWork(false);
+    // The session probed the service object when it chose service mode; the poll makes its own.
+    EXPECT_EQ(created.back(), "Dravon.Dravon2");
+    EXPECT_EQ(Hex(events.at(0)).substr(0, 14), "05 06 04 16 07");
+    EXPECT_EQ(calls.at(0).rfind("Obmen 5 6 0 1 0 1", 0), 0u);
+    EXPECT_EQ(calls.at(1).rfind("Obmen 5 6 0 3 0 1", 0), 0u) << "acknowledged through it";
+}
+
+TEST_F(PollTest, SecondConstructorReportsRawToTheWindowControlAndShutsDown)
+{
+    units_.Add(1, 1);
+    platform::OwnerChannel control;
+    std::vector<std::string> raw;
+    int ownHandlerCalls = 0;
+    control.SetHandler([&](const platform::OwnerMessage& m) {
+        ++ownHandlerCalls;
+        raw.push_back(std::to_string(m.msg) + "/" + std::to_string(m.wparam));
+        return intptr_t{7};
+    });
+    session_ = std::make_unique<TRSSession>(Collaborators(&owner_), &control);
+    TRSSession& s = *session_;
+    line_->responder = [this](const Bytes& f) { return units_.Answer(f); };
+    bool eventRaised = false;
+    s.OnNewDevice = [&](uint8_t) { eventRaised = true; };
+    s.SetWork(true);
+    ASSERT_TRUE(control.WaitServing([&] { return !raw.empty(); }, 20s));
+    EXPECT_EQ(raw.at(0), "1035/11") << "the control's own handler gets the message as it is";
+    EXPECT_FALSE(eventRaised);
+
+    s.Shutdown();
+    EXPECT_FALSE(s.Work());
+    EXPECT_FALSE(s.ThreadStarted());
+    const int calls = ownHandlerCalls;
+    EXPECT_EQ(control.Send({9999, 0, 0, {}}), 7) << "its handler is the control's own still";
+    EXPECT_EQ(ownHandlerCalls, calls + 1);
+    session_.reset(); // after Shutdown the destructor has nothing left to do
+}
+
+TEST_F(PollTest, ShortEventsAreExpandedWithTheirStampOrKeptWhenTheyWouldNotFit)
+{
+    TRSSession& s = MakeSession();
+    Bytes details; // the data of the details answer (command 30)
+    line_->responder = [&](const Bytes& f) {
+        if (f[3] != 29)
+            return Bytes{};
+        Bytes body = {f[0], 30};
+        body.insert(body.end(), details.begin(), details.end());
+        return MakeAnswer(body);
+    };
+    const corecomp::CivilTime t = corecomp::SplitDate(clock_.Now());
+    const Bytes pollStamp = {static_cast<uint8_t>(t.hour),   static_cast<uint8_t>(t.minute),
+                             static_cast<uint8_t>(t.second), static_cast<uint8_t>(t.day),
+                             static_cast<uint8_t>(t.month),  static_cast<uint8_t>(t.year - 2000)};
+    struct Case
+    {
+        Bytes body;    // the answer without L and CRC
+        Bytes details; // the details answer's data (the event bytes echoed first)
+        Bytes stamp;   // the long form's stamp; empty: the answer comes back unchanged
+    };
+    const Case cases[] = {
+        {{1, 4, 26, 5, 0}, {}, pollStamp}, // from the answer alone
+        {{1, 12, 26, 9, 0xA1, 0xA2, 0xA3}, {}, {0xA1, 0xA2, 0xA3, 0, 0, 0}}, // the unit's stamp
+        {{1, 4, 28, 3, 4, 0}, {3, 4, 0x77, 0x78}, pollStamp},                // details asked for
+        {{1, 4, 29, 0, 4, 0}, {}, pollStamp},        // byte 4 is 0: not asked
+        {{1, 4, 28, 3, 4, 0}, Bytes(240, 0x55), {}}, // too long: short form
+        {{1, 4, 50, 5, 0}, {}, {}},                  // not a short kind
+        {{1, 2, 26, 5, 0}, {}, {}},                  // not an event answer
+    };
+    for (const Case& c : cases) {
+        details = c.details;
+        const Bytes answer = MakeAnswer(c.body);
+        const Bytes got = s.ExpandShortEvent(answer);
+        if (c.stamp.empty()) {
+            EXPECT_EQ(got, answer) << Hex(c.body);
+            continue;
+        }
+        ASSERT_EQ(got.size(), answer.size() + c.details.size() + 9) << Hex(c.body);
+        EXPECT_EQ(got[1] + 1u, got.size()) << "its length byte";
+        EXPECT_EQ(got.back(), corecomp::BusCrc8(Bytes(got.begin(), got.end() - 1)));
+        const auto shortEnd = got.begin() + static_cast<long>(answer.size() - 1);
+        EXPECT_EQ(Bytes(got.begin() + 2, shortEnd), Bytes(answer.begin() + 2, answer.end() - 1));
+        EXPECT_EQ(Bytes(shortEnd, shortEnd + static_cast<long>(c.details.size())), c.details);
+        Bytes tail = {0xFF, 0xFF};
+        tail.insert(tail.end(), c.stamp.begin(), c.stamp.end());
+        tail.push_back(0);
+        EXPECT_EQ(Bytes(got.end() - 10, got.end() - 1), tail) << Hex(c.body);
+    }
+}

@@ -1,0 +1,245 @@
+// Queued and general commands: posting from any thread, the bound, the batch of 16, one
+// answer for every record, and the record block that travels with the answer.
+
+#include "session_fixture.h"
+
+#include "CoreComp/rssess/command_record.h"
+
+#include "platform/guid.h"
+
+#include <chrono>
+#include <map>
+#include <set>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+Bytes Answer(const Bytes& f)
+{
+    switch (f[3]) {
+    case 1:
+        return MakeAnswer({f[0], 2, 0, 0});
+    case 13:
+        return MakeAnswer({f[0], 0, 1, 223, 0});
+    case 19:
+        return MakeAnswer({f[0], 20, f[4], 0});
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+class QueueTest : public SessionTest
+{
+protected:
+    void SetUp() override
+    {
+        SessionTest::SetUp();
+        runPasses_ = true;
+        SetDword("CmdTimeoutConstant", 50);
+        MakeSession();
+        line_->responder = Answer;
+        S().OnAsynchAnswer = [this](uint32_t handle, int32_t fast, int32_t sequence, int64_t full,
+                                    const platform::OwnerMessage& m) {
+            const auto r = TCommandRecord::FromPayload(m.payload);
+            ASSERT_TRUE(r);
+            EXPECT_EQ(r->postHandle, handle);
+            EXPECT_EQ(r->fast, fast);
+            EXPECT_EQ(r->fullAddress, full);
+            answers_[static_cast<uint32_t>(sequence)].push_back(r->frame);
+        };
+    }
+    TRSSession& S() { return *session_; }
+    // Address 1 present with weight 1, the search off.
+    void OneUnit()
+    {
+        S().SetSearchEnabled(false);
+        S().SetPollWeight(1, 1);
+        S().BuildPollSchedule();
+    }
+    bool Await(const std::function<bool()>& done) { return owner_.WaitServing(done, 20s); }
+    std::map<uint32_t, std::vector<Bytes>> answers_;
+};
+
+TEST_F(QueueTest, RecordBlockKeepsEveryField)
+{
+    TCommandRecord r;
+    r.used = true;
+    r.postHandle = 0xA1B2C3D4;
+    r.extraLength = 9;
+    r.fullAddress = -5;
+    r.deviceWord = 77;
+    r.routing = {3, 7};
+    r.message = kRecordGeneralCommand;
+    r.sequence = 19999999;
+    r.guid = -2;
+    r.fast = 8;
+    r.word = -1;
+    r.time = 46000.5;
+    r.frame = {1, 5, 20, 0, 0, 0x55};
+    const Bytes p = r.ToPayload();
+    ASSERT_EQ(p.size(), TCommandRecord::kSize + 6);
+    EXPECT_EQ(p[30], 0xFF) << "the sequence number at its offset";
+    EXPECT_EQ(p[33], 0x01);
+    const auto back = TCommandRecord::FromPayload(p);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->ToPayload(), p);
+    EXPECT_EQ(back->fullAddress, -5);
+    EXPECT_EQ(back->frame, r.frame);
+    Bytes cut = p;
+    cut.pop_back();
+    EXPECT_FALSE(TCommandRecord::FromPayload(cut)) << "frame length and payload disagree";
+    EXPECT_FALSE(TCommandRecord::FromPayload(Bytes(66)));
+}
+
+TEST_F(QueueTest, PostsFromManyThreadsGetUniqueNumbersAndAFullQueueRefuses)
+{
+    TRSSession::PostOptions fixed;
+    fixed.sequenceOverride = 555;
+    EXPECT_EQ(S().PostCommand(1, 0, {1, 6, 0, 19, 0, 0}, fixed), 555);
+    EXPECT_EQ(S().PostCommand(1, 0, {1, 6, 0, 19, 0, 0}, {}), 556) << "the counter follows it";
+
+    std::vector<std::vector<int32_t>> got(4);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < got.size(); ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i)
+                got[t].push_back(S().PostCommand(1, 0, {1, 6, 0, 19, 0, 0}, {}));
+        });
+    for (auto& t : threads)
+        t.join();
+    std::set<int32_t> unique;
+    for (const auto& g : got)
+        unique.insert(g.begin(), g.end());
+    EXPECT_EQ(unique.size(), 800u);
+    EXPECT_FALSE(unique.count(-1));
+    EXPECT_EQ(S().AsyncOutstanding(), 802);
+
+    while (S().QueuedCommandCount() < TRSSession::kMaxPendingCommands)
+        ASSERT_GE(S().PostCommand(1, 0, {1, 6, 0, 19, 0, 0}, {}), 0);
+    EXPECT_EQ(S().PostCommand(1, 0, {1, 6, 0, 19, 0, 0}, {}), -1);
+    EXPECT_EQ(S().QueuedCommandCount(), TRSSession::kMaxPendingCommands);
+
+    TRSSession::PostOptions noLine;
+    noLine.routing = std::array<uint8_t, 2>{0, 9};
+    EXPECT_EQ(S().PostCommand(1, 0, {1, 6, 0, 19, 0, 0}, noLine), -1) << "routed to line 0";
+}
+
+TEST_F(QueueTest, TwentyCommandsAreSentSixteenThenFourAndEachIsAnsweredOnce)
+{
+    OneUnit();
+    std::vector<uint32_t> posted;
+    for (int i = 0; i < 20; ++i) {
+        TRSSession::PostOptions o;
+        o.fullAddress = 1000 + i;
+        o.fast = 1;
+        posted.push_back(static_cast<uint32_t>(S().PostCommand(
+            static_cast<uint32_t>(i), 0, {1, 6, 0, 19, static_cast<uint8_t>(i), 0}, o)));
+    }
+    // One that cannot be sent: its answer is empty, but it is answered.
+    TRSSession::PostOptions general;
+    general.routing = std::array<uint8_t, 2>{1, 7};
+    const auto unsent = static_cast<uint32_t>(S().PostCommand(99, 544, {3}, general));
+    S().SetWork(true);
+    ASSERT_TRUE(Await([&] { return answers_.size() == 21; }));
+    const uint32_t polls = S().PollCounters().polls;
+    ASSERT_TRUE(Await([&] { return S().PollCounters().polls > polls + 20; }));
+    S().SetWork(false);
+    for (size_t i = 0; i < posted.size(); ++i) {
+        ASSERT_EQ(answers_[posted[i]].size(), 1u) << i;
+        EXPECT_EQ(Hex(answers_[posted[i]][0]).substr(0, 11),
+                  "01 05 14 " + Hex({static_cast<uint8_t>(i)}));
+    }
+    ASSERT_EQ(answers_[unsent].size(), 1u);
+    EXPECT_TRUE(answers_[unsent][0].empty());
+    EXPECT_EQ(S().AsyncOutstanding(), 0);
+
+    // On the wire: a run of 16, something else, then the other 4.
+    std::vector<size_t> runs;
+    bool inRun = false;
+    for (const Bytes& f : line_->frames) {
+        if (f[3] == 19) {
+            if (!inRun)
+                runs.push_back(0);
+            ++runs.back();
+        }
+        inRun = f[3] == 19;
+    }
+    EXPECT_EQ(runs, (std::vector<size_t>{16, 4}));
+}
+
+TEST_F(QueueTest, WorkOffKeepsTheRestOfABatchForTheNextStart)
+{
+    OneUnit();
+    for (int i = 0; i < 10; ++i)
+        S().PostCommand(0, 0, {1, 6, 0, 19, static_cast<uint8_t>(i), 0}, {});
+    bool stopped = false;
+    S().OnAsynchAnswer = [&](uint32_t, int32_t, int32_t sequence, int64_t,
+                             const platform::OwnerMessage& m) {
+        answers_[static_cast<uint32_t>(sequence)].push_back(m.payload);
+        if (answers_.size() == 3 && !stopped) {
+            stopped = true;
+            session_->SetWork(false);
+        }
+    };
+    S().SetWork(true);
+    ASSERT_TRUE(Await([&] { return stopped && S().ThreadIdle(); }));
+    EXPECT_EQ(answers_.size(), 3u);
+    S().SetWork(true);
+    ASSERT_TRUE(Await([&] { return answers_.size() == 10; }));
+    S().SetWork(false);
+    for (const auto& [sequence, list] : answers_)
+        EXPECT_EQ(list.size(), 1u) << sequence;
+    size_t sent = 0;
+    for (const Bytes& f : line_->frames)
+        sent += f[3] == 19;
+    EXPECT_EQ(sent, 10u) << "no entry sent twice, none left out";
+}
+
+TEST_F(QueueTest, GeneralCommandsGoToPresentAddressesOnly)
+{
+    for (int a : {2, 3, 4})
+        S().SetPollWeight(a, 4);
+    S().SetAbsent(4, true);
+    struct Case
+    {
+        uint8_t address, command;
+        bool noTime;
+        size_t queued;
+    };
+    const Case cases[] = {
+        {0, 3, false, 2}, // 2 and 3; 4 is absent, the rest not found
+        {3, 6, false, 1}, // one present address
+        {5, 3, false, 0}, // not found
+        {4, 1, false, 0}, // absent
+        {200, 3, false, 0}, {0, 4, false, 2}, {0, 4, true, 0}, // the clock is not set with NoTime
+    };
+    for (const Case& c : cases) {
+        if (c.noTime)
+            SetDword("NoTime", 1);
+        S().ReadRegistrySettings();
+        const size_t before = S().QueuedCommandCount();
+        S().GeneralCommand(c.address, c.command, {});
+        EXPECT_EQ(S().QueuedCommandCount() - before, c.queued)
+            << int(c.address) << "/" << int(c.command);
+    }
+}
+
+TEST(Guid, VersionFourAndUnique)
+{
+    std::set<std::string> seen;
+    for (int i = 0; i < 1000; ++i) {
+        const platform::Guid g = platform::NewGuid();
+        EXPECT_EQ(g.bytes[6] >> 4, 4);
+        EXPECT_EQ(g.bytes[8] & 0xC0, 0x80);
+        const std::string text = platform::GuidText(g);
+        ASSERT_EQ(text.size(), 38u);
+        EXPECT_EQ(text.front(), '{');
+        EXPECT_EQ(text[9], '-');
+        seen.insert(text);
+    }
+    EXPECT_EQ(seen.size(), 1000u);
+}

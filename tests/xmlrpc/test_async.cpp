@@ -1,0 +1,228 @@
+// The client's asynchronous calls against our own server on loopback: results reach the owner
+// in call order, the store keeps them until acknowledged, failures are reported before their
+// result, and synchronous calls from another thread never take an asynchronous call's answer.
+
+#include "xmlrpc/rpc_log.h"
+#include "xmlrpc/xrpc_client.h"
+#include "xmlrpc/xrpc_server.h"
+
+#include "platform/tcp.h"
+#include "platform/text1251.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <thread>
+
+using namespace xrpc;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Our server with "Echo", both it and the client owned by the test's thread.
+struct Pair
+{
+    TXrpcServer server;
+    TXrpcClient client;
+    struct Got
+    {
+        std::string guid, method, host;
+        IXrpcResult result;
+    };
+    std::vector<Got> got;
+
+    Pair()
+    {
+        server.SetListenPort(0);
+        TXRMethod echo;
+        echo.MethodName = "Echo";
+        echo.OnExecute = [](const std::string&, const TXrpcParams& p, TXrpcFunction& ret,
+                            TXrpcStruct&) { ret.AddNewItem().Assign(*p.at(0)); };
+        server.Methods = {echo};
+        EXPECT_TRUE(server.SetActive(true));
+        client.OnGetASYNCHResult = [this](const std::string& guid, const std::string& method,
+                                          const std::string& host, const IXrpcResult& r) {
+            got.push_back({guid, method, host, r});
+        };
+    }
+    std::string CallAsync(const std::string& text, int port = 0)
+    {
+        auto f = std::make_shared<TXrpcFunction>();
+        f->SetObjectMethod("Echo");
+        f->AddItem(text);
+        IXrpcResult r;
+        client.Execute(f, true, r, "/RPC2", port ? port : server.BoundPort(), "127.0.0.1");
+        EXPECT_FALSE(r);
+        return client.LastGuid();
+    }
+    // Serves both channels until done() or 30 s.
+    bool Serve(const std::function<bool()>& done)
+    {
+        const auto end = std::chrono::steady_clock::now() + 30s;
+        while (!done() && std::chrono::steady_clock::now() < end) {
+            server.Channel().ServePending();
+            client.Channel().ServePending();
+            std::this_thread::sleep_for(200us);
+        }
+        return done();
+    }
+};
+
+TEST(XrpcAsync, ResultsReachTheOwnerInCallOrderAndTheStoreKeepsThemUntilAcknowledged)
+{
+    Pair p;
+    p.client.SetUseStorage(true);
+    std::vector<std::pair<std::string, std::string>> stored; // guid, text
+    p.client.OnGetStorASYNCHResult = [&](const std::string& guid, const std::string& host, int port,
+                                         const std::string& text) {
+        EXPECT_EQ(host, "127.0.0.1");
+        EXPECT_EQ(port, p.server.BoundPort());
+        stored.emplace_back(guid, text);
+    };
+    std::vector<std::string> guids;
+    for (int i = 0; i < 20; ++i)
+        guids.push_back(p.CallAsync("call " + std::to_string(i)));
+    EXPECT_EQ(std::set<std::string>(guids.begin(), guids.end()).size(), guids.size());
+    ASSERT_TRUE(p.Serve([&] { return p.got.size() == 20; }));
+    for (int i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(p.got[i].guid, guids[i]);
+        EXPECT_EQ(p.got[i].method, "Echo");
+        EXPECT_EQ(p.got[i].host, "127.0.0.1");
+        ASSERT_TRUE(p.got[i].result);
+        EXPECT_EQ(p.got[i].result->AsString(), "call " + std::to_string(i));
+        EXPECT_EQ(p.got[i].result->GetTag(), p.server.BoundPort());
+    }
+    // The store hands them out one at a time, in order, each after the last was acknowledged.
+    EXPECT_EQ(p.client.Storage().Count(), 20u);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(stored.size(), static_cast<size_t>(i + 1));
+        EXPECT_NE(stored[i].second.find("call " + std::to_string(i) + "<"), std::string::npos);
+        EXPECT_TRUE(p.client.Storage().Acknowledge(stored[i].first));
+    }
+    EXPECT_EQ(p.client.Storage().Count(), 0u);
+    EXPECT_FALSE(p.client.AsyncBusy());
+}
+
+TEST(XrpcAsync, AFailureIsReportedBeforeItsResultAndLogged)
+{
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("xrpc_async_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    setenv("VENDAXO_LOG_DIR", dir.c_str(), 1);
+    SetRpcLogsEnabled(true);
+    uint16_t closed;
+    {
+        platform::TcpServer gone;
+        ASSERT_TRUE(gone.Listen("127.0.0.1", 0));
+        closed = gone.Port();
+    }
+    Pair p;
+    std::vector<std::string> order;
+    p.client.OnError = [&](const std::string&, const std::string& guid, const std::string& method,
+                           const std::string&, int port, int errId) {
+        order.push_back("error " + guid + " " + method + " " + std::to_string(port) + " " +
+                        std::to_string(errId));
+    };
+    const std::string bad = p.CallAsync("x", closed);
+    const std::string good = p.CallAsync("y");
+    ASSERT_TRUE(p.Serve([&] { return p.got.size() == 2; }));
+    ASSERT_EQ(order.size(), 1u);
+    EXPECT_EQ(order[0], "error " + bad + " Echo " + std::to_string(closed) + " 20001");
+    EXPECT_EQ(p.got[0].guid, bad);
+    ASSERT_TRUE(p.got[0].result && p.got[0].result->IsError());
+    EXPECT_EQ(p.got[0].result->ErrorCode(), kErrIdConnect);
+    EXPECT_EQ(p.got[1].result->AsString(), "y");
+
+    auto read = [&](const std::string& name) {
+        std::ifstream in(RpcLogPath(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_NE(read("rpc_err.txt").find(bad), std::string::npos);
+    const std::string rpc = read("rpc.log");
+    EXPECT_NE(rpc.find(platform::Utf8ToCp1251("Выслано!")), std::string::npos);
+    EXPECT_NE(rpc.find(platform::Utf8ToCp1251("Ошибка:")), std::string::npos);
+    EXPECT_NE(read("xmlrpcdata.txt").find("<methodName>Echo</methodName>"), std::string::npos);
+    EXPECT_TRUE(RpcLogPath("rpc.log").ends_with(".log"));
+    EXPECT_NE(RpcLogPath("rpc.log").find("/rpc_"), std::string::npos);
+    SetRpcLogsEnabled(false);
+    unsetenv("VENDAXO_LOG_DIR");
+    std::filesystem::remove_all(dir);
+}
+
+// A synchronous caller on another thread and the worker share the client: every answer must
+// be the one to its own request.
+TEST(XrpcAsync, SynchronousAndAsynchronousCallsNeverTakeEachOthersAnswers)
+{
+    Pair p;
+    const int port = p.server.BoundPort();
+    std::atomic<bool> syncDone{false};
+    int syncWrong = 0;
+    std::thread sync([&] {
+        for (int i = 0; i < 40; ++i) {
+            auto f = std::make_shared<TXrpcFunction>();
+            f->SetObjectMethod("Echo");
+            f->AddItem("sync " + std::to_string(i));
+            IXrpcResult r;
+            p.client.Execute(f, false, r, "/RPC2", port, "127.0.0.1");
+            syncWrong += !r || r->IsError() || r->AsString() != "sync " + std::to_string(i);
+        }
+        syncDone = true;
+    });
+    for (int i = 0; i < 40; ++i)
+        p.CallAsync("async " + std::to_string(i));
+    const bool served = p.Serve([&] { return syncDone && p.got.size() == 40; });
+    sync.join();
+    ASSERT_TRUE(served);
+    EXPECT_EQ(syncWrong, 0);
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(p.got[i].result);
+        EXPECT_EQ(p.got[i].result->AsString(), "async " + std::to_string(i));
+    }
+}
+
+TEST(XrpcAsync, AnExchangeAskedFromAnotherThreadRunsInTheOwnersThread)
+{
+    // The server has an owner thread of its own: the exchange blocks the client's owner.
+    std::atomic<int> port{0};
+    std::atomic<bool> stop{false};
+    std::thread serverOwner([&] {
+        TXrpcServer server;
+        server.SetListenPort(0);
+        TXRMethod where;
+        where.MethodName = "Where";
+        where.OnExecute = [](const std::string&, const TXrpcParams&, TXrpcFunction& ret,
+                             TXrpcStruct&) { ret.AddItem("served"); };
+        server.Methods = {where};
+        ASSERT_TRUE(server.SetActive(true));
+        port = server.BoundPort();
+        server.Channel().WaitServing([&] { return stop.load(); }, 60s);
+    });
+    while (port == 0)
+        std::this_thread::sleep_for(1ms);
+    TXrpcClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    TXrpcFunction f;
+    f.SetObjectMethod("Where");
+    const std::string request = f.GetRequestXML();
+    std::string answer;
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        answer = client.ExchangeInOwner(request);
+        done = true;
+    });
+    EXPECT_TRUE(client.Channel().WaitServing([&] { return done.load(); }, 30s));
+    other.join();
+    EXPECT_NE(answer.find("served"), std::string::npos);
+    // From the owner itself it is a direct call.
+    EXPECT_NE(client.ExchangeInOwner(request).find("served"), std::string::npos);
+    stop = true;
+    serverOwner.join();
+}
+
+} // namespace

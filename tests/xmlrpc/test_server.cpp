@@ -1,0 +1,242 @@
+// TXrpcServer on loopback with our client: where it listens, its bounds, and what happens to
+// calls while its owner is busy or the server goes away.
+
+#include "xmlrpc/fr_rpc.h"
+#include "xmlrpc/http_head.h"
+#include "xmlrpc/xrpc_client.h"
+#include "xmlrpc/xrpc_parser.h"
+#include "xmlrpc/xrpc_server.h"
+
+#include "platform/registry.h"
+#include "platform/tcp.h"
+#include "tests/platform/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+using namespace xrpc;
+using namespace std::chrono_literals;
+
+namespace {
+
+IXrpcResult CallOn(uint16_t port, const std::string& method, int32_t arg = 0)
+{
+    TXrpcClient client;
+    auto f = std::make_shared<TXrpcFunction>();
+    f->SetObjectMethod(method);
+    f->AddItem(arg);
+    IXrpcResult r;
+    client.Execute(f, false, r, "/RPC2", port, "127.0.0.1");
+    return r;
+}
+
+TXRMethod Item(const std::string& name, TXrpcMethodEvent run = nullptr)
+{
+    TXRMethod m;
+    m.MethodName = name;
+    m.OnExecute = std::move(run);
+    return m;
+}
+
+// The kernel's table of TCP sockets: the local address of the one listening on port.
+std::string ListeningAddress(uint16_t port)
+{
+    char want[8];
+    std::snprintf(want, sizeof want, ":%04X", port);
+    std::ifstream in("/proc/net/tcp");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (state == "0A" && local.ends_with(want))
+            return local.substr(0, local.size() - 5);
+    }
+    return {};
+}
+
+TEST(XrpcServer, ListensOnLoopbackUnlessToldOtherwiseAndRefusesTls)
+{
+    TXrpcServer server;
+    EXPECT_EQ(server.ListenPort(), 8080);
+    EXPECT_EQ(server.BindAddress(), "127.0.0.1");
+    EXPECT_FALSE(server.Active());
+    server.SetListenPort(0);
+    ASSERT_TRUE(server.SetActive(true)) << server.LastError();
+    EXPECT_EQ(ListeningAddress(server.BoundPort()), "0100007F");
+    server.SetBindAddress("0.0.0.0"); // the caller's explicit choice; stays active
+    ASSERT_TRUE(server.Active());
+    EXPECT_EQ(ListeningAddress(server.BoundPort()), "00000000");
+    server.SetListenPort(0); // re-listens, still active
+    EXPECT_TRUE(server.Active());
+    ASSERT_TRUE(server.SetActive(false));
+    EXPECT_EQ(server.BoundPort(), 0);
+
+    server.SSLEnable = true;
+    EXPECT_FALSE(server.SetActive(true));
+    EXPECT_EQ(server.LastError(), "TLS is not supported");
+    EXPECT_FALSE(server.Active());
+}
+
+// The owner runs every call; the events come in their order, an item without OnExecute
+// handles nothing, and a handler that raises gives 1001.
+TEST(XrpcServer, CallsRunInTheOwnersThreadWithTheirEvents)
+{
+    TXrpcServer server;
+    server.SetListenPort(0);
+    std::vector<std::string> events;
+    const auto owner = std::this_thread::get_id();
+    bool elsewhere = false;
+    server.OnBeforeExecute = [&](const std::string& m, const TXrpcParams&, TXrpcFunction&,
+                                 TXrpcStruct& info, const std::string& request) {
+        elsewhere |= std::this_thread::get_id() != owner;
+        events.push_back("before " + m + " " + info.GetKey("IP").AsString() +
+                         (request.find("<methodName>") != std::string::npos ? " xml" : ""));
+    };
+    server.OnAfterExecute = [&](const std::string& m, const TXrpcParams&, TXrpcFunction&,
+                                TXrpcStruct&) { events.push_back("after " + m); };
+    server.OnReceiveXML = [&](const std::string&, TXrpcStruct&) { events.push_back("receive"); };
+    server.OnSendXML = [&](const std::string&, TXrpcStruct&) { events.push_back("send"); };
+    server.Methods = {
+        Item("Twice",
+             [&](const std::string&, const TXrpcParams& p, TXrpcFunction& ret, TXrpcStruct&) {
+                 events.push_back("run");
+                 ret.AddItem(p.at(0)->AsInteger() * 2);
+             }),
+        Item("Empty"),
+        Item("Raise", [](const std::string&, const TXrpcParams&, TXrpcFunction&,
+                         TXrpcStruct&) { throw EXrpcError("no such thing"); }),
+    };
+    ASSERT_TRUE(server.SetActive(true));
+    struct Case
+    {
+        std::string method;
+        int32_t value; // the answer, or the fault code
+        bool fault;
+        std::vector<std::string> events;
+    };
+    const Case cases[] = {
+        {"twice",
+         42,
+         false,
+         {"receive", "before twice 127.0.0.1 xml", "run", "after twice", "send"}},
+        {"Empty", 1000, true, {"receive", "before Empty 127.0.0.1 xml", "after Empty", "send"}},
+        {"Nothing", 1000, true, {"receive", "before Nothing 127.0.0.1 xml", "send"}},
+        {"Raise", 1001, true, {"receive", "before Raise 127.0.0.1 xml", "send"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.method);
+        events.clear();
+        IXrpcResult r;
+        std::thread caller([&] { r = CallOn(server.BoundPort(), c.method, 21); });
+        server.Channel().WaitServing([&] { return events.size() >= c.events.size(); }, 20s);
+        caller.join();
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->IsError(), c.fault);
+        EXPECT_EQ(c.fault ? r->ErrorCode() : r->AsInteger(), c.value);
+        EXPECT_EQ(events, c.events);
+    }
+    EXPECT_FALSE(elsewhere);
+}
+
+TEST(XrpcServer, ACallTheOwnerDoesNotTakeInTimeGetsFault1001)
+{
+    TXrpcServerLimits limits;
+    limits.ownerWait = 300ms;
+    TXrpcServer server(limits);
+    server.SetListenPort(0);
+    server.Methods = {Item("M", [](const std::string&, const TXrpcParams&, TXrpcFunction& ret,
+                                   TXrpcStruct&) { ret.AddItem(1); })};
+    ASSERT_TRUE(server.SetActive(true));
+    // This thread is the owner and is busy in the call itself.
+    const IXrpcResult r = CallOn(server.BoundPort(), "M");
+    ASSERT_TRUE(r && r->IsError());
+    EXPECT_EQ(r->ErrorCode(), 1001);
+    EXPECT_NE(r->ErrorMsg().find("did not take the call"), std::string::npos);
+    // The call given up is not run later.
+    int ran = 0;
+    server.Methods[0].OnExecute = [&](const std::string&, const TXrpcParams&, TXrpcFunction&,
+                                      TXrpcStruct&) { ++ran; };
+    server.Channel().ServePending();
+    EXPECT_EQ(ran, 0);
+}
+
+TEST(XrpcServer, DestructionAnswersWaitingCallsWith1001AndJoinsItsThreads)
+{
+    std::atomic<int> posted{0};
+    auto server = std::make_unique<TXrpcServer>();
+    server->SetListenPort(0);
+    server->Channel().SetWakeup([&] { ++posted; });
+    server->Methods = {
+        Item("M", [](const std::string&, const TXrpcParams&, TXrpcFunction&, TXrpcStruct&) {})};
+    ASSERT_TRUE(server->SetActive(true));
+    const uint16_t port = server->BoundPort();
+    std::vector<IXrpcResult> results(3);
+    std::vector<std::thread> callers;
+    for (auto& r : results)
+        callers.emplace_back([&r, port] { r = CallOn(port, "M"); });
+    while (posted < 3)
+        std::this_thread::sleep_for(1ms);
+    server.reset(); // nobody ran the calls
+    for (auto& t : callers)
+        t.join();
+    for (const auto& r : results) {
+        ASSERT_TRUE(r && r->IsError());
+        EXPECT_EQ(r->ErrorCode(), 1001);
+        EXPECT_EQ(r->ErrorMsg(), "The server is shutting down");
+    }
+}
+
+// Raw requests the server must not leave hanging, and its connection cap.
+TEST(XrpcServer, BrokenRequestsAreAnsweredAndConnectionsAreCapped)
+{
+    TXrpcServerLimits limits;
+    limits.request = 300ms;
+    limits.maxConnections = 2;
+    TXrpcServer server(limits);
+    server.SetListenPort(0);
+    ASSERT_TRUE(server.SetActive(true));
+    const uint16_t port = server.BoundPort();
+    auto connect = [&] { return platform::TcpConnection::Connect("127.0.0.1", port, 5s); };
+    auto faultOf = [](platform::TcpConnection& c) {
+        c.SetDeadline(std::chrono::steady_clock::now() + 10s);
+        ResponseHeadReader head;
+        while (head.State() == HeadState::NeedMore)
+            c.Consume(head.Feed(c.Peek()));
+        TXrpcClientParser parser;
+        parser.Parse(c.ReadExact(static_cast<size_t>(head.ContentLength())));
+        return parser.Result()->IsError() ? parser.Result()->ErrorCode() : 0;
+    };
+    // A body that stops short while the connection stays open: 1001 at the request's limit.
+    auto a = connect();
+    a->SendAll("POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n<?xml");
+    EXPECT_EQ(faultOf(*a), 1001);
+    // The cap: two connections are served, a third is closed at once.
+    auto b = connect();
+    auto c = connect();
+    b->SendAll("POST / HTTP/1.1\r\nContent-Length: 1\r\n\r\n");
+    auto d = connect();
+    d->SetDeadline(std::chrono::steady_clock::now() + 10s);
+    EXPECT_THROW(d->Peek(), platform::SocketError);
+    EXPECT_EQ(faultOf(*b), 1001); // short too, once the limit runs out
+    a.reset();
+    b.reset();
+    c.reset();
+}
+
+TEST(XrpcServer, TheLinkFramesServerIsBuiltInactive)
+{
+    platform::test::TempDir dir;
+    platform::RegistryFile reg(dir.File("link.reg"));
+    TfrRPC link(reg, {}, dir.File("logzemra21.txt"));
+    EXPECT_EQ(link.Server().ListenPort(), 8080);
+    EXPECT_TRUE(link.Server().EnableIntrospect);
+    EXPECT_FALSE(link.Server().Active());
+    EXPECT_EQ(link.Server().BindAddress(), "127.0.0.1");
+}
+
+} // namespace

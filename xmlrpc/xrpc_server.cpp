@@ -1,0 +1,350 @@
+#include "xmlrpc/xrpc_server.h"
+
+#include "xmlrpc/http_head.h"
+#include "xmlrpc/http_serve.h"
+#include "xmlrpc/rpc_log.h"
+#include "xmlrpc/xrpc_parser.h"
+
+#include "platform/tcp.h"
+
+namespace xrpc {
+
+namespace {
+
+constexpr const char* kListMethods = "system.listMethods";
+constexpr const char* kMethodHelp = "system.methodHelp";
+constexpr const char* kMethodSignature = "system.methodSignature";
+
+std::string Fault(int32_t code, const std::string& text)
+{
+    TXrpcFunction f;
+    f.SetError(code, text);
+    return f.GetResponseXML();
+}
+
+std::string FirstParamName(const TXrpcParams& params)
+{
+    if (params.empty() || !params[0]->IsString())
+        return {};
+    return std::string(Trim(params[0]->AsString()));
+}
+
+} // namespace
+
+// One call waiting for the owner's thread.  Guarded by the server's mutex.
+struct TXrpcServer::Call
+{
+    std::string body;
+    std::string host;
+    int port = 0;
+    std::string answer;
+    bool done = false;
+};
+
+std::string TXRMethod::DisplayName(int index) const
+{
+    return MethodName.empty() ? "MethodName" + std::to_string(index) : MethodName;
+}
+
+TXrpcServer::TXrpcServer(TXrpcServerLimits limits) : limits_(limits)
+{
+    channel_.SetHandler([this](const platform::OwnerMessage& m) -> intptr_t {
+        if (m.msg == kMsgServerCall)
+            RunQueuedCall();
+        return 0;
+    });
+}
+
+TXrpcServer::~TXrpcServer()
+{
+    {
+        std::unique_lock lock(mutex_);
+        stopping_ = true;
+        for (const auto& call : queue_) {
+            call->answer = Fault(kFaultHandling, "The server is shutting down");
+            call->done = true;
+        }
+        queue_.clear();
+        cv_.notify_all();
+        // Let the answers just given reach their clients before the connections go.
+        cv_.wait_for(lock, std::chrono::seconds(2), [this] { return inCall_ == 0; });
+    }
+    channel_.Close();
+    if (server_)
+        server_->Stop();
+}
+
+void TXrpcServer::SetListenPort(int port)
+{
+    const bool was = Active();
+    SetActive(false);
+    listenPort_ = port;
+    if (was)
+        SetActive(true);
+}
+
+void TXrpcServer::SetBindAddress(const std::string& address)
+{
+    const bool was = Active();
+    SetActive(false);
+    bindAddress_ = address;
+    if (was)
+        SetActive(true);
+}
+
+bool TXrpcServer::Active() const
+{
+    return server_ && server_->Running();
+}
+
+uint16_t TXrpcServer::BoundPort() const
+{
+    return Active() ? server_->Port() : 0;
+}
+
+bool TXrpcServer::SetActive(bool on)
+{
+    lastError_.clear();
+    if (!on) {
+        if (server_)
+            server_->Stop();
+        server_.reset();
+        return true;
+    }
+    if (Active())
+        return true;
+    if (SSLEnable) {
+        lastError_ = "TLS is not supported";
+        return false;
+    }
+    if (listenPort_ < 0 || listenPort_ > 65535) {
+        lastError_ = "Invalid port " + std::to_string(listenPort_);
+        return false;
+    }
+    auto server = std::make_unique<platform::TcpServer>(limits_.maxConnections);
+    if (!server->Listen(bindAddress_, static_cast<uint16_t>(listenPort_), &lastError_))
+        return false;
+    if (EnableIntrospect)
+        AddIntrospection();
+    server->Start([this](platform::TcpConnection& c) { ServeConnection(c); },
+                  [](const std::string& what) { AppendRpcLog("rpc_err.txt", what); });
+    server_ = std::move(server);
+    return true;
+}
+
+void TXrpcServer::AddIntrospection()
+{
+    handlers_.clear();
+    handlers_.push_back(
+        {kListMethods,
+         [this](const std::string&, const TXrpcParams&, TXrpcFunction& ret, TXrpcStruct&) {
+             auto names = std::make_shared<TXrpcArray>();
+             for (const auto& h : handlers_)
+                 names->AddItem(h.name);
+             for (const auto& m : Methods)
+                 if (!m.MethodName.empty())
+                     names->AddItem(m.MethodName);
+             ret.AddItemArray(names);
+         },
+         "Returns a list  of all methods registered with the server", "array (no params)"});
+    handlers_.push_back(
+        {kMethodHelp,
+         [this](const std::string&, const TXrpcParams& params, TXrpcFunction& ret, TXrpcStruct&) {
+             const std::string name = FirstParamName(params);
+             for (const auto& h : handlers_)
+                 if (h.name == name)
+                     return ret.AddItem(h.help);
+             for (const auto& m : Methods)
+                 if (m.MethodName == name)
+                     return ret.AddItem(m.HelpString);
+             ret.AddItem(name);
+         },
+         "Returns any help text supplied for this method", "string (string method_name)"});
+    handlers_.push_back(
+        {kMethodSignature,
+         [this](const std::string&, const TXrpcParams& params, TXrpcFunction& ret, TXrpcStruct&) {
+             const std::string name = FirstParamName(params);
+             auto signatures = std::make_shared<TXrpcArray>();
+             for (const auto& h : handlers_)
+                 if (h.name == name)
+                     signatures->AddItem(h.signature);
+             for (const auto& m : Methods)
+                 if (m.MethodName == name)
+                     signatures->AddItem(m.Signature);
+             auto outer = std::make_shared<TXrpcArray>();
+             outer->AddItemArray(signatures);
+             ret.AddItemArray(outer);
+         },
+         "Returns a array of know signatures for this method",
+         "array of arrays (string method_name)"});
+}
+
+HttpServeOptions TXrpcServer::RequestOptions(const TXrpcServerLimits& limits)
+{
+    HttpServeOptions options;
+    options.limits = {limits.request, limits.idle};
+    options.serverName = kXrpcServerName;
+    options.help = [](const std::string& headText, const std::optional<std::string>& url) {
+        // Without a GET the connection just closes.
+        return url ? WriteTextResponse(HelpText(headText, *url), kXrpcServerName + 1)
+                   : std::string();
+    };
+    options.refuse = [](const std::string& why) { return Fault(kFaultHandling, why); };
+    return options;
+}
+
+std::optional<std::string> TXrpcServer::RefuseCall(std::string_view body,
+                                                   const std::optional<std::string>& digest)
+{
+    if (digest && !body.empty()) {
+        const std::string computed = ContentMd5(body);
+        if (UpperAscii(*digest) != UpperAscii(computed))
+            return Fault(kFaultDigest, "Checksum MD5 error of client request \r\nShould be: " +
+                                           *digest + " contains: " + computed + "\r\n");
+    }
+    if (body.find('\0') != std::string_view::npos)
+        return Fault(kFaultHandling, "Request body holds a NUL character");
+    return std::nullopt;
+}
+
+void TXrpcServer::ServeConnection(platform::TcpConnection& c)
+{
+    HttpServeOptions options = RequestOptions(limits_);
+    options.answered = [this] {
+        std::lock_guard lock(mutex_);
+        --inCall_;
+        cv_.notify_all();
+    };
+    const std::string host = c.PeerHost();
+    const int port = c.PeerPort();
+    ServeHttpCalls(
+        c, options,
+        [&](std::string_view body, const std::optional<std::string>& digest) {
+            {
+                std::lock_guard lock(mutex_);
+                ++inCall_;
+            }
+            if (std::optional<std::string> refused = RefuseCall(body, digest))
+                return *refused;
+            return WaitForOwner(body, host, port);
+        },
+        [](const std::string& what) { AppendRpcLog("rpc_err.txt", what); });
+}
+
+std::string TXrpcServer::WaitForOwner(std::string_view body, const std::string& host, int port)
+{
+    auto call = std::make_shared<Call>();
+    call->body = body;
+    call->host = host;
+    call->port = port;
+    std::unique_lock lock(mutex_);
+    if (stopping_)
+        return Fault(kFaultHandling, "The server is shutting down");
+    queue_.push_back(call);
+    lock.unlock();
+    if (!channel_.Post({kMsgServerCall, 0, 0, {}})) {
+        lock.lock();
+        std::erase(queue_, call);
+        return Fault(kFaultHandling, "The server is shutting down");
+    }
+    lock.lock();
+    if (!cv_.wait_for(lock, limits_.ownerWait, [&] { return call->done; })) {
+        // Still queued: it will never run.  Taken already: its answer is dropped.
+        std::erase(queue_, call);
+        call->done = true;
+        return Fault(kFaultHandling, "The server's owner did not take the call within " +
+                                         std::to_string(limits_.ownerWait.count()) + " ms");
+    }
+    return call->answer;
+}
+
+void TXrpcServer::RunQueuedCall()
+{
+    std::shared_ptr<Call> call;
+    {
+        std::lock_guard lock(mutex_);
+        if (queue_.empty())
+            return; // given up by its connection, or answered by the shutdown
+        call = queue_.front();
+        queue_.pop_front();
+    }
+    std::string answer = HandleCall(call->body, call->host, call->port);
+    std::lock_guard lock(mutex_);
+    if (!call->done) {
+        call->answer = std::move(answer);
+        call->done = true;
+        cv_.notify_all();
+    }
+}
+
+std::string TXrpcServer::HandleCall(std::string_view body, const std::string& peerHost,
+                                    int peerPort)
+{
+    TXrpcStruct info;
+    info.AddItemString("IP", peerHost.substr(0, 40));
+    info.AddItemInteger("Port", peerPort);
+    const std::string request(body);
+    if (OnReceiveXML)
+        OnReceiveXML(request, info);
+    AppendRpcLog("xmlrpcdata.txt", request);
+
+    TXrpcFunction ret;
+    std::string method;
+    try {
+        TXrpcServerParser parser;
+        parser.Parse(body);
+        method = parser.MethodName();
+        const TXrpcParams params = parser.TakeParams();
+        Execute(method, params, ret, info, body);
+    } catch (const std::exception& e) {
+        ret.SetError(kFaultHandling, e.what());
+    }
+    std::string answer = ret.GetResponseXML();
+    if (OnSendXML)
+        OnSendXML(answer, info);
+    return answer;
+}
+
+void TXrpcServer::Execute(const std::string& method, const TXrpcParams& params, TXrpcFunction& ret,
+                          TXrpcStruct& info, std::string_view body)
+{
+    bool handled = false;
+    if (method == "AsyncResult") {
+        if (params.empty())
+            return ret.SetError(kFaultAsyncTooFew, "Too few parameters in AsyncResult");
+        if (!params[0]->IsString())
+            return ret.SetError(kFaultAsyncName, "First parameter should be async method name");
+        handled = true;
+        if (OnAsyncResult)
+            OnAsyncResult(params[0]->AsString(), params, ret, info);
+    }
+    if (OnBeforeExecute)
+        OnBeforeExecute(method, params, ret, info, std::string(body));
+    // Copies: a handler may change the lists it is called from.
+    const std::vector<TXrpcMethodHandler> handlers = handlers_;
+    for (const auto& h : handlers) {
+        if (h.name != method)
+            continue;
+        if (h.handler)
+            h.handler(method, params, ret, info);
+        handled = handled || static_cast<bool>(h.handler);
+        if (OnAfterExecute)
+            OnAfterExecute(method, params, ret, info);
+    }
+    const std::vector<TXRMethod> methods = Methods;
+    for (const auto& m : methods) {
+        if (!SameText(m.MethodName, method))
+            continue;
+        if (m.OnExecute) {
+            m.OnExecute(method, params, ret, info);
+            handled = true; // an item without a handler implements nothing
+        }
+        if (OnAfterExecute)
+            OnAfterExecute(method, params, ret, info);
+    }
+    if (!handled)
+        ret.SetError(kFaultUnknownMethod,
+                     "Requested method was not registered on the server: " + method);
+}
+
+} // namespace xrpc
