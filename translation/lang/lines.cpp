@@ -157,6 +157,30 @@ bool ReplaceLanguage(std::string& line, char delim, int language, std::string_vi
     return true;
 }
 
+StringList PlaceColumns(const StringList& lines, char delim, const StringList& fileNames,
+                        const StringList& names)
+{
+    std::vector<int> from; // 1-based file column of each language, 0 when absent
+    for (const std::string& name : names) {
+        const auto it = std::find_if(fileNames.begin(), fileNames.end(),
+                                     [&name](const std::string& f) { return SameText(f, name); });
+        from.push_back(it == fileNames.end() ? 0 : static_cast<int>(it - fileNames.begin()) + 1);
+    }
+    StringList out;
+    out.reserve(lines.size());
+    for (const std::string& line : lines) {
+        std::string placed = Field(line, delim, 0);
+        placed += delim;
+        for (int column : from) {
+            if (column > 0)
+                placed += Field(line, delim, column);
+            placed += delim;
+        }
+        out.push_back(std::move(placed));
+    }
+    return out;
+}
+
 std::string CutLanguages(const std::string& line, char delim, int n)
 {
     if (n < 0)
@@ -447,6 +471,30 @@ void DecodeTranslationData(std::string_view data, ListSet& lists, const KindMask
         else
             current->push_back(std::move(line));
     }
+}
+
+} // namespace translation
+
+namespace translation {
+
+std::string ExpandWidth(std::string_view text, char padding, int percent,
+                        const std::function<int(std::string_view)>& width)
+{
+    std::string out = UpperText(text);
+    const long long target =
+        static_cast<long long>(width(text)) * (100 + static_cast<long long>(percent)) / 100;
+    const std::size_t most = 4 * text.size() + 16;
+    std::size_t at = out.size();
+    int current = width(out);
+    for (std::size_t n = 0; n < most && current < target; ++n) {
+        out.insert(at, 1, padding);
+        const int wider = width(out);
+        if (wider <= current)
+            break; // a padding of no width never gets there
+        current = wider;
+        at = at >= 2 ? at - 2 : out.size();
+    }
+    return out;
 }
 
 } // namespace translation

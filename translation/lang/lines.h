@@ -10,11 +10,20 @@
 #include "translation/settings/mem_ini_file.h"
 
 #include <array>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace translation {
+
+// Invalid values, damaged stored data and translation files that cannot be read.
+class ELanguageError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
 
 using StringList = std::vector<std::string>;
 
@@ -98,6 +107,12 @@ std::size_t FindText(std::string_view text, std::string_view needle);
 bool ReplaceLanguage(std::string& line, char delim, int language, std::string_view text);
 // The line cut just before language column n + 1; unchanged when it has no such column.
 std::string CutLanguages(const std::string& line, char delim, int n);
+// The language columns of lines read from a file that names its languages `fileNames`, placed
+// for a component whose languages are `names`: the new column q + 1 is the file's column of the
+// language named names[q] (ignoring case), empty when the file lacks it.  File languages that
+// the component does not know are dropped.  Every text is followed by the delimiter.
+StringList PlaceColumns(const StringList& lines, char delim, const StringList& fileNames,
+                        const StringList& names);
 // Every line with k <= n delimiters gets n - k + 1 more, so each text ends with one.
 void PadLines(StringList& list, char delim, int numLanguages);
 // text at language t, empty elsewhere, each followed by the delimiter.
@@ -124,6 +139,12 @@ std::string JoinLines(const StringList& list);
 // the text stretched to `percent` of its length with the padding character spread evenly.
 std::string FlipCase(std::string_view text);
 std::string ExpandChars(std::string_view text, char padding, int percent);
+// The text in capitals with the padding character inserted (from the end, two places further
+// left each time, starting over at the end) until its measured width reaches the original's
+// plus `percent` percent.  It stops when an insertion no longer widens the text, and after at
+// most 4 times the text's length plus 16 insertions.
+std::string ExpandWidth(std::string_view text, char padding, int percent,
+                        const std::function<int(std::string_view)>& width);
 
 // The stored form of the twelve lists: each list the component has as its type name and CR LF,
 // then its lines with CR as character 25 and LF as 26, each followed by CR LF.

@@ -1,4 +1,5 @@
 #include "translation/lang/vx_comp.h"
+#include "translation/lang/vx_dispatch.h"
 
 #include "translation/lang/vx_detail.h"
 
@@ -293,6 +294,8 @@ TvxCustomLang::TvxCustomLang(QObject* owner, const KindMask& kinds)
 
 TvxCustomLang::~TvxCustomLang()
 {
+    if (auto* d = qobject_cast<TvxLangDispatcher*>(dispatcher_.data()))
+        d->Unlink(this);
     if (QObject* owner = parent())
         owner->removeEventFilter(this);
 }
@@ -317,6 +320,34 @@ TvxLangLinked::TvxLangLinked(QObject* owner)
     : TvxCustomLang(owner,
                     {true, true, true, true, true, false, true, true, false, true, true, false})
 {
+}
+
+void TvxLangLinked::SetCommonContainer(QObject* c)
+{
+    if (c == commonContainer_.data() || c == this)
+        return;
+    commonContainer_ = c;
+    if (!IsLoading())
+        Loaded();
+}
+
+void TvxLangLinked::Loaded()
+{
+    TvxCustomLang::Loaded();
+    if (IsDesigning()) {
+        ReplaceListLines(stDlgsCaptions, {});
+        ReplaceListLines(stLocales, {});
+        return;
+    }
+    const auto* container = qobject_cast<const TvxCustomLang*>(commonContainer_.data());
+    if (container == nullptr)
+        return;
+    for (int kind : {stDlgsCaptions, stLocales}) {
+        StringList lines = container->ListLines(kind);
+        for (std::string& line : lines)
+            line = ReplaceChar(line, container->Delim(), Delim());
+        ReplaceListLines(kind, std::move(lines));
+    }
 }
 
 std::string TvxCustomLang::OwnerClassName() const
@@ -638,13 +669,6 @@ void TvxCustomLang::SetNeedAllDlgs(bool on)
     needAllDlgs_ = on;
     if (!loading_)
         FillDialogCaptions();
-}
-
-void TvxCustomLang::SetLangDispatcher(QObject* dispatcher)
-{
-    if (dispatcher == dispatcher_.data())
-        return;
-    dispatcher_ = dispatcher;
 }
 
 void TvxCustomLang::SetResourceLanguageIndex(int v)

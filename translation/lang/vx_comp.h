@@ -25,11 +25,7 @@ Q_DECLARE_METATYPE(translation::StringList)
 
 namespace translation {
 
-class ELanguageError : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
+class TVXBFileManager;
 
 // The published properties of one object whose kinds lie in a set.
 class TvxPropInfoList
@@ -141,7 +137,7 @@ public:
     StringList SmartExcludeProps() const { return smartExclude_; }
     void SetSmartExcludeProps(const StringList& v);
     bool HandleResourceStrings() const { return handleResourceStrings_; }
-    void SetHandleResourceStrings(bool v) { handleResourceStrings_ = v; }
+    void SetHandleResourceStrings(bool v);
     int ResourceLanguageIndex() const { return resourceLanguageIndex_; }
     void SetResourceLanguageIndex(int v);
     bool TranslateExtendedFirst() const { return translateExtendedFirst_; }
@@ -279,16 +275,59 @@ public:
     void ImportLanguageExtended(const std::string& fileName, const std::string& language);
     void ImportLanguage(const std::string& fileName, const std::string& language);
 
+    // --- Part: translation files of many owners
+    // The file's entry for the owner's class replaces the lists, LangNames and the extended
+    // translations, then the strings are rebuilt and the active language applied.  Nothing
+    // without an owner.  ELanguageError on any failure, and then nothing has changed.
+    void LoadFromVXB(const std::string& fileName);
+    void LoadListFromVXB(int listIndex, const std::string& fileName);
+    // What a file's twin carries, taken over: every list both have (or only `onlyKind`), with
+    // the twin's delimiter converted to this one's and the owner's line of the captions, hints,
+    // fonts and character sets moved first; LangNames and the extended translations with it
+    // unless only one list is taken.  Cannot fail: the twin was checked when it was read.
+    void AdoptTwin(const TvxCustomLang& twin, int onlyKind = -1);
+
+    // --- Part: file operations and merging
+    // Text files of the translators (Part text_files.h); -1, nothing or false when the file is
+    // missing.  Saving reads the file first so that other sections survive.
+    int LoadListFromFile(int kind, const std::string& fileName, bool clearFirst);
+    int SaveListToFile(int kind, const std::string& fileName, const std::string& delimiter);
+    void LoadAllFromFile(const std::string& fileName, bool clearFirst);
+    void SaveAllToFile(const std::string& fileName, const std::string& delimiter);
+    int LoadStringsFromFile(const std::string& fileName, bool clearFirst);
+    int SaveStringsToFile(const std::string& fileName, const std::string& delimiter);
+    // The kind's lines of a translation file (".vxb" in any letter case) or a text file take
+    // the place of the list's lines of the same key, their language columns placed by the
+    // languages' names; lines the file lacks stay.  False when the file is missing or cannot be
+    // read, and then the list is as it was.
+    bool MergeListFromFile(int kind, const std::string& fileName);
+    bool MergeAllFromFileAndApply(const std::string& fileName);
+    void ReloadAllFromFile(const std::string& fileName, bool clearFirst);
+    bool MergeAllFromFile(const std::string& fileName);
+    // The texts that Qt's translate() looks up are translated from language
+    // ResourceLanguageIndex into the active language while HandleResourceStrings is on (one
+    // translator per process, owned by the first component that asks).
+    QString TranslateResourceText(const QString& text) const;
+
+    // A list's lines whether or not this class publishes it.
+    const StringList& ListLines(int kind) const { return lists_.at(static_cast<size_t>(kind)); }
     QObject* Owner() const { return parent(); }
     std::string OwnerClassName() const;
     std::string OwnerName() const;
 
 protected:
     TvxCustomLang(QObject* owner, const KindMask& kinds);
+    // A list replaced whether or not this class publishes it.
+    void ReplaceListLines(int kind, StringList lines)
+    {
+        lists_.at(static_cast<size_t>(kind)) = std::move(lines);
+    }
 
 private:
     friend class LangWalk;
     static QObject* CheckOwner(QObject* owner);
+    // The dispatcher's manager when the dispatcher reads this very file, else none.
+    TVXBFileManager* SharedVxbManager(const std::string& fileName) const;
     void SetList(int kind, const StringList& v);
     void PostProcess(int kind);
     void ReplaceDelimiterEverywhere(char oldDelim, char newDelim);
@@ -458,7 +497,11 @@ class TvxLangLinked : public TvxCustomLang
 public:
     explicit TvxLangLinked(QObject* owner);
     QObject* CommonContainer() const { return commonContainer_.data(); }
-    void SetCommonContainer(QObject* c) { commonContainer_ = c; }
+    // Neither the current container nor the component itself; a new one is taken over at once
+    // unless the component is being loaded.
+    void SetCommonContainer(QObject* c);
+    // The dialog captions and locales come from the container, in this component's delimiter.
+    void Loaded() override;
 
 private:
     QPointer<QObject> commonContainer_;

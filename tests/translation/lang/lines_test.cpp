@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace translation {
 namespace {
 
@@ -38,6 +40,40 @@ TEST(TranslationLine, ReplaceLanguageReachesTheColumnOrLeavesTheLine)
         EXPECT_EQ(ReplaceLanguage(line, D, c.language, "new"), c.changed) << c.line;
         EXPECT_EQ(line, L(c.expected)) << c.line << " language " << c.language;
     }
+}
+
+// Every order of two to four languages in a file lands in the component's order, by name.
+TEST(TranslationLine, PlaceColumnsPutsEveryOrderOfLanguagesInPlace)
+{
+    for (int n = 2; n <= 4; ++n) {
+        StringList names;
+        for (int i = 0; i < n; ++i)
+            names.push_back("Lang" + std::to_string(i));
+        std::vector<int> order(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i)
+            order[static_cast<size_t>(i)] = i;
+        std::string expected = "Key|";
+        for (const std::string& name : names)
+            expected += "t_" + name + "|";
+        int permutations = 0;
+        do {
+            StringList fileNames;
+            std::string line = "Key|";
+            for (int i : order) {
+                fileNames.push_back(i == 0 ? "LANG0" : names[static_cast<size_t>(i)]); // any case
+                line += "t_" + names[static_cast<size_t>(i)] + "|";
+            }
+            EXPECT_EQ(PlaceColumns({L(line)}, D, fileNames, names), StringList{L(expected)})
+                << line;
+            ++permutations;
+        } while (std::next_permutation(order.begin(), order.end()));
+        EXPECT_EQ(permutations, n == 2 ? 2 : n == 3 ? 6 : 24);
+    }
+    // A language only the file knows goes; one only the component knows stays empty; a short
+    // line gives empty texts.
+    EXPECT_EQ(
+        PlaceColumns({L("K|fr|en|"), L("S|")}, D, {"French", "English"}, {"Russian", "English"}),
+        (StringList{L("K||en|"), L("S|||")}));
 }
 
 TEST(TranslationLine, CutPadAndValues)

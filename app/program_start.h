@@ -1,0 +1,38 @@
+#pragma once
+// The program's units in their start-up order, before any window: the path helpers and the
+// resolver of zemra.ini (with the working folders), the active language read from it, the
+// translation classes registered, the language data module loading Lang/trans1.vxb.  They end
+// in the reverse order when the object goes; each is owned in one place.
+
+#include "translation/lang/dm_lang.h"
+#include "translation/settings/zemra_file_path.h"
+
+#include <QString>
+
+#include <optional>
+#include <string>
+
+namespace app {
+
+class ProgramStart
+{
+public:
+    // `exeFolder` ending in '/': where Lang/trans1.vxb is looked for.  A QCoreApplication must
+    // exist.
+    ProgramStart(translation::ResolverInputs inputs, const std::string& exeFolder);
+    ~ProgramStart();
+    ProgramStart(const ProgramStart&) = delete;
+    ProgramStart& operator=(const ProgramStart&) = delete;
+
+    const translation::ProductTexts& ProductTexts() const { return language_.texts; }
+    // The one failure of the language start-up (empty when none), already written to the log.
+    const std::string& Report() const { return language_.report; }
+    // The report as the operator reads it: English when `english`, else Russian.
+    QString ReportMessage(bool english) const;
+
+private:
+    translation::ZemraFilePath settings_; // first made, last freed
+    translation::LanguageStartResult language_;
+};
+
+} // namespace app

@@ -1,0 +1,120 @@
+// The program's start before its windows: zemra.ini found through the registry, its active
+// language put on the language data module with the product texts, and a bad language or file
+// reported once while the program starts all the same; the windows keep following Settings.ini.
+
+#include "app/program_start.h"
+#include "config_tool/ui/main_program.h"
+#include "platform/registry.h"
+#include "tests/platform/temp_dir.h"
+#include "translation/lang/vxb_file.h"
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+using namespace translation;
+namespace fs = std::filesystem;
+
+QApplication& App()
+{
+    static int argc = 1;
+    static char name[] = "app_start_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+void Write(const std::string& path, const std::string& bytes)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string TranslationFile()
+{
+    TvxLangLinked lang(nullptr);
+    lang.SetLangNames({"Russian", "English"});
+    lang.SetStrings({"UCF_1\x01\xC8\xE7\xE4\xE5\xEB\xE8\xE5\x01Product\x01", // "Изделие"
+                     "UCF_10\x01\xC4\xE0\x01Yes\x01"});
+    return WriteVxb("", {{"TDMLang", SaveComponentData(lang)}});
+}
+
+TEST(ProgramStart, ActiveLanguageFromTheRegistrysZemraIniAndOneReportOnFailure)
+{
+    App();
+    const struct
+    {
+        const char* what;
+        const char* activeLanguage;
+        std::string file; // empty: none
+        int language;
+        const char* product; // UCF_1
+        const char* yes;     // UCF_10, slots 10 and 16
+        bool report;
+    } cases[] = {
+        {"language 2", "2", TranslationFile(), 2, "Product", "Yes", false},
+        {"language 1", "1", TranslationFile(), 1, "\xC8\xE7\xE4\xE5\xEB\xE8\xE5", "\xC4\xE0",
+         false},
+        {"language 3 of 2", "3", TranslationFile(), 1, "\xC8\xE7\xE4\xE5\xEB\xE8\xE5", "\xC4\xE0",
+         true},
+        {"not a number", "x", TranslationFile(), 1, "\xC8\xE7\xE4\xE5\xEB\xE8\xE5", "\xC4\xE0",
+         false},
+        {"damaged file", "2", TranslationFile().substr(0, 100), 2, "", "", true},
+        {"no file", "2", "", 2, "", "", true},
+    };
+    for (const auto& c : cases) {
+        platform::test::TempDir dir;
+        const std::string exe = dir.Path() + "/bin/";
+        fs::create_directories(exe);
+        platform::RegistryFile registry(dir.File("registry.reg"));
+        ASSERT_TRUE(registry.WriteString(platform::Hive::LocalMachine, kZemraProKey, "LocationType",
+                                         "static"));
+        ASSERT_TRUE(
+            registry.WriteString(platform::Hive::LocalMachine, kZemraProKey, "BasePath", "cfg/"));
+        Write(exe + "cfg/zemra.ini",
+              std::string("[Language]\r\nActiveLanguage=") + c.activeLanguage + "\r\n");
+        if (!c.file.empty())
+            Write(exe + "Lang/trans1.vxb", c.file);
+        // The windows read their own language from Settings.ini.
+        Write(exe + "Settings.ini", "[Language]\r\nLanguage=Eng\r\n");
+
+        ResolverInputs inputs;
+        inputs.exeFolder = exe;
+        inputs.registry = &registry;
+        inputs.environment = [](const std::string&) { return std::nullopt; };
+        inputs.hostIdentity = [] { return platform::HostIdentity{"host", "10.0.0.1"}; };
+        {
+            app::ProgramStart units(inputs, exe);
+            EXPECT_EQ(GetConfigFileName(), exe + "cfg/zemra.ini") << c.what;
+            ASSERT_NE(LanguageDataModule(), nullptr) << c.what;
+            EXPECT_EQ(LanguageDataModule(), GetLanguageDataModule(exe)) << "one module";
+            EXPECT_EQ(LanguageDataModule()->vxLngLnk->ActiveLanguage(), c.language) << c.what;
+            EXPECT_EQ(TActiveZemraLanguage::LanguageCode(),
+                      std::string(c.activeLanguage) == "2" ? "ENG" : "RUS")
+                << c.what;
+            EXPECT_EQ(units.ProductTexts()[0], c.product) << c.what;
+            EXPECT_EQ(units.ProductTexts()[9], c.yes) << c.what;
+            EXPECT_EQ(units.ProductTexts()[15], c.yes) << c.what;
+            EXPECT_EQ(units.ProductTexts()[10], "") << c.what;
+            EXPECT_EQ(!units.Report().empty(), c.report) << c.what << ": " << units.Report();
+
+            ui::MainWindowSetup setup;
+            setup.exeFolder = QString::fromStdString(exe);
+            setup.registry = &registry;
+            ui::MainProgram program(setup);
+            program.FormMain().show();
+            EXPECT_EQ(program.FormMain().LanguageFlag(), 1) << c.what;
+            EXPECT_TRUE(units.ReportMessage(true).startsWith("The product texts")) << c.what;
+        }
+        EXPECT_EQ(LanguageDataModule(), nullptr) << "freed at the end";
+        EXPECT_EQ(GetConfigFileName(), "");
+        EXPECT_EQ(TActiveZemraLanguage::GetActiveLanguage(), 1);
+    }
+}
+
+} // namespace

@@ -1,0 +1,173 @@
+// The dispatcher switching components together and feeding them from one file, the form
+// storage through the registry file, and the test-mode alterations.
+
+#include "platform/registry.h"
+#include "tests/platform/temp_dir.h"
+#include "tests/translation/lang/line_notation.h"
+#include "tests/translation/lang/test_window.h"
+#include "translation/lang/vx_dispatch.h"
+#include "translation/lang/vxb_file.h"
+
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace translation {
+namespace {
+
+using test::L;
+
+TEST(Dispatcher, SwitchesItsComponentsTogetherAndFeedsThemFromOneFile)
+{
+    test::EnsureApplication();
+    RegisterTranslationClasses();
+    TvxLangDispatcher fresh;
+    fresh.SetNumOfLanguages(3);
+    EXPECT_EQ(fresh.LangNames(), (StringList{"Language N1", "Language N2", "Language N3"}));
+    EXPECT_THROW(fresh.SetLanguage("Klingon"), ELanguageError);
+
+    platform::test::TempDir dir;
+    TvxLang source(nullptr);
+    source.SetLangNames({"Russian", "English"});
+    source.SetStrings({L("Id|Да|Yes|")});
+    const std::string file = dir.File("trans.Vxb");
+    std::ofstream(file, std::ios::binary)
+        << WriteVxb("", {{"TFormTest", SaveComponentData(source)}});
+
+    TvxLangDispatcher dispatcher;
+    dispatcher.SetFileName(file);
+    int linked = 0;
+    dispatcher.OnLinkToDispatcher = [&linked](TvxLangDispatcher*, TvxCustomLang*) { ++linked; };
+    test::TFormTest form1, form2;
+    auto one = std::make_unique<TvxLang>(&form1);
+    TvxLang two(&form2);
+    one->SetLangDispatcher(&dispatcher);
+    TVXBFileManager* shared = dispatcher.VxbManagerIfAny();
+    ASSERT_NE(shared, nullptr);
+    two.SetLangDispatcher(&dispatcher);
+    two.SetLangDispatcher(&dispatcher); // a second link is ignored
+    EXPECT_EQ(dispatcher.VxbManagerIfAny(), shared) << "one manager for every component";
+    EXPECT_EQ(dispatcher.Count(), 2);
+    EXPECT_EQ(linked, 2);
+    EXPECT_EQ(dispatcher.LangNames(), (StringList{"Russian", "English"}));
+    EXPECT_EQ(two.GetText("Id"), "Да");
+
+    dispatcher.SetLanguage("English");
+    EXPECT_EQ(dispatcher.ActiveLanguage(), 2);
+    EXPECT_EQ(one->ActiveLanguage(), 2);
+    EXPECT_EQ(two.ActiveLanguage(), 2);
+    EXPECT_EQ(one->GetText("Id"), "Yes");
+    one.reset(); // a component that goes leaves the dispatcher
+    EXPECT_EQ(dispatcher.Count(), 1);
+    dispatcher.SetActiveLanguage(1);
+    EXPECT_EQ(two.GetText("Id"), "Да");
+}
+
+TEST(FormStorage, StateAndBoundsRoundTripThroughTheRegistryFile)
+{
+    test::EnsureApplication();
+    platform::test::TempDir dir;
+    platform::RegistryFile registry(dir.File("registry.reg"));
+    const std::string key = "Software\\Vendaxo\\Form";
+    {
+        QWidget form;
+        form.setGeometry(40, 50, 300, 200);
+        TvxFormStorage storage(&form, &registry);
+        storage.SubKey = key;
+    } // saved as the storage goes
+    EXPECT_EQ(registry.ReadString(platform::Hive::CurrentUser, key, "State"), "Normal");
+    EXPECT_EQ(registry.ReadDword(platform::Hive::CurrentUser, key, "Width"), 300);
+
+    const struct
+    {
+        const char* state;
+        Qt::WindowStates expected;
+    } cases[] = {
+        {"Normal", Qt::WindowNoState},
+        {"Maximized", Qt::WindowMaximized},
+        {"Minimized", Qt::WindowMinimized},
+        {"Mi", Qt::WindowNoState}, // short or unknown: the state stays
+        {"x", Qt::WindowNoState},
+    };
+    for (const auto& c : cases) {
+        registry.WriteString(platform::Hive::CurrentUser, key, "State", c.state);
+        QWidget form;
+        form.setGeometry(0, 0, 100, 100);
+        TvxFormStorage storage(&form, &registry);
+        storage.Active = false; // no save on the way out
+        storage.SubKey = key;
+        storage.Active = true;
+        storage.Restore();
+        storage.Active = false;
+        EXPECT_EQ(form.windowState(), c.expected) << c.state;
+        EXPECT_EQ(form.geometry().size(), QSize(300, 200)) << c.state;
+    }
+    // Bounds off every screen land on the primary screen.
+    registry.WriteString(platform::Hive::CurrentUser, key, "State", "Normal");
+    registry.WriteDword(platform::Hive::CurrentUser, key, "Left", 100000);
+    QWidget form;
+    TvxFormStorage storage(&form, &registry);
+    storage.SubKey = key;
+    storage.Restore();
+    storage.Active = false;
+    EXPECT_LT(form.geometry().left(), 10000);
+}
+
+TEST(TestMode, AlterationsAndPaddingThatAddsNoWidth)
+{
+    test::EnsureApplication();
+    auto chars = [](std::string_view t) { return static_cast<int>(t.size()); };
+    auto noStars = [](std::string_view t) {
+        return static_cast<int>(std::count_if(t.begin(), t.end(), [](char c) { return c != '*'; }));
+    };
+    const struct
+    {
+        TTestModeKind kind;
+        const char* text;
+        std::function<int(std::string_view)> width;
+        const char* expected;
+    } cases[] = {
+        {tmkFlipCase, "Open File", chars, "oPEN fILE"},
+        {tmkExpandWidth, "abcd", chars, "*AB*CD**"}, // from the end, two left each time
+        {tmkExpandWidth, "abcd", noStars, "ABCD*"},  // stops: the padding adds no width
+        {tmkExpandWidth, "", chars, ""},
+    };
+    for (const auto& c : cases) {
+        TTestModeInfo info;
+        info.Kind = c.kind;
+        EXPECT_EQ(info.Transform(c.text, c.width), c.expected) << c.text;
+    }
+    TTestModeInfo screen; // Tahoma 8 on the screen: wider than before, and it ends
+    EXPECT_GT(screen.Transform("Configuration").size(), std::string("Configuration").size());
+}
+
+} // namespace
+} // namespace translation
+
+namespace translation {
+namespace {
+
+// A linked component takes the container's dialog captions and locales in its own delimiter;
+// the container going clears the link.
+TEST(LinkedComponent, TakesTheContainersDialogsInItsOwnDelimiter)
+{
+    test::EnsureApplication();
+    test::TFormTest common, form;
+    auto container = std::make_unique<TvxLang>(&common);
+    container->SetLangNames({"Russian", "English"});
+    container->SetDlgsCaptions({"Warning~Warn~Achtung~"});
+    container->SetLangDelim('~');
+    TvxLangLinked linked(&form);
+    linked.SetCommonContainer(&linked); // itself: ignored
+    EXPECT_EQ(linked.CommonContainer(), nullptr);
+    linked.SetCommonContainer(container.get());
+    ASSERT_FALSE(linked.ListLines(stDlgsCaptions).empty());
+    EXPECT_EQ(linked.ListLines(stDlgsCaptions)[0], L("Warning|Warn|Achtung|"));
+    container.reset();
+    EXPECT_EQ(linked.CommonContainer(), nullptr);
+}
+
+} // namespace
+} // namespace translation

@@ -1,0 +1,242 @@
+// File operations on the translators' text files and translation files, merging one list with
+// its language columns placed by name, and the translation of Qt's own looked-up texts.
+
+#include "translation/lang/vx_comp.h"
+
+#include "platform/file_util.h"
+#include "translation/lang/text_files.h"
+#include "translation/lang/vx_detail.h"
+#include "translation/lang/vxb_file.h"
+
+#include <QCoreApplication>
+#include <QTranslator>
+
+#include <filesystem>
+
+namespace translation {
+
+namespace {
+
+bool FileExists(const std::string& fileName)
+{
+    std::error_code ec;
+    return std::filesystem::is_regular_file(fileName, ec);
+}
+
+std::string ReadText(const std::string& fileName)
+{
+    std::optional<std::string> text = platform::detail::ReadWholeFile(fileName, kMostVxbBytes + 1);
+    if (!text || text->size() > kMostVxbBytes)
+        throw ELanguageError("Cannot read file \"" + fileName + "\".");
+    return std::move(*text);
+}
+
+bool IsVxbName(const std::string& fileName)
+{
+    return UpperText(std::filesystem::path(fileName).extension().string()) == ".VXB";
+}
+
+} // namespace
+
+int TvxCustomLang::LoadListFromFile(int kind, const std::string& fileName, bool clearFirst)
+{
+    if (!FileExists(fileName))
+        return -1;
+    try {
+        return ImportList(kind, ReadText(fileName), clearFirst);
+    } catch (const ELanguageError&) {
+        return -1;
+    }
+}
+
+int TvxCustomLang::SaveListToFile(int kind, const std::string& fileName,
+                                  const std::string& delimiter)
+{
+    std::string stream = FileExists(fileName) ? ReadText(fileName) : std::string();
+    const int result = ExportList(kind, stream, delimiter);
+    if (result >= 0 && !platform::ReplaceFile(fileName, stream, true))
+        throw ELanguageError("Cannot write file \"" + fileName + "\".");
+    return result;
+}
+
+void TvxCustomLang::LoadAllFromFile(const std::string& fileName, bool clearFirst)
+{
+    if (FileExists(fileName))
+        ImportAll(ReadText(fileName), clearFirst);
+}
+
+void TvxCustomLang::SaveAllToFile(const std::string& fileName, const std::string& delimiter)
+{
+    std::string stream = FileExists(fileName) ? ReadText(fileName) : std::string();
+    if (ExportAll(stream, delimiter) && !platform::ReplaceFile(fileName, stream, true))
+        throw ELanguageError("Cannot write file \"" + fileName + "\".");
+}
+
+int TvxCustomLang::LoadStringsFromFile(const std::string& fileName, bool clearFirst)
+{
+    return LoadListFromFile(stStrings, fileName, clearFirst);
+}
+
+int TvxCustomLang::SaveStringsToFile(const std::string& fileName, const std::string& delimiter)
+{
+    return SaveListToFile(stStrings, fileName, delimiter);
+}
+
+bool TvxCustomLang::MergeListFromFile(int kind, const std::string& fileName)
+{
+    if (!FileExists(fileName))
+        return false;
+    StringList* list = GetStringsByIndex(kind);
+    if (list == nullptr)
+        return true;
+    StringList fileNames;
+    StringList lines;
+    try {
+        const std::string bytes = ReadText(fileName);
+        if (IsVxbName(fileName)) {
+            const VxbDirectory dir = ReadVxbDirectory(bytes);
+            const VxbEntry* entry = FindVxbEntry(dir, OwnerClassName());
+            if (entry == nullptr)
+                return true; // nothing for this owner: the list stays
+            const std::unique_ptr<TvxCustomLang> twin = ReadTwin(*this, bytes, entry->offset);
+            fileNames = twin->langNames_;
+            const StringList* theirs = twin->GetStringsByIndex(kind);
+            if (theirs == nullptr)
+                return true;
+            for (const std::string& line : *theirs)
+                lines.push_back(ReplaceChar(line, twin->delim_, delim_));
+        } else {
+            const std::string ownerClass = OwnerClassName();
+            const std::string ownerName = OwnerName();
+            const ImportTarget target{has_, delim_, ownerClass, ownerName, doNotTranslate_};
+            std::optional<ImportedList> imported = ImportListText(bytes, target, kind, {});
+            if (!imported)
+                return false;
+            lines = std::move(imported->lines);
+            fileNames = imported->names ? imported->names->langNames : FileLanguageNames(bytes);
+        }
+    } catch (const ELanguageError&) {
+        return false;
+    }
+    // Placed once by name: moving columns one after another would move lines that an earlier
+    // move has already changed.
+    if (!fileNames.empty() &&
+        !SameText(JoinList(fileNames, "", false), JoinList(langNames_, "", false)))
+        lines = PlaceColumns(lines, delim_, fileNames, langNames_);
+    const std::string d(1, delim_);
+    for (const std::string& line : *list)
+        if (KeyIndex(lines, line, d) < 0)
+            lines.push_back(line);
+    *list = std::move(lines);
+    if (!merging_) {
+        CleanList(*list, kind);
+        if (kind == stStrings)
+            RefreshStrings();
+        ChangeLanguage();
+    }
+    return true;
+}
+
+bool TvxCustomLang::MergeAllFromFile(const std::string& fileName)
+{
+    if (!FileExists(fileName))
+        return false;
+    const bool was = merging_;
+    merging_ = true;
+    bool ok = true;
+    for (int kind = 0; kind < kListKinds && ok; ++kind) {
+        StringList* list = GetStringsByIndex(kind);
+        if (list == nullptr)
+            continue;
+        ok = MergeListFromFile(kind, fileName);
+        if (ok)
+            CleanList(*list, kind);
+    }
+    merging_ = was;
+    RefreshStrings();
+    return ok;
+}
+
+bool TvxCustomLang::MergeAllFromFileAndApply(const std::string& fileName)
+{
+    const bool ok = MergeAllFromFile(fileName);
+    ChangeLanguage();
+    return ok;
+}
+
+void TvxCustomLang::ReloadAllFromFile(const std::string& fileName, bool clearFirst)
+{
+    const bool was = merging_;
+    const bool held = hold_;
+    merging_ = true;
+    hold_ = true;
+    for (int kind = 0; kind < kListKinds; ++kind) {
+        if (StringList* list = GetStringsByIndex(kind)) {
+            LoadListFromFile(kind, fileName, clearFirst);
+            CleanList(*list, kind);
+        }
+    }
+    if (FileExists(fileName))
+        ImportExtended(ReadText(fileName), clearFirst);
+    RefreshStrings();
+    merging_ = was;
+    hold_ = held;
+}
+
+// ---- Qt's own texts
+
+namespace {
+
+class ResourceTranslator : public QTranslator
+{
+public:
+    QString translate(const char* context, const char* sourceText, const char* disambiguation,
+                      int n) const override
+    {
+        (void)context;
+        (void)disambiguation;
+        (void)n;
+        if (owner == nullptr || sourceText == nullptr)
+            return QString();
+        const QString translated = owner->TranslateResourceText(QString::fromUtf8(sourceText));
+        return translated == QString::fromUtf8(sourceText) ? QString() : translated;
+    }
+    bool isEmpty() const override { return false; }
+    QPointer<const TvxCustomLang> owner;
+};
+
+// One per process, never removed; its owner is cleared when the owning component goes.
+ResourceTranslator* g_translator = nullptr;
+
+} // namespace
+
+void TvxCustomLang::SetHandleResourceStrings(bool v)
+{
+    handleResourceStrings_ = v;
+    if (!v || loading_ || QCoreApplication::instance() == nullptr)
+        return;
+    if (g_translator == nullptr) {
+        g_translator = new ResourceTranslator;
+        g_translator->setParent(QCoreApplication::instance());
+        QCoreApplication::installTranslator(g_translator);
+    }
+    if (g_translator->owner == nullptr)
+        g_translator->owner = this;
+    RefreshStrings();
+}
+
+QString TvxCustomLang::TranslateResourceText(const QString& text) const
+{
+    if (!handleResourceStrings_ || resourceLanguageIndex_ == activeLanguage_ || parent() == nullptr)
+        return text;
+    const std::optional<std::string> narrow = ToNarrow(text);
+    if (!narrow)
+        return text;
+    const std::string found = resourceCache_.TextByText(*narrow, activeLanguage_);
+    if (found.empty() || found == *narrow)
+        return text;
+    const std::optional<QString> wide = ToWide(found);
+    return wide ? *wide : text;
+}
+
+} // namespace translation
