@@ -19,6 +19,7 @@
 #include "CoreComp/comm_zemra.h"
 
 #include "CoreComp/rssess/command_record.h"
+#include "CoreComp/rssess/read_list.h"
 
 #include "platform/bus_driver.h"
 #include "platform/clock.h"
@@ -140,8 +141,9 @@ public:
     std::function<void(uint8_t addr)> OnLostDevice;
     std::function<void(uint8_t addr)> OnNewDevice;
     std::function<void(uint8_t addr)> OnFalseDevice;
+    // Data: the channel's own bytes, as the owner gave them with AddReadChannel.
     std::function<void(const std::vector<uint8_t>& event, uint8_t numEvent, uint8_t numShl,
-                       int32_t typeEvent, uint32_t data, int32_t lData)>
+                       int32_t typeEvent, const std::vector<uint8_t>& data, int32_t lData)>
         OnNewADC;
     std::function<void(uint8_t addrDevice, uint8_t addrShl, int32_t typeDevice,
                        int32_t typeEventShl)>
@@ -246,8 +248,8 @@ public:
     // has none, or when the long form would not fit an event text.
     std::vector<uint8_t> ExpandShortEvent(const std::vector<uint8_t>& answer);
     void MarkAllAbsent();
-    uint8_t NextScheduledAddress();           // driver-service mode
-    void HandleServiceEventAnswer();          // driver-service mode
+    uint8_t NextScheduledAddress();  // driver-service mode
+    void HandleServiceEventAnswer(); // driver-service mode
     bool ServiceExchange(const std::vector<uint8_t>& request, bool waitAnswer);
     bool AnyDevicePresent() const;
     void SetPollWeight(int slot, uint8_t weight); // slots 1..128; 128 is SearchPriority's
@@ -273,6 +275,26 @@ public:
     // lists' operations 666..669 are handed to the second hook with their data.
     std::function<void(const std::vector<uint8_t>& answer)> RelayEventAnswerHook;
     std::function<void(uint32_t code, const std::vector<uint8_t>& data)> ReadListOperationHook;
+
+    // --- the relay of event answers (rs_session_relay.cpp); the polling thread only
+    bool RelayEventAnswer(const std::vector<uint8_t>& answer);
+    uint8_t NextRelaySequence();
+    uint8_t RelayCounter() const { return relayCounter_; }
+
+    // --- the read list (rs_session_readlist.cpp).  The operations are queued (any thread) and
+    // take effect on the polling thread; false when the queue refused them.
+    bool AddReadChannel(uint16_t key, uint8_t channel, const std::vector<uint8_t>& data);
+    bool RemoveReadChannel(uint16_t key, uint8_t channel);
+    bool RemoveReadItem(uint16_t key);
+    bool ClearReadList();
+    corecomp::TReadList ReadList() const; // a copy
+    void SetReadInterval(uint32_t ms);    // 0: no read-list pass
+    void SetChangeThreshold(int32_t threshold);
+    bool IsReadDue(uint32_t startTick) const;
+    // The polling thread only.
+    void ReadListStep();
+    int CheckReadItem(int index, int channelIndex);
+    std::vector<uint8_t> ReadAnswerInto(const std::vector<uint8_t>& frame);
 
     // --- queued and general commands (rs_session_queue.cpp); any thread
     static constexpr size_t kMaxPendingCommands = 1050; // three growths of 350 entries
@@ -356,6 +378,13 @@ private:
     void CloseRecord(TCommandRecord& record, bool withStatistics);
     void PollOneScheduled();
     void AppendPending(TCommandRecord record);
+    bool PostReadListOperation(uint32_t code, uint16_t key, uint8_t channel,
+                               const std::vector<uint8_t>& data);
+    void ApplyReadListOperation(uint32_t code, const std::vector<uint8_t>& data);
+    bool ReadListOn() const;
+    void HandleChannelValue(uint8_t address, uint8_t channel, const std::vector<uint8_t>& answer);
+    void ReadListEvent(const std::vector<uint8_t>& answer, bool arming);
+    void ReadListDeviceGone(uint8_t address, int32_t state);
     platform::AutomationObject* ExchangeObject();
     bool ServiceRoundTrip(platform::AutomationObject* object, const char* method, uint32_t pauseMs,
                           const std::vector<uint8_t>& request, bool waitAnswer);
@@ -444,4 +473,15 @@ private:
     // The command queue: pending entries (any thread, under lock_) and the thread's batch.
     std::vector<TCommandRecord> pendingQueue_;
     std::vector<TCommandRecord> batch_;
+
+    // The read list, guarded by lock_.
+    corecomp::TReadList readList_;
+    std::atomic<uint32_t> readInterval_{0};
+    std::atomic<int32_t> changeThreshold_{2};
+    uint32_t readStart_ = 0; // the polling thread's
+
+    // The relay: a fresh session's first walk broadcast carries sequence 0.
+    bool relayRestart_ = true;
+    uint8_t relaySequence_ = 0;
+    uint8_t relayCounter_ = 0;
 };

@@ -6,6 +6,8 @@
 
 #include "platform/text1251.h"
 
+#include <algorithm>
+
 namespace {
 
 uint32_t Le32(const std::vector<uint8_t>& p, size_t at)
@@ -86,7 +88,12 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
                     const size_t n = p[0];
                     const std::vector<uint8_t> text(p.begin() + 1,
                                                     p.begin() + 1 + static_cast<std::ptrdiff_t>(n));
-                    OnNewADC(text, p[256], p[257], static_cast<int32_t>(Le32(p, 260)), Le32(p, 264),
+                    // The channel's bytes follow the record, as many as it says and it holds.
+                    const size_t length = std::min<size_t>(Le32(p, 268), p.size() - kAdcRecordSize);
+                    const std::vector<uint8_t> data(
+                        p.begin() + kAdcRecordSize,
+                        p.begin() + static_cast<std::ptrdiff_t>(kAdcRecordSize + length));
+                    OnNewADC(text, p[256], p[257], static_cast<int32_t>(Le32(p, 260)), data,
                              static_cast<int32_t>(Le32(p, 268)));
                 }
                 break;

@@ -195,6 +195,7 @@ void TRSSession::QueueStep()
     }
     for (TCommandRecord& r : moved) {
         if (IsReadListOperation(r)) {
+            ApplyReadListOperation(r.sequence, r.frame);
             if (ReadListOperationHook)
                 ReadListOperationHook(r.sequence, r.frame);
             // Not a command: it ends here, and no answer is owed for it.

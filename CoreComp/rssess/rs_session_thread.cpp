@@ -188,6 +188,8 @@ void TRSSession::RunPass()
                     Checkpoint();
                     PollDeviceEvents(0);
                     QueueStep();
+                    if (IsReadDue(readStart_))
+                        ReadListStep();
                     if (slots < 10 || ++polls % 10 == 0)
                         SendBatch();
                 }
@@ -203,6 +205,8 @@ void TRSSession::RunPass()
     ThreadSleep(20);
     Checkpoint();
     QueueStep();
+    if (IsReadDue(readStart_))
+        ReadListStep();
     SendBatch();
     Checkpoint();
 }
@@ -227,5 +231,6 @@ void TRSSession::MarkAllAbsent()
         BuildPollSchedule();
     }
     for (uint8_t a : lost)
-        Deliver(kMsgSessionReport, kReportDeviceLost, {a});
+        if (Deliver(kMsgSessionReport, kReportDeviceLost, {a}))
+            ReadListDeviceGone(a, -2);
 }
