@@ -32,6 +32,7 @@ struct TReadItem
     int32_t type = -1;
     size_t cursor = 0;
     bool requestPending = false;
+    bool gone = false; // its channels were reported lost or unexpected; cleared by the type
     std::vector<TReadChannel> channels;
 };
 

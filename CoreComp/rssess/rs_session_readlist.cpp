@@ -220,8 +220,10 @@ int TRSSession::CheckReadItem(int index, int channelIndex)
         if (type < 0)
             return 0; // not heard: tried again on a later pass
         std::lock_guard guard(lock_);
-        if (corecomp::TReadItem* it = readList_.Item(readList_.FindReadItem(address)))
+        if (corecomp::TReadItem* it = readList_.Item(readList_.FindReadItem(address))) {
             it->type = type;
+            it->gone = false;
+        }
     }
     uint8_t s = 255;
     if (type != 1 && type != 2 && type != 4 && type != 11)
@@ -310,8 +312,10 @@ void TRSSession::ReadListDeviceGone(uint8_t address, int32_t state)
     {
         std::lock_guard guard(lock_);
         corecomp::TReadItem* it = readList_.Item(readList_.FindReadItem(address));
-        if (!it)
+        // A unit that keeps answering foreign is reported once, until it is typed again.
+        if (!it || it->gone)
             return;
+        it->gone = true;
         for (corecomp::TReadChannel& ch : it->channels) {
             records.push_back(corecomp::AnalogValueRecord({}, ch.channel, address, state, ch.data));
             ch.state = 0;
