@@ -20,6 +20,7 @@
 
 #include "CoreComp/rssess/command_record.h"
 #include "CoreComp/rssess/read_list.h"
+#include "CoreComp/rssess/zones.h"
 
 #include "platform/bus_driver.h"
 #include "platform/clock.h"
@@ -159,6 +160,9 @@ public:
     std::function<void(int64_t addressDev, int32_t devType, int32_t version, int32_t state,
                        int32_t position)>
         OnProgressSearchDevice;
+    // Not published: the records of report codes 26, 27, 40 and 25.
+    std::function<void(const std::vector<uint8_t>&record)> OnDeviceFoundRecord, OnDeviceLostRecord,
+        OnDeviceListRecord, OnZoneMarkRecord;
     // Not published: called with the new port after SetComPort changed it.
     std::function<void(int port)> OnPortChanged;
 
@@ -288,9 +292,18 @@ public:
     bool RemoveReadItem(uint16_t key);
     bool ClearReadList();
     corecomp::TReadList ReadList() const; // a copy
-    void SetReadInterval(uint32_t ms);    // 0: no read-list pass
+    // While Work is off and the thread is parked: takes the queued operations now, in order.
+    void ApplyQueuedReadListOperations();
+    void SetReadInterval(uint32_t ms); // 0: no read-list pass
     void SetChangeThreshold(int32_t threshold);
     bool IsReadDue(uint32_t startTick) const;
+    // --- zones and credential readers (rs_session_zones.cpp); the owner's thread
+    void AddZone(int line, int address, int channel, int32_t threshold, int32_t kind);
+    std::vector<corecomp::TADCZone> Zones() const; // a copy
+    void SetZoneInterval(uint32_t ms);             // 0: no zone poll; else lets it run
+    int AddCodeCardReader(uint8_t address, uint8_t reader, int32_t kind, int64_t id);
+    std::optional<corecomp::TReadingEntry> CodeCardReader(int index) const;
+
     // The polling thread only.
     void ReadListStep();
     int CheckReadItem(int index, int channelIndex);
@@ -378,6 +391,15 @@ private:
     void CloseRecord(TCommandRecord& record, bool withStatistics);
     void PollOneScheduled();
     void AppendPending(TCommandRecord record);
+    void ZonePollStep();
+    static std::vector<uint8_t> ZonePayload(uint8_t zone, const std::vector<uint8_t>& answer);
+    void ReportCodeCardEvent(const std::vector<uint8_t>& answer);
+    void ZoneRead(int line, uint8_t address, uint8_t zone, bool notify);
+    void DispatchZoneReport(uintptr_t code, const std::vector<uint8_t>& payload);
+    void HandleZoneMark(const std::vector<uint8_t>& record);
+    void HandleCodeCardRead(const corecomp::TReadingEntry& entry,
+                            const std::vector<uint8_t>& report);
+    void HandleStatisticsMessage(const platform::OwnerMessage& message);
     bool PostReadListOperation(uint32_t code, uint16_t key, uint8_t channel,
                                const std::vector<uint8_t>& data);
     void ApplyReadListOperation(uint32_t code, const std::vector<uint8_t>& data);
@@ -479,6 +501,13 @@ private:
     std::atomic<uint32_t> readInterval_{0};
     std::atomic<int32_t> changeThreshold_{2};
     uint32_t readStart_ = 0; // the polling thread's
+
+    // Zones and the reading list, guarded by lock_; the zone poll's tick is the thread's.
+    corecomp::TCollectZone zones_;
+    corecomp::TDeviceListForReading readingList_;
+    std::atomic<uint32_t> zoneInterval_{0};
+    bool zonePolled_ = false;
+    uint32_t zoneTick_ = 0;
 
     // The relay: a fresh session's first walk broadcast carries sequence 0.
     bool relayRestart_ = true;

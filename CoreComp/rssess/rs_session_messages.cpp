@@ -70,10 +70,12 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
             case kReportDeviceLost:
                 if (OnLostDevice && !p.empty())
                     OnLostDevice(p[0]);
+                DispatchZoneReport(message.wparam, p);
                 break;
             case kReportDeviceFound:
                 if (OnNewDevice && !p.empty())
                     OnNewDevice(p[0]);
+                DispatchZoneReport(message.wparam, p);
                 break;
             case kReportFalseDevice:
                 if (OnFalseDevice && !p.empty())
@@ -82,6 +84,7 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
             case kReportEventAnswer:
                 if (OnNewEvent && p.size() > 5)
                     OnNewEvent(p);
+                DispatchZoneReport(message.wparam, p);
                 break;
             case kReportAnalogValue:
                 if (OnNewADC && p.size() >= kAdcRecordSize) {
@@ -110,7 +113,8 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
                     OnRSDeviceBadLoopProc(p[0], p[1], std::vector<uint8_t>(p.begin() + 2, p.end()));
                 break;
             default:
-                // Zone marks, device lists and read-list reports belong to the read lists.
+                // Zone marks, device records and credential reports.
+                DispatchZoneReport(message.wparam, p);
                 break;
             }
             break;
@@ -134,9 +138,7 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
                                        static_cast<int32_t>(Le32(p, 20)));
             break;
         case kMsgStatistics:
-            statisticsFlag_ = true;
-            if (OnStatisticAnswer)
-                OnStatisticAnswer({}, 0);
+            HandleStatisticsMessage(message);
             break;
         default:
             break;

@@ -229,8 +229,10 @@ void TRSSession::HandleEventAnswer(const std::vector<uint8_t>& answer)
     if (RelayEventAnswerHook)
         RelayEventAnswerHook(answer);
     ++eventCount_;
-    if (Deliver(kMsgSessionReport, kReportEventAnswer, answer))
+    if (Deliver(kMsgSessionReport, kReportEventAnswer, answer)) {
+        ReportCodeCardEvent(answer);
         ReadListEvent(answer, false);
+    }
 }
 
 // The no-answer side of a poll: statistics, the bad-line report and the loss rule.

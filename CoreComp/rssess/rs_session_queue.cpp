@@ -257,6 +257,9 @@ void TRSSession::SendBatch()
             answer.clear();
         if (!answer.empty() && eventExpansion_)
             answer = ExpandShortEvent(answer);
+        // A zone's value goes to its zone as well as to the poster.
+        if (r.message == kRecordZoneRequest && !answer.empty() && r.frame.size() > 4)
+            Deliver(kMsgStatistics, r.frame[0] & 0x7Fu, ZonePayload(r.frame[4], answer));
         r.frame = answer;
         if (answer.empty()) {
             Deliver(kMsgStatistics, kStatisticsAnswer, {});

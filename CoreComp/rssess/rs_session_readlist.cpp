@@ -82,6 +82,28 @@ bool TRSSession::ClearReadList()
     return PostReadListOperation(kOpClear, 0, 0, {});
 }
 
+void TRSSession::ApplyQueuedReadListOperations()
+{
+    if (work_ || !threadIdle_)
+        return;
+    std::vector<TCommandRecord> operations;
+    {
+        std::lock_guard guard(lock_);
+        auto isOperation = [](const TCommandRecord& r) {
+            return r.message == kRecordReadListOperation && r.sequence >= kOpRemoveItem &&
+                   r.sequence <= kOpAdd;
+        };
+        for (TCommandRecord& r : pendingQueue_)
+            if (isOperation(r))
+                operations.push_back(std::move(r));
+        std::erase_if(pendingQueue_, isOperation);
+    }
+    for (const TCommandRecord& r : operations) {
+        ApplyReadListOperation(r.sequence, r.frame);
+        --asyncOutstanding_;
+    }
+}
+
 // The polling thread, from its queue step.
 void TRSSession::ApplyReadListOperation(uint32_t code, const std::vector<uint8_t>& d)
 {
@@ -124,7 +146,7 @@ bool TRSSession::ReadListOn() const
 std::vector<uint8_t> TRSSession::ReadAnswerInto(const std::vector<uint8_t>& frame)
 {
     std::lock_guard guard(lock_);
-    if (frame.size() < corecomp::kMinRequest || !work_)
+    if (frame.size() < corecomp::kMinRequest)
         return {};
     if (!ExchangeFrame(PrepareFrame(frame), true, 0, 0, false))
         return {};

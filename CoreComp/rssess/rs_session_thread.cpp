@@ -190,6 +190,7 @@ void TRSSession::RunPass()
                     QueueStep();
                     if (IsReadDue(readStart_))
                         ReadListStep();
+                    ZonePollStep();
                     if (slots < 10 || ++polls % 10 == 0)
                         SendBatch();
                 }
@@ -207,6 +208,7 @@ void TRSSession::RunPass()
     QueueStep();
     if (IsReadDue(readStart_))
         ReadListStep();
+    ZonePollStep();
     SendBatch();
     Checkpoint();
 }
