@@ -2,6 +2,9 @@
 
 #include "CoreComp/rssess/rs_session.h"
 
+#include "platform/last_error.h"
+#include "platform/registry.h"
+
 TComZemra::~TComZemra()
 {
     Close();
@@ -27,7 +30,15 @@ intptr_t TComZemra::Open(const std::string& fileName, uint32_t, uint32_t, void*,
                          intptr_t)
 {
     Close();
-    if (port_.Open(fileName))
+    // "COM5" is looked up in the session's own registry, so a session given a registry of its
+    // own finds its ports there.
+    const auto path = platform::ResolveComPort(
+        owner_ ? owner_->SessionRegistry() : platform::ProcessRegistry(), fileName);
+    if (!path) {
+        platform::SetLastError(platform::kErrorFileNotFound);
+        return handle_;
+    }
+    if (port_.Open(*path))
         handle_ = port_.Handle();
     return handle_;
 }

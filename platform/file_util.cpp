@@ -2,6 +2,7 @@
 
 #include "platform/last_error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -149,7 +150,7 @@ bool ReplaceFile(const std::string& path, std::string_view contents, bool makeFo
 
 namespace platform::detail {
 
-std::optional<std::string> ReadWholeFile(const std::string& path)
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t limit)
 {
     // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; the type is checked
     // before a single byte is read.
@@ -165,8 +166,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path)
     }
     std::string out;
     char buf[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+    while (out.size() < limit) {
+        const ssize_t n = ::read(fd, buf, std::min(sizeof buf, limit - out.size()));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {

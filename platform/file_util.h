@@ -2,6 +2,7 @@
 // Whole-file reads and the one safe replace that every file the program rewrites goes through
 // (".kconf" files, "Settings.ini", the registry file, zemra.ini, ...).
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,7 +31,9 @@ namespace platform::detail {
 
 // nullopt when the file cannot be read (errno tells why).  Only regular files are read: a
 // FIFO, a device or a folder fails at once (errno EINVAL or EISDIR) instead of blocking.
-std::optional<std::string> ReadWholeFile(const std::string& path);
+// At most `limit` bytes are read; a reader of a fixed-size format takes no more than it needs.
+std::optional<std::string> ReadWholeFile(const std::string& path,
+                                         std::size_t limit = static_cast<std::size_t>(-1));
 // Creates the directory and its parents; true when it exists afterwards.
 bool MakeDirectories(const std::string& dir);
 

@@ -3,6 +3,7 @@
 #include "platform/file_util.h"
 #include "platform/text1251.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <mutex>
@@ -35,6 +36,7 @@ struct Line
     std::optional<std::string> section; // folded section name, for a [Section] line
     std::optional<std::string> name;    // folded name, for a Name=Value line
     std::string value;
+    std::string shown; // the section or name as written
 };
 
 std::vector<Line> ParseIni(const std::string& cp1251)
@@ -50,18 +52,22 @@ std::vector<Line> ParseIni(const std::string& cp1251)
         pos = end + 1;
         if (!raw.empty() && raw.back() == '\r')
             raw.remove_suffix(1);
-        Line line{std::string(raw), std::nullopt, std::nullopt, {}};
+        Line line{std::string(raw), std::nullopt, std::nullopt, {}, {}};
         const auto t = Trim(raw);
         if (t.size() >= 2 && t.front() == '[') {
             const auto close = t.find(']');
-            if (close != std::string_view::npos)
-                line.section = FoldCaseUtf8(Trim(t.substr(1, close - 1)));
+            if (close != std::string_view::npos) {
+                line.shown = std::string(Trim(t.substr(1, close - 1)));
+                line.section = FoldCaseUtf8(line.shown);
+            }
         } else if (!t.empty() && t.front() != ';' && t.front() != '#') {
             const auto eq = t.find('=');
             if (eq != std::string_view::npos) {
-                line.name = FoldCaseUtf8(Trim(t.substr(0, eq)));
+                line.shown = std::string(Trim(t.substr(0, eq)));
+                line.name = FoldCaseUtf8(line.shown);
                 auto v = Trim(t.substr(eq + 1));
-                if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
+                if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') ||
+                                      (v.front() == '\'' && v.back() == '\'')))
                     v = v.substr(1, v.size() - 2);
                 line.value = std::string(v);
             }
@@ -73,8 +79,9 @@ std::vector<Line> ParseIni(const std::string& cp1251)
 
 // Index of the name's line in the section, or the section's end (the line after its last
 // entry) in *insert_at; *section_found tells whether the section exists.
-std::optional<size_t> Find(const std::vector<Line>& lines, const std::string& section, const std::string& name,
-                           bool* section_found = nullptr, size_t* insert_at = nullptr)
+std::optional<size_t> Find(const std::vector<Line>& lines, const std::string& section,
+                           const std::string& name, bool* section_found = nullptr,
+                           size_t* insert_at = nullptr)
 {
     const std::string s = FoldCaseUtf8(Trim(section));
     const std::string n = FoldCaseUtf8(Trim(name));
@@ -109,8 +116,8 @@ std::optional<size_t> Find(const std::vector<Line>& lines, const std::string& se
 
 } // namespace
 
-std::string ReadProfileString(const std::string& file, const std::string& section, const std::string& name,
-                              const std::string& def)
+std::string ReadProfileString(const std::string& file, const std::string& section,
+                              const std::string& name, const std::string& def)
 {
     std::lock_guard lock(IniMutex());
     const auto contents = detail::ReadWholeFile(file);
@@ -121,7 +128,8 @@ std::string ReadProfileString(const std::string& file, const std::string& sectio
     return i ? lines[*i].value : def;
 }
 
-int ReadProfileInt(const std::string& file, const std::string& section, const std::string& name, int def)
+int ReadProfileInt(const std::string& file, const std::string& section, const std::string& name,
+                   int def)
 {
     const std::string text = ReadProfileString(file, section, name, {});
     std::string_view v = text;
@@ -134,42 +142,171 @@ int ReadProfileInt(const std::string& file, const std::string& section, const st
     return value;
 }
 
-bool WriteProfileString(const std::string& file, const std::string& section, const std::string& name,
-                        const std::string& value)
+bool ProfileEntryAllowed(const std::string& section, const std::string& name,
+                         const std::string& value)
 {
     // A line end inside a part would add lines of its own to the file.
     for (const std::string* part : {&section, &name, &value})
         if (part->find_first_of("\r\n") != std::string::npos)
             return false;
-    if (Trim(name).empty() || name.find('=') != std::string::npos || section.find(']') != std::string::npos)
-        return false;
-    std::lock_guard lock(IniMutex());
+    return !Trim(name).empty() && name.find('=') == std::string::npos &&
+           section.find(']') == std::string::npos;
+}
+
+namespace {
+
+// Loads the file's lines for a change; nullopt when it exists but cannot be read, so that it
+// is never replaced by a file holding only the change.
+std::optional<std::vector<Line>> LoadForChange(const std::string& file)
+{
     const auto contents = detail::ReadWholeFile(file);
     if (!contents && errno != ENOENT)
-        return false; // an unreadable file is not replaced by one holding only this entry
-    auto lines = contents ? ParseIni(*contents) : std::vector<Line>{};
-    const std::string entry = std::string(Trim(name)) + "=" + value;
-    bool section_found = false;
-    size_t insert_at = 0;
-    if (const auto i = Find(lines, section, name, &section_found, &insert_at)) {
-        lines[*i].text = entry;
-    } else if (section_found) {
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insert_at), Line{entry, {}, {}, {}});
-    } else {
-        if (!lines.empty() && !Trim(lines.back().text).empty())
-            lines.push_back(Line{});
-        std::string header = "[";
-        header += Trim(section);
-        header += ']';
-        lines.push_back(Line{std::move(header), {}, {}, {}});
-        lines.push_back(Line{entry, {}, {}, {}});
-    }
+        return std::nullopt;
+    return contents ? ParseIni(*contents) : std::vector<Line>{};
+}
+
+bool Save(const std::string& file, const std::vector<Line>& lines)
+{
     std::string out;
     for (const Line& line : lines) {
         out += line.text;
         out += "\r\n";
     }
     return ReplaceFile(file, Utf8ToCp1251(out), true);
+}
+
+void Apply(std::vector<Line>& lines, const ProfileEntry& e)
+{
+    const std::string entry = std::string(Trim(e.name)) + "=" + e.value;
+    bool section_found = false;
+    size_t insert_at = 0;
+    if (const auto i = Find(lines, e.section, e.name, &section_found, &insert_at)) {
+        lines[*i].text = entry;
+        lines[*i].value = e.value;
+        return;
+    }
+    Line added{entry, std::nullopt, FoldCaseUtf8(Trim(e.name)), e.value, std::string(Trim(e.name))};
+    if (section_found) {
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insert_at), std::move(added));
+        return;
+    }
+    if (!lines.empty() && !Trim(lines.back().text).empty())
+        lines.push_back(Line{});
+    std::string header = "[";
+    header += Trim(e.section);
+    header += ']';
+    lines.push_back(Line{std::move(header),
+                         FoldCaseUtf8(Trim(e.section)),
+                         std::nullopt,
+                         {},
+                         std::string(Trim(e.section))});
+    lines.push_back(std::move(added));
+}
+
+} // namespace
+
+bool WriteProfileString(const std::string& file, const std::string& section,
+                        const std::string& name, const std::string& value)
+{
+    return WriteProfileStrings(file, {ProfileEntry{section, name, value}});
+}
+
+bool WriteProfileStrings(const std::string& file, const std::vector<ProfileEntry>& entries)
+{
+    for (const ProfileEntry& e : entries)
+        if (!ProfileEntryAllowed(e.section, e.name, e.value))
+            return false;
+    std::lock_guard lock(IniMutex());
+    auto lines = LoadForChange(file);
+    if (!lines)
+        return false;
+    for (const ProfileEntry& e : entries)
+        Apply(*lines, e);
+    return Save(file, *lines);
+}
+
+std::vector<std::string> ReadProfileSectionNames(const std::string& file)
+{
+    std::lock_guard lock(IniMutex());
+    const auto contents = detail::ReadWholeFile(file);
+    std::vector<std::string> names, folded;
+    if (!contents)
+        return names;
+    for (const Line& line : ParseIni(*contents))
+        if (line.section &&
+            std::find(folded.begin(), folded.end(), *line.section) == folded.end()) {
+            folded.push_back(*line.section);
+            names.push_back(line.shown);
+        }
+    return names;
+}
+
+std::vector<std::string> ReadProfileKeyNames(const std::string& file, const std::string& section)
+{
+    std::lock_guard lock(IniMutex());
+    const auto contents = detail::ReadWholeFile(file);
+    std::vector<std::string> names, folded;
+    if (!contents)
+        return names;
+    // Reads answer from the section's first block, so its names are that block's.
+    const std::string s = FoldCaseUtf8(Trim(section));
+    bool in = false, seen = false;
+    for (const Line& line : ParseIni(*contents)) {
+        if (line.section) {
+            if (in)
+                break;
+            in = *line.section == s && !seen;
+            seen = seen || in;
+            continue;
+        }
+        if (in && line.name && !line.name->empty() &&
+            std::find(folded.begin(), folded.end(), *line.name) == folded.end()) {
+            folded.push_back(*line.name);
+            names.push_back(line.shown);
+        }
+    }
+    return names;
+}
+
+bool RemoveProfileSection(const std::string& file, const std::string& section)
+{
+    std::lock_guard lock(IniMutex());
+    auto lines = LoadForChange(file);
+    if (!lines)
+        return false;
+    const std::string s = FoldCaseUtf8(Trim(section));
+    std::vector<Line> kept;
+    bool in = false, removed = false;
+    for (Line& line : *lines) {
+        if (line.section)
+            in = *line.section == s;
+        if (in)
+            removed = true;
+        else
+            kept.push_back(std::move(line));
+    }
+    return !removed || Save(file, kept);
+}
+
+bool RemoveProfileKey(const std::string& file, const std::string& section, const std::string& name)
+{
+    std::lock_guard lock(IniMutex());
+    auto lines = LoadForChange(file);
+    if (!lines)
+        return false;
+    const std::string s = FoldCaseUtf8(Trim(section));
+    const std::string n = FoldCaseUtf8(Trim(name));
+    bool in = false, removed = false;
+    std::vector<Line> kept;
+    for (Line& line : *lines) {
+        if (line.section)
+            in = *line.section == s;
+        if (in && line.name && *line.name == n)
+            removed = true;
+        else
+            kept.push_back(std::move(line));
+    }
+    return !removed || Save(file, kept);
 }
 
 } // namespace platform

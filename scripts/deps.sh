@@ -16,4 +16,4 @@ vendaxo_need_packages() {
   fi
 }
 VENDAXO_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libexpat1-dev zlib1g-dev libzip-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libasound2-dev python3)
+  libgtest-dev libgmock-dev libbenchmark-dev libasound2-dev python3 qt6-translations-l10n)

@@ -569,12 +569,20 @@ std::size_t Bus::DroppedRuns() const
 
 std::optional<Fault> Bus::DrawFault()
 {
-    for (std::size_t i = 0; i < faults_.size(); ++i) {
-        FaultRule& rule = faults_[i];
-        if (Fires(rule, random_)) {
+    const auto fired = DrawFaultRule(faults_, random_);
+    if (!fired)
+        return std::nullopt;
+    return static_cast<Fault>(*fired);
+}
+
+std::optional<std::size_t> DrawFaultRule(std::span<FaultRule> rules, std::mt19937& random)
+{
+    for (std::size_t i = 0; i < rules.size(); ++i) {
+        FaultRule& rule = rules[i];
+        if (Fires(rule, random)) {
             if (rule.count > 0)
                 --rule.count;
-            return static_cast<Fault>(i);
+            return i;
         }
     }
     return std::nullopt;

@@ -98,6 +98,10 @@ struct FaultRule
     double probability = 0.0;
 };
 
+// The first rule of the list that fires (a count is used up; a probability is drawn from the
+// generator), or nullopt.
+std::optional<std::size_t> DrawFaultRule(std::span<FaultRule> rules, std::mt19937& random);
+
 struct BusTiming
 {
     uint32_t baud = 9600;

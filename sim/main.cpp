@@ -3,6 +3,7 @@
 #include "sim/bus.h"
 #include "sim/options.h"
 #include "sim/pty_server.h"
+#include "sim/udp_converter.h"
 #include "sim/unit_file.h"
 
 #include "platform/clock.h"
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +69,17 @@ int main(int argc, char** argv)
         bus.SetAnswer(spec.address, spec.command, spec.body);
     for (const sim::EventRateSpec& spec : options.event_rates)
         bus.SetEventRate(spec.address, spec.per_second, start_us);
+    std::optional<sim::UdpConverter> converter;
+    if (!options.udp.empty()) {
+        sim::UdpConverterOptions udp{options.udp, options.registry, options.com, options.eth_wait_ms,
+                                     options.log, options.udp_faults, options.udp_late_ms * 1000,
+                                     options.seed};
+        converter.emplace(bus, std::move(udp));
+        if (!converter->Start(&error))
+            return Fail(error, 1);
+        for (const sim::ConverterAddress& c : converter->Converters())
+            std::printf("udp %s:%u\n", c.address.c_str(), static_cast<unsigned>(c.port));
+    }
     std::printf("ready %s\n", server.PortPath().c_str());
     std::fflush(stdout);
 
@@ -94,6 +107,8 @@ int main(int argc, char** argv)
             break;
     }
 
+    if (converter)
+        converter->Stop();
     server.Stop();
     int status = 0;
     if (!options.dump.empty() && !sim::DumpUnits(bus, options.dump, &error))

@@ -145,6 +145,28 @@ bool ParsePresentKey(const std::string& text, PresentKeySpec& key)
     return parts.size() == 2 || Number(parts[2], 0u, 86400000u, key.delay_ms);
 }
 
+// "a.b.c.d:port", the port 0..65535 (0: any free one).  The session binds the port on every
+// address and sends from 127.0.0.1, so a converter there would get its own answers.
+bool ParseConverter(const std::string& text, ConverterAddress& out)
+{
+    const std::vector<std::string> parts = Split(text, ':');
+    if (parts.size() != 2)
+        return false;
+    const std::vector<std::string> octets = Split(parts[0], '.');
+    uint8_t octet = 0;
+    if (octets.size() != 4 ||
+        !std::all_of(octets.begin(), octets.end(), [&](const std::string& o) { return Number(o, uint8_t{0}, uint8_t{255}, octet); }))
+        return false;
+    if (parts[0] == "127.0.0.1" || parts[0] == "0.0.0.0")
+        return false;
+    out.address = parts[0];
+    return Number(parts[1], uint16_t{0}, uint16_t{65535}, out.port);
+}
+
+const char* const kConverterFaultSwitches[kConverterFaultKinds] = {
+    "--udp-notice", "--udp-foreign", "--udp-oversized", "--udp-short", "--udp-late", "--udp-drop",
+};
+
 } // namespace
 
 const char* FaultSwitch(Fault fault)
@@ -227,7 +249,22 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
         {"--log", [&](const std::string& v) { options.log = v; return !v.empty(); }},
         {"--dump", [&](const std::string& v) { options.dump = v; return !v.empty(); }},
         {"--max-seconds", [&](const std::string& v) { return Number(v, 1u, 31536000u, options.max_seconds); }},
+        {"--udp",
+         [&](const std::string& v) {
+             ConverterAddress converter;
+             if (!ParseConverter(v, converter))
+                 return false;
+             options.udp.push_back(converter);
+             return true;
+         }},
+        {"--eth-wait", [&](const std::string& v) { return Number(v, 0, 60000, options.eth_wait_ms); }},
+        {"--udp-late-ms", [&](const std::string& v) { return Number(v, 0u, 60000u, options.udp_late_ms); }},
     };
+    std::map<std::string, Handler> all_switches = switches;
+    for (int i = 0; i < kConverterFaultKinds; ++i)
+        all_switches.emplace(kConverterFaultSwitches[i], [&options, i](const std::string& v) {
+            return ParseFault(v, options.udp_faults.at(static_cast<std::size_t>(i)));
+        });
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
@@ -242,8 +279,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
         }
         const auto fault_at = std::find_if(std::begin(kFaultSwitches), std::end(kFaultSwitches),
                                            [&](const char* s) { return name == s; });
-        const auto handler = switches.find(name);
-        if (fault_at == std::end(kFaultSwitches) && handler == switches.end())
+        const auto handler = all_switches.find(name);
+        if (fault_at == std::end(kFaultSwitches) && handler == all_switches.end())
             return fail("unknown option " + name + " (see --help)");
         if (!value) {
             if (i + 1 >= args.size())
@@ -341,6 +378,27 @@ N answers) or a probability P written with a decimal point or as a percentage (0
   --split-answer AMOUNT    it comes in two halves --split-gap-ms MS apart (default 20)
   --echo AMOUNT            the request's bytes come back before it
   --seed N                 seed of the fault probabilities (default 1)
+
+Ethernet-to-RS-485 converters:
+  --udp ADDR:PORT          also serve the units through a converter on UDP at ADDR:PORT
+                           (repeatable; every converter serves the same line); ADDR is a
+                           dotted-decimal IPv4 address other than 127.0.0.1 and 0.0.0.0 (the
+                           session binds PORT on every address and sends from 127.0.0.1), e.g.
+                           127.0.0.2; PORT 0 takes a free port.  Prints "udp ADDR:PORT" per
+                           converter before "ready".  With --registry and --com N, writes
+                           WORKTYPE "ObmenEthernet", ETHWAITTIME and the converters'
+                           IPETHERNET<i> values under SOFTWARE\KAVEX\ZEMRA\RS\PORT<N>
+                           (removed on exit)
+  --eth-wait MS            the ETHWAITTIME written (default 100)
+  --udp-notice AMOUNT      a type-2 notice datagram comes before the answer
+  --udp-foreign AMOUNT     a datagram whose first byte is not 1x comes before the answer
+  --udp-oversized AMOUNT   a 300-byte datagram comes before the answer
+  --udp-short AMOUNT       the answer datagram declares more bytes than it carries
+  --udp-late AMOUNT        the answer datagram comes --udp-late-ms MS later (default 1000)
+  --udp-drop AMOUNT        the answer datagram is not sent
+                           (AMOUNT as for the faults above, drawn per answered request in
+                           this order with the same --seed; the datagrams that come before
+                           the answer carry a well-formed answer with other data)
 
 Run:
   --max-seconds N          stop by itself after N seconds (default 3600)

@@ -3,6 +3,7 @@
 // the help text are an interface: extend them, never change what a switch means.
 
 #include "sim/bus.h"
+#include "sim/udp_converter.h"
 
 #include "config_tool/model/config_image.h"
 
@@ -65,6 +66,11 @@ struct SimOptions
     std::string log;
     std::string dump;
     uint32_t max_seconds = 3600;
+    // The converters on UDP (--udp), their ETHWAITTIME and their faults.
+    std::vector<ConverterAddress> udp;
+    int32_t eth_wait_ms = 100;
+    std::array<FaultRule, kConverterFaultKinds> udp_faults{};
+    uint32_t udp_late_ms = 1000;
 };
 
 struct ParsedCommandLine

@@ -1,5 +1,7 @@
 #include "sim/pty_server.h"
 
+#include "sim/line_log.h"
+
 #include "platform/clock.h"
 #include "platform/log_file.h"
 #include "platform/registry.h"
@@ -23,16 +25,6 @@ namespace {
 std::string ComName(int n)
 {
     return "COM" + std::to_string(n);
-}
-
-std::string TimeOfDay(double date)
-{
-    const double day_ms = 86400000.0;
-    const auto ms = static_cast<unsigned>(std::clamp((date - std::floor(date)) * day_ms, 0.0, day_ms - 1));
-    char text[32];
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
-                  ms % 1000);
-    return text;
 }
 
 bool PointsTo(const std::string& link, const std::string& target)
@@ -61,11 +53,7 @@ std::string PtyServer::PortPath() const
 
 int64_t PtyServer::NowUs()
 {
-    const int64_t frequency = clock_.CounterFrequency();
-    const int64_t counter = clock_.Counter();
-    if (frequency <= 0)
-        return static_cast<int64_t>(clock_.TickCount()) * 1000;
-    return static_cast<int64_t>(static_cast<long double>(counter) * 1000000.0L / frequency);
+    return ClockMicroseconds(clock_);
 }
 
 bool PtyServer::Start(std::string* error)
@@ -82,11 +70,8 @@ bool PtyServer::Start(std::string* error)
         return fail("COM number must be 1..255");
     if (!pty_.Open())
         return fail(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (!wake_.Open())
         return fail(std::string("cannot make a pipe: ") + std::strerror(errno));
-    wake_read_ = fds[0];
-    wake_write_ = fds[1];
 
     if (!options_.link_path.empty()) {
         struct stat st{};
@@ -130,8 +115,7 @@ void PtyServer::Stop()
 {
     if (thread_.joinable()) {
         stop_ = true;
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t n = ::write(wake_write_, &byte, 1);
+        wake_.Wake();
         thread_.join();
     }
     Undo();
@@ -152,25 +136,14 @@ void PtyServer::Undo()
             ::unlink(options_.link_path.c_str());
         link_made_ = false;
     }
-    for (int* fd : {&wake_read_, &wake_write_}) {
-        if (*fd >= 0)
-            ::close(*fd);
-        *fd = -1;
-    }
+    wake_.Close();
     pty_.Close();
 }
 
 void PtyServer::Log(const char* direction, const Bytes& bytes)
 {
-    if (options_.log_path.empty())
-        return;
-    std::string line = TimeOfDay(clock_.Now()) + " " + direction;
-    char hex[4];
-    for (uint8_t b : bytes) {
-        std::snprintf(hex, sizeof hex, " %02X", b);
-        line += hex;
-    }
-    platform::AppendLogLine(options_.log_path, line);
+    if (!options_.log_path.empty())
+        AppendLineLog(options_.log_path, clock_, direction + HexBytes(bytes));
 }
 
 void PtyServer::LogActivity(const LineActivity& activity)
@@ -202,7 +175,7 @@ void PtyServer::Run()
         if (hung_up && (timeout < 0 || timeout > 50))
             timeout = 50;
 
-        pollfd fds[2] = {{master, static_cast<short>(hung_up ? 0 : POLLIN), 0}, {wake_read_, POLLIN, 0}};
+        pollfd fds[2] = {{master, static_cast<short>(hung_up ? 0 : POLLIN), 0}, {wake_.ReadFd(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, timeout);
         if (ready < 0 && errno != EINTR)
             break;

@@ -23,6 +23,7 @@
 // the server runs.
 
 #include "sim/bus.h"
+#include "sim/line_log.h"
 
 #include "platform/pty.h"
 
@@ -79,8 +80,7 @@ private:
     const PtyServerOptions options_;
     platform::Clock& clock_;
     platform::PseudoTerminal pty_;
-    int wake_read_ = -1;
-    int wake_write_ = -1;
+    WakePipe wake_;
     bool link_made_ = false;
     bool registry_made_ = false;
     std::atomic<bool> stop_{false};

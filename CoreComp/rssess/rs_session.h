@@ -119,10 +119,22 @@ public:
         BusDriverOpener busDriver;         // empty: platform::OpenBusDriver
         // Creates the driver service's automation objects; empty: platform::CreateAutomationObject.
         AutomationFactory automation;
+        // false: the polling thread stays parked even while Work is on, for tests that drive
+        // the thread's exchanges themselves.
+        bool runPasses = true;
     };
 
     TRSSession();
     explicit TRSSession(Collaborators collaborators);
+    // The second constructor: SecLostDevice and ConfirmationTimeOut are preset (15 and 2)
+    // before the registry is read.  With a window control its channel gets the session's
+    // messages unchanged (1035, 1037, 1064, 1724 with their payloads) and keeps its handler;
+    // the published events are then the control's to raise (DispatchSessionMessage).
+    TRSSession(Collaborators collaborators, platform::OwnerChannel* windowControl);
+    // Ends polling (joining the thread while serving the owner channel), releases the line and
+    // the owner channel; a report the thread is making meanwhile still reaches the owner.
+    // The destructor does the same without that last report; after Shutdown it does nothing.
+    void Shutdown();
     ~TRSSession();
     TRSSession(const TRSSession&) = delete;
     TRSSession& operator=(const TRSSession&) = delete;
@@ -178,6 +190,9 @@ public:
     TCommZemraAbstract& Transport() { return *transport_; }
     bool IsEthernet() const { return ethernet_; }
     bool ServiceMode() const { return serviceMode_; }
+    // The clock and the registry the session was given; its transports use these too.
+    platform::Clock& SessionClock() const { return clock_; }
+    platform::RegistryFile& SessionRegistry() const { return registry_; }
     bool ReopenPort();
     void ClosePort();
     void ResetPort();
@@ -339,6 +354,7 @@ public:
     bool ThreadStarted() const;
 
 private:
+    TRSSession(Collaborators collaborators, platform::OwnerChannel* windowControl, bool second);
     struct Tries;
     void SendToOwner(uint32_t msg, uintptr_t wparam, std::vector<uint8_t> payload);
     void LogPort(const std::string& utf8Line);
@@ -414,7 +430,10 @@ private:
     platform::Clock& clock_;
     platform::RegistryFile& registry_;
     std::atomic<platform::OwnerChannel*> owner_;
+    bool installsHandler_ = true;
+    bool runPasses_ = true;
     std::atomic<bool> destroying_{false};
+    bool shutDown_ = false;
     std::atomic<int> asyncOutstanding_{0};
     std::atomic<bool> statisticsFlag_{false};
     platform::OwnerChannel::Handler ownerHandler_;

@@ -4,6 +4,7 @@
 #include "CoreComp/rssess/rs_session.h"
 
 #include "CoreComp/com_zemra.h"
+#include "CoreComp/ethernet_zemra.h"
 
 #include "platform/last_error.h"
 
@@ -22,8 +23,9 @@ std::unique_ptr<TCommZemraAbstract> BuiltInTransport(TRSSession& session,
                                                      TRSSession::TransportKind kind)
 {
     switch (kind) {
-    case TRSSession::TransportKind::XmlRpc:   // TXRZemra takes this place
-    case TRSSession::TransportKind::Ethernet: // TEthernetZemra takes this place
+    case TRSSession::TransportKind::Ethernet:
+        return std::make_unique<TEthernetZemra>(&session);
+    case TRSSession::TransportKind::XmlRpc: // TXRZemra takes this place
     case TRSSession::TransportKind::Serial:
         break;
     }
@@ -34,9 +36,21 @@ std::unique_ptr<TCommZemraAbstract> BuiltInTransport(TRSSession& session,
 
 TRSSession::TRSSession() : TRSSession(Collaborators{}) {}
 
-TRSSession::TRSSession(Collaborators c)
+TRSSession::TRSSession(Collaborators c, platform::OwnerChannel* windowControl)
+    : TRSSession(std::move(c), windowControl, true)
+{
+}
+
+TRSSession::TRSSession(Collaborators c) : TRSSession(std::move(c), nullptr, false) {}
+
+// Both constructors.  The second differs in what it presets before the registry is read, and
+// with a window control it reports to that control's channel as it stands: the owner's own
+// handler there takes the raw messages, and the session installs none.
+TRSSession::TRSSession(Collaborators c, platform::OwnerChannel* windowControl, bool second)
     : clock_(c.clock ? *c.clock : platform::SystemClock()),
-      registry_(c.registry ? *c.registry : platform::ProcessRegistry()), owner_(c.owner),
+      registry_(c.registry ? *c.registry : platform::ProcessRegistry()),
+      owner_(windowControl ? windowControl : c.owner), installsHandler_(windowControl == nullptr),
+      runPasses_(c.runPasses),
       ownerHandler_(std::move(c.ownerHandler)),
       transportFactory_(c.transportFactory ? std::move(c.transportFactory) : BuiltInTransport),
       automation_(c.automation ? std::move(c.automation) : platform::CreateAutomationObject)
@@ -51,7 +65,9 @@ TRSSession::TRSSession(Collaborators c)
     keySilence_ = 5;
     frameMode_ = 1;
     dcb_ = platform::Dcb{};
-    settings_.SecLostDevice = 0;
+    settings_.SecLostDevice = second ? 15 : 0;
+    if (second)
+        settings_.ConfirmationTimeOut = 2;
 
     bool existed = false;
     driverMutex_ = platform::NamedMutex::Create("MutexZEMRA485", existed);
@@ -69,7 +85,7 @@ TRSSession::TRSSession(Collaborators c)
 
     SetWork(false);
     SetComPort(1);
-    if (platform::OwnerChannel* owner = owner_)
+    if (platform::OwnerChannel* owner = owner_; owner && installsHandler_)
         owner->SetHandler([this](const platform::OwnerMessage& m) { return SessionWindowProc(m); });
 
     thread_ = std::thread([this] { Execute(); });
@@ -77,11 +93,22 @@ TRSSession::TRSSession(Collaborators c)
 
 TRSSession::~TRSSession()
 {
+    if (shutDown_)
+        return;
+    destroying_ = true; // nothing more reaches the owner
+    Shutdown();
+}
+
+void TRSSession::Shutdown()
+{
+    if (shutDown_)
+        return;
+    shutDown_ = true;
     if (work_)
         SetWork(false);
-    destroying_ = true;
     platform::OwnerChannel* owner = owner_;
     StopThread();
+    destroying_ = true;
     ClosePort();
     {
         std::lock_guard guard(lock_);
@@ -92,7 +119,7 @@ TRSSession::~TRSSession()
         pending_.clear();
         deferred_.clear();
     }
-    if (owner)
+    if (owner && installsHandler_)
         owner->SetHandler(ownerHandler_);
     owner_ = nullptr;
 }

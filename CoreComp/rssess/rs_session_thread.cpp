@@ -90,6 +90,11 @@ void TRSSession::Execute()
             threadCv_.wait(lk, [this] { return threadResumed_ || threadTerminate_; });
             if (threadTerminate_)
                 break;
+            if (!runPasses_) {
+                threadRunning_ = true;
+                threadCv_.wait(lk, [this] { return threadTerminate_; });
+                break;
+            }
         }
         threadRunning_ = true;
         try {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
 
 namespace model {
 
@@ -43,17 +42,14 @@ bool SaveConfigFile(const std::string& path, const std::string& modelName, const
 LoadedConfig LoadConfigFile(const std::string& path, std::optional<std::string_view> unitModel)
 {
     LoadedConfig result;
+    // A FIFO, a device or a folder chosen by mistake fails at once instead of holding the
+    // window; only the 103 records are ever read, however long the file is.
+    const std::optional<std::string> contents = platform::detail::ReadWholeFile(path, kFileSize);
+    if (!contents)
+        return result;
     std::array<uint8_t, kFileSize> file{};
-    std::size_t size = 0;
-    {
-        std::ifstream in(path, std::ios::binary);
-        if (!in)
-            return result;
-        in.read(reinterpret_cast<char*>(file.data()), static_cast<std::streamsize>(file.size()));
-        if (in.bad())
-            return result;
-        size = static_cast<std::size_t>(in.gcount());
-    }
+    const std::size_t size = contents->size();
+    std::copy(contents->begin(), contents->end(), file.begin());
     if (size < kFileRecordSize)
         return result;
     if (file[0] != 0 || file[1] != 0 || file[2] != 0 || file[kHeaderMark] != kFormatMark) {

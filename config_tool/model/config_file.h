@@ -24,9 +24,10 @@ inline constexpr std::size_t kFileCodesOffset = kFileRecordSize * 102;
 inline constexpr std::string_view kModelKlv = "КЛВ"; // keypad model
 inline constexpr std::string_view kModelVd = "ВД";   // indicator model
 
-// Writes the file through a temporary file in the same folder that replaces the old file only
-// when complete: a failed save returns false and leaves any old file as it was. Any model text
-// other than "КЛВ" is stored as 1.
+// Writes the file through the program's safe replace (platform::ReplaceFile): a temporary file
+// in the same folder, synced and renamed over the old file only when complete. A failed save,
+// and a save over a file the user may not write (read-only), returns false and leaves any old
+// file as it was. Any model text other than "КЛВ" is stored as 1.
 bool SaveConfigFile(const std::string& path, const std::string& modelName, const Image& image,
                     const KeyCodes& codes);
 
@@ -49,6 +50,8 @@ struct LoadedConfig
 
 // unitModel: the model of the unit whose configuration was read, or nullopt when none was
 // (source address 0). A failed load reports only its status, so the caller changes nothing.
+// Anything but a regular file (a FIFO, a device, a folder) is Unreadable at once, without
+// waiting for data; at most the 7,828 bytes of the file's records are read.
 LoadedConfig LoadConfigFile(const std::string& path, std::optional<std::string_view> unitModel);
 
 // The message numbers the open command shows for a load status, in order (none for Ok).

@@ -1,5 +1,5 @@
 #pragma once
-// The constant tables, defined in the generated text_tables_data.cpp.
+// The constant tables, defined in text_tables_data.cpp.
 
 #include "config_tool/model/text_tables.h"
 

@@ -7,14 +7,11 @@
 
 #include "config_tool/model/config_image.h"
 #include "config_tool/model/text_tables.h"
+#include "config_tool/ui/widget_editor.h"
 
 #include <functional>
 #include <optional>
 #include <string>
-
-namespace model {
-class Editor;
-}
 
 namespace ui {
 
@@ -23,7 +20,7 @@ class TFormSeeInd;
 
 struct EditorContext
 {
-    EditorContext(model::Image& image_, const model::TextTables& tables_, model::Editor& editor_,
+    EditorContext(model::Image& image_, const model::TextTables& tables_, WidgetEditor& editor_,
                   const MainPictures& pictures_)
         : image(image_), tables(tables_), editor(editor_), pictures(pictures_)
     {
@@ -31,7 +28,7 @@ struct EditorContext
 
     model::Image& image;             // ConfigImage: every edit is written here at once
     const model::TextTables& tables; // the current tables, filled by the language switch
-    model::Editor& editor;           // the controls by object name (the widget binding)
+    WidgetEditor& editor;            // the controls by name, and their change handlers
     const MainPictures& pictures;    // the cell pictures ImageIndGreen .. ImageIndNo
 
     // The event chooser: shows TfAddState modally (PickEvent) and gives the selected line of

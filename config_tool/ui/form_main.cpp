@@ -11,6 +11,7 @@
 #include "config_tool/ui/main_names.h"
 #include "config_tool/ui/main_pages.h"
 #include "config_tool/ui/sound_page.h"
+#include "config_tool/ui/wheel_guard.h"
 #include "platform/owner_channel.h"
 #include "platform/profile_ini.h"
 #include "platform/registry.h"
@@ -97,9 +98,7 @@ TFormMain::TFormMain(MainWindowSetup setup, QWidget* parent)
         new IndicationPage(findChild<QWidget*>(QStringLiteral("PageSettings")), *editors_, this);
     soundPage_ = new SoundPage(findChild<QWidget*>(QStringLiteral("PageSound")), *editors_, this);
     NameUnlabelledControls(this);
-    editor_.AddChangeHandlers([this](std::string_view control) {
-        return indicationPage_->RunChangeHandler(control) || soundPage_->RunChangeHandler(control);
-    });
+    PassWheelToPage(this);
     FormCreate();
 }
 
@@ -440,6 +439,9 @@ void TFormMain::BitBtnFindClick()
     const PickedUnit unit = services_->SearchDeviceDialog(currentPort_);
     if (unit.address == 0)
         return;
+    // The read below holds the event queue; the window is painted now (painting only, no
+    // input is served), so no picture of the closed search dialog stays on it meanwhile.
+    repaint();
     device::Transfer transfer(Channel(), *this, model::ReadMask());
     const bool ok = transfer.ReadImage(unit.address, currentPort_, configImage_) &&
                     transfer.ReadKeyCodes(unit.address, currentPort_, keyCodes_);

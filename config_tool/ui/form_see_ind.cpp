@@ -4,6 +4,7 @@
 #include "config_tool/ui/editor_context.h"
 #include "config_tool/ui/main_names.h"
 #include "config_tool/ui/pictures.h"
+#include "config_tool/ui/wheel_guard.h"
 #include "platform/tone_player.h"
 
 #include <QCloseEvent>
@@ -133,7 +134,11 @@ void TFormSeeInd::Build()
         check->setObjectName(NumberedName("SeeCheck", n, ""));
         auto* list = new QListWidget(rows);
         list->setObjectName(NumberedName("SeeList", n, ""));
-        list->setFixedSize(505, 65);
+        // The list takes the row's remaining width, so the rows fit the window without a
+        // horizontal scroll bar; long event names show whole in their tooltips.
+        list->setFixedHeight(65);
+        list->setMinimumWidth(0);
+        list->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         connect(check, &QRadioButton::clicked, this, [this, n] { SeeCheckClick(n); });
         seeCheck_.at(static_cast<size_t>(n - 1)) = check;
         seeList_.at(static_cast<size_t>(n - 1)) = list;
@@ -144,6 +149,7 @@ void TFormSeeInd::Build()
     scrollBox_->setWidget(rows);
     outer->addWidget(scrollBox_, 1);
     setMinimumSize(0, 0);
+    PassWheelToPage(this);
 }
 
 void TFormSeeInd::Open(int width, int height, int indicator, bool rows)
@@ -195,8 +201,10 @@ void TFormSeeInd::FormShow()
         see->clear();
         const model::ItemList& list =
             ctx_.editor.List(NumberedName("Ind", n, "ParamListEvent").toStdString());
-        for (int k = 0; k < list.Count(); ++k)
-            see->addItem(QString::fromStdString(list.Line(k)));
+        for (int k = 0; k < list.Count(); ++k) {
+            auto* item = new QListWidgetItem(QString::fromStdString(list.Line(k)), see);
+            item->setToolTip(item->text());
+        }
     }
     engine_->LoadIndicators(ctx_.image, model::CurrentIndicationType(ctx_.editor));
     const int n = requestedIndicator_ >= 1 && requestedIndicator_ < kPreviewIndicators

@@ -113,7 +113,7 @@ void IndicationPage::Build(QWidget* page)
 
     auto* head = new QHBoxLayout;
     numberSettingsInd_ = MakeList(page, QStringLiteral("NumberSettingsInd"), 420);
-    connect(numberSettingsInd_, &QComboBox::activated, this, [this] { NumberSettingsIndChange(); });
+    ctx_.editor.OnChange(numberSettingsInd_, [this] { NumberSettingsIndChange(); });
     auto* see = new QPushButton(QStringLiteral("Проверка"), page);
     see->setObjectName(QStringLiteral("ButtonIndSee"));
     connect(see, &QPushButton::clicked, this, [this] { ButtonIndSeeClick(); });
@@ -153,7 +153,7 @@ void IndicationPage::Build(QWidget* page)
             const QString name = NumberedName("Ind", n, "ParamColorPos") + QString::number(k);
             QComboBox* box = MakeList(rows, name, 52);
             box->setEnabled(editable);
-            connect(box, &QComboBox::activated, this, [this, n, k] { ColorPosChange(n, k); });
+            ctx_.editor.OnChange(box, [this, n, k] { ColorPosChange(n, k); });
             auto* cell = new QLabel(rows);
             cell->setObjectName(name + QStringLiteral("Image"));
             cell->setFixedSize(40, 40);
@@ -175,8 +175,8 @@ void IndicationPage::Build(QWidget* page)
         QComboBox* type = MakeList(rows, NumberedName("Ind", n, "ParamSoundType"), 150);
         for (QComboBox* box : {priority, type})
             box->setEnabled(editable);
-        connect(type, &QComboBox::activated, this, [this, n] { SoundTypeChange(n); });
-        connect(priority, &QComboBox::activated, this, [this, n] { SoundPrioritetChange(n); });
+        ctx_.editor.OnChange(type, [this, n] { SoundTypeChange(n); });
+        ctx_.editor.OnChange(priority, [this, n] { SoundPrioritetChange(n); });
         soundType_.at(Slot(n)) = type;
         priority_.at(Slot(n)) = priority;
         sound->addWidget(
@@ -362,32 +362,6 @@ void IndicationPage::sbSeeIndStateClick(int indicator)
     if (ctx_.seeInd && t >= 0 && t < model::kIndicationTypes && indicator >= 1 &&
         indicator <= kIndicators)
         ctx_.seeInd->ShowOneIndicatorPreview(indicator);
-}
-
-bool IndicationPage::RunChangeHandler(std::string_view control)
-{
-    const QString name = ToQString(control);
-    if (name == numberSettingsInd_->objectName()) {
-        NumberSettingsIndChange();
-        return true;
-    }
-    for (int n = 1; n <= kIndicators; ++n) {
-        if (name == soundType_.at(Slot(n))->objectName()) {
-            SoundTypeChange(n);
-            return true;
-        }
-        if (name == priority_.at(Slot(n))->objectName()) {
-            SoundPrioritetChange(n);
-            return true;
-        }
-        for (int k = 1; k <= kPositions; ++k) {
-            if (name == Colour(n, k)->objectName()) {
-                ColorPosChange(n, k);
-                return true;
-            }
-        }
-    }
-    return false;
 }
 
 } // namespace ui

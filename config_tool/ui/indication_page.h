@@ -7,8 +7,9 @@
 // (NumberSettingsInd, ButtonIndSee, Ind01ParamColorPos1 .. Ind16ParamColorPos8 with their
 // ..Image cells, IndNNParamSoundType, IndNNParamSoundPrioritet, IndNNParamListEvent,
 // IndNNParamAddEvent / IndNNParamDelEvent for 01..15, sbSeeIndStateNN, the labels LabelSeeColor,
-// LabelSeeSound, LabelSeeState, LabelSeeTypeNN, LabelSeePriorNN).  The handlers run on the
-// operator's actions only (activated, clicked): selecting an item from code fires none.
+// LabelSeeSound, LabelSeeState, LabelSeeTypeNN, LabelSeePriorNN).  The lists' change handlers
+// are tied to them through the editor binding (WidgetEditor::OnChange), so they run on the
+// operator's choice or by name, never when an item is selected from code.
 //
 // Threads: the user-interface thread only.
 
@@ -53,10 +54,6 @@ public:
     void NumberSettingsIndChange();
     void ButtonIndSeeClick();
     void sbSeeIndStateClick(int indicator); // sbSeeIndStateNNClick
-
-    // Runs the change handler of one of this page's lists by object name; false when the name
-    // is not one of them.
-    bool RunChangeHandler(std::string_view control);
 
     // Gives all 128 colour cells the pictures of their lists' items.
     void RefreshColourCells();

@@ -6,9 +6,15 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMenu>
+#include <QPointer>
 #include <QTabWidget>
+#include <QTranslator>
+
+#include <memory>
 
 namespace ui {
 namespace {
@@ -226,6 +232,30 @@ void SetLanguage(int flag, model::TextTables& current, const LanguageWindows& wi
         FillLists(windows.main, current);
     if (fillPageLists)
         fillPageLists();
+    UseQtTranslations(language);
+}
+
+bool UseQtTranslations(model::Language language)
+{
+    auto* app = QCoreApplication::instance();
+    if (!app)
+        return false;
+    // One translator for the process, owned by the application.
+    static QPointer<QTranslator> installed;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    if (language != model::Language::Russian)
+        return true;
+    auto translator = std::make_unique<QTranslator>(app);
+    if (!translator->load(QStringLiteral("qtbase_ru"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    QCoreApplication::installTranslator(translator.get());
+    installed = translator.release();
+    return true;
 }
 
 } // namespace ui

@@ -34,4 +34,10 @@ struct LanguageWindows
 void SetLanguage(int flag, model::TextTables& current, const LanguageWindows& windows,
                  const MainPictures& pictures, const std::function<void()>& fillPageLists = {});
 
+// Qt's own texts (the buttons of message boxes, the file dialogs) in the tool's language:
+// Russian installs Qt's "qtbase_ru" translation from Qt's translations folder, English removes
+// it.  False when that file is missing (its Debian package, qt6-translations-l10n, is not
+// installed); Qt's texts then stay English.
+bool UseQtTranslations(model::Language language);
+
 } // namespace ui

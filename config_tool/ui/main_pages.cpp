@@ -14,7 +14,10 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStyle>
+#include <QStyleOptionFrame>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace ui {
 namespace {
@@ -55,6 +58,32 @@ protected:
     }
 };
 
+// Width of an edit that shows `chars` characters of the widest among `alphabet` in its own font,
+// with the style's frame and the edit's own margins: a value of the edit's widest length is
+// always seen whole.
+void FitWidestValue(QLineEdit* edit, int chars, const QString& alphabet)
+{
+    const QFontMetrics fm(edit->font());
+    // Advances may be fractional: the run of the widest character is measured whole.
+    int widest = 0;
+    for (const QChar c : alphabet)
+        widest = std::max(widest, fm.horizontalAdvance(QString(chars, c)));
+    constexpr int kEditInnerMargin = 2; // QLineEdit keeps this much space on each side of the text
+    const QMargins text = edit->textMargins();
+    const QSize contents(widest + 2 * kEditInnerMargin + text.left() + text.right() + 1,
+                         fm.height());
+    QStyleOptionFrame opt;
+    opt.initFrom(edit);
+    opt.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &opt, edit);
+    opt.midLineWidth = 0;
+    opt.state |= QStyle::State_Sunken;
+    opt.features = QStyleOptionFrame::None;
+    const QSize outer = edit->style()->sizeFromContents(QStyle::CT_LineEdit, &opt, contents, edit);
+    edit->setFixedWidth(outer.width());
+}
+
+const QString kDigits = QStringLiteral("0123456789");
+
 } // namespace
 
 void BuildInfoPage(QWidget* page)
@@ -89,7 +118,7 @@ void BuildObjectPage(QWidget* page)
     outer->addWidget(scroll);
     auto* rows = new QWidget;
     auto* grid = new QGridLayout(rows);
-    grid->setHorizontalSpacing(6);
+    grid->setHorizontalSpacing(3);
     grid->setVerticalSpacing(2);
     // Two columns of 30 rows; each row holds the 7 controls of one partition.
     constexpr int kRowsPerColumn = kPartitionRows / 2;
@@ -98,8 +127,8 @@ void BuildObjectPage(QWidget* page)
         const int row = (n - 1) % kRowsPerColumn;
         const int col = ((n - 1) / kRowsPerColumn) * kCellsPerRow;
         auto* number = Named<QLineEdit>(rows, NumberedName("Obj", n, "ParamNumber"));
-        number->setMaximumWidth(60);
         InstallDigitFilter(number, &FilterPartitionNumber);
+        FitWidestValue(number, 4, kDigits); // up to 9999
         auto* type = Named<QComboBox>(rows, NumberedName("Obj", n, "ParamType"));
         type->setMinimumContentsLength(14);
         type->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -114,7 +143,7 @@ void BuildObjectPage(QWidget* page)
         grid->addWidget(Label(rows, NumberedName("LabelObj", n, "But"), button), row, col + 5);
         grid->addWidget(button, row, col + 6);
     }
-    grid->setColumnMinimumWidth(kCellsPerRow - 1, 24);
+    grid->setColumnMinimumWidth(kCellsPerRow - 1, 18);
     grid->setRowStretch(kRowsPerColumn, 1);
     scroll->setWidget(rows);
 }
@@ -124,13 +153,13 @@ void BuildMainPage(QWidget* page)
     auto* grid = new QGridLayout(page);
     int row = 0;
     auto* pin = Named<QLineEdit>(page, QStringLiteral("MainParamPin"));
-    pin->setMaximumWidth(160);
     InstallDigitFilter(pin, &FilterPin);
+    FitWidestValue(pin, 12, kDigits);
     grid->addWidget(Label(page, QStringLiteral("LabelMainPin"), pin), row, 0);
     grid->addWidget(pin, row++, 1);
     auto* time = Named<QLineEdit>(page, QStringLiteral("MainParamTime"));
-    time->setMaximumWidth(60);
     InstallDigitFilter(time, &FilterAlarmTime);
+    FitWidestValue(time, 3, kDigits); // up to 255
     grid->addWidget(Label(page, QStringLiteral("LabelMainTime"), time), row, 0);
     grid->addWidget(time, row++, 1);
     const struct
@@ -161,11 +190,10 @@ void BuildKeyPage(QWidget* page)
     auto* grid = new QGridLayout(page);
     for (int n = 1; n <= kKeySlots; ++n) {
         auto* edit = Named<QLineEdit>(page, QStringLiteral("ParamKey%1").arg(n));
-        edit->setMinimumWidth(200);
-        edit->setMaximumWidth(240);
         QFont mono(QStringLiteral("Monospace"));
         mono.setStyleHint(QFont::TypeWriter);
         edit->setFont(mono);
+        FitWidestValue(edit, 16, kDigits + QStringLiteral("ABCDEF")); // 16 hexadecimal digits
         auto* button = Named<QPushButton>(page, QStringLiteral("ButtonKey%1").arg(n));
         button->setText(QStringLiteral("..."));
         button->setMaximumWidth(40);

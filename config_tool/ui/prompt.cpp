@@ -59,6 +59,10 @@ void CentreOnMain(QWidget* dialog, const QWidget* main)
 {
     if (!dialog || !main)
         return;
+    // A dialog never shown (nor sized) still has Qt's default size; it takes the size its
+    // showing would give it first, so that it is centred as it will appear.
+    if (!dialog->testAttribute(Qt::WA_Resized))
+        dialog->adjustSize();
     const QRect m = main->geometry();
     const int left = m.left() + static_cast<int>(std::lround((m.width() - dialog->width()) / 2.0));
     const int top = m.top() + static_cast<int>(std::lround((m.height() - dialog->height()) / 2.0));

@@ -30,8 +30,7 @@ void SoundPage::Build(QWidget* page)
     numberSettingsSound_ = new QComboBox(page);
     numberSettingsSound_->setObjectName(QStringLiteral("NumberSettingsSound"));
     numberSettingsSound_->setFixedWidth(240);
-    connect(numberSettingsSound_, &QComboBox::activated, this,
-            [this] { NumberSettingsSoundChange(); });
+    ctx_.editor.OnChange(numberSettingsSound_, [this] { NumberSettingsSoundChange(); });
     pageLayout->addWidget(numberSettingsSound_);
 
     auto* grid = new QGridLayout;
@@ -44,7 +43,7 @@ void SoundPage::Build(QWidget* page)
         // The same three texts in both languages.
         box->addItems({QStringLiteral("-"), QStringLiteral("+"), QStringLiteral("1/2")});
         box->setCurrentIndex(-1);
-        connect(box, &QComboBox::activated, this, [this, k] { SoundParamColorPosChange(k); });
+        ctx_.editor.OnChange(box, [this, k] { SoundParamColorPosChange(k); });
         auto* cell = new QLabel(page);
         cell->setObjectName(name + QStringLiteral("Image"));
         cell->setFixedSize(40, 40);
@@ -129,22 +128,6 @@ void SoundPage::ButtonSoundSeeClick()
     const int s = CurrentSound();
     if (s != 0 && ctx_.seeInd)
         ctx_.seeInd->StartSoundPreview(s);
-}
-
-bool SoundPage::RunChangeHandler(std::string_view control)
-{
-    const QString name = ToQString(control);
-    if (name == numberSettingsSound_->objectName()) {
-        NumberSettingsSoundChange();
-        return true;
-    }
-    for (int k = 1; k <= kPositions; ++k) {
-        if (name == position_.at(static_cast<size_t>(k - 1))->objectName()) {
-            SoundParamColorPosChange(k);
-            return true;
-        }
-    }
-    return false;
 }
 
 } // namespace ui

@@ -3,7 +3,8 @@
 // NumberSettingsSound (sounds 1..30), its eight positions SoundParamColorPos1 .. 8 ("-", "+",
 // "1/2") with the picture cells SoundParamColorPos1Image .. 8Image, and the play button
 // ButtonSoundSee with the length list ComboBoxSoundSee.  Every change is written into
-// ConfigImage at once.  The handlers run on the operator's actions only.
+// ConfigImage at once.  The lists' change handlers are tied to them through the editor binding
+// (WidgetEditor::OnChange): they run on the operator's choice or by name only.
 //
 // ComboBoxSoundSee is editable: typed text selects no item (which plays the shortest length)
 // and never becomes an item.
@@ -44,8 +45,6 @@ public:
     void NumberSettingsSoundChange();
     void SoundParamColorPosChange(int position); // SoundParamColorPosKChange, 1..8
     void ButtonSoundSeeClick();
-
-    bool RunChangeHandler(std::string_view control);
 
 private:
     void Build(QWidget* page);

@@ -18,7 +18,13 @@ public:
     QListWidget* Widget() const { return list_; }
     int Count() const override { return Checked()->count(); }
     std::string Line(int index) const override { return At(index)->text().toStdString(); }
-    void Append(std::string_view line) override { Checked()->addItem(ToQString(line)); }
+    void Append(std::string_view line) override
+    {
+        // Event names run longer than the lists are wide; the tooltip shows the whole line.
+        auto* item = new QListWidgetItem(ToQString(line));
+        item->setToolTip(item->text());
+        Checked()->addItem(item);
+    }
     void Delete(int index) override { delete Checked()->takeItem(Row(index)); }
     void Clear() override { Checked()->clear(); }
 
@@ -47,7 +53,12 @@ WidgetEditor::WidgetEditor(std::vector<QWidget*> roots)
         AddRoot(r);
 }
 
-WidgetEditor::~WidgetEditor() = default;
+WidgetEditor::~WidgetEditor()
+{
+    // The windows may outlive their binding; their signals must not reach it afterwards.
+    for (const QMetaObject::Connection& c : connections_)
+        QObject::disconnect(c);
+}
 
 void WidgetEditor::AddRoot(QWidget* root)
 {
@@ -125,26 +136,27 @@ model::ItemList& WidgetEditor::List(std::string_view control)
     return *lists_.back();
 }
 
-void WidgetEditor::AddChangeHandlers(std::function<bool(std::string_view)> handlers)
+void WidgetEditor::OnChange(QComboBox* box, std::function<void()> handler)
 {
-    handlers_.push_back(std::move(handlers));
+    const QString name = box->objectName();
+    if (name.isEmpty() || handlers_.contains(name))
+        throw std::invalid_argument("change handler for an unnamed or already bound list: " +
+                                    name.toStdString());
+    handlers_.insert(name, std::move(handler));
+    connections_.push_back(QObject::connect(
+        box, &QComboBox::activated, box, [this, name] { RunChangeHandler(name.toStdString()); }));
 }
 
 void WidgetEditor::RunChangeHandler(std::string_view control)
 {
-    for (const auto& handlers : handlers_)
-        if (handlers(control))
-            return;
-    QWidget* w = Find(control);
-    if (auto* box = qobject_cast<QComboBox*>(w))
-        emit box->activated(box->currentIndex());
-    else if (auto* check = qobject_cast<QCheckBox*>(w))
-        emit check->clicked(check->isChecked());
-    else if (auto* edit = qobject_cast<QLineEdit*>(w))
-        emit edit->textEdited(edit->text());
-    else if (auto* list = qobject_cast<QListWidget*>(w))
-        emit list->itemSelectionChanged();
-    else
+    const auto it = handlers_.constFind(ToQString(control));
+    if (it != handlers_.constEnd()) {
+        // A copy: the handler may bind further handlers.
+        const std::function<void()> handler = it.value();
+        handler();
+        return;
+    }
+    if (!Find(control))
         throw std::invalid_argument("no control named " + std::string(control));
 }
 

@@ -5,15 +5,19 @@
 // list boxes QListWidget.  A name that matches no control of the expected kind throws
 // std::invalid_argument naming it; an item index out of a list box throws std::out_of_range.
 //
-// Setting a value from here fires no change handler: the windows connect their handlers to
-// the user-action signals (activated, clicked, textEdited), which RunChangeHandler emits as an
-// operator's change would.  The edits' input filters see text set from here (textChanged).
+// Change handlers have one path, OnChange: a handler tied to a control there runs when the
+// operator changes the control (its user-action signal, `activated` for a drop-down list) and
+// when RunChangeHandler names the control, and in no other way.  Setting a value from code
+// (SetItemIndex, SetText, setCurrentIndex) runs none; refilling a page from the image relies on
+// that.  The edits' input filters are not change handlers: they see text set from here too
+// (textChanged).
 //
 // Threads: the user-interface thread only.
 
 #include "config_tool/model/editor.h"
 
 #include <QHash>
+#include <QMetaObject>
 #include <QPointer>
 #include <QString>
 
@@ -21,6 +25,7 @@
 #include <memory>
 #include <vector>
 
+class QComboBox;
 class QWidget;
 
 namespace ui {
@@ -35,9 +40,9 @@ public:
 
     // Later-created windows join here; the name cache is dropped.
     void AddRoot(QWidget* root);
-    // A page that runs its own change handlers by control name (true when it knows the name);
-    // asked before the user-action signal is emitted.
-    void AddChangeHandlers(std::function<bool(std::string_view)> handlers);
+    // Ties `handler` to the drop-down list `box` (named already): it runs on the operator's
+    // choice and on RunChangeHandler(box's name).  One handler per control.
+    void OnChange(QComboBox* box, std::function<void()> handler);
 
     std::string Text(std::string_view control) const override;
     void SetText(std::string_view control, std::string_view text) override;
@@ -46,6 +51,8 @@ public:
     bool Checked(std::string_view control) const override;
     void SetChecked(std::string_view control, bool checked) override;
     model::ItemList& List(std::string_view control) override;
+    // Runs the handler tied to the control by OnChange; a control without one has nothing to
+    // run.  A name that matches no control throws std::invalid_argument.
     void RunChangeHandler(std::string_view control) override;
 
     // The control of that name, or nullptr.
@@ -58,7 +65,8 @@ private:
     std::vector<QPointer<QWidget>> roots_;
     mutable QHash<QString, QPointer<QWidget>> cache_;
     std::vector<std::unique_ptr<ListAdapter>> lists_;
-    std::vector<std::function<bool(std::string_view)>> handlers_;
+    QHash<QString, std::function<void()>> handlers_;
+    std::vector<QMetaObject::Connection> connections_;
 };
 
 } // namespace ui

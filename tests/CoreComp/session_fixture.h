@@ -66,6 +66,7 @@ protected:
         c.clock = &clock_;
         c.registry = registry_.get();
         c.owner = owner;
+        c.runPasses = runPasses_;
         c.transportFactory = [this](TRSSession& s, TRSSession::TransportKind kind) {
             kinds_.push_back(kind);
             return std::make_unique<FakeTransport>(&s, line_);
@@ -105,4 +106,6 @@ protected:
     std::vector<TRSSession::TransportKind> kinds_;
     std::unique_ptr<TRSSession> session_;
     std::string savedRuntimeDir_;
+    // The polling thread's passes; off, tests drive the thread's exchanges by hand.
+    bool runPasses_ = false;
 };

@@ -103,6 +103,7 @@ protected:
     void SetUp() override
     {
         SessionTest::SetUp();
+        runPasses_ = true;
         // Short read waits keep the search of empty addresses quick on the fake line.
         SetDword("CmdTimeoutConstant", 50);
     }
@@ -473,4 +474,34 @@ TEST_F(PollTest, ServiceModePollsThroughTheAutomationObject)
     EXPECT_EQ(Hex(events.at(0)).substr(0, 14), "05 06 04 16 07");
     EXPECT_EQ(calls.at(0).rfind("Obmen 5 6 0 1 0 1", 0), 0u);
     EXPECT_EQ(calls.at(1).rfind("Obmen 5 6 0 3 0 1", 0), 0u) << "acknowledged through it";
+}
+
+TEST_F(PollTest, SecondConstructorReportsRawToTheWindowControlAndShutsDown)
+{
+    units_.Add(1, 1);
+    platform::OwnerChannel control;
+    std::vector<std::string> raw;
+    int ownHandlerCalls = 0;
+    control.SetHandler([&](const platform::OwnerMessage& m) {
+        ++ownHandlerCalls;
+        raw.push_back(std::to_string(m.msg) + "/" + std::to_string(m.wparam));
+        return intptr_t{7};
+    });
+    session_ = std::make_unique<TRSSession>(Collaborators(&owner_), &control);
+    TRSSession& s = *session_;
+    line_->responder = [this](const Bytes& f) { return units_.Answer(f); };
+    bool eventRaised = false;
+    s.OnNewDevice = [&](uint8_t) { eventRaised = true; };
+    s.SetWork(true);
+    ASSERT_TRUE(control.WaitServing([&] { return !raw.empty(); }, 20s));
+    EXPECT_EQ(raw.at(0), "1035/11") << "the control's own handler gets the message as it is";
+    EXPECT_FALSE(eventRaised);
+
+    s.Shutdown();
+    EXPECT_FALSE(s.Work());
+    EXPECT_FALSE(s.ThreadStarted());
+    const int calls = ownHandlerCalls;
+    EXPECT_EQ(control.Send({9999, 0, 0, {}}), 7) << "its handler is the control's own still";
+    EXPECT_EQ(ownHandlerCalls, calls + 1);
+    session_.reset(); // after Shutdown the destructor has nothing left to do
 }

@@ -38,6 +38,7 @@ protected:
     void SetUp() override
     {
         SessionTest::SetUp();
+        runPasses_ = true;
         SetDword("CmdTimeoutConstant", 50);
         MakeSession();
         line_->responder = Answer;

@@ -143,9 +143,10 @@ TEST_F(PollOnSim, ThousandEventsArriveOnceAndInOrderThroughLostAndSpoiledAnswers
 {
     SetBusValue("PauseFromSession", 0);
     Open(115200, {{1, 1}, {2, 1}, {3, 1}}, 2000); // weight 4 each
-    // A lost answer costs the poll's whole read wait: keep it short, with room for a busy
-    // machine (the answer is due about 6 ms after the request).
-    SetBusValue("TimeoutConstant", 40);
+    // A lost answer costs the poll's whole read wait, so it is kept short; but an answer that
+    // comes after it may be taken for a later poll of the same unit, so a busy (or sanitized)
+    // machine needs room: the answer is due about 6 ms after the request.
+    SetBusValue("TimeoutConstant", 80);
     S().ReadRegistrySettings();
     FindAll(3);
     S().SetWork(false);

@@ -1,4 +1,5 @@
-// The device operations through the real session on a pseudo-terminal, against t4700-sim.
+// The device operations through the real session against t4700-sim: on a pseudo-terminal, and
+// the main ones again through the simulator's Ethernet-to-RS-485 converter on UDP.
 
 #include "config_tool/device/bus_search.h"
 #include "config_tool/device/key_reader.h"
@@ -99,7 +100,11 @@ struct ScratchFirst
     }
 };
 
-struct E2eTest : ScratchFirst, ::testing::Test
+// The roads to the line: the serial port, or a converter on loopback that the simulator
+// registers as the port's only converter.
+enum class Road { Serial, Udp };
+
+struct E2eFixture : ScratchFirst, ::testing::Test
 {
     void SetUp() override
     {
@@ -142,6 +147,12 @@ struct E2eTest : ScratchFirst, ::testing::Test
         args.push_back((dir / "dump").string());
         args.push_back("--max-seconds");
         args.push_back("300");
+        if (road == Road::Udp) {
+            // A free port of its own, so parallel tests keep apart; no extra answer wait, so
+            // the silent addresses of a scan cost what they cost on the serial line.
+            for (const char* a : {"--udp", "127.0.0.2:0", "--eth-wait", "0"})
+                args.push_back(a);
+        }
         return sim.Start(simPath, args);
     }
 
@@ -155,6 +166,7 @@ struct E2eTest : ScratchFirst, ::testing::Test
         return ::testing::AssertionSuccess();
     }
 
+    Road road = Road::Serial;
     std::string simPath;
     fs::path dir;
     SimProcess sim;
@@ -165,6 +177,19 @@ struct E2eTest : ScratchFirst, ::testing::Test
     NoOperationUi ui;
 };
 
+// The tests that run on both roads.
+struct E2eTest : E2eFixture, ::testing::WithParamInterface<Road>
+{
+    E2eTest() { road = GetParam(); }
+};
+INSTANTIATE_TEST_SUITE_P(Roads, E2eTest, ::testing::Values(Road::Serial, Road::Udp),
+                         [](const auto& info) { return info.param == Road::Udp ? "Udp" : "Serial"; });
+
+// The serial line's fault tests.
+struct E2eSerialTest : E2eFixture
+{
+};
+
 struct NullObserver : ScanObserver
 {
     void AddressStarted(int) override {}
@@ -173,7 +198,7 @@ struct NullObserver : ScanObserver
     void Serve() override {}
 };
 
-TEST_F(E2eTest, SearchFindsTheUnitsOfATwoUnitLine)
+TEST_P(E2eTest, SearchFindsTheUnitsOfATwoUnitLine)
 {
     // One try per address, so an answer missed once is a unit not found.  The session drops
     // what came in before its line-time wait ended, and a busy machine can end that wait late:
@@ -191,7 +216,7 @@ TEST_F(E2eTest, SearchFindsTheUnitsOfATwoUnitLine)
     EXPECT_EQ(scan.Accept(1).model, "ВД");
 }
 
-TEST_F(E2eTest, ReadChangeAndWriteBackExactlyTheChangedBytes)
+TEST_P(E2eTest, ReadChangeAndWriteBackExactlyTheChangedBytes)
 {
     SetBusValue("SpeedRSS", 115200);
     // An answer later than the time-out is taken for the retry's, and the retry's own answer
@@ -235,7 +260,7 @@ TEST_F(E2eTest, ReadChangeAndWriteBackExactlyTheChangedBytes)
     EXPECT_EQ(dumped.codes, readCodes);
 }
 
-TEST_F(E2eTest, PresentedCredentialIsRead)
+TEST_P(E2eTest, PresentedCredentialIsRead)
 {
     const std::string shown = "5A000001B2C3D401"; // as the tool shows it, check byte first
     ASSERT_TRUE(StartSim({"--unit", "9:44:223", "--present-key", "9:" + shown + ":1500"}));
@@ -252,7 +277,7 @@ TEST_F(E2eTest, PresentedCredentialIsRead)
     EXPECT_FALSE(reader.Active());
 }
 
-TEST_F(E2eTest, DrainReadsEachEventOnceAndTheSessionAcknowledgesIt)
+TEST_P(E2eTest, DrainReadsEachEventOnceAndTheSessionAcknowledgesIt)
 {
     // Event reads wait only 50 ms by default: a late answer would be taken for the next read's.
     SetBusValue("TimeoutConstant", 2000);
@@ -301,7 +326,7 @@ TEST_F(E2eTest, DrainReadsEachEventOnceAndTheSessionAcknowledgesIt)
     EXPECT_EQ(acknowledgements, 3);
 }
 
-TEST_F(E2eTest, ReadIsExactThroughTenPercentFaultyAnswers)
+TEST_F(E2eSerialTest, ReadIsExactThroughTenPercentFaultyAnswers)
 {
     SetBusValue("SpeedRSS", 115200);
     // Short enough for the dropped answers, long enough that a busy machine does not make a
@@ -317,7 +342,7 @@ TEST_F(E2eTest, ReadIsExactThroughTenPercentFaultyAnswers)
     EXPECT_GT(session.ExchangeCounters().failedTries, 0u) << "the faults were there";
 }
 
-TEST_F(E2eTest, UnitFallingSilentFailsTheReadAndTheWrite)
+TEST_F(E2eSerialTest, UnitFallingSilentFailsTheReadAndTheWrite)
 {
     SetBusValue("SpeedRSS", 115200);
     SetBusValue("CmdTimeoutConstant", 100);

@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace model {
 namespace {
@@ -152,6 +157,28 @@ TEST_F(ConfigFile, ModelOfTheUnitReadMustMatch)
     // The model is checked before the length, as the messages come in that order.
     Load(Saved("КЛВ").substr(0, 500), "ВД");
     EXPECT_EQ(loaded.status, LoadStatus::ModelMismatch);
+}
+
+// Choosing a FIFO, a device or a folder in the open dialog must not hold the window: each is
+// refused at once as an unreadable file (message 9), without waiting for data.
+TEST_F(ConfigFile, NonRegularFilesFailAtOnce)
+{
+    const std::string fifo = dir.File("pipe.kconf");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path :
+         {fifo, std::string("/dev/zero"), std::string("/dev/null"), dir.Path()}) {
+        auto load = std::async(std::launch::async, [&] { return LoadConfigFile(path, "КЛВ"); });
+        if (load.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            // Give a blocked reader its writer and an end of file, so the test can end.
+            const int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (w >= 0)
+                ::close(w);
+            ADD_FAILURE() << path << " blocked the load";
+        }
+        const LoadedConfig result = load.get();
+        EXPECT_EQ(result.status, LoadStatus::Unreadable) << path;
+        EXPECT_EQ(LoadMessages(result.status), std::vector<int>{9}) << path;
+    }
 }
 
 TEST_F(ConfigFile, FailedSaveKeepsTheOldFile)

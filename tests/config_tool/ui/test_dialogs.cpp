@@ -470,5 +470,43 @@ TEST_F(DialogTest, DialogsCentreOnTheMainWindow)
     EXPECT_EQ(dialog.geometry().topLeft(), QPoint(100 + 251, 50 + 200));
 }
 
+// A dialog built a moment ago and opened through its own entry point appears centred on the
+// main window: it is placed at the size it shows with, not at Qt's default size.
+TEST_F(DialogTest, FreshDialogsOpenCentredOnTheMainWindow)
+{
+    QWidget main;
+    main.setGeometry(100, 50, 801, 600);
+    auto expectCentred = [&main](QWidget& dialog) {
+        const QRect m = main.geometry();
+        EXPECT_NEAR(dialog.x(), m.x() + (m.width() - dialog.width()) / 2.0, 1.0)
+            << dialog.objectName().toStdString() << " " << dialog.width();
+        EXPECT_NEAR(dialog.y(), m.y() + (m.height() - dialog.height()) / 2.0, 1.0)
+            << dialog.objectName().toStdString() << " " << dialog.height();
+    };
+    {
+        TfQuestions questions;
+        bool shown = false;
+        WhenShown([&] {
+            shown = true;
+            expectCentred(questions);
+            questions.findChild<QPushButton*>(QStringLiteral("Button2"))->click();
+        });
+        EXPECT_EQ(questions.AskNewModel(&main), 0);
+        EXPECT_TRUE(shown);
+    }
+    {
+        FakeChannel channel([](const Frame&) { return Frame{}; });
+        TfKeyCode keyCode(channel, prompt, tables);
+        bool shown = false;
+        WhenShown([&] {
+            shown = true;
+            expectCentred(keyCode);
+            keyCode.findChild<QPushButton*>(QStringLiteral("Button2"))->click();
+        });
+        EXPECT_TRUE(keyCode.ReadKeyCodeDialog(1, 0, &main).isEmpty());
+        EXPECT_TRUE(shown);
+    }
+}
+
 } // namespace
 } // namespace ui

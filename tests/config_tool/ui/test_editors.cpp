@@ -17,12 +17,15 @@
 #include <QApplication>
 #include <QCollator>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
 
@@ -82,9 +85,6 @@ protected:
         ctx.language = [this] { return language; };
         indication = std::make_unique<ui::IndicationPage>(pageSettings, ctx);
         sound = std::make_unique<ui::SoundPage>(pageSound, ctx);
-        editor.AddChangeHandlers([this](std::string_view c) {
-            return indication->RunChangeHandler(c) || sound->RunChangeHandler(c);
-        });
         seeInd = std::make_unique<ui::TFormSeeInd>(&main, ctx, &tones);
         ctx.seeInd = seeInd.get();
         indication->FillLists();
@@ -569,6 +569,44 @@ TEST_F(Editors, PreviewWindowSizesAndCentresOverTheMainWindow)
                              1); // indicator 16 is steady: nothing runs
                    EXPECT_FALSE(seeInd->TimerInd()->isActive());
                });
+}
+
+// Event names run longer than any list is wide, in both languages: every line of the
+// indicators' lists, the chooser's pool and the preview's lists carries its whole name as its
+// tooltip, and the preview's rows fit its window without a horizontal scroll bar.
+TEST_F(Editors, EveryEventNameCanBeReadWhole)
+{
+    main.setGeometry(100, 50, 1000, 800);
+    for (const model::Language l : {model::Language::Russian, model::Language::English}) {
+        tables = model::ConstantTables(l);
+        language = l;
+        ShowType(11); // a type with events on six indicators
+        std::vector<QListWidget*> lists{chooser};
+        for (int n = 1; n <= 16; ++n)
+            lists.push_back(Events(n));
+        int lines = 0;
+        auto expectTooltips = [&lines](QListWidget* list) {
+            for (int i = 0; i < list->count(); ++i, ++lines)
+                EXPECT_EQ(list->item(i)->toolTip(), list->item(i)->text())
+                    << Utf8(list->objectName()) << " " << Utf8(list->item(i)->text());
+        };
+        for (QListWidget* list : lists)
+            expectTooltips(list);
+        EXPECT_GT(lines, 30); // every event class is in one of them
+        WhileShown([this] { indication->ButtonIndSeeClick(); },
+                   [&] {
+                       auto* box = seeInd->findChild<QScrollArea*>(QStringLiteral("ScrollBox1"));
+                       QCoreApplication::processEvents();
+                       EXPECT_FALSE(box->horizontalScrollBar()->isVisible());
+                       for (int n = 1; n <= 16; ++n) {
+                           auto* see = seeInd->findChild<QListWidget*>(Name("SeeList", n, ""));
+                           expectTooltips(see);
+                           EXPECT_LE(see->mapTo(box->viewport(), see->rect().topRight()).x(),
+                                     box->viewport()->width())
+                               << n;
+                       }
+                   });
+    }
 }
 
 TEST_F(Editors, PreviewWindowCopiesTheEventListsAndTheCurrentEdits)

@@ -21,23 +21,35 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <memory>
 
 namespace {
@@ -641,6 +653,206 @@ TEST(MainWindowEditorBinding, UnknownControlsAndBadIndexesAreClearErrors)
     EXPECT_THROW(chooser.Delete(-1), std::out_of_range);
 }
 
+// A change handler runs on the operator's choice and by name, once each, and never when a value
+// is set from code; a control without a handler runs nothing and raises none of its signals.
+TEST(MainWindowEditorBinding, OneWayAChangeHandlerRuns)
+{
+    ProgramFolder folder;
+    Window w(folder);
+    w.form->show();
+    w.services.newModel = 44;
+    w.form->BitBtnCreatClick();
+    ui::WidgetEditor& editor = w.form->Editor();
+    model::Image& image = w.form->ConfigImage();
+    const size_t sound3 = model::RecordOffset(0, 3) + model::kRecSound;
+
+    auto* type = w.Find<QComboBox>(QStringLiteral("Ind03ParamSoundType"));
+    int activations = 0;
+    QObject::connect(type, &QComboBox::activated, [&] { ++activations; });
+    // From code: no handler, no signal.
+    editor.SetItemIndex("Ind03ParamSoundType", 9);
+    type->setCurrentIndex(9);
+    EXPECT_NE(image[sound3], 9);
+    EXPECT_EQ(activations, 0);
+    // By name: the handler, without raising the operator's signal.
+    editor.RunChangeHandler("Ind03ParamSoundType");
+    EXPECT_EQ(image[sound3], 9);
+    EXPECT_EQ(activations, 0);
+    // The operator's choice.
+    type->setCurrentIndex(11);
+    emit type->activated(11);
+    EXPECT_EQ(image[sound3], 11);
+
+    // Controls without a handler: nothing runs and none of their signals is raised.
+    int raised = 0;
+    auto* edit = w.Find<QLineEdit>(QStringLiteral("Obj01ParamNumber"));
+    auto* check = w.Find<QCheckBox>(QStringLiteral("MainParam2U"));
+    auto* list = w.Find<QComboBox>(QStringLiteral("Obj01ParamType"));
+    QObject::connect(edit, &QLineEdit::textEdited, [&] { ++raised; });
+    QObject::connect(check, &QCheckBox::clicked, [&] { ++raised; });
+    QObject::connect(list, &QComboBox::activated, [&] { ++raised; });
+    const model::Image before = image;
+    for (const char* name : {"Obj01ParamNumber", "MainParam2U", "Obj01ParamType", "ParamKey1"})
+        editor.RunChangeHandler(name);
+    EXPECT_EQ(raised, 0);
+    EXPECT_EQ(image, before);
+
+    // A list takes one handler.
+    EXPECT_THROW(editor.OnChange(type, [] {}), std::invalid_argument);
+}
+
+// --- every value can be read -----------------------------------------------------------------
+
+// Each value edit shows its widest value whole: the text area left inside the frame and the
+// edit's margins holds it in the edit's own font.
+TEST(MainWindowLayout, EveryValueEditShowsItsWidestValue)
+{
+    ProgramFolder folder;
+    Window w(folder);
+    w.form->show();
+    w.services.newModel = 44;
+    w.form->BitBtnCreatClick();
+    auto* pages = w.Find<QTabWidget>(QStringLiteral("PageControl"));
+    std::vector<std::pair<QString, const char*>> edits; // name, widest value
+    for (int n = 1; n <= 60; ++n)
+        edits.emplace_back(ui::NumberedName("Obj", n, "ParamNumber"), "9999");
+    edits.emplace_back(QStringLiteral("MainParamTime"), "255");
+    edits.emplace_back(QStringLiteral("MainParamPin"), "999999999999");
+    for (int n = 1; n <= 8; ++n)
+        edits.emplace_back(QStringLiteral("ParamKey%1").arg(n), "DDDDDDDDDDDDDDDD");
+    int checked = 0;
+    for (const auto& [name, widest] : edits) {
+        auto* edit = w.Find<QLineEdit>(name);
+        ASSERT_NE(edit, nullptr) << name.toStdString();
+        for (int p = 0; p < pages->count(); ++p)
+            if (pages->widget(p)->isAncestorOf(edit))
+                pages->setCurrentIndex(p);
+        QCoreApplication::processEvents();
+        QStyleOptionFrame opt;
+        opt.initFrom(edit);
+        opt.rect = edit->rect();
+        opt.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &opt, edit);
+        QRect text = edit->style()->subElementRect(QStyle::SE_LineEditContents, &opt, edit);
+        text = text.marginsRemoved(edit->textMargins());
+        const int visible = text.width() - 2 * 2; // the edit's own inner margins
+        EXPECT_GE(visible, QFontMetrics(edit->font()).horizontalAdvance(QLatin1String(widest)))
+            << name.toStdString() << " is " << edit->width() << " px wide";
+        ++checked;
+    }
+    EXPECT_EQ(checked, 70);
+    // At the window's own size no page hides a column behind a horizontal scroll bar.
+    for (int p = 0; p < pages->count(); ++p) {
+        pages->setCurrentIndex(p);
+        QCoreApplication::processEvents();
+        for (QScrollArea* area : pages->widget(p)->findChildren<QScrollArea*>())
+            EXPECT_FALSE(area->horizontalScrollBar()->isVisible())
+                << pages->widget(p)->objectName().toStdString();
+    }
+}
+
+// --- one language on screen --------------------------------------------------------------------
+
+// Qt's own texts follow the tool's language: in Russian the message boxes' buttons are Russian.
+TEST(MainWindowLanguageOfQt, MessageBoxButtonsSpeakTheWindowsLanguage)
+{
+    if (!QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
+                           QStringLiteral("/qtbase_ru.qm")))
+        GTEST_SKIP() << "Qt's Russian translation (qt6-translations-l10n) is not installed";
+    const struct
+    {
+        const char* settings;
+        bool russian;
+    } cases[] = {{"", true}, {"[Language]\r\nLanguage=Eng\r\n", false}, {"", true}};
+    for (const auto& c : cases) {
+        ProgramFolder folder;
+        folder.WriteSettings(c.settings);
+        Window w(folder);
+        w.form->show();
+        QMessageBox box(QMessageBox::Question, QString(), QString(),
+                        QMessageBox::Yes | QMessageBox::Cancel);
+        for (QMessageBox::StandardButton b : {QMessageBox::Yes, QMessageBox::Cancel}) {
+            const QString text = box.button(b)->text();
+            const bool cyrillic = std::any_of(text.begin(), text.end(), [](QChar ch) {
+                return ch.unicode() >= 0x0400 && ch.unicode() <= 0x04FF;
+            });
+            EXPECT_EQ(cyrillic, c.russian) << text.toStdString();
+        }
+    }
+}
+
+// --- the mouse wheel ------------------------------------------------------------------------
+
+// A wheel turned over any list of any page, the way the window system delivers it (to the
+// widget under the pointer), scrolls the page and changes no value: neither ConfigImage nor
+// what the next save would take from the pages.
+TEST(MainWindowWheel, ScrollingOverListsEditsNothing)
+{
+    ProgramFolder folder;
+    Window w(folder);
+    TFormMain& form = *w.form;
+    form.resize(1120, 760);
+    form.show();
+    w.services.newModel = 44;
+    form.BitBtnCreatClick();
+    QCoreApplication::processEvents();
+
+    auto pageValues = [&] {
+        model::Image image = form.ConfigImage();
+        model::KeyCodes codes{};
+        model::FormToImage(form.Editor(), image, codes);
+        return image;
+    };
+    auto selections = [&] {
+        std::map<std::string, int> items;
+        for (QComboBox* box : form.findChildren<QComboBox*>())
+            items[box->objectName().toStdString()] = box->currentIndex();
+        return items;
+    };
+    const model::Image image = form.ConfigImage();
+    const model::Image fromPages = pageValues();
+    const std::map<std::string, int> selected = selections();
+
+    auto* pages = w.Find<QTabWidget>(QStringLiteral("PageControl"));
+    int wheeled = 0, scrolled = 0;
+    for (int p = 0; p < pages->count(); ++p) {
+        pages->setCurrentIndex(p);
+        QCoreApplication::processEvents();
+        QWidget* page = pages->widget(p);
+        for (QWidget* control : page->findChildren<QWidget*>()) {
+            if (!qobject_cast<QComboBox*>(control) && !qobject_cast<QListWidget*>(control))
+                continue;
+            if (!control->isVisible())
+                continue;
+            const std::string name = control->objectName().toStdString();
+            QScrollArea* area = nullptr;
+            for (QWidget* up = control->parentWidget(); up && !area; up = up->parentWidget())
+                area = qobject_cast<QScrollArea*>(up);
+            if (area) {
+                area->ensureWidgetVisible(control);
+                QCoreApplication::processEvents();
+            }
+            const QPoint at = control->mapTo(&form, control->rect().center());
+            QWidget* target = form.childAt(at);
+            ASSERT_TRUE(target == control || control->isAncestorOf(target)) << name;
+            const int before = area ? area->verticalScrollBar()->value() : 0;
+            const QPointF local = target->mapFrom(&form, at);
+            QWheelEvent wheel(local, target->mapToGlobal(local), QPoint(), QPoint(0, -120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(target, &wheel);
+            ++wheeled;
+            if (area && before < area->verticalScrollBar()->maximum()) {
+                EXPECT_GT(area->verticalScrollBar()->value(), before) << name;
+                ++scrolled;
+            }
+        }
+    }
+    EXPECT_GT(wheeled, 60 * 2 + 7 + 16 * 11 + 8);
+    EXPECT_GT(scrolled, 0);
+    EXPECT_EQ(form.ConfigImage(), image);
+    EXPECT_EQ(pageValues(), fromPages);
+    EXPECT_EQ(selections(), selected);
+}
+
 // --- commands -------------------------------------------------------------------------------
 
 class MainWindowCommands : public ::testing::Test
@@ -696,6 +908,39 @@ TEST_F(MainWindowCommands, ReadShowsTheUnitsConfiguration)
     EXPECT_EQ(Services().boxes[0].kind, BoxKind::Warning);
     EXPECT_EQ(Form().SourceAddress(), 5);
     EXPECT_EQ(Services().searches, 1);
+}
+
+// The search dialog closes, then the read holds the event queue: the window must have been
+// painted in between, or the dialog's picture stays on it for the whole read.
+TEST_F(MainWindowCommands, WindowIsRepaintedBeforeTheReadStarts)
+{
+    struct PaintCounter : QObject
+    {
+        QWidget* window = nullptr;
+        int paints = 0;
+        bool eventFilter(QObject* o, QEvent* e) override
+        {
+            auto* widget = qobject_cast<QWidget*>(o);
+            if (e->type() == QEvent::Paint && widget &&
+                (widget == window || window->isAncestorOf(widget)))
+                ++paints;
+            return false;
+        }
+    } counter;
+    counter.window = &Form();
+    QCoreApplication::processEvents(); // the first show's painting
+    qApp->installEventFilter(&counter);
+    std::optional<int> paintsAtFirstExchange;
+    Services().onSearch = [&] { counter.paints = 0; };
+    channel.onExchange = [&] {
+        if (!paintsAtFirstExchange)
+            paintsAtFirstExchange = counter.paints;
+    };
+    Form().BitBtnFindClick();
+    qApp->removeEventFilter(&counter);
+    ASSERT_TRUE(paintsAtFirstExchange.has_value());
+    EXPECT_GT(*paintsAtFirstExchange, 0);
+    EXPECT_EQ(Form().SourceAddress(), 5);
 }
 
 TEST_F(MainWindowCommands, FailedReadLeavesThePagesDisabled)
@@ -833,6 +1078,18 @@ TEST_F(MainWindowCommands, SaveAsksInOrderAndWritesTheFile)
     Form().BitBtnSaveClick();
     EXPECT_EQ(Services().Texts(), (QStringList{Msg(18), Msg(20)}));
     EXPECT_EQ(Services().boxes.back().kind, BoxKind::Error);
+
+    // A read-only file is not replaced, even when the operator agrees to: message 20, and the
+    // file keeps its content.
+    Services().boxes.clear();
+    Services().saveName = QString::fromStdString(path);
+    Services().answers = {BoxAnswer::Yes, BoxAnswer::Yes};
+    QFile::setPermissions(Services().saveName, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+    Form().BitBtnSaveClick();
+    EXPECT_EQ(Services().Texts(), (QStringList{Msg(18), Msg(19), Msg(20)}));
+    saved = model::LoadConfigFile(path, std::nullopt);
+    EXPECT_EQ(saved.image[0] + 256 * saved.image[1], 777);
+    QFile::setPermissions(Services().saveName, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 TEST_F(MainWindowCommands, OpenAsksByStateAndReportsABadFile)

@@ -64,6 +64,8 @@ ui::BoxAnswer ScriptedServices::MessageBox(ui::BoxKind kind, ui::BoxButtons butt
 ui::PickedUnit ScriptedServices::SearchDeviceDialog(int)
 {
     ++searches;
+    if (onSearch)
+        onSearch();
     return unit;
 }
 
@@ -78,6 +80,8 @@ QStringList ScriptedServices::Texts() const
 device::Frame BusChannel::Exchange(const device::Frame& request)
 {
     requests.push_back(request);
+    if (onExchange)
+        onExchange();
     if (failAt) {
         if (*failAt == 0) {
             failAt.reset();

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,6 +66,7 @@ public:
 
     ui::PickedUnit unit; // what the search dialog picks
     int searches = 0;
+    std::function<void()> onSearch; // runs as the search dialog closes
     int newModel = 44; // the new-configuration question's answer
     QString openName, saveName;
     QString keyCode; // what the credential-code reader gives
@@ -102,6 +104,8 @@ public:
     std::vector<device::Frame> Requests(uint8_t command) const;
     // When set, the exchange with this index (0-based, counted from now) gets no answer.
     std::optional<size_t> failAt;
+    // Runs at the start of every exchange.
+    std::function<void()> onExchange;
 
 private:
     sim::Bus& bus_;

@@ -1,0 +1,516 @@
+// The converter transport on a scripted datagram network and the fake clock: the datagram
+// layout and sequence numbers, the sockets per port, the registry scan, the answer wait with
+// its rounds and its one deadline, the answer reader, and the exchange through the session.
+
+#include "session_fixture.h"
+
+#include "CoreComp/com_zemra.h"
+#include "CoreComp/ethernet_zemra.h"
+#include "CoreComp/rssess/bus_crc.h"
+
+#include "platform/pty.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <set>
+
+namespace {
+
+// What the fake network saw and what it will deliver; shared by the test and the link.
+struct NetState
+{
+    struct Sent
+    {
+        int socket = -1;
+        std::string address;
+        uint16_t port = 0;
+        Bytes bytes;
+    };
+    struct Inbound
+    {
+        int64_t atUs = 0;
+        int socket = -1;
+        Bytes bytes;
+    };
+    explicit NetState(platform::FakeClock& c) : clock(c) {}
+
+    void Deliver(int64_t atMs, Bytes bytes, int socket = -1)
+    {
+        Inbound in{atMs * 1000, socket < 0 ? firstSocket : socket, std::move(bytes)};
+        const auto at = std::upper_bound(inbound.begin(), inbound.end(), in.atUs,
+                                         [](int64_t t, const Inbound& x) { return t < x.atUs; });
+        inbound.insert(at, std::move(in));
+    }
+
+    platform::FakeClock& clock;
+    int nextSocket = 10;
+    int firstSocket = 10;
+    bool failOpen = false;
+    std::set<uint16_t> failBind;
+    std::vector<uint16_t> bound;
+    std::vector<int> closed;
+    std::vector<Sent> sent;
+    std::deque<Inbound> inbound; // by arrival time
+    // Called for every datagram sent; may Deliver answers.
+    std::function<void(const Sent&)> converter;
+};
+
+class FakeNet : public TDatagramNet
+{
+public:
+    explicit FakeNet(std::shared_ptr<NetState> s) : s_(std::move(s)) {}
+    int OpenSocket() override { return s_->failOpen ? -1 : s_->nextSocket++; }
+    bool Bind(int, uint16_t port) override
+    {
+        s_->bound.push_back(port);
+        return !s_->failBind.contains(port);
+    }
+    void CloseSocket(int socket) override { s_->closed.push_back(socket); }
+    bool SendTo(int socket, const std::string& address, uint16_t port,
+                std::span<const uint8_t> datagram) override
+    {
+        s_->sent.push_back({socket, address, port, Bytes(datagram.begin(), datagram.end())});
+        if (s_->converter)
+            s_->converter(s_->sent.back());
+        return true;
+    }
+    int WaitReadable(std::span<const int> sockets, uint32_t timeoutMs) override
+    {
+        const int64_t now = s_->clock.NowMicroseconds();
+        for (const auto& in : s_->inbound) {
+            if (in.atUs > now + int64_t{timeoutMs} * 1000)
+                break;
+            const auto at = std::find(sockets.begin(), sockets.end(), in.socket);
+            if (at == sockets.end())
+                continue;
+            if (in.atUs > now)
+                s_->clock.AdvanceMicroseconds(in.atUs - now);
+            return static_cast<int>(at - sockets.begin());
+        }
+        s_->clock.AdvanceMilliseconds(timeoutMs);
+        return -1;
+    }
+    std::optional<Received> Receive(int socket, std::span<uint8_t> buffer) override
+    {
+        const int64_t now = s_->clock.NowMicroseconds();
+        for (auto it = s_->inbound.begin(); it != s_->inbound.end() && it->atUs <= now; ++it) {
+            if (it->socket != socket)
+                continue;
+            const std::size_t n = std::min(buffer.size(), it->bytes.size());
+            std::copy_n(it->bytes.begin(), n, buffer.begin());
+            Received r{n, it->bytes.size() > buffer.size()};
+            s_->inbound.erase(it);
+            return r;
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::shared_ptr<NetState> s_;
+};
+
+Bytes Answer(Bytes payload, uint8_t first = 0x10, uint8_t type = 0x11)
+{
+    Bytes d;
+    for (uint8_t b : {first, static_cast<uint8_t>(payload.size()), uint8_t{0}, uint8_t{0}, type})
+        d.push_back(b);
+    for (uint8_t b : payload)
+        d.push_back(b);
+    return d;
+}
+
+struct LinkTest : ::testing::Test
+{
+    LinkTest() : net(std::make_shared<NetState>(clock)), link(clock, std::make_unique<FakeNet>(net))
+    {
+    }
+    int64_t ElapsedMs(int64_t startUs) const { return (clock.NowMicroseconds() - startUs) / 1000; }
+
+    platform::FakeClock clock;
+    std::shared_ptr<NetState> net;
+    TEthernet_COM_Simulator link;
+};
+
+TEST_F(LinkTest, TwoConvertersOnOnePortShareASocketAndTakeConsecutiveNumbers)
+{
+    ASSERT_TRUE(link.AddTargetText("127.0.0.2:4001"));
+    ASSERT_TRUE(link.AddTargetText("127.0.0.3:4001"));
+    ASSERT_TRUE(link.AddTargetText("127.0.0.4:4002"));
+    link.OpenSockets();
+    EXPECT_EQ(link.SocketCount(), 2u);
+    EXPECT_EQ(net->bound, (std::vector<uint16_t>{4001, 4002}));
+
+    const Bytes payload{5, 6, 0, 13, 0, 0, 0x9A};
+    ASSERT_TRUE(link.Send(payload));
+    ASSERT_TRUE(link.Send(payload));
+    ASSERT_EQ(net->sent.size(), 6u);
+    const std::vector<std::pair<uint8_t, uint8_t>> sequence = {
+        {0xFF, 0xFF}, {0x00, 0x00}, {0x00, 0x01}, {0x00, 0x02}, {0x00, 0x03}, {0x00, 0x04}};
+    for (std::size_t i = 0; i < net->sent.size(); ++i) {
+        const auto& s = net->sent[i];
+        Bytes expected;
+        for (uint8_t b :
+             {uint8_t{0x10}, uint8_t{7}, sequence[i].first, sequence[i].second, uint8_t{0x10}})
+            expected.push_back(b);
+        for (uint8_t b : payload)
+            expected.push_back(b);
+        EXPECT_EQ(s.bytes, expected) << i;
+        EXPECT_EQ(s.socket, i % 3 == 2 ? 11 : 10) << i;
+        EXPECT_EQ(s.port, i % 3 == 2 ? 4002 : 4001) << i;
+    }
+    EXPECT_EQ(net->sent[1].address, "127.0.0.3");
+}
+
+TEST_F(LinkTest, ANumberIsUsedUpWhereNothingCanBeSent)
+{
+    net->failBind = {4001};
+    ASSERT_TRUE(link.AddTargetText("127.0.0.2:4001"));
+    ASSERT_TRUE(link.AddTargetText("127.0.0.3:4002"));
+    link.OpenSockets();
+    EXPECT_TRUE(link.IsOpen()) << "an unbound converter still counts as open";
+    ASSERT_TRUE(link.Send(Bytes{1, 2, 3}));
+    ASSERT_EQ(net->sent.size(), 1u);
+    EXPECT_EQ(net->sent[0].port, 4002);
+    EXPECT_EQ(net->sent[0].bytes[2], 0x00) << "0xFFFF went to the converter that was not sent to";
+    EXPECT_EQ(net->sent[0].bytes[3], 0x00);
+}
+
+TEST_F(LinkTest, TargetTextsOutsideTheFormAreRefused)
+{
+    for (const char* bad : {"127.0.0.2", "127.0.0.2:", "127.0.0.2:x", "127.0.0.2:70000",
+                            "127.0.0.2:0", "127.0.0.2:-1", "127.0.0.2:40 01", "127.0.0.2:4001x"}) {
+        EXPECT_FALSE(link.AddTargetText(bad)) << bad;
+    }
+    EXPECT_EQ(link.TargetCount(), 0u);
+    EXPECT_TRUE(link.AddTargetText("10.1.2.3:65535"));
+    EXPECT_TRUE(link.AddTargetText("10.1.2.3:1"));
+}
+
+TEST_F(LinkTest, PayloadsTheLengthByteCannotHoldAreNotSent)
+{
+    ASSERT_TRUE(link.AddTargetText("127.0.0.2:4001"));
+    link.OpenSockets();
+    EXPECT_FALSE(link.Send(Bytes(256, 0x55)));
+    EXPECT_TRUE(net->sent.empty());
+    EXPECT_EQ(link.SequenceNumber(), 0xFFFF);
+    ASSERT_TRUE(link.Send(Bytes(255, 0x55)));
+    ASSERT_EQ(net->sent.size(), 1u);
+    EXPECT_EQ(net->sent[0].bytes[1], 255);
+    EXPECT_EQ(net->sent[0].bytes.size(), 260u);
+}
+
+TEST_F(LinkTest, SocketsThatWereNeverMadeAreNeverClosed)
+{
+    net->failOpen = true;
+    ASSERT_TRUE(link.AddTargetText("127.0.0.2:4001"));
+    link.OpenSockets();
+    link.CloseSockets();
+    link.CloseSockets();
+    EXPECT_TRUE(net->closed.empty());
+
+    net->failOpen = false;
+    link.OpenSockets();
+    link.CloseSockets();
+    link.CloseSockets();
+    EXPECT_EQ(net->closed, std::vector<int>{10}) << "closed once, and only what was made";
+    EXPECT_FALSE(link.IsOpen());
+}
+
+TEST_F(LinkTest, DrainingBeforeASendEndsWhileDatagramsKeepComing)
+{
+    ASSERT_TRUE(link.AddTargetText("127.0.0.2:4001"));
+    link.OpenSockets();
+    for (int i = 0; i < 1000; ++i)
+        net->Deliver(0, Answer({1, 2, 3}));
+    ASSERT_TRUE(link.Send(Bytes{1}));
+    EXPECT_EQ(net->inbound.size(), 1000u - TEthernet_COM_Simulator::kMaxDrained);
+    EXPECT_EQ(net->sent.size(), 1u);
+}
+
+// Arrivals in ms after the wait starts; the wait is 600 ms unless said.
+struct ReceiveCase
+{
+    const char* name;
+    std::vector<std::pair<int64_t, Bytes>> arrivals;
+    Bytes expected;
+    int64_t endsAfterMs; // when the wait is over, on the fake clock
+    int32_t wait = 600;
+};
+
+TEST_F(LinkTest, TheWaitTakesTheFirstAnswerAndIgnoresTheRest)
+{
+    const Bytes frame{5, 5, 0, 1, 2, 0x77};
+    const std::vector<ReceiveCase> cases = {
+        {"an answer", {{40, Answer(frame)}}, frame, 40},
+        {"not before the first round", {{0, Answer(frame)}}, frame, 15},
+        {"a notice, then the answer",
+         {{5, Answer({9, 9, 9, 9, 9, 9}, 0x10, 0x12)}, {20, Answer(frame)}},
+         frame,
+         30},
+        {"notices at 100, 200 and 300 do not shorten the wait",
+         {{100, Answer({9}, 0x10, 0x12)},
+          {200, Answer({9}, 0x1F, 0x02)},
+          {300, Answer({9}, 0x10, 0x32)},
+          {350, Answer(frame)}},
+         frame,
+         350},
+        {"a foreign datagram, then the answer",
+         {{5, Answer({9, 9, 9, 9, 9, 9}, 0x20)}, {50, Answer(frame)}},
+         frame,
+         50},
+        {"an empty payload ends the wait", {{30, Answer({})}, {40, Answer(frame)}}, {}, 30},
+        {"only the bytes that arrived",
+         {{30, Bytes{0x10, 0xFF, 0, 0, 0x11, 0xAA, 0xBB}}},
+         {0xAA, 0xBB},
+         30},
+        {"a short datagram is ignored",
+         {{30, Bytes{0x10, 0xFF}}, {35, Bytes{0x10, 0, 0, 0}}, {60, Answer(frame)}},
+         frame,
+         60},
+        {"a datagram past the buffer is ignored",
+         {{30,
+           [] {
+               Bytes big = Answer(Bytes(255, 0x44));
+               big.resize(300, 0x44);
+               return big;
+           }()},
+          {60, Answer(frame)}},
+         frame,
+         60},
+        {"the other high nibbles",
+         {{1, Answer(frame, 0x00)}, {2, Answer(frame, 0xF1)}, {3, Answer(frame, 0x21)}},
+         {},
+         600},
+        {"nothing", {}, {}, 600},
+        {"a notice at the deadline", {{595, Answer({9}, 0x10, 0x12)}}, {}, 610},
+        {"a wait of 0 still makes one round", {{5, Answer(frame)}}, {}, 15, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        net->inbound.clear();
+        link.ClearTargets();
+        ASSERT_TRUE(link.AddTargetText("127.0.0.2:4001"));
+        link.OpenSockets();
+        const int socket = net->nextSocket - 1;
+        link.SetTimeout(c.wait);
+        const int64_t start = clock.NowMicroseconds();
+        for (const auto& [ms, bytes] : c.arrivals)
+            net->Deliver(start / 1000 + ms, bytes, socket);
+        EXPECT_EQ(link.Receive(), c.expected);
+        const int64_t elapsed = ElapsedMs(start);
+        EXPECT_GE(elapsed, std::min<int64_t>(c.endsAfterMs, c.wait));
+        EXPECT_LE(elapsed, c.endsAfterMs + 15);
+        EXPECT_LE(elapsed, c.wait + 15) << "past the wait and one round";
+    }
+}
+
+TEST(AnswerPayload, ReadsNoMoreThanArrivedAndNothingFromOthers)
+{
+    struct Case
+    {
+        Bytes datagram;
+        bool truncated;
+        std::optional<Bytes> payload;
+    };
+    const std::vector<Case> cases = {
+        {{0x10, 2, 0, 0, 0x11, 7, 8}, false, Bytes{7, 8}},
+        {{0x1F, 2, 9, 9, 0x01, 7, 8, 9}, false, Bytes{7, 8}},
+        {{0x10, 0xFF}, false, std::nullopt},
+        {{0x10, 0xFF, 0, 0, 0x11}, false, Bytes{}},
+        {{0x10, 9, 0, 0, 0x11, 1, 2}, false, Bytes{1, 2}},
+        {{0x10, 2, 0, 0, 0x12, 7, 8}, false, std::nullopt},
+        {{0x10, 2, 0, 0, 0xF2, 7, 8}, false, std::nullopt},
+        {{0x20, 2, 0, 0, 0x11, 7, 8}, false, std::nullopt},
+        {{0x10, 2, 0, 0, 0x11, 7, 8}, true, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AnswerPayload(c.datagram, c.truncated), c.payload)
+            << ::testing::PrintToString(c.datagram);
+}
+
+// --- through the session, with the registry and the fake clock it was given
+
+class EthernetSessionTest : public SessionTest
+{
+protected:
+    static constexpr int kPort = 3;
+    static inline const std::string kPortKey = std::string(kBusKey) + "\\PORT3";
+    static inline const std::string kIpKey = kPortKey + "\\ETHERNETIP";
+
+    void SetUp() override
+    {
+        SessionTest::SetUp();
+        net_ = std::make_shared<NetState>(clock_);
+        SetString(kPortKey, "WORKTYPE", "ObmenEthernet");
+    }
+
+    TRSSession& MakeEthernetSession(bool builtIn = false)
+    {
+        TRSSession::Collaborators c = Collaborators(nullptr);
+        if (builtIn)
+            c.transportFactory = {};
+        else
+            c.transportFactory = [this](TRSSession& s, TRSSession::TransportKind kind) {
+                kinds_.push_back(kind);
+                std::unique_ptr<TCommZemraAbstract> made;
+                if (kind == TRSSession::TransportKind::Ethernet)
+                    made = std::make_unique<TEthernetZemra>(&s, std::make_unique<FakeNet>(net_));
+                return made; // the others: the session's serial transport
+            };
+        session_ = std::make_unique<TRSSession>(std::move(c));
+        session_->SetComPort(kPort);
+        return *session_;
+    }
+    TEthernetZemra& Transport() { return dynamic_cast<TEthernetZemra&>(session_->Transport()); }
+
+    // A converter that answers each request with the unit's answer after afterMs.
+    void AnswerWith(Bytes frame, int64_t afterMs)
+    {
+        frame.push_back(corecomp::BusCrc8(frame));
+        net_->converter = [this, frame, afterMs](const NetState::Sent& s) {
+            net_->Deliver(clock_.NowMicroseconds() / 1000 + afterMs, Answer(frame), s.socket);
+        };
+    }
+
+    std::shared_ptr<NetState> net_;
+};
+
+TEST_F(EthernetSessionTest, TheRegistryScanTakesTheConvertersUpToTheFirstBadValue)
+{
+    SetString(kIpKey, "A_IPETHERNET1", "127.0.0.2:4001");
+    SetString(kIpKey, "Comment", "10.0.0.1:5000");
+    SetString(kIpKey, "IPETHERNET2", "127.0.0.3:4001");
+    SetString(kIpKey, "IPETHERNET3", "127.0.0.4");
+    SetString(kIpKey, "IPETHERNET4", "127.0.0.5:4002");
+    MakeEthernetSession();
+    ASSERT_EQ(kinds_.back(), TRSSession::TransportKind::Ethernet);
+    EXPECT_TRUE(session_->IsEthernet());
+    ASSERT_TRUE(session_->ReopenPort());
+    EXPECT_EQ(Transport().Link().TargetCount(), 2u);
+    EXPECT_EQ(Transport().Link().SocketCount(), 1u);
+    EXPECT_EQ(Transport().Handle(), kInvalidHandle);
+
+    // Each open reads the list again.
+    SetString(kIpKey, "IPETHERNET3", "127.0.0.4:70000");
+    ASSERT_TRUE(session_->ReopenPort());
+    EXPECT_EQ(Transport().Link().TargetCount(), 2u) << "a port out of range ends the scan";
+    registry_->DeleteValue(platform::Hive::LocalMachine, kIpKey, "IPETHERNET3");
+    ASSERT_TRUE(session_->ReopenPort());
+    EXPECT_EQ(Transport().Link().TargetCount(), 3u);
+}
+
+TEST_F(EthernetSessionTest, WithoutConvertersTheLineDoesNotOpen)
+{
+    MakeEthernetSession();
+    EXPECT_FALSE(session_->ReopenPort());
+    EXPECT_TRUE(Transport().IsClosed());
+    EXPECT_FALSE(session_->SendCommand({5, 6, 0, 13, 0, 0}, true, false, 0, 0));
+    EXPECT_TRUE(net_->sent.empty());
+}
+
+TEST_F(EthernetSessionTest, TheAnswerBudgetIsTheReadConstantPlusTheConvertersWait)
+{
+    SetString(kIpKey, "IPETHERNET1", "127.0.0.2:4001");
+    struct Case
+    {
+        const char* name;
+        std::optional<int32_t> ethWait;
+        const char* ethWaitText;
+        int32_t expected;
+    };
+    const std::vector<Case> cases = {
+        {"missing", std::nullopt, nullptr, 600 + 500},
+        {"set", 80, nullptr, 600 + 80},
+        {"zero", 0, nullptr, 600},
+        {"negative", -5, nullptr, 600 + 500},
+        {"not a number", std::nullopt, "80", 600 + 500},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        registry_->DeleteValue(platform::Hive::LocalMachine, kPortKey, "ETHWAITTIME");
+        if (c.ethWait)
+            registry_->WriteDword(platform::Hive::LocalMachine, kPortKey, "ETHWAITTIME",
+                                  *c.ethWait);
+        if (c.ethWaitText)
+            SetString(kPortKey, "ETHWAITTIME", c.ethWaitText);
+        MakeEthernetSession();
+        net_->sent.clear();
+        const int64_t start = clock_.NowMicroseconds();
+        session_->SetRetryCount(0);
+        EXPECT_FALSE(session_->SendCommand({5, 6, 0, 13, 0, 0}, true, false, 0, 0));
+        EXPECT_EQ(Transport().Link().Timeout(), c.expected);
+        ASSERT_EQ(net_->sent.size(), 1u);
+        const int64_t waited = (clock_.NowMicroseconds() - start) / 1000;
+        // The pause before the exchange and the one after it come on top of the wait.
+        EXPECT_GE(waited, c.expected);
+        EXPECT_LE(waited, c.expected + 15 + 5 + 4);
+    }
+}
+
+TEST_F(EthernetSessionTest, AnExchangeGoesOutAsOneDatagramAndTakesTheAnswer)
+{
+    SetString(kIpKey, "IPETHERNET1", "127.0.0.2:4001");
+    SetString(kIpKey, "IPETHERNET2", "127.0.0.3:4001");
+    MakeEthernetSession();
+    AnswerWith({5, 6, 0, 44, 223, 0}, 3);
+    ASSERT_TRUE(session_->SendCommand({5, 6, 0, 13, 0, 0}, true, false, 0, 0));
+    Bytes answer{5, 6, 0, 44, 223, 0};
+    answer.push_back(corecomp::BusCrc8(answer));
+    EXPECT_EQ(session_->Answer(), answer);
+    ASSERT_EQ(net_->sent.size(), 2u) << "one datagram per converter, the second answer drained";
+    Bytes request{5, 6, 0, 13, 0, 0};
+    request.push_back(corecomp::BusCrc8(request));
+    EXPECT_EQ(Bytes(net_->sent[0].bytes.begin() + 5, net_->sent[0].bytes.end()), request);
+
+    // The unit's answer through the second converter is still waiting; the next send drops it.
+    ASSERT_EQ(net_->inbound.size(), 1u);
+    ASSERT_TRUE(session_->SendCommand({5, 6, 0, 13, 0, 0}, true, false, 0, 0));
+    EXPECT_EQ(net_->sent.size(), 4u);
+}
+
+TEST_F(EthernetSessionTest, AFrameThatWouldWrapTheLengthByteFailsAtOnce)
+{
+    SetString(kIpKey, "IPETHERNET1", "127.0.0.2:4001");
+    MakeEthernetSession();
+    ASSERT_TRUE(session_->ReopenPort());
+    TEthernetZemra& t = Transport();
+    uint32_t n = 0;
+    const Bytes frame(256, 0x11);
+    ASSERT_TRUE(t.Write(frame.data(), 256, n, nullptr));
+    t.FlushOut();
+    const int64_t start = clock_.NowMicroseconds();
+    t.FetchIn();
+    EXPECT_EQ(clock_.NowMicroseconds(), start) << "nothing went out, nothing to wait for";
+    uint8_t byte = 0;
+    EXPECT_FALSE(t.Read(&byte, 1, n, nullptr));
+    EXPECT_EQ(n, 0u);
+    EXPECT_TRUE(net_->sent.empty());
+}
+
+TEST_F(EthernetSessionTest, TheBuiltInFactoryMakesTheConverterTransport)
+{
+    SetString(kIpKey, "IPETHERNET1", "127.0.0.2:4001");
+    MakeEthernetSession(true);
+    EXPECT_TRUE(session_->IsEthernet());
+    EXPECT_NE(dynamic_cast<TEthernetZemra*>(&session_->Transport()), nullptr);
+    SetString(kPortKey, "WORKTYPE", "ObmenComPort");
+    session_->SetComPort(4);
+    session_->SetComPort(kPort);
+    EXPECT_FALSE(session_->IsEthernet());
+    EXPECT_NE(dynamic_cast<TComZemra*>(&session_->Transport()), nullptr);
+}
+
+TEST_F(EthernetSessionTest, TheSerialTransportFindsItsPortInTheSessionsRegistry)
+{
+    SetString(kPortKey, "WORKTYPE", "ObmenComPort");
+    platform::PseudoTerminal pty;
+    ASSERT_TRUE(pty.Open());
+    MakeEthernetSession(true);
+    EXPECT_FALSE(session_->ReopenPort()) << "COM3 is listed nowhere yet";
+    SetString(platform::kSerialCommKey, pty.SlavePath(), "COM3");
+    EXPECT_TRUE(session_->ReopenPort());
+}
+
+} // namespace
