@@ -97,6 +97,7 @@ protected:
     void SetUp() override
     {
         SessionTest::SetUp();
+        runPasses_ = true;
         SetDword("CmdTimeoutConstant", 50);
     }
     TRSSession& Start(uint32_t interval = 100, int32_t threshold = 5)

@@ -215,6 +215,7 @@ private:
 TEST_F(ZoneSessionTest, ZonePollReadsTheUnitThenItsValuesAndOutlivesAClockSetBack)
 {
     SetDword("CmdTimeoutConstant", 50);
+    runPasses_ = true;
     std::mutex m;
     uint8_t value = 40;
     std::vector<Bytes> zoneRequests;
