@@ -121,6 +121,7 @@ void ThroughTheSession(std::span<const uint8_t> tables, std::span<const uint8_t>
     static Harness h;
     TRSSession& s = *h.session;
     h.line->ClearCalls();
+    h.clock.ClearSleeps(); // the fake clock keeps every sleep
     h.line->input.clear();
     h.line->pendingOut.clear();
     if (wrap && !raw.empty()) {
