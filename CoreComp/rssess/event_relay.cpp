@@ -8,6 +8,7 @@ namespace corecomp {
 namespace {
 
 constexpr uint8_t kAskTime = 203;
+constexpr size_t kMaxAnswerLength = 256;
 constexpr uint8_t kWalkPassed = 32;
 constexpr uint8_t kWalkPassedExtended = 28;
 constexpr uint8_t kForwardEvent = 18;
@@ -58,7 +59,9 @@ void BuildWalkBroadcast(std::span<const uint8_t> a, uint16_t type, const RelayCo
 RelayResult BuildRelayFrames(std::span<const uint8_t> a, const RelayContext& c)
 {
     RelayResult out;
-    if (a.size() < 5 || a[0] == 0 || a[0] > 127 || a[3] == kAskTime || !c.typeOf)
+    // An answer frame holds at most 256 bytes; anything longer is no answer of a unit.
+    if (a.size() < 5 || a.size() > kMaxAnswerLength || a[0] == 0 || a[0] > 127 ||
+        a[3] == kAskTime || !c.typeOf)
         return out;
     const uint8_t source = a[0];
     const uint8_t code = a[3];

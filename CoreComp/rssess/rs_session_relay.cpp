@@ -19,8 +19,6 @@ uint8_t TRSSession::NextRelaySequence()
 
 bool TRSSession::RelayEventAnswer(const std::vector<uint8_t>& answer)
 {
-    if (answer.size() < 5 || answer.size() > 255)
-        return false;
     corecomp::RelayContext c;
     c.typeOf = [this](int a) { return GetDeviceType(a); };
     c.versionOf = [this](int a) { return FirmwareVersion(a); };

@@ -191,6 +191,21 @@ TEST(EventRelay, EventEighteenForwardsToARealAddressOnly)
             EXPECT_TRUE(r.frames.empty());
         }
     }
+    // Nothing longer than an answer frame is taken: the forwarded frame could not be sent.
+    Line big;
+    big.types[9] = 14;
+    std::vector<uint8_t> tooLong(300, 0);
+    tooLong[0] = 9;
+    tooLong[2] = 14;
+    tooLong[3] = 18;
+    tooLong[5] = 33;
+    EXPECT_FALSE(BuildRelayFrames(tooLong, big.Context()).forwarded);
+    tooLong.resize(256);
+    const corecomp::RelayResult longest = BuildRelayFrames(tooLong, big.Context());
+    ASSERT_TRUE(longest.forwarded);
+    EXPECT_EQ(longest.frames[0].size(), 252u);
+    EXPECT_EQ(longest.frames[0][1], 252);
+
     // Answer command 4 with event 18 is an ordinary event.
     Line line;
     line.types[9] = 14;
