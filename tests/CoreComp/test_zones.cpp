@@ -254,13 +254,14 @@ TEST_F(ZoneSessionTest, ZonePollReadsTheUnitThenItsValuesAndOutlivesAClockSetBac
     const int before = values;
     ASSERT_TRUE(owner_.WaitServing([&] { return values >= before + 3; }, 20s));
     s.SetWork(false);
+    const std::vector<TADCZone> zones = s.Zones(); // the session lock before the line's
     std::lock_guard g(m);
     ASSERT_GE(zoneRequests.size(), 3u);
     EXPECT_EQ(zoneRequests[0][3], 13) << "the unit is checked first";
     EXPECT_EQ(zoneRequests[1], (Bytes{5, 6, 0, 27, 3, 0, zoneRequests[1][6]}));
-    EXPECT_EQ(s.Zones()[0].raw, 40);
+    EXPECT_EQ(zones[0].raw, 40);
     // Confirmed, and the owner's side kept the type answer's bytes as the zone's state.
-    EXPECT_EQ(s.Zones()[0].deviceState, 1);
+    EXPECT_EQ(zones[0].deviceState, 1);
 }
 
 } // namespace
