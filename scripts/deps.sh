@@ -15,5 +15,5 @@ vendaxo_need_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
 }
-VENDAXO_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libexpat1-dev zlib1g-dev libzip-dev
+VENDAXO_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libexpat1-dev nettle-dev zlib1g-dev libzip-dev
   libgtest-dev libgmock-dev libbenchmark-dev libasound2-dev python3 qt6-translations-l10n)

@@ -4,11 +4,13 @@
 #include "sim/options.h"
 #include "sim/pty_server.h"
 #include "sim/udp_converter.h"
+#include "sim/service.h"
 #include "sim/unit_file.h"
 
 #include "platform/clock.h"
 
 #include <algorithm>
+#include <memory>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -57,10 +59,12 @@ int main(int argc, char** argv)
     for (std::size_t i = 0; i < options.faults.size(); ++i)
         bus.SetFault(static_cast<sim::Fault>(i), options.faults[i]);
 
-    sim::PtyServer server(bus, {options.link, options.registry, options.com, options.log});
     std::string error;
-    if (!server.Start(&error))
-        return Fail(error, 1);
+    sim::PtyServer server(bus, {options.link, options.service ? "" : options.registry, options.com,
+                                options.log});
+    std::unique_ptr<sim::ServiceServer> service;
+    std::optional<sim::UdpConverter> converter;
+    // The switches that change the units at run time count from here.
     const int64_t start_us = server.NowUs();
     for (const sim::SilenceSpec& spec : options.silences)
         bus.AddSilence(spec.address, start_us + int64_t{spec.from_ms} * 1000,
@@ -69,18 +73,36 @@ int main(int argc, char** argv)
         bus.SetAnswer(spec.address, spec.command, spec.body);
     for (const sim::EventRateSpec& spec : options.event_rates)
         bus.SetEventRate(spec.address, spec.per_second, start_us);
-    std::optional<sim::UdpConverter> converter;
-    if (!options.udp.empty()) {
-        sim::UdpConverterOptions udp{options.udp, options.registry, options.com, options.eth_wait_ms,
-                                     options.log, options.udp_faults, options.udp_late_ms * 1000,
-                                     options.seed};
-        converter.emplace(bus, std::move(udp));
-        if (!converter->Start(&error))
+    if (options.service) {
+        sim::ServiceOptions so;
+        so.host = options.service_host;
+        so.port = options.service_port;
+        so.mac = options.mac;
+        so.late_ms = options.service_late_ms;
+        so.seed = options.seed;
+        so.faults = options.service_faults;
+        service = std::make_unique<sim::ServiceServer>(bus, so);
+        if (!service->Start(&error))
             return Fail(error, 1);
-        for (const sim::ConverterAddress& c : converter->Converters())
-            std::printf("udp %s:%u\n", c.address.c_str(), static_cast<unsigned>(c.port));
+        if (!options.registry.empty() && !service->WriteRegistry(options.registry))
+            return Fail("cannot write the registry file " + options.registry, 1);
+        std::printf("ready %s\n", service->Address().c_str());
+    } else {
+        if (!server.Start(&error))
+            return Fail(error, 1);
+        if (!options.udp.empty()) {
+            sim::UdpConverterOptions udp{options.udp,         options.registry,
+                                         options.com,         options.eth_wait_ms,
+                                         options.log,         options.udp_faults,
+                                         options.udp_late_ms * 1000, options.seed};
+            converter.emplace(bus, std::move(udp));
+            if (!converter->Start(&error))
+                return Fail(error, 1);
+            for (const sim::ConverterAddress& c : converter->Converters())
+                std::printf("udp %s:%u\n", c.address.c_str(), static_cast<unsigned>(c.port));
+        }
+        std::printf("ready %s\n", server.PortPath().c_str());
     }
-    std::printf("ready %s\n", server.PortPath().c_str());
     std::fflush(stdout);
 
     platform::Clock& clock = platform::SystemClock();
@@ -110,6 +132,8 @@ int main(int argc, char** argv)
     if (converter)
         converter->Stop();
     server.Stop();
+    if (service)
+        service->Stop();
     int status = 0;
     if (!options.dump.empty() && !sim::DumpUnits(bus, options.dump, &error))
         status = Fail("cannot write " + error, 1);

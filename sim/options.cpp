@@ -13,6 +13,10 @@ namespace sim {
 
 namespace {
 
+const char* const kServiceFaultSwitches[kServiceFaultKinds] = {
+    "--svc-no-callback", "--svc-bad-digest", "--svc-late", "--svc-early", "--svc-foreign",
+};
+
 const char* const kFaultSwitches[kFaultKinds] = {
     "--no-answer",   "--bad-crc",     "--wrong-address", "--wrong-command", "--short-answer",
     "--wrong-length", "--late-answer", "--split-answer",  "--echo",
@@ -259,6 +263,22 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
          }},
         {"--eth-wait", [&](const std::string& v) { return Number(v, 0, 60000, options.eth_wait_ms); }},
         {"--udp-late-ms", [&](const std::string& v) { return Number(v, 0u, 60000u, options.udp_late_ms); }},
+        {"--service",
+         [&](const std::string& v) {
+             const std::size_t colon = v.rfind(':');
+             options.service = true;
+             options.service_host = v.substr(0, colon);
+             return colon != std::string::npos && !options.service_host.empty() &&
+                    Number(v.substr(colon + 1), uint16_t{0}, uint16_t{65535}, options.service_port);
+         }},
+        {"--mac",
+         [&](const std::string& v) {
+             options.mac = v;
+             return v.size() == 12 && std::all_of(v.begin(), v.end(), [](char c) {
+                        return std::isxdigit(static_cast<unsigned char>(c));
+                    });
+         }},
+        {"--svc-late-ms", [&](const std::string& v) { return Number(v, 0u, 60000u, options.service_late_ms); }},
     };
     std::map<std::string, Handler> all_switches = switches;
     for (int i = 0; i < kConverterFaultKinds; ++i)
@@ -280,7 +300,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
         const auto fault_at = std::find_if(std::begin(kFaultSwitches), std::end(kFaultSwitches),
                                            [&](const char* s) { return name == s; });
         const auto handler = all_switches.find(name);
-        if (fault_at == std::end(kFaultSwitches) && handler == all_switches.end())
+        const auto service_fault_at =
+            std::find_if(std::begin(kServiceFaultSwitches), std::end(kServiceFaultSwitches),
+                         [&](const char* s) { return name == s; });
+        if (fault_at == std::end(kFaultSwitches) && handler == all_switches.end() &&
+            service_fault_at == std::end(kServiceFaultSwitches))
             return fail("unknown option " + name + " (see --help)");
         if (!value) {
             if (i + 1 >= args.size())
@@ -288,7 +312,10 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
             value = args[++i];
         }
         bool ok = false;
-        if (fault_at != std::end(kFaultSwitches))
+        if (service_fault_at != std::end(kServiceFaultSwitches))
+            ok = ParseFault(*value, options.service_faults.at(static_cast<std::size_t>(
+                                        service_fault_at - std::begin(kServiceFaultSwitches))));
+        else if (fault_at != std::end(kFaultSwitches))
             ok = ParseFault(*value, options.faults.at(static_cast<std::size_t>(fault_at - std::begin(kFaultSwitches))));
         else
             ok = handler->second(*value);
@@ -296,8 +323,12 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
             return fail("bad value for " + name + ": \"" + *value + "\"");
     }
 
-    if (options.registry.empty() != !com_given)
+    if (options.service) {
+        if (com_given || !options.link.empty())
+            return fail("--service serves no pty: --link and --com do not go with it");
+    } else if (options.registry.empty() != !com_given) {
         return fail("--registry and --com go together");
+    }
     if (options.units.empty())
         options.units.push_back(UnitSpec{});
     for (std::size_t i = 0; i < options.units.size(); ++i)
@@ -399,6 +430,19 @@ Ethernet-to-RS-485 converters:
                            (AMOUNT as for the faults above, drawn per answered request in
                            this order with the same --seed; the datagrams that come before
                            the answer carry a well-formed answer with other data)
+
+Bus-driver service (instead of the pty):
+  --service HOST:PORT      serve the units behind a simulated bus-driver service over
+                           XML-RPC on HOST:PORT (loopback only; PORT 0: any free port);
+                           "ready" then names HOST:PORT
+  --mac HEX12              the unit's MAC at the service (default 001A2B3C4D5E)
+  --registry FILE          with --service: write WORKTYPE "ObmenXMLRPC" and the link's
+                           DriverIP, ClientIP and MAC into FILE
+  --svc-no-callback AMOUNT an answer is never called back
+  --svc-bad-digest AMOUNT  its callback carries a wrong Content-MD5
+  --svc-late AMOUNT        its callback comes --svc-late-ms MS late (default 2500)
+  --svc-early AMOUNT       its callback comes before the SendData response
+  --svc-foreign AMOUNT     a callback with a foreign packet counter comes first
 
 Run:
   --max-seconds N          stop by itself after N seconds (default 3600)

@@ -4,6 +4,7 @@
 
 #include "sim/bus.h"
 #include "sim/udp_converter.h"
+#include "sim/service.h"
 
 #include "config_tool/model/config_image.h"
 
@@ -71,6 +72,13 @@ struct SimOptions
     int32_t eth_wait_ms = 100;
     std::array<FaultRule, kConverterFaultKinds> udp_faults{};
     uint32_t udp_late_ms = 1000;
+    // --service HOST:PORT: the units behind a simulated bus-driver service instead of a pty.
+    std::string service_host;
+    uint16_t service_port = 0;
+    bool service = false;
+    std::string mac = "001A2B3C4D5E";
+    uint32_t service_late_ms = 2500;
+    std::array<FaultRule, kServiceFaultKinds> service_faults{};
 };
 
 struct ParsedCommandLine

@@ -69,6 +69,12 @@ struct XmlReader::Callbacks
             r.DeliverPendingStart();
             r.FlushText();
             r.OnEndTag(name);
+            if (r.depth_ == 0) {
+                // The document ends with its root: whatever follows (a peer's trailing note,
+                // a stray line end) is not read.
+                r.rootEnded_ = true;
+                XML_StopParser(P(r.parser_), XML_FALSE);
+            }
         } catch (...) {
             r.Fail(std::current_exception());
         }
@@ -174,6 +180,7 @@ void XmlReader::Read(std::string_view document)
     hasPendingStart_ = false;
     inCdata_ = false;
     depth_ = 0;
+    rootEnded_ = false;
 
     XML_Status status = XML_STATUS_OK;
     constexpr size_t kChunk = INT_MAX / 2;
@@ -189,7 +196,7 @@ void XmlReader::Read(std::string_view document)
         error_ = nullptr;
         std::rethrow_exception(e);
     }
-    if (status != XML_STATUS_OK) {
+    if (status != XML_STATUS_OK && !rootEnded_) {
         XML_Parser p = P(parser_);
         throw EXrpcError(std::string("Invalid XML document (line ") +
                          std::to_string(XML_GetCurrentLineNumber(p)) + ", column " +

@@ -6,6 +6,7 @@
 // What it refuses or leaves out:
 //  - any DOCTYPE (so no entity can be declared or expanded), elements nested deeper than
 //    kMaxElementDepth; both raise EXrpcError, as does every malformed document;
+//  - anything after the root element's end;
 //  - empty-element tags (<a/>), CDATA sections, comments and processing instructions are
 //    skipped, their text dropped.
 // Documents may be UTF-8 (also without a declaration), UTF-16, ISO-8859-1 or Windows-1251;
@@ -50,6 +51,7 @@ private:
     std::string pendingStart_;
     bool hasPendingStart_ = false;
     bool inCdata_ = false;
+    bool rootEnded_ = false;
     int depth_ = 0;
 };
 

@@ -188,6 +188,7 @@ public:
     uint16_t SecondRetryCount() const { return secondRetryCount_; }
     void CreateTransport();
     TCommZemraAbstract& Transport() { return *transport_; }
+    platform::RegistryFile& Registry() { return registry_; }
     bool IsEthernet() const { return ethernet_; }
     bool ServiceMode() const { return serviceMode_; }
     // The clock and the registry the session was given; its transports use these too.

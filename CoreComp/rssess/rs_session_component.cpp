@@ -5,6 +5,7 @@
 
 #include "CoreComp/com_zemra.h"
 #include "CoreComp/ethernet_zemra.h"
+#include "CoreComp/xr_zemra.h"
 
 #include "platform/last_error.h"
 
@@ -25,7 +26,8 @@ std::unique_ptr<TCommZemraAbstract> BuiltInTransport(TRSSession& session,
     switch (kind) {
     case TRSSession::TransportKind::Ethernet:
         return std::make_unique<TEthernetZemra>(&session);
-    case TRSSession::TransportKind::XmlRpc: // TXRZemra takes this place
+    case TRSSession::TransportKind::XmlRpc:
+        return std::make_unique<TXRZemra>(&session);
     case TRSSession::TransportKind::Serial:
         break;
     }

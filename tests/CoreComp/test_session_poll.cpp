@@ -4,6 +4,7 @@
 #include "session_fixture.h"
 
 #include "CoreComp/rssess/bus_crc.h"
+#include "CoreComp/rssess/session_log.h"
 
 #include <chrono>
 #include <deque>
@@ -504,4 +505,55 @@ TEST_F(PollTest, SecondConstructorReportsRawToTheWindowControlAndShutsDown)
     EXPECT_EQ(control.Send({9999, 0, 0, {}}), 7) << "its handler is the control's own still";
     EXPECT_EQ(ownHandlerCalls, calls + 1);
     session_.reset(); // after Shutdown the destructor has nothing left to do
+}
+
+TEST_F(PollTest, ShortEventsAreExpandedWithTheirStampOrKeptWhenTheyWouldNotFit)
+{
+    TRSSession& s = MakeSession();
+    Bytes details; // the data of the details answer (command 30)
+    line_->responder = [&](const Bytes& f) {
+        if (f[3] != 29)
+            return Bytes{};
+        Bytes body = {f[0], 30};
+        body.insert(body.end(), details.begin(), details.end());
+        return MakeAnswer(body);
+    };
+    const corecomp::CivilTime t = corecomp::SplitDate(clock_.Now());
+    const Bytes pollStamp = {static_cast<uint8_t>(t.hour),   static_cast<uint8_t>(t.minute),
+                             static_cast<uint8_t>(t.second), static_cast<uint8_t>(t.day),
+                             static_cast<uint8_t>(t.month),  static_cast<uint8_t>(t.year - 2000)};
+    struct Case
+    {
+        Bytes body;    // the answer without L and CRC
+        Bytes details; // the details answer's data (the event bytes echoed first)
+        Bytes stamp;   // the long form's stamp; empty: the answer comes back unchanged
+    };
+    const Case cases[] = {
+        {{1, 4, 26, 5, 0}, {}, pollStamp}, // from the answer alone
+        {{1, 12, 26, 9, 0xA1, 0xA2, 0xA3}, {}, {0xA1, 0xA2, 0xA3, 0, 0, 0}}, // the unit's stamp
+        {{1, 4, 28, 3, 4, 0}, {3, 4, 0x77, 0x78}, pollStamp},                // details asked for
+        {{1, 4, 29, 0, 4, 0}, {}, pollStamp},        // byte 4 is 0: not asked
+        {{1, 4, 28, 3, 4, 0}, Bytes(240, 0x55), {}}, // too long: short form
+        {{1, 4, 50, 5, 0}, {}, {}},                  // not a short kind
+        {{1, 2, 26, 5, 0}, {}, {}},                  // not an event answer
+    };
+    for (const Case& c : cases) {
+        details = c.details;
+        const Bytes answer = MakeAnswer(c.body);
+        const Bytes got = s.ExpandShortEvent(answer);
+        if (c.stamp.empty()) {
+            EXPECT_EQ(got, answer) << Hex(c.body);
+            continue;
+        }
+        ASSERT_EQ(got.size(), answer.size() + c.details.size() + 9) << Hex(c.body);
+        EXPECT_EQ(got[1] + 1u, got.size()) << "its length byte";
+        EXPECT_EQ(got.back(), corecomp::BusCrc8(Bytes(got.begin(), got.end() - 1)));
+        const auto shortEnd = got.begin() + static_cast<long>(answer.size() - 1);
+        EXPECT_EQ(Bytes(got.begin() + 2, shortEnd), Bytes(answer.begin() + 2, answer.end() - 1));
+        EXPECT_EQ(Bytes(shortEnd, shortEnd + static_cast<long>(c.details.size())), c.details);
+        Bytes tail = {0xFF, 0xFF};
+        tail.insert(tail.end(), c.stamp.begin(), c.stamp.end());
+        tail.push_back(0);
+        EXPECT_EQ(Bytes(got.end() - 10, got.end() - 1), tail) << Hex(c.body);
+    }
 }

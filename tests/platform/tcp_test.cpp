@@ -1,0 +1,109 @@
+// TCP on loopback: the socket codes the link's rules test, the deadlines, the server's cap and
+// its stop.
+
+#include "platform/tcp.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <thread>
+
+using namespace platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+TEST(Tcp, ErrnoMapsToTheWindowsSocketCodes)
+{
+    const struct
+    {
+        int err;
+        int code;
+    } cases[] = {
+        {ECONNRESET, kWsaConnReset},
+        {EPIPE, kWsaConnReset},
+        {EFAULT, kWsaFault},
+        {ETIMEDOUT, kWsaTimedOut},
+        {ECONNREFUSED, kWsaConnRefused},
+        {ECONNABORTED, kWsaConnAborted},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WsaCodeFromErrno(c.err), c.code) << c.err;
+}
+
+int FreePort()
+{
+    TcpServer probe;
+    EXPECT_TRUE(probe.Listen("127.0.0.1", 0));
+    return probe.Port();
+}
+
+TEST(Tcp, ConnectionFailuresCarryTheirCodes)
+{
+    try {
+        TcpConnection::Connect("127.0.0.1", static_cast<uint16_t>(FreePort()), 2000ms);
+        ADD_FAILURE() << "nobody listens";
+    } catch (const SocketError& e) {
+        EXPECT_EQ(e.Code(), kWsaConnRefused);
+    }
+
+    // A peer that accepts and says nothing: the read ends at its deadline.  One that closes:
+    // a graceful end.
+    std::atomic<bool> release{false};
+    TcpServer server;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    server.Start([&](TcpConnection& c) {
+        c.SendAll("line one\r\nrest");
+        while (!release)
+            std::this_thread::sleep_for(5ms);
+    });
+    auto c = TcpConnection::Connect("127.0.0.1", server.Port(), 2000ms);
+    EXPECT_EQ(c->ReadExact(10), "line one\r\n");
+    EXPECT_EQ(c->ReadExact(4), "rest");
+    c->SetDeadline(std::chrono::steady_clock::now() + 100ms);
+    try {
+        c->Peek();
+        ADD_FAILURE() << "silent peer";
+    } catch (const SocketError& e) {
+        EXPECT_EQ(e.Code(), kWsaTimedOut);
+    }
+    EXPECT_FALSE(c->Stale());
+    release = true;
+    c->ClearDeadline();
+    try {
+        c->Peek();
+        ADD_FAILURE() << "closed peer";
+    } catch (const SocketError& e) {
+        EXPECT_TRUE(e.Graceful());
+    }
+    EXPECT_TRUE(c->Stale());
+}
+
+TEST(Tcp, ServerCapsItsConnectionsAndStopsWhileHandlersWait)
+{
+    TcpServer server(2);
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    std::atomic<int> served{0};
+    server.Start([&](TcpConnection& c) {
+        ++served;
+        c.Peek(); // blocks until the stop shuts the connection down
+    });
+    std::vector<std::unique_ptr<TcpConnection>> clients;
+    for (int i = 0; i < 3; ++i)
+        clients.push_back(TcpConnection::Connect("127.0.0.1", server.Port(), 2000ms));
+    for (int i = 0; i < 200 && served < 2; ++i)
+        std::this_thread::sleep_for(5ms);
+    clients[2]->SetDeadline(std::chrono::steady_clock::now() + 2s);
+    EXPECT_THROW(clients[2]->Peek(), SocketError) << "the connection past the cap is closed";
+    EXPECT_EQ(served, 2);
+    EXPECT_EQ(server.OpenConnections(), 2);
+    server.Stop();
+    EXPECT_FALSE(server.Running());
+    EXPECT_EQ(server.Port(), 0);
+
+    TcpServer second;
+    EXPECT_FALSE(second.Listen("256.1.1.1", 0));
+}
+
+} // namespace

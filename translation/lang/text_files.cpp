@@ -1,0 +1,291 @@
+#include "translation/lang/text_files.h"
+
+#include "translation/lang/string_collection.h"
+#include "translation/settings/mem_ini_file.h"
+
+#include <algorithm>
+
+namespace translation {
+namespace {
+
+constexpr const char* kMisspelledNamesSection = "Language names - for intenal use only!";
+constexpr const char* kExtendedSection = "Extended";
+constexpr const char* kTypeKindSuffix = "_TypeKind";
+
+bool BracketKind(int kind)
+{
+    return kind == stCollections || kind == stListView_TreeView_Items;
+}
+
+std::string ToFileText(std::string_view text, char delim, const std::string& d)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == delim)
+            out += d;
+        else if (c == '\r')
+            out += '\x19';
+        else if (c == '\n')
+            out += '\x1A';
+        else
+            out += c;
+    }
+    return out;
+}
+
+void WriteHeader(TMemIniFile& ini, const ExportSource& source, const std::string& d)
+{
+    ini.WriteValue("OPTIONS", "DELIMITER", d);
+    ini.RemoveSection(kLanguageNamesSection);
+    for (int n = 1; n <= source.numLanguages; ++n) {
+        const auto i = static_cast<std::size_t>(n - 1);
+        std::string name = i < source.langNames.size() ? source.langNames[i] : std::string();
+        if (name.empty())
+            name = "Language N" + std::to_string(n);
+        ini.WriteValue(kLanguageNamesSection, "Language_" + std::to_string(n), name);
+    }
+    ini.RemoveSection(kMisspelledNamesSection);
+}
+
+std::string Delimiter(const TMemIniFile& ini)
+{
+    std::string d = ini.ReadValue("OPTIONS", "DELIMITER", kDefaultFileDelimiter);
+    // An empty delimiter would split nothing and join everything.
+    return d.empty() ? std::string(kDefaultFileDelimiter) : d;
+}
+
+StringList NamesOf(const TMemIniFile& ini)
+{
+    StringList names;
+    for (int n = 1; n <= kMostFileLanguages + 1; ++n) {
+        std::string name =
+            ini.ReadValue(kLanguageNamesSection, "Language_" + std::to_string(n), "");
+        if (name.empty())
+            break;
+        names.push_back(std::move(name));
+    }
+    return names;
+}
+
+bool StartsWithAny(const std::string& key, const std::string& a, const std::string& b)
+{
+    return (!a.empty() && StartsWithText(key, a + ".")) ||
+           (!b.empty() && StartsWithText(key, b + "."));
+}
+
+std::string WithoutPrefix(const std::string& key, const ImportTarget& target)
+{
+    if (!target.ownerName.empty() && StartsWithText(key, target.ownerName + "."))
+        return key.substr(target.ownerName.size() + 1);
+    return key.substr(target.ownerClass.size() + 1);
+}
+
+bool IsExcludedComponent(const std::string& rest, const StringList& doNotTranslate)
+{
+    const std::string component = rest.substr(0, rest.find('.'));
+    return std::any_of(doNotTranslate.begin(), doNotTranslate.end(),
+                       [&component](const std::string& s) { return SameText(s, component); });
+}
+
+} // namespace
+
+std::string FromFileChars(std::string text)
+{
+    for (char& c : text)
+        c = c == '\x19' ? '\r' : c == '\x1A' ? '\n' : c;
+    return text;
+}
+
+std::string RestoreBrackets(std::string key)
+{
+    const std::size_t minus = key.find('-');
+    if (minus != std::string::npos)
+        key[minus] = '[';
+    const std::size_t plus = key.find('+');
+    if (plus != std::string::npos)
+        key[plus] = ']';
+    return key;
+}
+
+std::optional<std::string> ExportListText(std::string_view stream, const ExportSource& source,
+                                          int kind, const std::string& delimiter)
+{
+    if (kind < 0 || kind >= kListKinds || !source.has[static_cast<std::size_t>(kind)])
+        return std::nullopt;
+    try {
+        TMemIniFile ini;
+        ini.SetText(stream);
+        WriteHeader(ini, source, delimiter);
+        const std::string section = SectionName(kind);
+        for (const std::string& line : source.lists[static_cast<std::size_t>(kind)]) {
+            const std::size_t at = line.find(source.delim);
+            std::string key = line.substr(0, at);
+            if (BracketKind(kind)) {
+                std::replace(key.begin(), key.end(), '[', '-');
+                std::replace(key.begin(), key.end(), ']', '+');
+            }
+            const std::string rest = at == std::string::npos ? std::string() : line.substr(at + 1);
+            // A text holding the file's delimiter would come back split into languages.
+            if (rest.find(delimiter) != std::string::npos)
+                return std::nullopt;
+            ini.WriteValue(section, source.ownerClass + "." + key,
+                           ToFileText(rest, source.delim, delimiter));
+        }
+        StringList lines = ini.GetStrings();
+        if (!source.ownerName.empty() && !SameText(source.ownerName, source.ownerClass)) {
+            // Lines of an older layout keyed by the owner's name, not its class.
+            const std::string header = "[" + section + "]";
+            const std::string old = source.ownerName + ".";
+            bool inSection = false;
+            StringList kept;
+            for (std::string& l : lines) {
+                if (!l.empty() && l.front() == '[' && l.back() == ']')
+                    inSection = SameText(l, header);
+                else if (inSection && l.compare(0, old.size(), old) == 0)
+                    continue;
+                kept.push_back(std::move(l));
+            }
+            lines = std::move(kept);
+        }
+        return JoinLines(lines);
+    } catch (const IniValueError&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::string> ExportExtendedText(std::string_view stream, const ExportSource& source,
+                                              const std::string& delimiter)
+{
+    try {
+        TMemIniFile ini;
+        ini.SetText(stream);
+        WriteHeader(ini, source, delimiter);
+        for (const TvxExtendedItem& item : source.extended) {
+            if (item.Values.find(delimiter) != std::string::npos)
+                return std::nullopt;
+            const std::string key = source.ownerClass + "." + item.Identifier;
+            ini.WriteValue(kExtendedSection, key, ToFileText(item.Values, source.delim, delimiter));
+            ini.WriteValue(kExtendedSection, key + kTypeKindSuffix,
+                           TypeKindName(item.PropertyType));
+        }
+        return ini.GetText();
+    } catch (const IniValueError&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::string> ExportAllText(std::string_view stream, const ExportSource& source,
+                                         const std::string& delimiter)
+{
+    std::string text(stream);
+    for (int kind = 0; kind < kListKinds; ++kind) {
+        if (!source.has[static_cast<std::size_t>(kind)])
+            continue;
+        std::optional<std::string> next = ExportListText(text, source, kind, delimiter);
+        if (!next)
+            return std::nullopt;
+        text = std::move(*next);
+    }
+    return ExportExtendedText(text, source, delimiter);
+}
+
+StringList FileLanguageNames(std::string_view stream)
+{
+    TMemIniFile ini;
+    ini.SetText(stream);
+    return NamesOf(ini);
+}
+
+std::optional<ImportedList> ImportListText(std::string_view stream, const ImportTarget& target,
+                                           int kind, StringList base)
+{
+    if (kind < 0 || kind >= kListKinds || !target.has[static_cast<std::size_t>(kind)])
+        return std::nullopt;
+    TMemIniFile ini;
+    ini.SetText(stream);
+    const std::string d = Delimiter(ini);
+    ImportedList result;
+    if (ini.HasSection(kLanguageNamesSection)) {
+        ImportedNames names;
+        names.langNames = NamesOf(ini);
+        if (names.langNames.size() > static_cast<std::size_t>(kMostFileLanguages))
+            return std::nullopt;
+        for (std::size_t n = 1; n <= names.langNames.size(); ++n)
+            if (ini.ReadBoolValue("OPTIONS", "Language_Fixed" + std::to_string(n), false))
+                names.fixedLanguages.push_back(names.langNames[n - 1]);
+        if (!names.langNames.empty())
+            result.names = std::move(names);
+    }
+    const std::string section = SectionName(kind);
+    StringList keys;
+    ini.ReadKeyNames(section, keys);
+    result.keys = static_cast<int>(keys.size());
+    const std::string ownerLine = target.ownerClass + target.delim;
+    const std::string ownerNameLine = target.ownerName + target.delim;
+    for (const std::string& fileKey : keys) {
+        if (!StartsWithAny(fileKey, target.ownerName, target.ownerClass))
+            continue;
+        std::string rest = WithoutPrefix(fileKey, target);
+        if (BracketKind(kind))
+            rest = RestoreBrackets(std::move(rest));
+        if (IsExcludedComponent(rest, target.doNotTranslate))
+            continue;
+        const std::string value = ini.ReadValue(section, fileKey, "");
+        std::string line = rest + target.delim;
+        if (value.find(d) == std::string::npos) {
+            // One text stands for the first two languages.
+            line += value;
+            line += target.delim;
+        }
+        line += ReplaceAll(value, d, std::string(1, target.delim));
+        line = FromFileChars(std::move(line));
+        if (line.empty() || line.back() != target.delim)
+            line += target.delim;
+        const bool ownerKey =
+            (!target.ownerClass.empty() && line.compare(0, ownerLine.size(), ownerLine) == 0) ||
+            (!target.ownerName.empty() &&
+             line.compare(0, ownerNameLine.size(), ownerNameLine) == 0);
+        if (ownerKey)
+            base.insert(base.begin(), std::move(line));
+        else
+            base.push_back(std::move(line));
+    }
+    result.lines = std::move(base);
+    return result;
+}
+
+std::optional<std::vector<TvxExtendedItem>> ImportExtendedText(std::string_view stream,
+                                                               const ImportTarget& target,
+                                                               std::vector<TvxExtendedItem> items)
+{
+    TMemIniFile ini;
+    ini.SetText(stream);
+    const std::string d = Delimiter(ini);
+    StringList keys;
+    ini.ReadKeyNames(kExtendedSection, keys);
+    const std::string suffix = kTypeKindSuffix;
+    for (const std::string& key : keys) {
+        if (key.size() >= suffix.size() &&
+            SameText(std::string_view(key).substr(key.size() - suffix.size()), suffix))
+            continue;
+        if (target.ownerClass.empty() || !StartsWithText(key, target.ownerClass + "."))
+            continue;
+        const std::string identifier = key.substr(target.ownerClass.size() + 1);
+        const std::string values = FromFileChars(
+            ReplaceAll(ini.ReadValue(kExtendedSection, key, ""), d, std::string(1, target.delim)));
+        std::string kindName = ini.ReadValue(kExtendedSection, key + suffix, "tkUnknown");
+        kindName = kindName.substr(0, kindName.find(d));
+        auto it = std::find_if(items.begin(), items.end(), [&identifier](const TvxExtendedItem& i) {
+            return SameText(i.Identifier, identifier);
+        });
+        if (it == items.end()) {
+            items.push_back(TvxExtendedItem{identifier, TypeKindFromName(kindName), values});
+        } else {
+            it->Values = values;
+            it->PropertyType = TypeKindFromName(kindName);
+        }
+    }
+    return items;
+}
+
+} // namespace translation
