@@ -20,6 +20,8 @@
 
 #include "CoreComp/rssess/command_record.h"
 #include "CoreComp/rssess/console_table.h"
+#include "CoreComp/rssess/read_list.h"
+#include "CoreComp/rssess/zones.h"
 
 #include "platform/bus_driver.h"
 #include "platform/clock.h"
@@ -157,8 +159,9 @@ public:
     std::function<void(uint8_t addr)> OnLostDevice;
     std::function<void(uint8_t addr)> OnNewDevice;
     std::function<void(uint8_t addr)> OnFalseDevice;
+    // Data: the channel's own bytes, as the owner gave them with AddReadChannel.
     std::function<void(const std::vector<uint8_t>& event, uint8_t numEvent, uint8_t numShl,
-                       int32_t typeEvent, uint32_t data, int32_t lData)>
+                       int32_t typeEvent, const std::vector<uint8_t>& data, int32_t lData)>
         OnNewADC;
     std::function<void(uint8_t addrDevice, uint8_t addrShl, int32_t typeDevice,
                        int32_t typeEventShl)>
@@ -174,6 +177,9 @@ public:
     std::function<void(int64_t addressDev, int32_t devType, int32_t version, int32_t state,
                        int32_t position)>
         OnProgressSearchDevice;
+    // Not published: the records of report codes 26, 27, 40 and 25.
+    std::function<void(const std::vector<uint8_t>&record)> OnDeviceFoundRecord, OnDeviceLostRecord,
+        OnDeviceListRecord, OnZoneMarkRecord;
     // Not published: called with the new port after SetComPort changed it.
     std::function<void(int port)> OnPortChanged;
 
@@ -267,8 +273,8 @@ public:
     // has none, or when the long form would not fit an event text.
     std::vector<uint8_t> ExpandShortEvent(const std::vector<uint8_t>& answer);
     void MarkAllAbsent();
-    uint8_t NextScheduledAddress();           // driver-service mode
-    void HandleServiceEventAnswer();          // driver-service mode
+    uint8_t NextScheduledAddress();  // driver-service mode
+    void HandleServiceEventAnswer(); // driver-service mode
     bool ServiceExchange(const std::vector<uint8_t>& request, bool waitAnswer);
     bool AnyDevicePresent() const;
     void SetPollWeight(int slot, uint8_t weight); // slots 1..128; 128 is SearchPriority's
@@ -294,6 +300,35 @@ public:
     // lists' operations 666..669 are handed to the second hook with their data.
     std::function<void(const std::vector<uint8_t>& answer)> RelayEventAnswerHook;
     std::function<void(uint32_t code, const std::vector<uint8_t>& data)> ReadListOperationHook;
+
+    // --- the relay of event answers (rs_session_relay.cpp); the polling thread only
+    bool RelayEventAnswer(const std::vector<uint8_t>& answer);
+    uint8_t NextRelaySequence();
+    uint8_t RelayCounter() const { return relayCounter_; }
+
+    // --- the read list (rs_session_readlist.cpp).  The operations are queued (any thread) and
+    // take effect on the polling thread; false when the queue refused them.
+    bool AddReadChannel(uint16_t key, uint8_t channel, const std::vector<uint8_t>& data);
+    bool RemoveReadChannel(uint16_t key, uint8_t channel);
+    bool RemoveReadItem(uint16_t key);
+    bool ClearReadList();
+    corecomp::TReadList ReadList() const; // a copy
+    // While Work is off and the thread is parked: takes the queued operations now, in order.
+    void ApplyQueuedReadListOperations();
+    void SetReadInterval(uint32_t ms); // 0: no read-list pass
+    void SetChangeThreshold(int32_t threshold);
+    bool IsReadDue(uint32_t startTick) const;
+    // --- zones and credential readers (rs_session_zones.cpp); the owner's thread
+    void AddZone(int line, int address, int channel, int32_t threshold, int32_t kind);
+    std::vector<corecomp::TADCZone> Zones() const; // a copy
+    void SetZoneInterval(uint32_t ms);             // 0: no zone poll; else lets it run
+    int AddCodeCardReader(uint8_t address, uint8_t reader, int32_t kind, int64_t id);
+    std::optional<corecomp::TReadingEntry> CodeCardReader(int index) const;
+
+    // The polling thread only.
+    void ReadListStep();
+    int CheckReadItem(int index, int channelIndex);
+    std::vector<uint8_t> ReadAnswerInto(const std::vector<uint8_t>& frame);
 
     // --- queued and general commands (rs_session_queue.cpp); any thread
     static constexpr size_t kMaxPendingCommands = 1050; // three growths of 350 entries
@@ -433,6 +468,22 @@ private:
     void CloseRecord(TCommandRecord& record, bool withStatistics);
     void PollOneScheduled();
     void AppendPending(TCommandRecord record);
+    void ZonePollStep();
+    static std::vector<uint8_t> ZonePayload(uint8_t zone, const std::vector<uint8_t>& answer);
+    void ReportCodeCardEvent(const std::vector<uint8_t>& answer);
+    void ZoneRead(int line, uint8_t address, uint8_t zone, bool notify);
+    void DispatchZoneReport(uintptr_t code, const std::vector<uint8_t>& payload);
+    void HandleZoneMark(const std::vector<uint8_t>& record);
+    void HandleCodeCardRead(const corecomp::TReadingEntry& entry,
+                            const std::vector<uint8_t>& report);
+    void HandleStatisticsMessage(const platform::OwnerMessage& message);
+    bool PostReadListOperation(uint32_t code, uint16_t key, uint8_t channel,
+                               const std::vector<uint8_t>& data);
+    void ApplyReadListOperation(uint32_t code, const std::vector<uint8_t>& data);
+    bool ReadListOn() const;
+    void HandleChannelValue(uint8_t address, uint8_t channel, const std::vector<uint8_t>& answer);
+    void ReadListEvent(const std::vector<uint8_t>& answer, bool arming);
+    void ReadListDeviceGone(uint8_t address, int32_t state);
     platform::AutomationObject* ExchangeObject();
     bool ServiceRoundTrip(platform::AutomationObject* object, const char* method, uint32_t pauseMs,
                           const std::vector<uint8_t>& request, bool waitAnswer);
@@ -531,4 +582,22 @@ private:
     std::vector<TCommandRecord> batch_;
 
     std::unique_ptr<ConsoleLine> consoles_; // under lock_
+
+    // The read list, guarded by lock_.
+    corecomp::TReadList readList_;
+    std::atomic<uint32_t> readInterval_{0};
+    std::atomic<int32_t> changeThreshold_{2};
+    uint32_t readStart_ = 0; // the polling thread's
+
+    // Zones and the reading list, guarded by lock_; the zone poll's tick is the thread's.
+    corecomp::TCollectZone zones_;
+    corecomp::TDeviceListForReading readingList_;
+    std::atomic<uint32_t> zoneInterval_{0};
+    bool zonePolled_ = false;
+    uint32_t zoneTick_ = 0;
+
+    // The relay: a fresh session's first walk broadcast carries sequence 0.
+    bool relayRestart_ = true;
+    uint8_t relaySequence_ = 0;
+    uint8_t relayCounter_ = 0;
 };

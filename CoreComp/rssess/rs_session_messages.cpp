@@ -7,6 +7,7 @@
 #include "platform/text1251.h"
 
 #include <cstring>
+#include <algorithm>
 
 namespace {
 
@@ -70,10 +71,12 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
             case kReportDeviceLost:
                 if (OnLostDevice && !p.empty())
                     OnLostDevice(p[0]);
+                DispatchZoneReport(message.wparam, p);
                 break;
             case kReportDeviceFound:
                 if (OnNewDevice && !p.empty())
                     OnNewDevice(p[0]);
+                DispatchZoneReport(message.wparam, p);
                 break;
             case kReportFalseDevice:
                 if (OnFalseDevice && !p.empty())
@@ -82,13 +85,19 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
             case kReportEventAnswer:
                 if (OnNewEvent && p.size() > 5)
                     OnNewEvent(p);
+                DispatchZoneReport(message.wparam, p);
                 break;
             case kReportAnalogValue:
                 if (OnNewADC && p.size() >= kAdcRecordSize) {
                     const size_t n = p[0];
                     const std::vector<uint8_t> text(p.begin() + 1,
                                                     p.begin() + 1 + static_cast<std::ptrdiff_t>(n));
-                    OnNewADC(text, p[256], p[257], static_cast<int32_t>(Le32(p, 260)), Le32(p, 264),
+                    // The channel's bytes follow the record, as many as it says and it holds.
+                    const size_t length = std::min<size_t>(Le32(p, 268), p.size() - kAdcRecordSize);
+                    const std::vector<uint8_t> data(
+                        p.begin() + kAdcRecordSize,
+                        p.begin() + static_cast<std::ptrdiff_t>(kAdcRecordSize + length));
+                    OnNewADC(text, p[256], p[257], static_cast<int32_t>(Le32(p, 260)), data,
                              static_cast<int32_t>(Le32(p, 268)));
                 }
                 break;
@@ -106,6 +115,7 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
                 break;
             case kReportDeviceFoundWithType:
             case kReportDeviceLostRecord: {
+                DispatchZoneReport(message.wparam, p); // the raw record first
                 auto& handler =
                     message.wparam == kReportDeviceFoundWithType ? OnConsoleFound : OnConsoleLost;
                 if (!handler || p.size() < 1 + corecomp::kConsoleRecordSize + 8)
@@ -117,13 +127,15 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
                 break;
             }
             case kReportDeviceList:
+                DispatchZoneReport(message.wparam, p);
                 if (OnConsoleList && p.size() >= corecomp::kConsoleRecordSize + 1) {
                     if (const auto c = corecomp::ConsoleRecordFromBytes(p))
                         OnConsoleList(*c, p[corecomp::kConsoleRecordSize]);
                 }
                 break;
             default:
-                // Zone marks, device lists and read-list reports belong to the read lists.
+                // Zone marks, device records and credential reports.
+                DispatchZoneReport(message.wparam, p);
                 break;
             }
             break;
@@ -147,9 +159,7 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
                                        static_cast<int32_t>(Le32(p, 20)));
             break;
         case kMsgStatistics:
-            statisticsFlag_ = true;
-            if (OnStatisticAnswer)
-                OnStatisticAnswer({}, 0);
+            HandleStatisticsMessage(message);
             break;
         default:
             break;

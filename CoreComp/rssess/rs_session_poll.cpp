@@ -217,16 +217,22 @@ void TRSSession::PollAnswered(uint8_t a, const std::vector<uint8_t>& answer)
         pollWeight_.at(a) = kLost;
         BuildPollSchedule();
     }
-    if (Deliver(kMsgSessionReport, kReportFalseDevice, {a}))
+    if (Deliver(kMsgSessionReport, kReportFalseDevice, {a})) {
         SetAbsent(a, true);
+        ReadListDeviceGone(a, -3);
+    }
 }
 
 void TRSSession::HandleEventAnswer(const std::vector<uint8_t>& answer)
 {
+    RelayEventAnswer(answer);
     if (RelayEventAnswerHook)
         RelayEventAnswerHook(answer);
     ++eventCount_;
-    Deliver(kMsgSessionReport, kReportEventAnswer, answer);
+    if (Deliver(kMsgSessionReport, kReportEventAnswer, answer)) {
+        ReportCodeCardEvent(answer);
+        ReadListEvent(answer, false);
+    }
 }
 
 // The no-answer side of a poll: statistics, the bad-line report and the loss rule.
@@ -290,8 +296,8 @@ void TRSSession::PollMissed(size_t a)
             lost = true;
         }
     }
-    if (lost)
-        Deliver(kMsgSessionReport, kReportDeviceLost, {static_cast<uint8_t>(a)});
+    if (lost && Deliver(kMsgSessionReport, kReportDeviceLost, {static_cast<uint8_t>(a)}))
+        ReadListDeviceGone(static_cast<uint8_t>(a), -2);
 }
 
 bool TRSSession::RequestDeviceType(uint8_t address)
@@ -501,8 +507,8 @@ void TRSSession::HandleServiceEventAnswer()
                 lost = true;
             }
         }
-        if (lost)
-            Deliver(kMsgSessionReport, kReportDeviceLost, {a});
+        if (lost && Deliver(kMsgSessionReport, kReportDeviceLost, {a}))
+            ReadListDeviceGone(a, -2);
         return;
     }
     {

@@ -197,6 +197,7 @@ void TRSSession::QueueStep()
     }
     for (TCommandRecord& r : moved) {
         if (IsReadListOperation(r)) {
+            ApplyReadListOperation(r.sequence, r.frame);
             if (ReadListOperationHook)
                 ReadListOperationHook(r.sequence, r.frame);
             // Not a command: it ends here, and no answer is owed for it.
@@ -258,6 +259,9 @@ void TRSSession::SendBatch()
             answer.clear();
         if (!answer.empty() && eventExpansion_)
             answer = ExpandShortEvent(answer);
+        // A zone's value goes to its zone as well as to the poster.
+        if (r.message == kRecordZoneRequest && !answer.empty() && r.frame.size() > 4)
+            Deliver(kMsgStatistics, r.frame[0] & 0x7Fu, ZonePayload(r.frame[4], answer));
         r.frame = answer;
         if (answer.empty()) {
             Deliver(kMsgStatistics, kStatisticsAnswer, {});

@@ -197,6 +197,9 @@ void TRSSession::RunPass()
                     Checkpoint();
                     PollDeviceEvents(0);
                     QueueStep();
+                    if (IsReadDue(readStart_))
+                        ReadListStep();
+                    ZonePollStep();
                     if (slots < 10 || ++polls % 10 == 0)
                         SendBatch();
                 }
@@ -212,6 +215,9 @@ void TRSSession::RunPass()
     ThreadSleep(20);
     Checkpoint();
     QueueStep();
+    if (IsReadDue(readStart_))
+        ReadListStep();
+    ZonePollStep();
     SendBatch();
     Checkpoint();
 }
@@ -236,5 +242,6 @@ void TRSSession::MarkAllAbsent()
         BuildPollSchedule();
     }
     for (uint8_t a : lost)
-        Deliver(kMsgSessionReport, kReportDeviceLost, {a});
+        if (Deliver(kMsgSessionReport, kReportDeviceLost, {a}))
+            ReadListDeviceGone(a, -2);
 }

@@ -113,7 +113,7 @@ TEST_F(MessagesTest, RecordsAreReadOnlyWhenWhole)
     PutLe32(adc, 268, 7);
     std::string text;
     int numEvent = 0, lData = 0;
-    S().OnNewADC = [&](const Bytes& e, uint8_t n, uint8_t, int32_t, uint32_t, int32_t l) {
+    S().OnNewADC = [&](const Bytes& e, uint8_t n, uint8_t, int32_t, const Bytes&, int32_t l) {
         text.assign(e.begin(), e.end());
         numEvent = n;
         lData = l;
