@@ -80,7 +80,7 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d)
     y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
 }
 
-constexpr int64_t kDelphiEpoch = 25569; // 30 Dec 1899 is 25,569 days before 1 Jan 1970
+constexpr int64_t kDayZeroToUnixEpoch = 25569; // 30 Dec 1899 is 25,569 days before 1 Jan 1970
 constexpr int64_t kMsPerDay = 86400000;
 
 struct DateFields
@@ -102,7 +102,7 @@ DateFields DecodeDateTime(TDateTime value)
         ++day;
     }
     DateFields f{};
-    CivilFromDays(day - kDelphiEpoch, f.year, f.month, f.day);
+    CivilFromDays(day - kDayZeroToUnixEpoch, f.year, f.month, f.day);
     f.ms = ms;
     if (f.year < 1 || f.year > 9999)
         throw EXrpcError("Invalid date and time value");
@@ -278,7 +278,7 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
         throw EXrpcError("Invalid date and time value");
     const int64_t days =
         DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
-        kDelphiEpoch;
+        kDayZeroToUnixEpoch;
     const double time =
         static_cast<double>(((hour * 60 + minute) * 60 + second) * 1000 + millisecond) /
         static_cast<double>(kMsPerDay);
