@@ -208,20 +208,21 @@ TEST_F(PollOnSim, QueuedAndSynchronousCommandsShareTheLine)
         EXPECT_EQ(answer.at(2), 0x14) << sequence;
     EXPECT_EQ(fromHandler, (std::vector<bool>{true, true}));
 
-    // The queued ones (data byte 4 from 0 to 19) went out as 16, then 4.
-    std::vector<size_t> runs;
+    // The queued ones (data byte 4 from 0 to 19) went out as 16, then 4.  A busy machine may
+    // make the session repeat a frame, so a run counts distinct commands.
+    std::vector<std::set<uint8_t>> runs;
     bool inRun = false;
     for (const auto& h : bus_->History()) {
         const bool queued = h.frame[3] == 19 && h.frame[4] < 20;
         if (queued && !inRun)
-            runs.push_back(0);
+            runs.emplace_back();
         if (queued)
-            ++runs.back();
+            runs.back().insert(h.frame[4]);
         inRun = queued;
     }
     ASSERT_GE(runs.size(), 2u);
-    EXPECT_EQ(runs[0], 16u);
-    EXPECT_EQ(runs[1], 4u);
+    EXPECT_EQ(runs[0].size(), 16u);
+    EXPECT_EQ(runs[1].size(), 4u);
     EXPECT_EQ(bus_->DroppedRuns(), 0u) << "no two exchanges overlapped on the line";
 }
 
