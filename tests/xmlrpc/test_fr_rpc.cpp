@@ -152,7 +152,11 @@ public:
         std::lock_guard guard(mutex_);
         later.emplace_back([this, delay, hex] {
             std::this_thread::sleep_for(delay);
-            Callback(hex);
+            // A late callback may find the link already gone: the call then simply fails.
+            try {
+                Callback(hex);
+            } catch (const std::exception&) {
+            }
         });
     }
 
