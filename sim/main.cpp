@@ -3,6 +3,7 @@
 #include "sim/bus.h"
 #include "sim/options.h"
 #include "sim/pty_server.h"
+#include "sim/relay_peer.h"
 #include "sim/udp_converter.h"
 #include "sim/service.h"
 #include "sim/unit_file.h"
@@ -14,8 +15,10 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -56,6 +59,7 @@ int main(int argc, char** argv)
         if (!unit.file.empty() && !sim::LoadUnitFile(bus, unit.address, unit.file, &error))
             return Fail(error, 1);
     }
+    sim::AttachRelayPeers(bus);
     for (std::size_t i = 0; i < options.faults.size(); ++i)
         bus.SetFault(static_cast<sim::Fault>(i), options.faults[i]);
 
@@ -107,23 +111,33 @@ int main(int argc, char** argv)
 
     platform::Clock& clock = platform::SystemClock();
     const uint32_t start = clock.TickCount();
-    std::vector<sim::PresentKeySpec> keys = options.present_keys;
-    std::stable_sort(keys.begin(), keys.end(),
-                     [](const auto& a, const auto& b) { return a.delay_ms < b.delay_ms; });
-    std::size_t next_key = 0;
+    // What the units do after a delay, in the order of the delays and, for equal ones, of the
+    // command line.
+    std::vector<std::pair<uint32_t, std::function<void()>>> actions;
+    for (const sim::PresentKeySpec& key : options.present_keys)
+        actions.emplace_back(key.delay_ms, [&bus, key] { bus.PresentKey(key.address, key.code); });
+    for (const sim::TimedEventSpec& spec : options.timed_events)
+        actions.emplace_back(spec.delay_ms, [&bus, spec] {
+            if (!sim::QueueTimedEvent(bus, spec))
+                std::fprintf(stderr, "t4700-sim: unit %d could not queue its event\n",
+                             spec.address);
+        });
+    std::stable_sort(actions.begin(), actions.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::size_t next_action = 0;
     const uint64_t stop_ms = uint64_t{options.max_seconds} * 1000;
 
     for (;;) {
         const uint64_t elapsed = clock.TickCount() - start;
-        while (next_key < keys.size() && keys[next_key].delay_ms <= elapsed) {
-            bus.PresentKey(keys[next_key].address, keys[next_key].code);
-            ++next_key;
+        while (next_action < actions.size() && actions[next_action].first <= elapsed) {
+            actions[next_action].second();
+            ++next_action;
         }
         if (elapsed >= stop_ms)
             break;
         uint64_t wait_ms = stop_ms - elapsed;
-        if (next_key < keys.size())
-            wait_ms = std::min<uint64_t>(wait_ms, keys[next_key].delay_ms - elapsed);
+        if (next_action < actions.size())
+            wait_ms = std::min<uint64_t>(wait_ms, actions[next_action].first - elapsed);
         const timespec timeout{static_cast<time_t>(wait_ms / 1000), static_cast<long>(wait_ms % 1000) * 1000000};
         if (sigtimedwait(&signals, nullptr, &timeout) > 0)
             break;

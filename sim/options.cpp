@@ -88,21 +88,65 @@ bool ParseSilence(const std::string& text, SilenceSpec& spec)
     return true;
 }
 
+// Hexadecimal digits, two a byte, min to max bytes.
+bool ParseHex(const std::string& hex, std::size_t min, std::size_t max, Bytes& out)
+{
+    if (hex.size() % 2 != 0 || hex.size() < 2 * min || hex.size() > 2 * max ||
+        !std::all_of(hex.begin(), hex.end(),
+                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+        return false;
+    out.clear();
+    for (std::size_t i = 0; i < hex.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return true;
+}
+
 // ADDR:CMD:HEX, CMD in decimal, HEX the answer from its command on (3 to 253 bytes).
 bool ParseAnswer(const std::string& text, AnswerSpec& spec)
 {
     const std::vector<std::string> parts = Split(text, ':');
-    if (parts.size() != 3 || !Number<uint8_t>(parts[0], 1, 127, spec.address) ||
-        !Number<uint8_t>(parts[1], 0, 255, spec.command))
+    return parts.size() == 3 && Number<uint8_t>(parts[0], 1, 127, spec.address) &&
+           Number<uint8_t>(parts[1], 0, 255, spec.command) && ParseHex(parts[2], 3, 253, spec.body);
+}
+
+// --walk ADDR:EVENT[:DELAY_MS], --forward ADDR:DEST:HEX[:DELAY_MS], --event ADDR:HEX[:DELAY_MS]:
+// the fields before the delay are one more for --forward.
+bool ParseTimedEvent(const std::string& text, TimedEventSpec::Kind kind, TimedEventSpec& spec)
+{
+    using Kind = TimedEventSpec::Kind;
+    const std::vector<std::string> parts = Split(text, ':');
+    const std::size_t fields = kind == Kind::Forward ? 3 : 2;
+    spec.kind = kind;
+    spec.delay_ms = 0;
+    if (parts.size() < fields || parts.size() > fields + 1 ||
+        !Number<uint8_t>(parts[0], 1, 127, spec.address) ||
+        (parts.size() > fields && !Number(parts[fields], 0u, 86400000u, spec.delay_ms)))
         return false;
-    const std::string& hex = parts[2];
-    if (hex.size() % 2 != 0 || hex.size() < 6 || hex.size() > 506 ||
-        !std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
-        return false;
-    spec.body.clear();
-    for (std::size_t i = 0; i < hex.size(); i += 2)
-        spec.body.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return true;
+    switch (kind) {
+    case Kind::Walk:
+        return Number<uint8_t>(parts[1], 0, 255, spec.event);
+    case Kind::Forward:
+        // The carried request fills the event answer up to its 253 bytes.
+        return Number<uint8_t>(parts[1], 1, 127, spec.destination) &&
+               ParseHex(parts[2], 1, 249, spec.bytes);
+    case Kind::Body:
+        return ParseHex(parts[1], 3, 253, spec.bytes);
+    }
+    return false;
+}
+
+// The switch that makes an event of this kind.
+const char* TimedEventSwitch(TimedEventSpec::Kind kind)
+{
+    switch (kind) {
+    case TimedEventSpec::Kind::Walk:
+        return "--walk";
+    case TimedEventSpec::Kind::Forward:
+        return "--forward";
+    case TimedEventSpec::Kind::Body:
+        break;
+    }
+    return "--event";
 }
 
 // ADDR:N, N events a second (up to 1000, a decimal point allowed).
@@ -201,6 +245,14 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
         return result;
     };
 
+    auto take_event = [&](const std::string& v, TimedEventSpec::Kind kind) {
+        TimedEventSpec spec;
+        if (!ParseTimedEvent(v, kind, spec))
+            return false;
+        options.timed_events.push_back(std::move(spec));
+        return true;
+    };
+
     using Handler = std::function<bool(const std::string&)>;
     const std::map<std::string, Handler> switches = {
         {"--link", [&](const std::string& v) { options.link = v; return !v.empty(); }},
@@ -252,6 +304,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
              options.event_rates.push_back(spec);
              return true;
          }},
+        {"--walk", [&](const std::string& v) { return take_event(v, TimedEventSpec::Kind::Walk); }},
+        {"--forward", [&](const std::string& v) { return take_event(v, TimedEventSpec::Kind::Forward); }},
+        {"--event", [&](const std::string& v) { return take_event(v, TimedEventSpec::Kind::Body); }},
         {"--log", [&](const std::string& v) { options.log = v; return !v.empty(); }},
         {"--dump", [&](const std::string& v) { options.dump = v; return !v.empty(); }},
         {"--max-seconds", [&](const std::string& v) { return Number(v, 1u, 31536000u, options.max_seconds); }},
@@ -350,6 +405,16 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
     for (const EventRateSpec& spec : options.event_rates)
         if (!names_unit(spec.address))
             return fail("--event-rate names no unit at address " + std::to_string(spec.address));
+    for (const TimedEventSpec& spec : options.timed_events) {
+        const auto unit = std::find_if(options.units.begin(), options.units.end(),
+                                       [&](const UnitSpec& u) { return u.address == spec.address; });
+        const std::string at = " at address " + std::to_string(spec.address);
+        if (unit == options.units.end())
+            return fail(std::string(TimedEventSwitch(spec.kind)) + " names no unit" + at);
+        if (spec.kind != TimedEventSpec::Kind::Body && !IsRelayType(unit->type))
+            return fail(std::string(TimedEventSwitch(spec.kind)) +
+                        " needs a unit of type 4, 14, 15 or 16" + at);
+    }
     for (const PresentKeySpec& key : options.present_keys)
         if (std::none_of(options.units.begin(), options.units.end(),
                          [&](const UnitSpec& u) { return u.address == key.address; }))
@@ -385,7 +450,10 @@ Units:
                            a unit (repeatable): address 1..127, type code 0..255 and
                            version 0..65535 in decimal (223 = 2.23); FILE.kconf gives its
                            memory and credentials; default: one unit 1:44:223 holding the
-                           factory image and no credentials
+                           factory image and no credentials; units of types 4, 14, 15
+                           and 16 take part in the event relay: they keep the broadcasts
+                           they hear, and a type-14 unit confirms a relayed report (31)
+                           with 32
   --present-key ADDR:CODE16[:DELAY_MS]
                            DELAY_MS after the start (default 0), queue at unit ADDR the
                            credential-presentation event carrying CODE16 (16 hexadecimal
@@ -397,6 +465,19 @@ Units:
                            from its command byte on (3 to 253 bytes); repeatable
   --event-rate ADDR:N      unit ADDR makes N numbered events a second (N up to 1000),
                            answered in turn with the commands 04, 0C and 0E; repeatable
+  --walk ADDR:EVENT[:DELAY_MS]
+                           DELAY_MS after the start (default 0), unit ADDR (type 4, 14,
+                           15 or 16) queues a walk event with the code EVENT (decimal;
+                           32 a passage, 28 an extended one); repeatable
+  --forward ADDR:DEST:HEX[:DELAY_MS]
+                           the same for event 18 on answer command 0E, carrying the
+                           request HEX (its command and data, 1 to 249 bytes) for unit
+                           DEST (1..127); repeatable
+  --event ADDR:HEX[:DELAY_MS]
+                           the same for any event: HEX is the event answer from its
+                           command byte on (3 to 253 bytes), e.g. 040F0100 for a report
+                           of event 15 (a type-15 unit's events go to every type-14
+                           unit); repeatable
   --dump DIR               on exit (signal or --max-seconds), write each unit's memory
                            and credentials to DIR/unit-ADDR.kconf (ADDR in decimal)
 

@@ -3,6 +3,7 @@
 // the help text are an interface: extend them, never change what a switch means.
 
 #include "sim/bus.h"
+#include "sim/relay_peer.h"
 #include "sim/udp_converter.h"
 #include "sim/service.h"
 
@@ -64,6 +65,7 @@ struct SimOptions
     std::vector<SilenceSpec> silences;
     std::vector<AnswerSpec> answers;
     std::vector<EventRateSpec> event_rates;
+    std::vector<TimedEventSpec> timed_events; // --walk, --forward, --event
     std::string log;
     std::string dump;
     uint32_t max_seconds = 3600;
