@@ -2,69 +2,25 @@
 // expected address (0xFF = any) and the request command; the rest is what the unit sent.  Each
 // input goes through the frame checks alone and through a whole SendCommand on a fake line.
 
-#include "fake_transport.h"
+#include "fuzz/session_harness.h"
 
 #include "CoreComp/rssess/bus_crc.h"
 #include "CoreComp/rssess/bus_frame.h"
 #include "CoreComp/rssess/rs_session.h"
 
-#include "platform/clock.h"
-#include "platform/registry.h"
-
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <memory>
 #include <span>
-#include <string>
 #include <vector>
 
 namespace {
 
-struct Harness
-{
-    Harness()
-    {
-        std::string templ =
-            (std::filesystem::temp_directory_path() / "vendaxo-fuzz-XXXXXX").string();
-        if (!mkdtemp(templ.data()))
-            std::abort();
-        dir = templ;
-        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-        setenv("VENDAXO_LOG_DIR", dir.c_str(), 1);
-        registry = std::make_unique<platform::RegistryFile>(dir + "/registry.reg");
-        line->responder = [this](const Bytes&) { return answer; };
-        TRSSession::Collaborators c;
-        c.clock = &clock;
-        c.registry = registry.get();
-        c.transportFactory = [this](TRSSession& s, TRSSession::TransportKind) {
-            return std::make_unique<FakeTransport>(&s, line);
-        };
-        session = std::make_unique<TRSSession>(std::move(c));
-        session->SetRetryCount(0);
-        session->SetSecondRetryCount(0);
-    }
-    ~Harness()
-    {
-        session.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-
-    std::string dir;
-    platform::FakeClock clock;
-    std::unique_ptr<platform::RegistryFile> registry;
-    std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
-    Bytes answer;
-    std::unique_ptr<TRSSession> session;
-};
+using Harness = fuzzing::SessionHarness;
 
 void ThroughTheSession(uint8_t key, uint8_t address, uint8_t command, std::span<const uint8_t> raw)
 {
     static Harness h;
-    h.line->ClearCalls();
-    h.line->input.clear();
-    h.line->pendingOut.clear();
+    h.ForgetLastInput();
     h.answer.assign(raw.begin(), raw.end());
     h.session->SetKeyWord(address, key);
     const bool ok =

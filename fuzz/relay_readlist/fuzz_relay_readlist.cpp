@@ -6,64 +6,23 @@
 // channels); the rest is the answer, and it is also what the fake unit says to every read-list
 // request (wrapped in a well-formed frame when byte 2 says so).
 
-#include "fake_transport.h"
+#include "fuzz/session_harness.h"
 
 #include "CoreComp/rssess/bus_crc.h"
 #include "CoreComp/rssess/event_relay.h"
 #include "CoreComp/rssess/read_list.h"
 #include "CoreComp/rssess/rs_session.h"
 
-#include "platform/clock.h"
-#include "platform/registry.h"
-
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <memory>
 #include <span>
-#include <string>
 #include <vector>
 
 namespace {
 
 constexpr uint16_t kTypes[] = {4, 14, 15, 16, 1, 9, 12, 44};
 
-struct Harness
-{
-    Harness()
-    {
-        std::string templ =
-            (std::filesystem::temp_directory_path() / "vendaxo-fuzz-XXXXXX").string();
-        if (!mkdtemp(templ.data()))
-            std::abort();
-        dir = templ;
-        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-        setenv("VENDAXO_LOG_DIR", dir.c_str(), 1);
-        registry = std::make_unique<platform::RegistryFile>(dir + "/registry.reg");
-        line->responder = [this](const Bytes&) { return answer; };
-        TRSSession::Collaborators c;
-        c.clock = &clock;
-        c.registry = registry.get();
-        c.transportFactory = [this](TRSSession& s, TRSSession::TransportKind) {
-            return std::make_unique<FakeTransport>(&s, line);
-        };
-        session = std::make_unique<TRSSession>(std::move(c));
-        session->SetRetryCount(0);
-    }
-    ~Harness()
-    {
-        session.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-
-    std::string dir;
-    platform::FakeClock clock;
-    std::unique_ptr<platform::RegistryFile> registry;
-    std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
-    Bytes answer;
-    std::unique_ptr<TRSSession> session;
-};
+using Harness = fuzzing::SessionHarness;
 
 void CheckRelay(std::span<const uint8_t> tables, std::span<const uint8_t> answer)
 {
@@ -120,10 +79,7 @@ void ThroughTheSession(std::span<const uint8_t> tables, std::span<const uint8_t>
 {
     static Harness h;
     TRSSession& s = *h.session;
-    h.line->ClearCalls();
-    h.clock.ClearSleeps(); // the fake clock keeps every sleep
-    h.line->input.clear();
-    h.line->pendingOut.clear();
+    h.ForgetLastInput();
     if (wrap && !raw.empty()) {
         // A well-formed answer from unit 5 with the input as command and data.
         Bytes body = {5};
