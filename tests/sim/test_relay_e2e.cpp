@@ -186,7 +186,10 @@ TEST_F(RelayOnSim, ReportReachesEveryReceiverAndEachConfirms)
     ASSERT_NO_FATAL_FAILURE(Run({"--unit", "2:14:223", "--unit", "3:14:223", "--unit", "4:44:223",
                                  "--unit", "5:15:223", "--event", "5:040F0700"},
                                 [&] { return Events(5) == 1 && AnswersWith(50).size() >= 2; }));
-    ASSERT_EQ(found_.size(), 4u);
+    ASSERT_GE(found_.size(), 2u);
+    EXPECT_EQ(std::vector<uint8_t>(found_.begin(), found_.begin() + 2),
+              (std::vector<uint8_t>{2, 3}))
+        << "the receivers are known before the report comes";
     for (uint8_t to : {2, 3}) {
         const std::vector<sim::Bytes> reports = line_.In(to, 49);
         ASSERT_EQ(reports.size(), 1u) << int(to);
