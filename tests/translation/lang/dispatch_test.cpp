@@ -187,13 +187,14 @@ TEST(TestMode, MarksMissingTextsOfTheComponentsThatFollowTheDispatcher)
         lang.SetLangDispatcher(&dispatcher);
         dispatcher.SetActiveLanguage(c.language);
 
-        EXPECT_EQ(form.label->text(), c.label) << c.what;
-        EXPECT_EQ(form.button->text(), c.language == 2 ? "Okay" : "OK") << c.what;
+        EXPECT_EQ(form.label->text().toStdString(), c.label) << c.what;
+        EXPECT_EQ(form.button->text().toStdString(), c.language == 2 ? "Okay" : "OK") << c.what;
         EXPECT_EQ(form.label->font().family(), family) << c.what << ": font names are not marked";
         EXPECT_EQ(lang.GetText("Save"), c.text) << c.what;
         EXPECT_EQ(lang.GetTextFromList(stDlgsCaptions, "Warn", false), c.dialog) << c.what;
-        EXPECT_EQ(form.edit->placeholderText(), c.placeholder) << c.what;
-        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&No"), c.qtText) << c.what;
+        EXPECT_EQ(form.edit->placeholderText().toStdString(), c.placeholder) << c.what;
+        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&No").toStdString(), c.qtText)
+            << c.what;
         lang.SetHandleResourceStrings(false);
     }
 }
