@@ -152,8 +152,8 @@ TEST(ProgramRun, StartsInTheActiveLanguageReportsOnceAndEndsCleanly)
          false},
         {"language 2", "2", TranslationFile(), "Eng", 2, english + "\n", false},
         {"language 3 of 2", "3", TranslationFile(), "Eng", 1, russian + "\n", true},
-        {"damaged file", "2", TranslationFile().substr(0, 100), "Rus", 2, Texts({}) + "\n", true},
-        {"no file", "2", "", "Eng", 2, Texts({}) + "\n", true},
+        {"damaged file", "2", TranslationFile().substr(0, 100), "Rus", 1, Texts({}) + "\n", true},
+        {"no file", "2", "", "Eng", 1, Texts({}) + "\n", true},
     };
     // One copy of the program for every case: it looks for Lang/trans1.vxb beside itself.
     platform::test::TempDir dir;
