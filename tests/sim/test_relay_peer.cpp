@@ -8,10 +8,16 @@
 
 #include "CoreComp/rssess/event_relay.h"
 #include "raw_line.h"
+#include "sim_process.h"
+#include "tests/platform/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <map>
+#include <thread>
+
+using namespace std::chrono_literals;
 
 using simtest::Hex;
 using simtest::ToHex;
@@ -271,6 +277,27 @@ TEST(SimCommandLine, RelayEventSwitches)
         EXPECT_FALSE(p.options) << c.args.back();
         EXPECT_NE(p.error.find(c.says), std::string::npos) << p.error;
     }
+}
+
+// The program queues each event when its delay has passed, in the order of the delays.
+TEST(SimProgram, RelayEventsComeAfterTheirDelays)
+{
+    platform::test::TempDir dir;
+    simtest::SimProcess sim({"--link", dir.File("tty"), "--baud", "115200", "--unit", "9:16:104",
+                             "--walk", "9:32:300", "--event", "9:040F0100"});
+    ASSERT_EQ(sim.WaitReady(), dir.File("tty")) << sim.Stderr();
+    simtest::RawLine line(dir.File("tty"));
+    const sim::Bytes read{9, 6, 0, 0x01, 0, 1};
+    const sim::Bytes acknowledge{9, 6, 0, 0x03, 0, 1};
+    EXPECT_EQ(ToHex(line.Exchange(read)), ToHex(sim::WithCrc(Hex("09 06 04 0F 01 00"))));
+    line.Exchange(acknowledge);
+    std::this_thread::sleep_for(400ms);
+    sim::Bytes walk{9, 16};
+    const sim::Bytes body = sim::WalkEventBody(9, 32, 1);
+    walk.insert(walk.end(), body.begin(), body.end());
+    EXPECT_EQ(ToHex(line.Exchange(read)), ToHex(sim::WithCrc(walk)));
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0) << sim.Stderr();
 }
 
 } // namespace
