@@ -193,13 +193,18 @@ void TRSSession::SendConsoleCommands()
             std::string text = FormatLogDate(now) + ", " + FormatLogTime(now) +
                                " Общая команда:" + std::to_string(comPort_) + "." +
                                std::to_string(c.console) + ".0Данные:";
-            text += "!" + std::to_string(c.command);
-            for (uint8_t b : c.data)
-                text += "!" + std::to_string(b);
+            // Appended piece by piece: "!" + a temporary trips GCC 12's -O3 bounds warnings.
+            text += '!';
+            text += std::to_string(c.command);
+            for (uint8_t b : c.data) {
+                text += '!';
+                text += std::to_string(b);
+            }
             TLogFileLine("comport" + std::to_string(comPort_) + ".txt", text);
         }
         std::vector<uint8_t> request{c.console, 3};
-        request.insert(request.end(), c.data.begin(), c.data.end());
+        for (uint8_t b : c.data)
+            request.push_back(b);
         if (request.size() == 2)
             request.push_back(0);
         const auto r = ExchangeSecondForm(request, c.command);
@@ -230,8 +235,10 @@ void TRSSession::SendQueuedRecords()
             std::string line = LogStamp() + "  ЗАПРОС!!! Адрес:" + std::to_string(a) +
                                "  Номер:" + std::to_string(request.size() > 2 ? request[2] : 0) +
                                " Тип:" + std::to_string(request[1]) + " -";
-            for (uint8_t b : request)
-                line += " " + std::to_string(b);
+            for (uint8_t b : request) {
+                line += ' ';
+                line += std::to_string(b);
+            }
             LogPort(line);
         }
         const auto r = ExchangeSecondForm(request, request.size() > 2 ? request[2] : 0);
