@@ -167,23 +167,20 @@ void TRSSession::HandleReadListAnswer(uint32_t code, const std::vector<uint8_t>&
     case kReqChannelType: {
         if (!heard || answer[2] != 58 || answer[4] == 0 || answer[4] == 255)
             return;
-        int32_t type;
+        int32_t type = -1;
         std::optional<corecomp::ChannelTyping> typing;
-        {
-            std::lock_guard guard(lock_);
-            const int item = readList_.FindReadItem(address);
-            corecomp::TReadChannel* ch =
-                readList_.Channel(item, readList_.FindReadChannel(item, channel));
-            if (!ch)
-                return;
-            type = readList_.Items()[static_cast<size_t>(item)].type;
-            typing = corecomp::TypeFromAnswer(type, answer[4]);
-            if (!typing)
-                return; // type 9 answering 1: the channel stays as it is
-            ch->state = typing->state;
-            ch->command = typing->command;
-            ch->lastValue = -1;
-        }
+        WithListedChannel(address, channel,
+                          [&](corecomp::TReadItem& it, corecomp::TReadChannel& ch) {
+                              type = it.type;
+                              typing = corecomp::TypeFromAnswer(type, answer[4]);
+                              if (!typing)
+                                  return; // type 9 answering 1: the channel stays as it is
+                              ch.state = typing->state;
+                              ch.command = typing->command;
+                              ch.lastValue = -1;
+                          });
+        if (!typing)
+            return;
         if (Deliver(kMsgSessionReport, kReportAnalogEventType,
                     corecomp::AnalogTypeRecord(address, channel, type, typing->state)))
             PostReadListRequest(kReqArm, {address, 6, 0, 25, channel, 0});
