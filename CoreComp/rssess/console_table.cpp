@@ -16,7 +16,6 @@ void PutTime(std::vector<uint8_t>& out, double time)
 {
     uint8_t b[8];
     std::memcpy(b, &time, 8);
-    // Byte by byte: a range insert here trips GCC 12's bounds warning at -O3.
     for (uint8_t x : b)
         out.push_back(x);
 }

@@ -190,10 +190,15 @@ void TRSSession::SendConsoleCommands()
         }
         if (settings_.LogCommand) {
             const double now = clock_.Now();
-            std::string text = FormatLogDate(now) + ", " + FormatLogTime(now) +
-                               " Общая команда:" + std::to_string(comPort_) + "." +
-                               std::to_string(c.console) + ".0Данные:";
-            // Appended piece by piece: "!" + a temporary trips GCC 12's -O3 bounds warnings.
+            // Built by appending: GCC 12 at -O3 warns falsely on chains of string operator+.
+            std::string text = FormatLogDate(now);
+            text += ", ";
+            text += FormatLogTime(now);
+            text += " Общая команда:";
+            text += std::to_string(comPort_);
+            text += '.';
+            text += std::to_string(c.console);
+            text += ".0Данные:";
             text += '!';
             text += std::to_string(c.command);
             for (uint8_t b : c.data) {
@@ -202,7 +207,10 @@ void TRSSession::SendConsoleCommands()
             }
             TLogFileLine("comport" + std::to_string(comPort_) + ".txt", text);
         }
-        std::vector<uint8_t> request{c.console, 3};
+        std::vector<uint8_t> request;
+        request.reserve(2 + c.data.size());
+        request.push_back(c.console);
+        request.push_back(3);
         for (uint8_t b : c.data)
             request.push_back(b);
         if (request.size() == 2)
@@ -232,9 +240,14 @@ void TRSSession::SendQueuedRecords()
         }
         const uint8_t a = request[0] & 0x7F;
         if (settings_.LogCommand) {
-            std::string line = LogStamp() + "  ЗАПРОС!!! Адрес:" + std::to_string(a) +
-                               "  Номер:" + std::to_string(request.size() > 2 ? request[2] : 0) +
-                               " Тип:" + std::to_string(request[1]) + " -";
+            std::string line = LogStamp();
+            line += "  ЗАПРОС!!! Адрес:";
+            line += std::to_string(a);
+            line += "  Номер:";
+            line += std::to_string(request.size() > 2 ? request[2] : 0);
+            line += " Тип:";
+            line += std::to_string(request[1]);
+            line += " -";
             for (uint8_t b : request) {
                 line += ' ';
                 line += std::to_string(b);
