@@ -4,6 +4,7 @@
 #include "sim/options.h"
 #include "sim/pty_server.h"
 #include "sim/relay_peer.h"
+#include "sim/run_commands.h"
 #include "sim/udp_converter.h"
 #include "sim/service.h"
 #include "sim/unit_file.h"
@@ -59,6 +60,9 @@ int main(int argc, char** argv)
         if (!unit.file.empty() && !sim::LoadUnitFile(bus, unit.address, unit.file, &error))
             return Fail(error, 1);
     }
+    for (const sim::ChannelSpec& spec : options.channels)
+        if (!sim::EnsureAnalogPeer(bus, spec.address) || !sim::ApplyChannelSpec(bus, spec))
+            return Fail("unit " + std::to_string(spec.address) + " cannot carry channels", 1);
     sim::AttachRelayPeers(bus);
     for (std::size_t i = 0; i < options.faults.size(); ++i)
         bus.SetFault(static_cast<sim::Fault>(i), options.faults[i]);
@@ -108,6 +112,8 @@ int main(int argc, char** argv)
         std::printf("ready %s\n", server.PortPath().c_str());
     }
     std::fflush(stdout);
+    sim::RunCommandReader commands(bus, 0);
+    commands.Start();
 
     platform::Clock& clock = platform::SystemClock();
     const uint32_t start = clock.TickCount();
@@ -116,6 +122,10 @@ int main(int argc, char** argv)
     std::vector<std::pair<uint32_t, std::function<void()>>> actions;
     for (const sim::PresentKeySpec& key : options.present_keys)
         actions.emplace_back(key.delay_ms, [&bus, key] { bus.PresentKey(key.address, key.code); });
+    for (const sim::CardReportSpec& r : options.card_reports)
+        actions.emplace_back(r.delay_ms, [&bus, r] {
+            bus.QueueEvent(r.address, sim::CardReportBody(r.code, r.reader, r.key));
+        });
     for (const sim::TimedEventSpec& spec : options.timed_events)
         actions.emplace_back(spec.delay_ms, [&bus, spec] {
             if (!sim::QueueTimedEvent(bus, spec))
@@ -143,6 +153,7 @@ int main(int argc, char** argv)
             break;
     }
 
+    commands.Stop();
     if (converter)
         converter->Stop();
     server.Stop();

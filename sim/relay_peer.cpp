@@ -1,5 +1,7 @@
 #include "sim/relay_peer.h"
 
+#include "sim/analog_unit.h"
+
 #include <memory>
 #include <utility>
 
@@ -83,7 +85,11 @@ void AttachRelayPeers(Bus& bus)
         const std::optional<uint8_t> type = bus.Type(address);
         if (!type || !IsRelayType(*type) || bus.WithPeer(address, [](UnitPeer&, UnitAccess&) {}))
             continue;
-        bus.SetPeer(address, std::make_unique<RelayPeer>());
+        // A type-4 unit carries channels as well; its analog peer serves its walk events.
+        if (IsAnalogType(*type))
+            EnsureAnalogPeer(bus, address);
+        else
+            bus.SetPeer(address, std::make_unique<RelayPeer>());
     }
 }
 

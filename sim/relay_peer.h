@@ -68,7 +68,8 @@ private:
     std::vector<Bytes> broadcasts_;
 };
 
-// Gives every unit of a relay type that carries no peer yet a RelayPeer.
+// Gives every unit of a relay type that carries no peer yet a RelayPeer; a type-4 unit, which
+// also carries channels, gets its analog peer (analog_unit.h), which serves its walk events.
 void AttachRelayPeers(Bus& bus);
 
 // An event a unit makes some time after the start (t4700-sim's --walk, --forward, --event).

@@ -2,6 +2,7 @@
 // session's relay rules frame for frame (the session's side built in-process, the units' side
 // the simulated bus); the program's switches that make their events.
 
+#include "sim/analog_unit.h"
 #include "sim/bus.h"
 #include "sim/options.h"
 #include "sim/relay_peer.h"
@@ -136,7 +137,13 @@ TEST_F(RelayLine, PeersGoToRelayTypesOnlyAndAnExistingPeerStays)
         }
     };
     ASSERT_TRUE(other.SetPeer(4, std::make_unique<Own>()));
+    ASSERT_TRUE(other.AddUnit(7, 4, 223)); // a walk unit with channels
     sim::AttachRelayPeers(other);
+    other.WithPeer(7, [](sim::UnitPeer& p, sim::UnitAccess&) {
+        EXPECT_NE(dynamic_cast<sim::AnalogPeer*>(&p), nullptr);
+    });
+    EXPECT_TRUE(sim::QueueTimedEvent(other, Walk(7, 28)));
+    EXPECT_EQ(other.HeadEvent(7), sim::WalkEventBody(7, 28, 1));
     other.WithPeer(4, [](sim::UnitPeer& p, sim::UnitAccess&) {
         EXPECT_EQ(dynamic_cast<sim::RelayPeer*>(&p), nullptr);
     });
