@@ -227,6 +227,11 @@ bool ParseAnswerSpec(const std::string& text, AnswerSpec& spec)
     return ParseAnswer(text, spec);
 }
 
+bool ParseTimedEventSpec(const std::string& text, TimedEventSpec::Kind kind, TimedEventSpec& spec)
+{
+    return ParseTimedEvent(text, kind, spec);
+}
+
 std::optional<model::KeyCode> KeyCodeFromText(const std::string& text)
 {
     if (text.size() != 16 ||

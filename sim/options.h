@@ -102,6 +102,8 @@ const char* FaultSwitch(Fault fault);
 
 // ADDR:CMD:HEX as --answer takes it.
 bool ParseAnswerSpec(const std::string& text, AnswerSpec& spec);
+// An event as --walk, --forward or --event (by kind) takes it.
+bool ParseTimedEventSpec(const std::string& text, TimedEventSpec::Kind kind, TimedEventSpec& spec);
 
 // 16 hexadecimal digits as shown on screen (byte 7 first) to the stored code.
 std::optional<model::KeyCode> KeyCodeFromText(const std::string& text);

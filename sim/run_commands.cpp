@@ -2,6 +2,7 @@
 
 #include "sim/analog_unit.h"
 #include "sim/options.h"
+#include "sim/relay_peer.h"
 
 #include <cerrno>
 #include <charconv>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <poll.h>
 #include <unistd.h>
+#include <utility>
 
 namespace sim {
 
@@ -91,6 +93,19 @@ std::string ApplyRunCommand(Bus& bus, const std::string& raw)
         return bus.SetAnswer(spec.address, spec.command, spec.body)
                    ? std::string()
                    : name + " names no unit at address " + UnitAddress(argument);
+    }
+    using Kind = TimedEventSpec::Kind;
+    for (const auto& [command, kind] :
+         {std::pair{"walk", Kind::Walk}, std::pair{"forward", Kind::Forward},
+          std::pair{"event", Kind::Body}}) {
+        if (name != command)
+            continue;
+        TimedEventSpec spec;
+        if (!ParseTimedEventSpec(argument, kind, spec) || spec.delay_ms != 0)
+            return bad;
+        return QueueTimedEvent(bus, spec)
+                   ? std::string()
+                   : name + " names no unit at address " + UnitAddress(argument) + " that makes it";
     }
     return "unknown command \"" + name + "\"";
 }

@@ -7,6 +7,9 @@
 //   card-report ADDR:CODE:READER:KEY16    queue a credential report at ADDR
 //   silent ADDR:on|off                    unit ADDR stops or resumes answering
 //   answer ADDR:CMD:HEX                   as --answer; an empty HEX removes the answer
+//   walk ADDR:EVENT                       as --walk, at once
+//   forward ADDR:DEST:HEX                 as --forward, at once
+//   event ADDR:HEX                        as --event, at once
 //
 // A bad line is reported on standard error and changes nothing; the lines after it still count.
 

@@ -6,6 +6,7 @@
 #include "sim/bus.h"
 #include "sim/options.h"
 #include "sim/relay_peer.h"
+#include "sim/run_commands.h"
 
 #include "CoreComp/rssess/event_relay.h"
 #include "raw_line.h"
@@ -283,6 +284,34 @@ TEST(SimCommandLine, RelayEventSwitches)
         const auto p = sim::ParseCommandLine(c.args);
         EXPECT_FALSE(p.options) << c.args.back();
         EXPECT_NE(p.error.find(c.says), std::string::npos) << p.error;
+    }
+}
+
+TEST_F(RelayLine, RunTimeCommandsQueueTheEventsAtOnce)
+{
+    const struct
+    {
+        const char* line;
+        const char* error; // empty: applied
+        uint8_t unit;
+        sim::Bytes head;
+    } cases[] = {
+        {"walk 9:32", "", 9, sim::WalkEventBody(9, 32, 1)},
+        {"forward 2:3:1301", "", 2, {0x0E, 0x12, 1, 3, 0x13, 0x01}},
+        {"event 5:040F0700", "", 5, {0x04, 0x0F, 7, 0}},
+        {"walk 10:32", "walk names no unit at address 10 that makes it", 10, {}},
+        {"walk 77:32", "walk names no unit at address 77", 77, {}},
+        {"walk 9:32:100", "bad value for walk", 9, {}},
+        {"forward 2:0:13", "bad value for forward", 2, {}},
+        {"event 5:0401", "bad value for event", 5, {}},
+    };
+    for (const auto& c : cases) {
+        bus_.Receive(sim::WithCrc({c.unit, 6, 0, 0x03, 0, 1}), now_ += 100000); // empty the log
+        EXPECT_EQ(sim::ApplyRunCommand(bus_, c.line).rfind(c.error, 0), 0u) << c.line;
+        if (c.head.empty())
+            EXPECT_EQ(bus_.EventCount(c.unit), 0u) << c.line;
+        else
+            EXPECT_EQ(bus_.HeadEvent(c.unit), c.head) << c.line;
     }
 }
 
