@@ -81,6 +81,27 @@ int main(int argc, char** argv)
         bus.SetAnswer(spec.address, spec.command, spec.body);
     for (const sim::EventRateSpec& spec : options.event_rates)
         bus.SetEventRate(spec.address, spec.per_second, start_us);
+    // What the units do after a delay, in the order of the delays and, for equal ones, of the
+    // command line.
+    std::vector<std::pair<uint32_t, std::function<void()>>> actions;
+    for (const sim::PresentKeySpec& key : options.present_keys)
+        actions.emplace_back(key.delay_ms, [&bus, key] { bus.PresentKey(key.address, key.code); });
+    for (const sim::CardReportSpec& r : options.card_reports)
+        actions.emplace_back(r.delay_ms, [&bus, r] {
+            bus.QueueEvent(r.address, sim::CardReportBody(r.code, r.reader, r.key));
+        });
+    for (const sim::TimedEventSpec& spec : options.timed_events)
+        actions.emplace_back(spec.delay_ms, [&bus, spec] {
+            if (!sim::QueueTimedEvent(bus, spec))
+                std::fprintf(stderr, "t4700-sim: unit %d could not queue its event\n",
+                             spec.address);
+        });
+    std::stable_sort(actions.begin(), actions.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Those without a delay are in place before the line is ready.
+    std::size_t next_action = 0;
+    for (; next_action < actions.size() && actions[next_action].first == 0; ++next_action)
+        actions[next_action].second();
     if (options.service) {
         sim::ServiceOptions so;
         so.host = options.service_host;
@@ -117,24 +138,6 @@ int main(int argc, char** argv)
 
     platform::Clock& clock = platform::SystemClock();
     const uint32_t start = clock.TickCount();
-    // What the units do after a delay, in the order of the delays and, for equal ones, of the
-    // command line.
-    std::vector<std::pair<uint32_t, std::function<void()>>> actions;
-    for (const sim::PresentKeySpec& key : options.present_keys)
-        actions.emplace_back(key.delay_ms, [&bus, key] { bus.PresentKey(key.address, key.code); });
-    for (const sim::CardReportSpec& r : options.card_reports)
-        actions.emplace_back(r.delay_ms, [&bus, r] {
-            bus.QueueEvent(r.address, sim::CardReportBody(r.code, r.reader, r.key));
-        });
-    for (const sim::TimedEventSpec& spec : options.timed_events)
-        actions.emplace_back(spec.delay_ms, [&bus, spec] {
-            if (!sim::QueueTimedEvent(bus, spec))
-                std::fprintf(stderr, "t4700-sim: unit %d could not queue its event\n",
-                             spec.address);
-        });
-    std::stable_sort(actions.begin(), actions.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::size_t next_action = 0;
     const uint64_t stop_ms = uint64_t{options.max_seconds} * 1000;
 
     for (;;) {
