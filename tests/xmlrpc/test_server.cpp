@@ -143,6 +143,43 @@ TEST(XrpcServer, CallsRunInTheOwnersThreadWithTheirEvents)
     EXPECT_FALSE(elsewhere);
 }
 
+// The owner writes an answer as far as the socket takes it at once and leaves the rest to the
+// connection's thread: a large answer still arrives whole, and the connection stays in step
+// for the calls after it.
+TEST(XrpcServer, AnAnswerLargerThanTheSocketTakesArrivesWhole)
+{
+    TXrpcServer server;
+    server.SetListenPort(0);
+    const std::string big(6 * 1024 * 1024, 'z');
+    server.Methods = {
+        Item("Big", [&](const std::string&, const TXrpcParams&, TXrpcFunction& ret,
+                        TXrpcStruct&) { ret.AddItem(big); }),
+        Item("Twice", [](const std::string&, const TXrpcParams& p, TXrpcFunction& ret,
+                         TXrpcStruct&) { ret.AddItem(p.at(0)->AsInteger() * 2); }),
+    };
+    ASSERT_TRUE(server.SetActive(true));
+    std::vector<std::string> got;
+    std::atomic<bool> done{false};
+    std::thread caller([&] {
+        TXrpcClient client;
+        for (const char* method : {"Big", "Twice", "Big", "Twice"}) {
+            auto f = std::make_shared<TXrpcFunction>();
+            f->SetObjectMethod(method);
+            f->AddItem(21);
+            IXrpcResult r;
+            client.Execute(f, false, r, "/RPC2", server.BoundPort(), "127.0.0.1");
+            got.push_back(!r              ? "none"
+                          : r->IsError()  ? r->ErrorMsg()
+                          : r->IsString() ? r->AsString()
+                                          : std::to_string(r->AsInteger()));
+        }
+        done = true;
+    });
+    server.Channel().WaitServing([&] { return done.load(); }, 60s);
+    caller.join();
+    EXPECT_EQ(got, (std::vector<std::string>{big, "42", big, "42"}));
+}
+
 TEST(XrpcServer, ACallTheOwnerDoesNotTakeInTimeGetsFault1001)
 {
     TXrpcServerLimits limits;
