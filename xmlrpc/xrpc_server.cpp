@@ -310,10 +310,9 @@ std::string TXrpcServer::HandleCall(std::string_view body, const std::string& pe
     TXrpcStruct info;
     info.AddItemString("IP", peerHost.substr(0, 40));
     info.AddItemInteger("Port", peerPort);
-    const std::string request(body);
     if (OnReceiveXML)
-        OnReceiveXML(request, info);
-    AppendRpcLog("xmlrpcdata.txt", request);
+        OnReceiveXML(std::string(body), info);
+    AppendRpcLog("xmlrpcdata.txt", body);
 
     TXrpcFunction ret;
     std::string method;
@@ -347,23 +346,26 @@ void TXrpcServer::Execute(const std::string& method, const TXrpcParams& params, 
     }
     if (OnBeforeExecute)
         OnBeforeExecute(method, params, ret, info, std::string(body));
-    // Copies: a handler may change the lists it is called from.
-    const std::vector<TXrpcMethodHandler> handlers = handlers_;
-    for (const auto& h : handlers) {
-        if (h.name != method)
-            continue;
-        if (h.handler)
-            h.handler(method, params, ret, info);
-        handled = handled || static_cast<bool>(h.handler);
+    // A handler may change the lists it is called from: each list's matching handlers are
+    // copied when its turn comes, and run from the copy.
+    std::vector<TXrpcMethodEvent> run;
+    for (const auto& h : handlers_)
+        if (h.name == method)
+            run.push_back(h.handler);
+    for (const auto& handler : run) {
+        if (handler)
+            handler(method, params, ret, info);
+        handled = handled || static_cast<bool>(handler);
         if (OnAfterExecute)
             OnAfterExecute(method, params, ret, info);
     }
-    const std::vector<TXRMethod> methods = Methods;
-    for (const auto& m : methods) {
-        if (!SameText(m.MethodName, method))
-            continue;
-        if (m.OnExecute) {
-            m.OnExecute(method, params, ret, info);
+    run.clear();
+    for (const auto& m : Methods)
+        if (SameText(m.MethodName, method))
+            run.push_back(m.OnExecute);
+    for (const auto& execute : run) {
+        if (execute) {
+            execute(method, params, ret, info);
             handled = true; // an item without a handler implements nothing
         }
         if (OnAfterExecute)

@@ -143,6 +143,49 @@ TEST(XrpcServer, CallsRunInTheOwnersThreadWithTheirEvents)
     EXPECT_FALSE(elsewhere);
 }
 
+// A handler may replace the lists it is called from: the call goes on with the handlers that
+// matched when it began (ASan sees any use of the replaced list), the next call meets the new.
+TEST(XrpcServer, AHandlerMayReplaceTheListsItIsCalledFrom)
+{
+    TXrpcServer server;
+    server.SetListenPort(0);
+    std::vector<std::string> ran;
+    auto item = [&](const std::string& tag, bool replace) {
+        return Item("Run", [&, tag, replace](const std::string&, const TXrpcParams&,
+                                             TXrpcFunction& ret, TXrpcStruct&) {
+            ran.push_back(tag);
+            if (replace) {
+                server.Handlers().clear();
+                server.Methods = {Item("Run", [&](const std::string&, const TXrpcParams&,
+                                                  TXrpcFunction& r, TXrpcStruct&) {
+                    ran.push_back("new");
+                    r.AddItem(2);
+                })};
+            }
+            ret.AddItem(1);
+        });
+    };
+    server.Methods = {item("first", true), Item("Other"), item("second", false)};
+    int after = 0;
+    server.OnAfterExecute = [&](const std::string&, const TXrpcParams&, TXrpcFunction&,
+                                TXrpcStruct&) { ++after; };
+    ASSERT_TRUE(server.SetActive(true));
+    std::vector<int32_t> answers;
+    std::atomic<bool> done{false};
+    std::thread caller([&] {
+        for (int i = 0; i < 2; ++i) {
+            const IXrpcResult r = CallOn(server.BoundPort(), "Run");
+            answers.push_back(r && !r->IsError() ? r->AsInteger() : -1);
+        }
+        done = true;
+    });
+    server.Channel().WaitServing([&] { return done.load(); }, 20s);
+    caller.join();
+    EXPECT_EQ(ran, (std::vector<std::string>{"first", "second", "new"}));
+    EXPECT_EQ(after, 3);
+    EXPECT_EQ(answers, (std::vector<int32_t>{1, 2}));
+}
+
 // The owner writes an answer as far as the socket takes it at once and leaves the rest to the
 // connection's thread: a large answer still arrives whole, and the connection stays in step
 // for the calls after it.
