@@ -245,6 +245,53 @@ TEST(XrpcServer, ACallTheOwnerDoesNotTakeInTimeGetsFault1001)
     EXPECT_EQ(ran, 0);
 }
 
+// A call the owner took but finished only after the connection gave up on it: the client has
+// 1001, and the late answer never reaches the connection, so the next call on it reads its own.
+TEST(XrpcServer, AnAnswerTheConnectionGaveUpOnIsNeverWritten)
+{
+    TXrpcServerLimits limits;
+    limits.ownerWait = 200ms;
+    TXrpcServer server(limits);
+    server.SetListenPort(0);
+    std::atomic<bool> slowDone{false};
+    server.Methods = {Item(
+        "Echo", [&](const std::string&, const TXrpcParams& p, TXrpcFunction& ret, TXrpcStruct&) {
+            if (p.at(0)->AsInteger() == 1) {
+                std::this_thread::sleep_for(1s); // far past the owner wait
+                slowDone = true;
+            }
+            ret.AddItem(p.at(0)->AsInteger());
+        })};
+    ASSERT_TRUE(server.SetActive(true));
+    std::vector<int32_t> got;
+    std::atomic<bool> done{false};
+    std::thread caller([&] {
+        // A bare connection: it takes whatever comes next as the answer, stale or not.
+        auto c = platform::TcpConnection::Connect("127.0.0.1", server.BoundPort(), 5s);
+        for (int32_t arg : {1, 2}) {
+            TXrpcFunction f;
+            f.SetObjectMethod("Echo");
+            f.AddItem(arg);
+            c->SendAll(WriteRequest("/RPC2", "127.0.0.1", f.GetRequestXML()));
+            c->SetDeadline(std::chrono::steady_clock::now() + 20s);
+            ResponseHeadReader head;
+            while (head.State() == HeadState::NeedMore)
+                c->Consume(head.Feed(c->Peek()));
+            TXrpcClientParser parser;
+            parser.Parse(c->ReadExact(static_cast<size_t>(head.ContentLength())));
+            const IXrpcResult r = parser.Result();
+            got.push_back(r->IsError() ? r->ErrorCode() : r->AsInteger());
+            while (!slowDone)
+                std::this_thread::sleep_for(10ms);
+            std::this_thread::sleep_for(100ms); // room for a late answer to show up
+        }
+        done = true;
+    });
+    server.Channel().WaitServing([&] { return done.load(); }, 30s);
+    caller.join();
+    EXPECT_EQ(got, (std::vector<int32_t>{1001, 2}));
+}
+
 TEST(XrpcServer, DestructionAnswersWaitingCallsWith1001AndJoinsItsThreads)
 {
     std::atomic<int> posted{0};
