@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <limits>
 
 namespace translation {
@@ -692,6 +693,14 @@ bool IsActionBound(const QObject* object)
     if (auto* b = qobject_cast<const QToolButton*>(object))
         if (b->defaultAction() != nullptr)
             return true;
+    // Only a property the application's own classes declare can bind a control to an action;
+    // most controls are Qt's own classes and have none to look through.
+    bool ownClass = false;
+    for (const QMetaObject* mo = object->metaObject(); mo != nullptr && !ownClass;
+         mo = mo->superClass())
+        ownClass = !IsQtClass(mo) && mo->propertyCount() > mo->propertyOffset();
+    if (!ownClass)
+        return false;
     const RttiObject self = RttiObject::Of(const_cast<QObject*>(object));
     const std::optional<PropInfo> action = FindProperty(self, u"Action", KindBit(TypeKind::Class));
     return action && action->id >= 0 && static_cast<bool>(ReadObject(self, *action));
@@ -711,28 +720,40 @@ ComponentIndex::ComponentIndex(const QObject* owner)
         return;
     const QList<QObject*> children = owner->findChildren<QObject*>();
     all_.reserve(static_cast<size_t>(children.size()));
-    byName_.reserve(static_cast<size_t>(children.size()));
+    entries_.reserve(static_cast<size_t>(children.size()));
+    std::size_t size = 16;
+    while (size < 2 * static_cast<std::size_t>(children.size()))
+        size *= 2;
+    slots_.assign(size, 0);
+    const std::size_t mask = size - 1;
     for (QObject* o : children) {
         const QString name = o->objectName();
         if (name.isEmpty() || name.startsWith(QLatin1String("qt_")))
             continue;
         all_.push_back(o);
-        byName_.emplace_back(UpperText(platform::Utf8ToCp1251(name.toStdString())), o);
+        std::string key = UpperText(platform::Utf8ToCp1251(name.toStdString()));
+        std::size_t at = std::hash<std::string_view>{}(key)&mask;
+        for (; slots_[at] != 0; at = (at + 1) & mask)
+            if (entries_[slots_[at] - 1].key == key)
+                break;
+        if (slots_[at] != 0)
+            continue; // of equal names the first in the walk wins
+        entries_.push_back(Entry{std::move(key), o});
+        slots_[at] = static_cast<std::uint32_t>(entries_.size());
     }
-    // Of equal names the first in the walk wins.
-    std::stable_sort(byName_.begin(), byName_.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 
 QObject* ComponentIndex::Find(std::string_view name) const
 {
-    if (name.empty())
+    if (name.empty() || slots_.empty())
         return nullptr;
     const std::string key = UpperText(name);
-    const auto it =
-        std::lower_bound(byName_.begin(), byName_.end(), key,
-                         [](const auto& entry, const std::string& k) { return entry.first < k; });
-    return it == byName_.end() || it->first != key ? nullptr : it->second;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = std::hash<std::string_view>{}(key)&mask; slots_[at] != 0;
+         at = (at + 1) & mask)
+        if (entries_[slots_[at] - 1].key == key)
+            return entries_[slots_[at] - 1].object;
+    return nullptr;
 }
 
 } // namespace translation

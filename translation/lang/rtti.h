@@ -130,7 +130,8 @@ bool IsForm(const QObject* object);
 } // namespace rtti
 
 // The owner's components, found by name (in the system's code page) without regard to letter
-// case; built once per walk.
+// case; built once per walk.  A walk looks up every line's component, so a look-up costs the
+// same whatever the number of components: a hash table, not a search.
 class ComponentIndex
 {
 public:
@@ -139,8 +140,15 @@ public:
     QObject* Find(std::string_view name) const;
 
 private:
+    struct Entry
+    {
+        std::string key; // the upper-case name
+        QObject* object = nullptr;
+    };
+
     std::vector<QObject*> all_;
-    std::vector<std::pair<std::string, QObject*>> byName_; // sorted by upper-case name
+    std::vector<Entry> entries_;       // of equal names only the first in the walk
+    std::vector<std::uint32_t> slots_; // open addressing: entry index + 1, 0 for an empty slot
 };
 
 } // namespace translation
