@@ -301,6 +301,17 @@ QString ClassName(const QObject* object)
     return object == nullptr ? QString() : StripNamespace(object->metaObject()->className());
 }
 
+bool IsClass(const QObject* object, std::string_view name)
+{
+    if (object == nullptr)
+        return false;
+    std::string_view full = object->metaObject()->className();
+    const std::size_t at = full.rfind("::");
+    if (at != std::string_view::npos)
+        full.remove_prefix(at + 2);
+    return full == name;
+}
+
 QString ClassName(const RttiObject& object)
 {
     switch (object.type) {
@@ -714,6 +725,23 @@ bool IsForm(const QObject* object)
 
 } // namespace rtti
 
+namespace {
+
+// The upper-case name in the system's code page; most names are plain ASCII.
+std::string UpperKey(const QString& name)
+{
+    std::string key(static_cast<std::size_t>(name.size()), '\0');
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        if (c >= 0x80)
+            return UpperText(platform::Utf8ToCp1251(name.toStdString()));
+        key[static_cast<std::size_t>(i)] = UpperChar(static_cast<char>(c));
+    }
+    return key;
+}
+
+} // namespace
+
 ComponentIndex::ComponentIndex(const QObject* owner)
 {
     if (owner == nullptr)
@@ -731,7 +759,7 @@ ComponentIndex::ComponentIndex(const QObject* owner)
         if (name.isEmpty() || name.startsWith(QLatin1String("qt_")))
             continue;
         all_.push_back(o);
-        std::string key = UpperText(platform::Utf8ToCp1251(name.toStdString()));
+        std::string key = UpperKey(name);
         std::size_t at = std::hash<std::string_view>{}(key)&mask;
         for (; slots_[at] != 0; at = (at + 1) & mask)
             if (entries_[slots_[at] - 1].key == key)

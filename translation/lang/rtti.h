@@ -91,6 +91,8 @@ namespace rtti {
 // Class names without namespaces; the font is "TFont", a string list "TStrings".
 QString ClassName(const QObject* object);
 QString ClassName(const RttiObject& object);
+// ClassName(object) == name, without building the name.
+bool IsClass(const QObject* object, std::string_view name);
 
 // In declaration order, only the kinds in `kinds`.
 std::vector<PropInfo> Properties(const RttiObject& object, KindSet kinds = kAnyKind);

@@ -116,7 +116,7 @@ bool TvxCustomLang::IsTranslationComponent(const QObject* object) const
     // Translation components and dispatchers hold the lists themselves: writing them from a
     // line would apply a language inside the walk.
     return qobject_cast<const TvxCustomLang*>(object) != nullptr ||
-           rtti::ClassName(object) == QLatin1String("TvxLangDispatcher");
+           rtti::IsClass(object, "TvxLangDispatcher");
 }
 
 bool TvxCustomLang::InDoNotTranslate(std::string_view name) const
