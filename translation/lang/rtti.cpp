@@ -744,30 +744,43 @@ std::string UpperKey(const QString& name)
 
 ComponentIndex::ComponentIndex(const QObject* owner)
 {
+    Rebuild(owner);
+}
+
+void ComponentIndex::Rebuild(const QObject* owner)
+{
+    // Cleared, not freed: a component that applies its languages again and again reuses the
+    // same storage instead of asking the heap for it on each walk.
+    all_.clear();
+    keys_.clear();
+    slots_.clear();
     if (owner == nullptr)
         return;
-    const QList<QObject*> children = owner->findChildren<QObject*>();
-    all_.reserve(static_cast<size_t>(children.size()));
-    entries_.reserve(static_cast<size_t>(children.size()));
+    Collect(owner);
     std::size_t size = 16;
-    while (size < 2 * static_cast<std::size_t>(children.size()))
+    while (size < 2 * all_.size())
         size *= 2;
     slots_.assign(size, 0);
     const std::size_t mask = size - 1;
-    for (QObject* o : children) {
+    for (std::size_t n = 0; n < all_.size(); ++n) {
+        std::size_t at = std::hash<std::string_view>{}(keys_[n]) & mask;
+        while (slots_[at] != 0 && keys_[slots_[at] - 1] != keys_[n])
+            at = (at + 1) & mask;
+        if (slots_[at] == 0) // of equal names the first in the walk wins
+            slots_[at] = static_cast<std::uint32_t>(n + 1);
+    }
+}
+
+void ComponentIndex::Collect(const QObject* parent)
+{
+    // Depth first, each object before its children: the order in which Qt finds children.
+    for (QObject* o : parent->children()) {
         const QString name = o->objectName();
-        if (name.isEmpty() || name.startsWith(QLatin1String("qt_")))
-            continue;
-        all_.push_back(o);
-        std::string key = UpperKey(name);
-        std::size_t at = std::hash<std::string_view>{}(key)&mask;
-        for (; slots_[at] != 0; at = (at + 1) & mask)
-            if (entries_[slots_[at] - 1].key == key)
-                break;
-        if (slots_[at] != 0)
-            continue; // of equal names the first in the walk wins
-        entries_.push_back(Entry{std::move(key), o});
-        slots_[at] = static_cast<std::uint32_t>(entries_.size());
+        if (!name.isEmpty() && !name.startsWith(QLatin1String("qt_"))) {
+            all_.push_back(o);
+            keys_.push_back(UpperKey(name));
+        }
+        Collect(o);
     }
 }
 
@@ -779,8 +792,8 @@ QObject* ComponentIndex::Find(std::string_view name) const
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t at = std::hash<std::string_view>{}(key)&mask; slots_[at] != 0;
          at = (at + 1) & mask)
-        if (entries_[slots_[at] - 1].key == key)
-            return entries_[slots_[at] - 1].object;
+        if (keys_[slots_[at] - 1] == key)
+            return all_[slots_[at] - 1];
     return nullptr;
 }
 

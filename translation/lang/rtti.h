@@ -137,20 +137,19 @@ bool IsForm(const QObject* object);
 class ComponentIndex
 {
 public:
+    ComponentIndex() = default;
     explicit ComponentIndex(const QObject* owner);
+    // The owner's components as they are now, in storage kept from the last time.
+    void Rebuild(const QObject* owner);
     const std::vector<QObject*>& All() const { return all_; }
     QObject* Find(std::string_view name) const;
 
 private:
-    struct Entry
-    {
-        std::string key; // the upper-case name
-        QObject* object = nullptr;
-    };
+    void Collect(const QObject* parent);
 
-    std::vector<QObject*> all_;
-    std::vector<Entry> entries_;       // of equal names only the first in the walk
-    std::vector<std::uint32_t> slots_; // open addressing: entry index + 1, 0 for an empty slot
+    std::vector<QObject*> all_;        // in the order of the walk, equal names included
+    std::vector<std::string> keys_;    // the upper-case name of each
+    std::vector<std::uint32_t> slots_; // open addressing: index in all_ + 1, 0 for an empty slot
 };
 
 } // namespace translation

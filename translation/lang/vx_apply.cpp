@@ -459,16 +459,25 @@ std::string TvxCustomLang::LineText(std::string_view line) const
     return text;
 }
 
-TvxCustomLang::WalkScope::WalkScope(TvxCustomLang* self) : self_(self), index_(self->parent())
+TvxCustomLang::WalkScope::WalkScope(TvxCustomLang* self)
+    : self_(self), outer_(self->index_), outerApplying_(self->applying_)
 {
+    if (outer_ == nullptr) {
+        self_->walkIndex_.Rebuild(self_->parent());
+        self_->index_ = &self_->walkIndex_;
+    } else {
+        // A walk started inside a walk leaves the outer walk's index as it is.
+        self_->index_ = &own_.emplace(self_->parent());
+    }
     self_->applying_ = true;
-    self_->index_ = &index_;
 }
 
 TvxCustomLang::WalkScope::~WalkScope()
 {
-    self_->applying_ = false;
-    self_->index_ = nullptr;
+    self_->applying_ = outerApplying_;
+    self_->index_ = outer_;
+    if (outer_ == nullptr)
+        self_->walkIndex_.Rebuild(nullptr); // keeps its storage, forgets the components
 }
 
 void TvxCustomLang::ChangeLanguage()

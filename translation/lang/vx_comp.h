@@ -372,7 +372,9 @@ private:
 
     private:
         TvxCustomLang* self_;
-        ComponentIndex index_;
+        const ComponentIndex* outer_;
+        bool outerApplying_;
+        std::optional<ComponentIndex> own_;
     };
     struct LanguageFile;
     // The file's delimiter, the language's place in the file and in this component (added when
@@ -381,6 +383,7 @@ private:
                                                    const std::string& language);
 
     const ComponentIndex* index_ = nullptr; // while a walk runs
+    ComponentIndex walkIndex_;              // the outermost walk's, kept for its storage
 
     ListSet lists_;
     KindMask has_{};
