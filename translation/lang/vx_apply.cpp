@@ -926,18 +926,20 @@ void TvxCustomLang::CleanList(StringList& list, int kind)
         for (std::size_t i = start; i < list.size();) {
             const std::string key = KeyOf(list[i], delim_);
             bool vanished = false;
+            QObject* component = nullptr;
             if (kind == stMultiLines || kind == stOtherStrings ||
                 kind == stListView_TreeView_Items) {
-                const std::string component = key.substr(0, key.find('.'));
-                vanished = component != ownerClass && !exists(component);
+                const std::string name = key.substr(0, key.find('.'));
+                vanished = name != ownerClass && !exists(name);
             } else {
-                vanished = !exists(key);
+                component = index.Find(key);
+                vanished = component == nullptr;
             }
             if (vanished) {
                 MoveToScratch(list, i);
                 continue;
             }
-            if ((kind == stCaptions || kind == stHints) && rtti::IsActionBound(index.Find(key))) {
+            if ((kind == stCaptions || kind == stHints) && rtti::IsActionBound(component)) {
                 list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
                 continue;
             }
