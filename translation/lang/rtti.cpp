@@ -697,21 +697,24 @@ RttiObject CollectionItem(const RttiObject& object, qint64 index)
     return RttiObject::Of(c->Item(static_cast<int>(index)));
 }
 
+bool MayBeActionBound(const QMetaObject* meta)
+{
+    // A tool button takes its action from Qt; otherwise only a property the application's own
+    // classes declare can bind a control to an action, and most controls are Qt's own.
+    for (const QMetaObject* mo = meta; mo != nullptr; mo = mo->superClass())
+        if (mo == &QToolButton::staticMetaObject ||
+            (!IsQtClass(mo) && mo->propertyCount() > mo->propertyOffset()))
+            return true;
+    return false;
+}
+
 bool IsActionBound(const QObject* object)
 {
-    if (object == nullptr)
+    if (object == nullptr || !MayBeActionBound(object->metaObject()))
         return false;
     if (auto* b = qobject_cast<const QToolButton*>(object))
         if (b->defaultAction() != nullptr)
             return true;
-    // Only a property the application's own classes declare can bind a control to an action;
-    // most controls are Qt's own classes and have none to look through.
-    bool ownClass = false;
-    for (const QMetaObject* mo = object->metaObject(); mo != nullptr && !ownClass;
-         mo = mo->superClass())
-        ownClass = !IsQtClass(mo) && mo->propertyCount() > mo->propertyOffset();
-    if (!ownClass)
-        return false;
     const RttiObject self = RttiObject::Of(const_cast<QObject*>(object));
     const std::optional<PropInfo> action = FindProperty(self, u"Action", KindBit(TypeKind::Class));
     return action && action->id >= 0 && static_cast<bool>(ReadObject(self, *action));
@@ -753,7 +756,10 @@ void ComponentIndex::Rebuild(const QObject* owner)
     // same storage instead of asking the heap for it on each walk.
     all_.clear();
     keys_.clear();
+    metas_.clear();
+    first_.clear();
     slots_.clear();
+    next_ = 0;
     if (owner == nullptr)
         return;
     Collect(owner);
@@ -761,13 +767,16 @@ void ComponentIndex::Rebuild(const QObject* owner)
     while (size < 2 * all_.size())
         size *= 2;
     slots_.assign(size, 0);
+    first_.assign(all_.size(), false);
     const std::size_t mask = size - 1;
     for (std::size_t n = 0; n < all_.size(); ++n) {
         std::size_t at = std::hash<std::string_view>{}(keys_[n]) & mask;
         while (slots_[at] != 0 && keys_[slots_[at] - 1] != keys_[n])
             at = (at + 1) & mask;
-        if (slots_[at] == 0) // of equal names the first in the walk wins
+        if (slots_[at] == 0) { // of equal names the first in the walk wins
             slots_[at] = static_cast<std::uint32_t>(n + 1);
+            first_[n] = true;
+        }
     }
 }
 
@@ -779,22 +788,34 @@ void ComponentIndex::Collect(const QObject* parent)
         if (!name.isEmpty() && !name.startsWith(QLatin1String("qt_"))) {
             all_.push_back(o);
             keys_.push_back(UpperKey(name));
+            metas_.push_back(o->metaObject());
         }
         Collect(o);
     }
 }
 
-QObject* ComponentIndex::Find(std::string_view name) const
+ComponentIndex::Found ComponentIndex::Lookup(std::string_view name) const
 {
     if (name.empty() || slots_.empty())
-        return nullptr;
+        return Found{};
     const std::string key = UpperText(name);
+    // Lists are written in the order of the walk, each naming some of the components: the
+    // next few after the last one found are tried before the table.
+    for (std::size_t n = next_; n < all_.size() && n < next_ + kNearby; ++n)
+        if (first_[n] && keys_[n] == key)
+            return At(n);
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t at = std::hash<std::string_view>{}(key)&mask; slots_[at] != 0;
          at = (at + 1) & mask)
         if (keys_[slots_[at] - 1] == key)
-            return all_[slots_[at] - 1];
-    return nullptr;
+            return At(slots_[at] - 1);
+    return Found{};
+}
+
+ComponentIndex::Found ComponentIndex::At(std::size_t n) const
+{
+    next_ = n + 1;
+    return Found{all_[n], metas_[n]};
 }
 
 } // namespace translation

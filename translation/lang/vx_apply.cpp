@@ -926,20 +926,22 @@ void TvxCustomLang::CleanList(StringList& list, int kind)
         for (std::size_t i = start; i < list.size();) {
             const std::string key = KeyOf(list[i], delim_);
             bool vanished = false;
-            QObject* component = nullptr;
+            ComponentIndex::Found component;
             if (kind == stMultiLines || kind == stOtherStrings ||
                 kind == stListView_TreeView_Items) {
                 const std::string name = key.substr(0, key.find('.'));
                 vanished = name != ownerClass && !exists(name);
             } else {
-                component = index.Find(key);
-                vanished = component == nullptr;
+                component = index.Lookup(key);
+                vanished = component.object == nullptr;
             }
             if (vanished) {
                 MoveToScratch(list, i);
                 continue;
             }
-            if ((kind == stCaptions || kind == stHints) && rtti::IsActionBound(component)) {
+            // The class alone answers for most controls, without reaching the control itself.
+            if ((kind == stCaptions || kind == stHints) && rtti::MayBeActionBound(component.meta) &&
+                rtti::IsActionBound(component.object)) {
                 list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
                 continue;
             }

@@ -265,15 +265,28 @@ TEST(ComponentIndex, FindsNamesWithoutLetterCaseAndTheFirstInTheWalkWins)
         items.push_back(named(&owner, "Item" + QString::number(i)));
 
     const ComponentIndex index(&owner);
+    // In this order: names in the order of the walk, then back and forth; the later "dup" is
+    // the very next component after the first one found, and still not the one answered.
     const struct
     {
         std::string name;
         QObject* expected;
     } cases[] = {
-        {"Alpha", alpha},          {"aLPHA", alpha},      {"DUP", nested},
-        {Cp("мЕНЮ"), menu},        {"item0", items[0]},   {"ITEM1234", items[1234]},
-        {"Item2999", items[2999]}, {"Item3000", nullptr}, {"Item", nullptr},
-        {"qt_internal", nullptr},  {"", nullptr},         {"Alpha.Caption", nullptr},
+        {"Alpha", alpha},
+        {"aLPHA", alpha},
+        {"DUP", nested},
+        {"dup", nested},
+        {Cp("мЕНЮ"), menu},
+        {"item0", items[0]},
+        {"ITEM1234", items[1234]},
+        {"item1235", items[1235]},
+        {"Item7", items[7]},
+        {"Item2999", items[2999]},
+        {"Item3000", nullptr},
+        {"Item", nullptr},
+        {"qt_internal", nullptr},
+        {"", nullptr},
+        {"Alpha.Caption", nullptr},
     };
     for (const auto& c : cases)
         EXPECT_EQ(index.Find(c.name), c.expected) << c.name;
