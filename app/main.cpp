@@ -1,6 +1,14 @@
 // The program: the product settings (zemra.ini and the working folders), the active language
 // and the language data module, then the six windows of the configuration tool and the event
-// loop.  No command line is read.
+// loop.
+//
+// One switch: `--start-check` starts as usual and, once the main window is shown, prints
+//   vendaxo started: shown=1 language=N windows=N reports=N texts=T1|T2|...|T17|
+// (the main window shown, the language data module's language, the windows' language flag from
+// Settings.ini, the reports on screen, the product texts) and quits; when everything is freed
+// it prints
+//   vendaxo ended: status=S threads=N
+// An installation can be checked with it, and the start test runs the program this way.
 
 #include "app/program_start.h"
 #include "config_tool/ui/main_program.h"
@@ -8,22 +16,57 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+int ReportsShown()
+{
+    int shown = 0;
+    for (const QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<const QMessageBox*>(w) != nullptr && w->isVisible())
+            ++shown;
+    return shown;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Vendaxo"));
-    // Before any window, and freed after them (declared before them).
-    app::ProgramStart units(translation::ProcessResolverInputs(), platform::ExecutableFolder());
-    ui::MainProgram program;
-    program.FormMain().show();
-    if (!units.Report().empty()) {
-        // Once, in the window's language, without holding up the start.
-        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Vendaxo"),
-                                    units.ReportMessage(program.FormMain().LanguageFlag() == 1),
-                                    QMessageBox::Ok, &program.FormMain());
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
+    bool startCheck = false;
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        QApplication::setApplicationName(QStringLiteral("Vendaxo"));
+        startCheck = QApplication::arguments().contains(QStringLiteral("--start-check"));
+        // Before any window, and freed after them (declared before them).
+        app::ProgramStart units(translation::ProcessResolverInputs(), platform::ExecutableFolder());
+        ui::MainProgram program;
+        program.FormMain().show();
+        if (!units.Report().empty()) {
+            // Once, in the window's language, without holding up the start.
+            auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Vendaxo"),
+                                        units.ReportMessage(program.FormMain().LanguageFlag() == 1),
+                                        QMessageBox::Ok, &program.FormMain());
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        }
+        if (startCheck)
+            QTimer::singleShot(0, &app, [&units, &program] {
+                const std::string line =
+                    units.StartSummary(program.FormMain().LanguageFlag(), ReportsShown());
+                std::printf("vendaxo started: shown=%d %s\n",
+                            program.FormMain().isVisible() ? 1 : 0, line.c_str());
+                std::fflush(stdout);
+                QApplication::quit();
+            });
+        status = app.exec();
     }
-    return app.exec();
+    if (startCheck) {
+        std::printf("vendaxo ended: status=%d threads=%d\n", status, app::ThreadCount());
+        std::fflush(stdout);
+    }
+    return status;
 }

@@ -1,6 +1,9 @@
 #include "app/program_start.h"
 
+#include "platform/text1251.h"
+
 #include <cstdio>
+#include <filesystem>
 
 namespace app {
 
@@ -26,6 +29,28 @@ QString ProgramStart::ReportMessage(bool english) const
     const QString detail = QString::fromStdString(language_.report);
     return english ? QStringLiteral("The product texts are shown in language 1: ") + detail
                    : QString::fromUtf8("Тексты изделия показаны на языке 1: ") + detail;
+}
+
+std::string ProgramStart::StartSummary(int windowLanguage, int reportsShown) const
+{
+    const translation::TDMLang* module = translation::LanguageDataModule();
+    std::string line =
+        "language=" + std::to_string(module ? module->vxLngLnk->ActiveLanguage() : 0) +
+        " windows=" + std::to_string(windowLanguage) + " reports=" + std::to_string(reportsShown) +
+        " texts=";
+    for (const std::string& text : language_.texts)
+        line += platform::Cp1251ToUtf8(text) + '|';
+    return line;
+}
+
+int ThreadCount()
+{
+    std::error_code ec;
+    int count = 0;
+    for (std::filesystem::directory_iterator it("/proc/self/task", ec), end; !ec && it != end;
+         it.increment(ec))
+        ++count;
+    return ec || count == 0 ? -1 : count;
 }
 
 } // namespace app

@@ -29,10 +29,17 @@ public:
     const std::string& Report() const { return language_.report; }
     // The report as the operator reads it: English when `english`, else Russian.
     QString ReportMessage(bool english) const;
+    // The start-check line (see main.cpp): the language data module's language, the windows'
+    // language flag, how many reports are on screen, and the 17 product texts in UTF-8, each
+    // ended by '|'.
+    std::string StartSummary(int windowLanguage, int reportsShown) const;
 
 private:
     translation::ZemraFilePath settings_; // first made, last freed
     translation::LanguageStartResult language_;
 };
+
+// Threads of this process (-1 when the system does not say).
+int ThreadCount();
 
 } // namespace app

@@ -80,6 +80,30 @@ Bytes WithCrc(Bytes frame)
     return frame;
 }
 
+class Bus::Access final : public UnitAccess
+{
+public:
+    explicit Access(Unit& unit) : unit_(unit) {}
+    uint8_t Address() const override { return unit_.address; }
+    uint8_t Type() const override { return unit_.type; }
+    uint16_t Version() const override { return unit_.version; }
+    bool QueueEvent(Bytes body) override
+    {
+        if (body.size() < 3 || body.size() > 253)
+            return false;
+        return Enqueue(unit_, std::move(body));
+    }
+    uint8_t TakeEventNumber() override
+    {
+        const uint8_t n = unit_.next_event;
+        unit_.next_event = n == 255 ? 1 : static_cast<uint8_t>(n + 1);
+        return n;
+    }
+
+private:
+    Unit& unit_;
+};
+
 Bus::Bus(BusTiming timing, uint32_t seed) : timing_(Sane(timing)), random_(seed) {}
 
 uint32_t Bus::ByteTimeUs() const
@@ -343,7 +367,17 @@ void Bus::HandleFrame(const Bytes& frame, int64_t now_us, LineActivity& activity
     history_.push_back({now_us, frame});
     const std::size_t length = frame[1];
     const uint8_t address = frame[0] & 0x7F;
-    Unit* unit = address == 0 ? nullptr : Find(address);
+    if (address == 0) {
+        const Bytes broadcast(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(length));
+        for (Unit& u : units_) {
+            if (u.peer) {
+                Access access(u);
+                u.peer->Broadcast(access, broadcast, now_us);
+            }
+        }
+        return;
+    }
+    Unit* unit = Find(address);
     if (!unit)
         return;
     Generate(*unit, now_us);
@@ -354,7 +388,7 @@ void Bus::HandleFrame(const Bytes& frame, int64_t now_us, LineActivity& activity
     Bytes request(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(length));
     for (std::size_t i = 3; i < length; ++i)
         request[i] ^= mask;
-    std::optional<Bytes> answer = Answer(*unit, request);
+    std::optional<Bytes> answer = Answer(*unit, request, now_us);
     if (!answer)
         return;
     if (coded) {
@@ -368,7 +402,7 @@ void Bus::HandleFrame(const Bytes& frame, int64_t now_us, LineActivity& activity
         unit->key = request[4];
 }
 
-std::optional<Bytes> Bus::Answer(Unit& unit, const Bytes& request)
+std::optional<Bytes> Bus::Answer(Unit& unit, const Bytes& request, int64_t now_us)
 {
     const std::size_t length = request.size();
     const uint8_t a = unit.address;
@@ -382,6 +416,15 @@ std::optional<Bytes> Bus::Answer(Unit& unit, const Bytes& request)
             Bytes answer{a, static_cast<uint8_t>(body.size() + 2)};
             answer.insert(answer.end(), body.begin(), body.end());
             return answer;
+        }
+    }
+    if (unit.peer) {
+        Access access(unit);
+        std::optional<Bytes> own = unit.peer->Answer(access, request, now_us);
+        if (own) {
+            if (own->empty())
+                return std::nullopt;
+            return own;
         }
     }
     switch (command) {
@@ -515,6 +558,22 @@ bool Bus::SetAnswer(uint8_t address, uint8_t command, Bytes body)
         if (!body.empty())
             u.answers.emplace_back(command, std::move(body));
     });
+}
+
+bool Bus::SetPeer(uint8_t address, std::unique_ptr<UnitPeer> peer)
+{
+    return Change(address, [&](Unit& u) { u.peer = std::move(peer); });
+}
+
+bool Bus::WithPeer(uint8_t address, const std::function<void(UnitPeer&, UnitAccess&)>& f)
+{
+    std::lock_guard lock(mutex_);
+    Unit* u = Find(address);
+    if (!u || !u->peer)
+        return false;
+    Access access(*u);
+    f(*u->peer, access);
+    return true;
 }
 
 bool Bus::SetEventDetails(uint8_t address, Bytes details)

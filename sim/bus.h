@@ -24,6 +24,8 @@
 //   1D 00 e1 e2         -> a (05+n) 1E e1 e2 d0..         details of a short event (SetEventDetails)
 //   13 ..               -> a 05 14 00 00
 //   29 ..               -> a 05 2A 00 00                  the clock
+// A unit may carry a peer (unit_peer.h) that sees its requests before these answers and every
+// broadcast on the line.
 // A table of answers per address and command (SetAnswer) takes precedence over all of these,
 // so a unit can answer the event read with a foreign command.  A silent unit (SetSilent,
 // AddSilence) hears every frame and answers none.  An event generator (SetEventRate) queues
@@ -32,8 +34,8 @@
 // the others, n counting from 1.  Every frame the bus takes is kept with its time in History().
 // A unit ignores (does not answer) any other command, a memory access outside its memory, a
 // read of 0 or more than 251 bytes, a slot outside 1..8 and a frame shorter than its command
-// needs.  Broadcasts (address 0) reach no unit.  Memory bytes past the 7,676-byte image read
-// as FF until written.
+// needs.  Broadcasts (address 0) get no answer; they reach the units' peers.  Memory bytes
+// past the 7,676-byte image read as FF until written.
 //
 // Coding: a frame whose address has bit 7 set and whose key byte is non-zero is decoded from
 // byte 3 on with mask = (unit key & 0xFF) XOR key byte; its answer carries bit 7 and is coded
@@ -54,6 +56,7 @@
 // the receiver and the fault state.  Receive() and Expire() are meant for one line thread.
 
 #include "sim/line_handler.h"
+#include "sim/unit_peer.h"
 
 #include "config_tool/model/config_image.h"
 
@@ -61,6 +64,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -164,6 +169,12 @@ public:
     std::size_t GeneratedEvents(uint8_t address) const;
     std::optional<int64_t> EventCreatedUs(uint8_t address, std::size_t number) const;
 
+    // Attaches a peer to the unit (nullptr: detaches it).  False for an unknown address.
+    bool SetPeer(uint8_t address, std::unique_ptr<UnitPeer> peer);
+    // Runs f on the unit's peer under the bus lock (e.g. to change an analog channel at run
+    // time).  False for an unknown address or a unit without a peer.
+    bool WithPeer(uint8_t address, const std::function<void(UnitPeer&, UnitAccess&)>& f);
+
     struct Heard
     {
         int64_t at_us = 0;
@@ -207,7 +218,9 @@ private:
         double event_rate = 0;
         int64_t rate_from_us = 0;
         std::vector<int64_t> generated; // creation time of each generated event
+        std::unique_ptr<UnitPeer> peer;
     };
+    class Access;
 
     template <typename F>
     auto Inspect(uint8_t address, F f) const -> std::optional<decltype(f(std::declval<const Unit&>()))>;
@@ -220,7 +233,7 @@ private:
     void HandleFrame(const Bytes& frame, int64_t now_us, LineActivity& activity);
     static void Generate(Unit& unit, int64_t now_us);
     static bool Silent(const Unit& unit, int64_t now_us);
-    std::optional<Bytes> Answer(Unit& unit, const Bytes& request);
+    std::optional<Bytes> Answer(Unit& unit, const Bytes& request, int64_t now_us);
     std::optional<Fault> DrawFault();
     void Transmit(const Bytes& request, Bytes answer, int64_t now_us, LineActivity& activity);
 

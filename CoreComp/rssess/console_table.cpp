@@ -16,7 +16,8 @@ void PutTime(std::vector<uint8_t>& out, double time)
 {
     uint8_t b[8];
     std::memcpy(b, &time, 8);
-    out.insert(out.end(), b, b + 8);
+    for (uint8_t x : b)
+        out.push_back(x);
 }
 
 } // namespace

@@ -190,16 +190,29 @@ void TRSSession::SendConsoleCommands()
         }
         if (settings_.LogCommand) {
             const double now = clock_.Now();
-            std::string text = FormatLogDate(now) + ", " + FormatLogTime(now) +
-                               " Общая команда:" + std::to_string(comPort_) + "." +
-                               std::to_string(c.console) + ".0Данные:";
-            text += "!" + std::to_string(c.command);
-            for (uint8_t b : c.data)
-                text += "!" + std::to_string(b);
+            // Built by appending: GCC 12 at -O3 warns falsely on chains of string operator+.
+            std::string text = FormatLogDate(now);
+            text += ", ";
+            text += FormatLogTime(now);
+            text += " Общая команда:";
+            text += std::to_string(comPort_);
+            text += '.';
+            text += std::to_string(c.console);
+            text += ".0Данные:";
+            text += '!';
+            text += std::to_string(c.command);
+            for (uint8_t b : c.data) {
+                text += '!';
+                text += std::to_string(b);
+            }
             TLogFileLine("comport" + std::to_string(comPort_) + ".txt", text);
         }
-        std::vector<uint8_t> request{c.console, 3};
-        request.insert(request.end(), c.data.begin(), c.data.end());
+        std::vector<uint8_t> request;
+        request.reserve(2 + c.data.size());
+        request.push_back(c.console);
+        request.push_back(3);
+        for (uint8_t b : c.data)
+            request.push_back(b);
         if (request.size() == 2)
             request.push_back(0);
         const auto r = ExchangeSecondForm(request, c.command);
@@ -227,11 +240,18 @@ void TRSSession::SendQueuedRecords()
         }
         const uint8_t a = request[0] & 0x7F;
         if (settings_.LogCommand) {
-            std::string line = LogStamp() + "  ЗАПРОС!!! Адрес:" + std::to_string(a) +
-                               "  Номер:" + std::to_string(request.size() > 2 ? request[2] : 0) +
-                               " Тип:" + std::to_string(request[1]) + " -";
-            for (uint8_t b : request)
-                line += " " + std::to_string(b);
+            std::string line = LogStamp();
+            line += "  ЗАПРОС!!! Адрес:";
+            line += std::to_string(a);
+            line += "  Номер:";
+            line += std::to_string(request.size() > 2 ? request[2] : 0);
+            line += " Тип:";
+            line += std::to_string(request[1]);
+            line += " -";
+            for (uint8_t b : request) {
+                line += ' ';
+                line += std::to_string(b);
+            }
             LogPort(line);
         }
         const auto r = ExchangeSecondForm(request, request.size() > 2 ? request[2] : 0);

@@ -5,6 +5,7 @@
 #include "app/program_start.h"
 #include "config_tool/ui/main_program.h"
 #include "platform/registry.h"
+#include "tests/app/translation_file.h"
 #include "tests/platform/temp_dir.h"
 #include "translation/lang/vxb_file.h"
 
@@ -18,6 +19,7 @@
 namespace {
 
 using namespace translation;
+using app::test::TranslationFile;
 namespace fs = std::filesystem;
 
 QApplication& App()
@@ -33,15 +35,6 @@ void Write(const std::string& path, const std::string& bytes)
 {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string TranslationFile()
-{
-    TvxLangLinked lang(nullptr);
-    lang.SetLangNames({"Russian", "English"});
-    lang.SetStrings({"UCF_1\x01\xC8\xE7\xE4\xE5\xEB\xE8\xE5\x01Product\x01", // "Изделие"
-                     "UCF_10\x01\xC4\xE0\x01Yes\x01"});
-    return WriteVxb("", {{"TDMLang", SaveComponentData(lang)}});
 }
 
 TEST(ProgramStart, ActiveLanguageFromTheRegistrysZemraIniAndOneReportOnFailure)
@@ -64,8 +57,8 @@ TEST(ProgramStart, ActiveLanguageFromTheRegistrysZemraIniAndOneReportOnFailure)
          true},
         {"not a number", "x", TranslationFile(), 1, "\xC8\xE7\xE4\xE5\xEB\xE8\xE5", "\xC4\xE0",
          false},
-        {"damaged file", "2", TranslationFile().substr(0, 100), 2, "", "", true},
-        {"no file", "2", "", 2, "", "", true},
+        {"damaged file", "2", TranslationFile().substr(0, 100), 1, "", "", true},
+        {"no file", "2", "", 1, "", "", true},
     };
     for (const auto& c : cases) {
         platform::test::TempDir dir;

@@ -298,4 +298,65 @@ TEST(SimBus, UnitsStartFromTheFactoryImageAndRejectBadAddresses)
     EXPECT_FALSE(bus.QueueEvent(9, {0x04, 1}));
 }
 
+// A peer that answers command 0x1B itself, stays silent on 0x39, leaves the rest to the unit's
+// common answers, and turns each broadcast it hears into an event.
+class EchoPeer final : public sim::UnitPeer
+{
+public:
+    std::optional<sim::Bytes> Answer(sim::UnitAccess& unit, const sim::Bytes& request,
+                                     int64_t) override
+    {
+        if (request[3] == 0x1B)
+            return sim::AnswerFrame(unit.Address(), {0x1C, value, unit.Type()});
+        if (request[3] == 0x39)
+            return sim::Bytes{};
+        return std::nullopt;
+    }
+    void Broadcast(sim::UnitAccess& unit, const sim::Bytes& frame, int64_t) override
+    {
+        unit.QueueEvent({0x04, frame[3], unit.TakeEventNumber()});
+    }
+    uint8_t value = 7;
+};
+
+TEST(SimBus, PeerAnswersFirstAndHearsBroadcasts)
+{
+    sim::Bus bus;
+    ASSERT_TRUE(bus.AddUnit(5, 9, 223));
+    ASSERT_TRUE(bus.AddUnit(6, 44, 223));
+    EXPECT_FALSE(bus.SetPeer(7, std::make_unique<EchoPeer>()));
+    ASSERT_TRUE(bus.SetPeer(5, std::make_unique<EchoPeer>()));
+    auto answers = [&](const sim::Bytes& request) {
+        std::vector<std::string> out;
+        for (const auto& t : bus.Receive(sim::WithCrc(request), kStart).answers)
+            out.push_back(ToHex(t.bytes));
+        return out;
+    };
+    const std::string value_answer = ToHex(sim::WithCrc({5, 5, 0x1C, 7, 9}));
+    EXPECT_EQ(answers({5, 6, 0, 0x1B, 1, 0}), std::vector<std::string>{value_answer});
+    EXPECT_TRUE(answers({5, 6, 0, 0x39, 1, 0}).empty());
+    // Not the peer's: the common type answer.
+    EXPECT_EQ(answers({5, 6, 0, 0x0D, 0, 0}),
+              std::vector<std::string>{ToHex(sim::WithCrc({5, 6, 0, 9, 223, 0}))});
+    // A unit without a peer ignores the peer's command.
+    EXPECT_TRUE(answers({6, 6, 0, 0x1B, 1, 0}).empty());
+
+    ASSERT_TRUE(bus.WithPeer(
+        5, [](sim::UnitPeer& peer, sim::UnitAccess&) { static_cast<EchoPeer&>(peer).value = 42; }));
+    EXPECT_FALSE(bus.WithPeer(6, [](sim::UnitPeer&, sim::UnitAccess&) {}));
+    EXPECT_EQ(answers({5, 6, 0, 0x1B, 1, 0}),
+              std::vector<std::string>{ToHex(sim::WithCrc({5, 5, 0x1C, 42, 9}))});
+
+    // A broadcast gets no answer, is kept in the history and reaches the peer only.
+    bus.ClearHistory();
+    EXPECT_TRUE(answers({0, 6, 0, 0x31, 2, 3}).empty());
+    ASSERT_EQ(bus.History().size(), 1u);
+    EXPECT_EQ(bus.History()[0].frame, sim::WithCrc({0, 6, 0, 0x31, 2, 3}));
+    EXPECT_EQ(bus.HeadEvent(5), (sim::Bytes{0x04, 0x31, 1}));
+    EXPECT_EQ(bus.EventCount(6), 0u);
+
+    EXPECT_TRUE(bus.SetPeer(5, nullptr));
+    EXPECT_TRUE(answers({5, 6, 0, 0x1B, 1, 0}).empty());
+}
+
 } // namespace

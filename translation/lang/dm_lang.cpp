@@ -119,8 +119,11 @@ LanguageStartResult StartLanguageModule(const std::string& exeFolder, int active
     if (result.report.empty() && !std::filesystem::exists(module->FileName(), ec))
         result.report = "The translation file \"" + module->FileName() + "\" is missing.";
     TvxLangLinked& lang = *module->vxLngLnk;
+    // Without its file the module holds no texts in any language; it goes on in language 1,
+    // as its report says.
+    const bool fileFailed = !result.report.empty();
     try {
-        lang.SetActiveLanguage(activeLanguage);
+        lang.SetActiveLanguage(fileFailed ? 1 : activeLanguage);
     } catch (const std::exception& e) {
         if (result.report.empty())
             result.report = "Language " + std::to_string(activeLanguage) +

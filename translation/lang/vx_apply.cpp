@@ -3,6 +3,7 @@
 #include "translation/lang/vx_comp.h"
 
 #include "translation/lang/vx_detail.h"
+#include "translation/lang/vx_dispatch.h"
 
 #include "platform/code_page.h"
 #include "platform/text1251.h"
@@ -369,6 +370,8 @@ void TvxCustomLang::ApplyExtendedTranslations()
         std::string text = ValuesText(item.Values, activeLanguage_);
         if (text.empty() && useDefaultLanguage_ && activeLanguage_ != defaultLanguage_)
             text = ValuesText(item.Values, defaultLanguage_);
+        if (const TTestModeInfo* test = text.empty() ? ActiveTestMode() : nullptr)
+            text = test->Transform(ValuesText(item.Values, 1));
         if (text.empty() && translateType_ == ttGetDefault)
             text = ValuesText(item.Values, 1);
         if (!text.empty())
@@ -449,11 +452,13 @@ std::string TvxCustomLang::TextOfLanguage(std::string_view line, int language, b
     return text;
 }
 
-std::string TvxCustomLang::LineText(std::string_view line) const
+std::string TvxCustomLang::LineText(std::string_view line, bool testText) const
 {
     std::string text = Field(line, delim_, activeLanguage_);
     if (useDefaultLanguage_ && text.empty() && activeLanguage_ != defaultLanguage_)
         text = Field(line, delim_, defaultLanguage_);
+    if (const TTestModeInfo* test = text.empty() && testText ? ActiveTestMode() : nullptr)
+        text = test->Transform(Field(line, delim_, 1));
     if (text.empty() && translateType_ == ttGetDefault)
         text = Field(line, delim_, 1);
     return text;
@@ -799,7 +804,8 @@ void TvxCustomLang::TranslateLine(StringList& list, std::size_t& i, int kind)
     if (kind != stLocales && !path.empty() &&
         IsExcludedProperty(component, JoinList(path, ".", false)))
         return;
-    const std::string text = LineText(line);
+    // Font names and locale settings must stay usable: the test mode marks texts only.
+    const std::string text = LineText(line, kind != stFonts && kind != stLocales);
     if (kind == stLocales) {
         ApplyLocale(key, text);
         return;
@@ -992,13 +998,21 @@ std::string TvxCustomLang::GetTextFromList(int kind, std::string_view key, bool 
     if (designing_ || kind != stStrings) {
         // Whole keys only: field 0 of each line, so a key never matches inside another text.
         for (const std::string& line : *list)
-            if (SameText(KeyOf(line, delim_), key))
-                return TextOfLanguage(line, activeLanguage_, fallback);
+            if (SameText(KeyOf(line, delim_), key)) {
+                std::string text = Field(line, delim_, activeLanguage_);
+                if (const TTestModeInfo* test = text.empty() ? ActiveTestMode() : nullptr)
+                    text = test->Transform(Field(line, delim_, 1));
+                if (fallback && text.empty())
+                    text = Field(line, delim_, 1);
+                return text;
+            }
         return missing();
     }
-    const std::optional<std::string> text = stringCache_.Find(key, activeLanguage_);
+    std::optional<std::string> text = stringCache_.Find(key, activeLanguage_);
     if (!text)
         return missing();
+    if (const TTestModeInfo* test = text->empty() ? ActiveTestMode() : nullptr)
+        *text = test->Transform(stringCache_.TextById(key, 1));
     if (fallback && text->empty())
         return stringCache_.TextById(key, 1);
     return *text;

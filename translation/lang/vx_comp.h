@@ -26,6 +26,7 @@ Q_DECLARE_METATYPE(translation::StringList)
 namespace translation {
 
 class TVXBFileManager;
+struct TTestModeInfo;
 
 // The published properties of one object whose kinds lie in a set.
 class TvxPropInfoList
@@ -334,7 +335,12 @@ private:
     bool ComponentExcluded(QObject* component) const;
     bool OwnerExcluded() const;
     bool HasOwnerFont() const;
-    std::string LineText(std::string_view line) const;
+    // The line's text for the active language; `testText` lets an empty text show the test
+    // mode's alteration of language 1 while the dispatcher's test mode is on.
+    std::string LineText(std::string_view line, bool testText = true) const;
+    // The dispatcher's test mode while it is on and the active language is above 1, else none:
+    // then an empty text is shown as the altered text of language 1.
+    const TTestModeInfo* ActiveTestMode() const;
     std::string TextOfLanguage(std::string_view line, int language, bool fallback) const;
     void ApplyOwnerProperty(int kind, const char* property);
     void ApplyOwnerFont();

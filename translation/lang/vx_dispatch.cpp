@@ -29,6 +29,10 @@ std::string TTestModeInfo::Transform(std::string_view text,
     }
     if (width)
         return ExpandWidth(text, PaddingChar, ExpandWidthPercent, width);
+    // Without a screen there are no fonts to measure: each character counts as one.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
+        return ExpandWidth(text, PaddingChar, ExpandWidthPercent,
+                           [](std::string_view t) { return static_cast<int>(t.size()); });
     const QFontMetrics metrics(QFont(QStringLiteral("Tahoma"), 8));
     return ExpandWidth(text, PaddingChar, ExpandWidthPercent, [&metrics](std::string_view t) {
         return metrics.horizontalAdvance(QString::fromLatin1(t.data(), static_cast<int>(t.size())));
@@ -158,6 +162,14 @@ void TvxCustomLang::SetLangDispatcher(QObject* dispatcher)
     dispatcher_ = dispatcher;
     if (auto* d = qobject_cast<TvxLangDispatcher*>(dispatcher))
         d->Link(this);
+}
+
+const TTestModeInfo* TvxCustomLang::ActiveTestMode() const
+{
+    if (activeLanguage_ <= 1)
+        return nullptr;
+    auto* d = qobject_cast<TvxLangDispatcher*>(dispatcher_.data());
+    return d != nullptr && d->TestMode().Active ? &d->TestMode() : nullptr;
 }
 
 TVXBFileManager* TvxCustomLang::SharedVxbManager(const std::string& fileName) const

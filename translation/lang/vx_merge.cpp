@@ -6,6 +6,7 @@
 #include "platform/file_util.h"
 #include "translation/lang/text_files.h"
 #include "translation/lang/vx_detail.h"
+#include "translation/lang/vx_dispatch.h"
 #include "translation/lang/vxb_file.h"
 
 #include <QCoreApplication>
@@ -232,7 +233,9 @@ QString TvxCustomLang::TranslateResourceText(const QString& text) const
     const std::optional<std::string> narrow = ToNarrow(text);
     if (!narrow)
         return text;
-    const std::string found = resourceCache_.TextByText(*narrow, activeLanguage_);
+    std::string found = resourceCache_.TextByText(*narrow, activeLanguage_);
+    if (const TTestModeInfo* test = found.empty() ? ActiveTestMode() : nullptr)
+        found = test->Transform(resourceCache_.TextByText(*narrow, 1));
     if (found.empty() || found == *narrow)
         return text;
     const std::optional<QString> wide = ToWide(found);

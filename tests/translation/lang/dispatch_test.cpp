@@ -8,6 +8,7 @@
 #include "translation/lang/vx_dispatch.h"
 #include "translation/lang/vxb_file.h"
 
+#include <QCoreApplication>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -141,6 +142,61 @@ TEST(TestMode, AlterationsAndPaddingThatAddsNoWidth)
     }
     TTestModeInfo screen; // Tahoma 8 on the screen: wider than before, and it ends
     EXPECT_GT(screen.Transform("Configuration").size(), std::string("Configuration").size());
+}
+
+// While the dispatcher's test mode is on, a missing translation shows as the altered text of
+// language 1 wherever a component applies or looks up a text; an existing translation, a font
+// name and language 1 itself stay as they are.
+TEST(TestMode, MarksMissingTextsOfTheComponentsThatFollowTheDispatcher)
+{
+    test::EnsureApplication();
+    RegisterTranslationClasses();
+    const struct
+    {
+        const char* what;
+        bool active;
+        TTestModeKind kind;
+        int language;
+        const char* label;       // applied list line, missing in language 2
+        const char* text;        // GetText of a string, missing in language 2
+        const char* dialog;      // a dialog caption looked up by key, missing in language 2
+        const char* placeholder; // extended translation, missing in language 2
+        const char* qtText;      // Qt's own text through the resource strings
+    } cases[] = {
+        {"off", false, tmkFlipCase, 2, "Name", "", "", "Enter code", "&No"},
+        {"flip case", true, tmkFlipCase, 2, "nAME", "sAVE", "wARNING", "tYPE CODE", "&nO"},
+        {"expand chars", true, tmkExpandChars, 2, "N*a*m*e*", "S*a*v*e*", "W*a*r*n*i*n*g*",
+         "T*y*p*e* *c*o*d*e*", "&*N*o*"},
+        {"language 1", true, tmkFlipCase, 1, "Name", "Save", "Warning", "Enter code", "&No"},
+    };
+    for (const auto& c : cases) {
+        TvxLangDispatcher dispatcher;
+        dispatcher.SetLangNames({"English", "Russian"});
+        dispatcher.TestMode().Active = c.active;
+        dispatcher.TestMode().Kind = c.kind;
+        test::TFormTest form;
+        const QString family = form.label->font().family();
+        TvxLang lang(&form);
+        lang.SetCaptions({L("Label1|Name||"), L("Button1|OK|Okay|")});
+        lang.SetFonts({L("Label1|Arial||")});
+        lang.SetStrings({L("Save|Save||"), L("QtNo|&No||")});
+        lang.SetDlgsCaptions({L("Warn|Warning||")});
+        lang.SetExtendedTranslations(
+            {{"Edit1.PlaceholderText", TypeKind::WString, L("Type code||")}});
+        lang.SetHandleResourceStrings(true);
+        lang.SetLangDispatcher(&dispatcher);
+        dispatcher.SetActiveLanguage(c.language);
+
+        EXPECT_EQ(form.label->text().toStdString(), c.label) << c.what;
+        EXPECT_EQ(form.button->text().toStdString(), c.language == 2 ? "Okay" : "OK") << c.what;
+        EXPECT_EQ(form.label->font().family(), family) << c.what << ": font names are not marked";
+        EXPECT_EQ(lang.GetText("Save"), c.text) << c.what;
+        EXPECT_EQ(lang.GetTextFromList(stDlgsCaptions, "Warn", false), c.dialog) << c.what;
+        EXPECT_EQ(form.edit->placeholderText().toStdString(), c.placeholder) << c.what;
+        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&No").toStdString(), c.qtText)
+            << c.what;
+        lang.SetHandleResourceStrings(false);
+    }
 }
 
 } // namespace
