@@ -3,6 +3,7 @@
 #include "sim/bus.h"
 #include "sim/options.h"
 #include "sim/pty_server.h"
+#include "sim/run_commands.h"
 #include "sim/udp_converter.h"
 #include "sim/service.h"
 #include "sim/unit_file.h"
@@ -56,6 +57,9 @@ int main(int argc, char** argv)
         if (!unit.file.empty() && !sim::LoadUnitFile(bus, unit.address, unit.file, &error))
             return Fail(error, 1);
     }
+    for (const sim::ChannelSpec& spec : options.channels)
+        if (!sim::EnsureAnalogPeer(bus, spec.address) || !sim::ApplyChannelSpec(bus, spec))
+            return Fail("unit " + std::to_string(spec.address) + " cannot carry channels", 1);
     for (std::size_t i = 0; i < options.faults.size(); ++i)
         bus.SetFault(static_cast<sim::Fault>(i), options.faults[i]);
 
@@ -104,6 +108,8 @@ int main(int argc, char** argv)
         std::printf("ready %s\n", server.PortPath().c_str());
     }
     std::fflush(stdout);
+    sim::RunCommandReader commands(bus, 0);
+    commands.Start();
 
     platform::Clock& clock = platform::SystemClock();
     const uint32_t start = clock.TickCount();
@@ -111,6 +117,10 @@ int main(int argc, char** argv)
     std::stable_sort(keys.begin(), keys.end(),
                      [](const auto& a, const auto& b) { return a.delay_ms < b.delay_ms; });
     std::size_t next_key = 0;
+    std::vector<sim::CardReportSpec> reports = options.card_reports;
+    std::stable_sort(reports.begin(), reports.end(),
+                     [](const auto& a, const auto& b) { return a.delay_ms < b.delay_ms; });
+    std::size_t next_report = 0;
     const uint64_t stop_ms = uint64_t{options.max_seconds} * 1000;
 
     for (;;) {
@@ -119,16 +129,23 @@ int main(int argc, char** argv)
             bus.PresentKey(keys[next_key].address, keys[next_key].code);
             ++next_key;
         }
+        while (next_report < reports.size() && reports[next_report].delay_ms <= elapsed) {
+            const sim::CardReportSpec& r = reports[next_report++];
+            bus.QueueEvent(r.address, sim::CardReportBody(r.code, r.reader, r.key));
+        }
         if (elapsed >= stop_ms)
             break;
         uint64_t wait_ms = stop_ms - elapsed;
         if (next_key < keys.size())
             wait_ms = std::min<uint64_t>(wait_ms, keys[next_key].delay_ms - elapsed);
+        if (next_report < reports.size())
+            wait_ms = std::min<uint64_t>(wait_ms, reports[next_report].delay_ms - elapsed);
         const timespec timeout{static_cast<time_t>(wait_ms / 1000), static_cast<long>(wait_ms % 1000) * 1000000};
         if (sigtimedwait(&signals, nullptr, &timeout) > 0)
             break;
     }
 
+    commands.Stop();
     if (converter)
         converter->Stop();
     server.Stop();

@@ -178,6 +178,11 @@ const char* FaultSwitch(Fault fault)
     return kFaultSwitches[static_cast<std::size_t>(fault)];
 }
 
+bool ParseAnswerSpec(const std::string& text, AnswerSpec& spec)
+{
+    return ParseAnswer(text, spec);
+}
+
 std::optional<model::KeyCode> KeyCodeFromText(const std::string& text)
 {
     if (text.size() != 16 ||
@@ -251,6 +256,20 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
                  return false;
              options.event_rates.push_back(spec);
              return true;
+         }},
+        {"--channel",
+         [&](const std::string& v) {
+             const std::optional<ChannelSpec> spec = ParseChannelSpec(v);
+             if (spec)
+                 options.channels.push_back(*spec);
+             return spec.has_value();
+         }},
+        {"--card-report",
+         [&](const std::string& v) {
+             const std::optional<CardReportSpec> spec = ParseCardReportSpec(v);
+             if (spec)
+                 options.card_reports.push_back(*spec);
+             return spec.has_value();
          }},
         {"--log", [&](const std::string& v) { options.log = v; return !v.empty(); }},
         {"--dump", [&](const std::string& v) { options.dump = v; return !v.empty(); }},
@@ -350,6 +369,16 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
     for (const EventRateSpec& spec : options.event_rates)
         if (!names_unit(spec.address))
             return fail("--event-rate names no unit at address " + std::to_string(spec.address));
+    for (const ChannelSpec& spec : options.channels) {
+        const auto unit = std::find_if(options.units.begin(), options.units.end(),
+                                       [&](const UnitSpec& u) { return u.address == spec.address; });
+        if (unit == options.units.end() || !IsAnalogType(unit->type))
+            return fail("--channel names no unit of type 1, 2, 4, 9, 11 or 12 at address " +
+                        std::to_string(spec.address));
+    }
+    for (const CardReportSpec& spec : options.card_reports)
+        if (!names_unit(spec.address))
+            return fail("--card-report names no unit at address " + std::to_string(spec.address));
     for (const PresentKeySpec& key : options.present_keys)
         if (std::none_of(options.units.begin(), options.units.end(),
                          [&](const UnitSpec& u) { return u.address == key.address; }))
@@ -397,6 +426,17 @@ Units:
                            from its command byte on (3 to 253 bytes); repeatable
   --event-rate ADDR:N      unit ADDR makes N numbered events a second (N up to 1000),
                            answered in turn with the commands 04, 0C and 0E; repeatable
+  --channel ADDR:CH:VALUE[:KIND[:ARM]]
+                           unit ADDR (of type 1, 2, 4, 9, 11 or 12) carries channel CH
+                           (0..255) reading VALUE (0..255): 27 [ch 0] is answered 28 ch
+                           VALUE, 57 [ch 1] 58 01 KIND, 57 [ch m] 58 m VALUE and the arming
+                           command 25 [ch 0] 26 ch ARM (an event answer); KIND 1..254
+                           (default 31 for type 12, else 3), ARM 0..255 (default 0), all
+                           decimal; repeatable
+  --card-report ADDR:CODE:READER:KEY16[:DELAY_MS]
+                           DELAY_MS after the start (default 0), queue at unit ADDR the
+                           event 04 CODE READER k0..k7 (a credential report, CODE e.g. 26,
+                           28, 29, 32 or 34), KEY16 as for --present-key; repeatable
   --dump DIR               on exit (signal or --max-seconds), write each unit's memory
                            and credentials to DIR/unit-ADDR.kconf (ADDR in decimal)
 
@@ -451,6 +491,15 @@ Bus-driver service (instead of the pty):
 Run:
   --max-seconds N          stop by itself after N seconds (default 3600)
   --help                   print this text and exit
+
+Run-time commands, one a line on standard input once "ready" is out (a bad line is
+reported on standard error and changes nothing; end of input leaves the units as they are):
+  channel ADDR:CH:VALUE[:KIND[:ARM]]   as --channel, for a unit given --channel at start
+  channel-event ADDR:CODE:CH           queue the channel event 04 CODE CH e (e: the unit's
+                                       next event number) at the analog unit ADDR
+  card-report ADDR:CODE:READER:KEY16   as --card-report, at once
+  silent ADDR:on|off                   unit ADDR stops or resumes answering
+  answer ADDR:CMD:HEX                  as --answer; "answer ADDR:CMD:" removes it
 
 Once the line is ready (link and registry entry made), prints one line "ready PORT" on
 standard output and flushes it; PORT is the link, else the slave.  Exit status: 0 after a

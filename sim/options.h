@@ -2,6 +2,7 @@
 // The command line of t4700-sim.  Other programs and scripts start it, so the switches and
 // the help text are an interface: extend them, never change what a switch means.
 
+#include "sim/analog_unit.h"
 #include "sim/bus.h"
 #include "sim/udp_converter.h"
 #include "sim/service.h"
@@ -64,6 +65,9 @@ struct SimOptions
     std::vector<SilenceSpec> silences;
     std::vector<AnswerSpec> answers;
     std::vector<EventRateSpec> event_rates;
+    // Analog channels (--channel) and timed credential reports (--card-report).
+    std::vector<ChannelSpec> channels;
+    std::vector<CardReportSpec> card_reports;
     std::string log;
     std::string dump;
     uint32_t max_seconds = 3600;
@@ -93,6 +97,9 @@ const std::string& HelpText();
 
 // The switch that sets a fault ("--no-answer" for Fault::NoAnswer, ...).
 const char* FaultSwitch(Fault fault);
+
+// ADDR:CMD:HEX as --answer takes it.
+bool ParseAnswerSpec(const std::string& text, AnswerSpec& spec);
 
 // 16 hexadecimal digits as shown on screen (byte 7 first) to the stored code.
 std::optional<model::KeyCode> KeyCodeFromText(const std::string& text);

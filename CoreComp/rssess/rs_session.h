@@ -315,6 +315,11 @@ public:
     corecomp::TReadList ReadList() const; // a copy
     // While Work is off and the thread is parked: takes the queued operations now, in order.
     void ApplyQueuedReadListOperations();
+    // Posted through the queue (request codes 671/672, then 673 for the arming, and 670 for a
+    // read): the channel's type, and its value.  False when the list holds no such channel or
+    // the queue refused.
+    bool PostChannelTyping(uint16_t key, uint8_t channel);
+    bool PostChannelRead(uint16_t key, uint8_t channel);
     void SetReadInterval(uint32_t ms); // 0: no read-list pass
     void SetChangeThreshold(int32_t threshold);
     bool IsReadDue(uint32_t startTick) const;
@@ -484,6 +489,11 @@ private:
     void HandleChannelValue(uint8_t address, uint8_t channel, const std::vector<uint8_t>& answer);
     void ReadListEvent(const std::vector<uint8_t>& answer, bool arming);
     void ReadListDeviceGone(uint8_t address, int32_t state);
+    bool PostReadListRequest(uint32_t code, const std::vector<uint8_t>& frame);
+    bool WithListedChannel(uint16_t key, uint8_t channel,
+                           const std::function<void(corecomp::TReadItem&, corecomp::TReadChannel&)>& f);
+    void HandleReadListAnswer(uint32_t code, const std::vector<uint8_t>& request,
+                              const std::vector<uint8_t>& answer);
     platform::AutomationObject* ExchangeObject();
     bool ServiceRoundTrip(platform::AutomationObject* object, const char* method, uint32_t pauseMs,
                           const std::vector<uint8_t>& request, bool waitAnswer);

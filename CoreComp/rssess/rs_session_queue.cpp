@@ -18,11 +18,19 @@ namespace {
 constexpr size_t kBatchPerCall = 16;
 constexpr uint32_t kPollEveryCommands = 25;
 constexpr uint32_t kReadListFirst = 666, kReadListLast = 669;
+constexpr uint32_t kReadRequestFirst = 670, kReadRequestLast = 673;
 
 bool IsReadListOperation(const TCommandRecord& r)
 {
     return r.message == kRecordReadListOperation && r.sequence >= kReadListFirst &&
            r.sequence <= kReadListLast;
+}
+
+// The session's own read-list requests: their answers are the session's, not the owner's.
+bool IsReadListRequest(const TCommandRecord& r)
+{
+    return r.message == kRecordReadListRequest && r.sequence >= kReadRequestFirst &&
+           r.sequence <= kReadRequestLast;
 }
 
 } // namespace
@@ -245,6 +253,8 @@ void TRSSession::SendBatch()
             continue;
         }
         std::vector<uint8_t> answer;
+        const bool own = IsReadListRequest(r);
+        const std::vector<uint8_t> request = own ? r.frame : std::vector<uint8_t>{};
         {
             std::lock_guard guard(lock_);
             if (ThreadExchange(r.frame, true))
@@ -259,6 +269,16 @@ void TRSSession::SendBatch()
             answer.clear();
         if (!answer.empty() && eventExpansion_)
             answer = ExpandShortEvent(answer);
+        if (own) {
+            // Not the owner's command: it ends here, and no answer is owed for it.
+            --asyncOutstanding_;
+            HandleReadListAnswer(r.sequence, request, answer);
+            if (answer.empty())
+                PollOneScheduled();
+            if (++sent % kPollEveryCommands == 0)
+                PollOneScheduled();
+            continue;
+        }
         // A zone's value goes to its zone as well as to the poster.
         if (r.message == kRecordZoneRequest && !answer.empty() && r.frame.size() > 4)
             Deliver(kMsgStatistics, r.frame[0] & 0x7Fu, ZonePayload(r.frame[4], answer));

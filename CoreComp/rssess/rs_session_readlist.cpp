@@ -10,10 +10,13 @@
 #include "CoreComp/rssess/rs_session.h"
 
 #include "CoreComp/rssess/bus_frame.h"
+#include "CoreComp/rssess/command_record.h"
 
 namespace {
 
 constexpr uint32_t kOpRemoveItem = 666, kOpRemoveChannel = 667, kOpClear = 668, kOpAdd = 669;
+// The session's own requests through the queue, told apart by these codes.
+constexpr uint32_t kReqRead = 670, kReqDeviceType = 671, kReqChannelType = 672, kReqArm = 673;
 
 std::vector<uint8_t> ReadRequest(uint8_t address, uint8_t channel, uint8_t command)
 {
@@ -80,6 +83,119 @@ bool TRSSession::RemoveReadItem(uint16_t key)
 bool TRSSession::ClearReadList()
 {
     return PostReadListOperation(kOpClear, 0, 0, {});
+}
+
+bool TRSSession::PostReadListRequest(uint32_t code, const std::vector<uint8_t>& frame)
+{
+    PostOptions o;
+    o.sequenceOverride = code;
+    return PostCommand(0, kRecordReadListRequest, frame, o) >= 0;
+}
+
+// Runs f on the listed channel under the lock; false when the list does not hold it or the key
+// names no unit.
+bool TRSSession::WithListedChannel(
+    uint16_t key, uint8_t channel,
+    const std::function<void(corecomp::TReadItem&, corecomp::TReadChannel&)>& f)
+{
+    if (!IsUnitAddress(static_cast<uint8_t>(key)))
+        return false;
+    std::lock_guard guard(lock_);
+    const int item = readList_.FindReadItem(key);
+    corecomp::TReadChannel* ch = readList_.Channel(item, readList_.FindReadChannel(item, channel));
+    if (!ch)
+        return false;
+    f(*readList_.Item(item), *ch);
+    return true;
+}
+
+bool TRSSession::PostChannelTyping(uint16_t key, uint8_t channel)
+{
+    const auto address = static_cast<uint8_t>(key);
+    bool askType = false;
+    // One type request at a time: the flag stays until its answer (or its failure) is in.
+    if (!WithListedChannel(key, channel, [&](corecomp::TReadItem& it, corecomp::TReadChannel&) {
+            askType = it.type == -1 && !it.requestPending;
+            it.requestPending = it.requestPending || askType;
+        }))
+        return false;
+    if (askType && !PostReadListRequest(kReqDeviceType, {address, 6, 0, 13, 0, 0})) {
+        std::lock_guard guard(lock_);
+        if (corecomp::TReadItem* it = readList_.Item(readList_.FindReadItem(key)))
+            it->requestPending = false;
+        return false;
+    }
+    return PostReadListRequest(kReqChannelType, {address, 6, 0, 57, channel, 1});
+}
+
+bool TRSSession::PostChannelRead(uint16_t key, uint8_t channel)
+{
+    uint8_t command = 27;
+    return WithListedChannel(
+               key, channel,
+               [&](corecomp::TReadItem&, corecomp::TReadChannel& ch) { command = ch.command; }) &&
+           PostReadListRequest(kReqRead, ReadRequest(static_cast<uint8_t>(key), channel, command));
+}
+
+// The polling thread, for the answer (empty: none came) to one of the session's own requests.
+void TRSSession::HandleReadListAnswer(uint32_t code, const std::vector<uint8_t>& request,
+                                      const std::vector<uint8_t>& answer)
+{
+    if (request.size() < corecomp::kMinRequest || !IsUnitAddress(request[0] & 0x7F))
+        return;
+    const auto address = static_cast<uint8_t>(request[0] & 0x7F);
+    const uint8_t channel = request[4];
+    // Only the unit asked may answer for its channels.
+    const bool heard = answer.size() >= corecomp::kMinAnswer && answer[0] == address;
+    switch (code) {
+    case kReqRead:
+        if (heard)
+            HandleChannelValue(address, channel, answer);
+        return;
+    case kReqDeviceType: {
+        std::lock_guard guard(lock_);
+        corecomp::TReadItem* it = readList_.Item(readList_.FindReadItem(address));
+        if (!it)
+            return;
+        it->requestPending = false;
+        if (heard && answer[2] == 0) {
+            it->type = answer[3];
+            it->gone = false;
+        }
+        return;
+    }
+    case kReqChannelType: {
+        if (!heard || answer[2] != 58 || answer[4] == 0 || answer[4] == 255)
+            return;
+        int32_t type = -1;
+        std::optional<corecomp::ChannelTyping> typing;
+        WithListedChannel(address, channel,
+                          [&](corecomp::TReadItem& it, corecomp::TReadChannel& ch) {
+                              type = it.type;
+                              typing = corecomp::TypeFromAnswer(type, answer[4]);
+                              if (!typing)
+                                  return; // type 9 answering 1: the channel stays as it is
+                              ch.state = typing->state;
+                              ch.command = typing->command;
+                              ch.lastValue = -1;
+                          });
+        if (!typing)
+            return;
+        if (Deliver(kMsgSessionReport, kReportAnalogEventType,
+                    corecomp::AnalogTypeRecord(address, channel, type, typing->state)))
+            PostReadListRequest(kReqArm, {address, 6, 0, 25, channel, 0});
+        return;
+    }
+    case kReqArm:
+        if (!heard)
+            return;
+        RelayEventAnswer(answer);
+        if (Deliver(kMsgSessionReport, kReportEventAnswer, answer))
+            ReadListEvent(answer, true); // with the list on: the channel's state, and a read
+        return;
+    default:
+        return;
+    }
 }
 
 void TRSSession::ApplyQueuedReadListOperations()

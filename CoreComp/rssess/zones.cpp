@@ -22,8 +22,13 @@ void TADCZone::Update(int32_t newRaw, double newValue)
 
 std::string ZoneKey(int line, int address, int channel)
 {
-    return "." + std::to_string(line) + "." + std::to_string(address) + "." +
-           std::to_string(channel) + ".";
+    // Appended piece by piece: one expression of temporaries trips GCC's bounds warnings at -O3.
+    std::string key = ".";
+    for (int part : {line, address, channel}) {
+        key += std::to_string(part);
+        key += '.';
+    }
+    return key;
 }
 
 std::optional<int> KeyPart(const std::string& key, int n)

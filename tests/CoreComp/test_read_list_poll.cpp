@@ -249,6 +249,67 @@ TEST_F(ReadListPollTest, EventsSetTheChannelStatesAndLostOrForeignUnitsReportEve
     EXPECT_EQ(s.ReadList().Items()[0].channels[0].state, 0);
 }
 
+TEST_F(ReadListPollTest, PostedTypingAsksTheTypeOnceTypesByTheAnswerTableAndArms)
+{
+    units_.Change(12, [](auto& u) {
+        u.type = 12;
+        u.states[1] = 31;
+        u.armingCode = 17;
+    });
+    units_.Change(9, [](auto& u) {
+        u.type = 9;
+        u.states[2] = 65; // 4 by the answer's table (the pass's own check makes it 3)
+        u.states[4] = 1;  // nothing changes
+        u.values[2] = 40;
+    });
+    TRSSession& s = Start(0); // no pass: only the posted requests type the channels
+    std::vector<Bytes> events;
+    s.OnNewEvent = [&](const Bytes& e) { events.push_back(e); };
+    int asyncAnswers = 0;
+    s.OnAsynchAnswer = [&](uint32_t, int32_t, int32_t, int64_t, const platform::OwnerMessage&) {
+        ++asyncAnswers;
+    };
+    s.AddReadChannel(12, 1, {});
+    s.AddReadChannel(9, 2, {5});
+    s.AddReadChannel(9, 4, {});
+    s.ApplyQueuedReadListOperations();
+    EXPECT_FALSE(s.PostChannelTyping(9, 3)) << "not in the list";
+    EXPECT_FALSE(s.PostChannelRead(7, 1));
+    for (auto [a, ch] : {std::pair<uint16_t, uint8_t>{12, 1}, {9, 2}, {9, 4}})
+        ASSERT_TRUE(s.PostChannelTyping(a, ch));
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return types_.size() >= 2 && events.size() >= 2; }));
+    ASSERT_TRUE(Await([&] { return s.AsyncOutstanding() == 0; }));
+    ASSERT_TRUE(s.PostChannelRead(9, 2));
+    ASSERT_TRUE(Await([&] { return !adc_.empty(); }));
+    Stop();
+
+    std::sort(types_.begin(), types_.end());
+    EXPECT_EQ(types_, (std::vector<std::array<int32_t, 4>>{{9, 2, 9, 4}, {12, 1, 12, 1}}));
+    // The arming follows a typed channel's type answer and is answered with an event; the
+    // posted read comes last.
+    std::vector<std::string> line;
+    for (const Bytes& r : units_.Requests())
+        if (r[3] == 57 || r[3] == 25)
+            line.push_back(std::to_string(r[0]) + ":" + std::to_string(r[3]) + ":" +
+                           std::to_string(r[4]) + ":" + std::to_string(r[5]));
+    EXPECT_EQ(line, (std::vector<std::string>{"12:57:1:1", "9:57:2:1", "9:57:4:1", "12:25:1:0",
+                                              "9:25:2:0", "9:57:2:4"}));
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const Bytes& e) {
+        return e[0] == 12 && e[2] == 26 && e[3] == 1 && e[4] == 17;
+    }));
+    const corecomp::TReadList list = s.ReadList();
+    for (const corecomp::TReadItem& it : list.Items()) {
+        EXPECT_FALSE(it.requestPending);
+        EXPECT_EQ(it.type, it.key) << "from the one type request of each unit";
+    }
+    EXPECT_EQ(list.Items()[1].channels[1].state, 0) << "the refused type leaves the channel";
+    ASSERT_EQ(adc_.size(), 1u);
+    EXPECT_EQ(adc_[0].state, 4);
+    EXPECT_EQ(adc_[0].data, Bytes{5});
+    EXPECT_EQ(asyncAnswers, 0) << "the session's own requests are not the owner's";
+}
+
 TEST_F(ReadListPollTest, ChangingTheListWhileThePassRunsNeverFaults)
 {
     for (uint8_t a = 1; a <= 3; ++a)

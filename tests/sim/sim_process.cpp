@@ -25,11 +25,13 @@ std::string SimProgram()
 
 SimProcess::SimProcess(const std::vector<std::string>& args)
 {
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+    int out[2], err[2], in[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 ||
+        ::pipe2(in, O_CLOEXEC) != 0)
         return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     const std::string program = SimProgram();
@@ -42,6 +44,8 @@ SimProcess::SimProcess(const std::vector<std::string>& args)
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(err[1]);
+    ::close(in[0]);
+    in_ = in[1];
     out_ = out[0];
     err_ = err[0];
 }
@@ -52,7 +56,7 @@ SimProcess::~SimProcess()
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
-    for (int fd : {out_, err_})
+    for (int fd : {out_, err_, in_})
         if (fd >= 0)
             ::close(fd);
 }
@@ -68,6 +72,20 @@ void SimProcess::Drain(int fd, std::string& into, int timeout_ms)
         into.append(buf, static_cast<std::size_t>(n));
         timeout_ms = 0;
     }
+}
+
+bool SimProcess::Input(const std::string& text)
+{
+    // A program that has ended must fail the test, not end it.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::size_t done = 0;
+    while (in_ >= 0 && done < text.size()) {
+        const ssize_t n = ::write(in_, text.data() + done, text.size() - done);
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return in_ >= 0;
 }
 
 std::string SimProcess::WaitReady(std::chrono::milliseconds limit)

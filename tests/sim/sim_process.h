@@ -24,6 +24,8 @@ public:
     // within the limit.
     std::string WaitReady(std::chrono::milliseconds limit = std::chrono::seconds(10));
     void Signal(int sig);
+    // Writes text to its standard input (a pipe that stays open until it ends).
+    bool Input(const std::string& text);
     // The exit status, -1 on a time-out, 128 + n after signal n.
     int Wait(std::chrono::milliseconds limit = std::chrono::seconds(10));
     // Everything it printed on stdout and stderr so far (after Wait: all of it).
@@ -36,6 +38,7 @@ private:
     pid_t pid_ = -1;
     int out_ = -1;
     int err_ = -1;
+    int in_ = -1;
     std::string out_text_;
     std::string err_text_;
 };

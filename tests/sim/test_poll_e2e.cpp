@@ -9,6 +9,7 @@
 #include "platform/owner_channel.h"
 #include "platform/registry.h"
 #include "scratch_registry.h"
+#include "session_on_sim.h"
 #include "sim_process.h"
 #include "tests/platform/temp_dir.h"
 
@@ -42,12 +43,11 @@ std::vector<uint8_t> PollsOf(const std::vector<sim::Bus::Heard>& heard, uint8_t 
     return polled;
 }
 
-class PollOnSim : public ::testing::Test
+class PollOnSim : public simtest::SessionOnSim
 {
 protected:
     void Open(uint32_t baud, std::map<uint8_t, uint8_t> units, uint32_t turnaroundUs = 4000)
     {
-        const int com = kCom;
         bus_ = std::make_unique<sim::Bus>(
             sim::BusTiming{.baud = baud, .turnaround_us = turnaroundUs}, 5);
         SetBusValue("SpeedRSS", static_cast<int>(baud));
@@ -55,35 +55,11 @@ protected:
         SetBusValue("TimeoutConstant", 100);
         for (const auto& [address, type] : units)
             ASSERT_TRUE(bus_->AddUnit(address, type, 223));
-        server_ = std::make_unique<sim::PtyServer>(
-            *bus_, sim::PtyServerOptions{"", Scratch().File("registry.reg"), com, ""});
-        std::string error;
-        ASSERT_TRUE(server_->Start(&error)) << error;
-        TRSSession::Collaborators c;
-        c.owner = &owner_;
-        session_ = std::make_unique<TRSSession>(std::move(c));
-        S().SetComPort(com);
-        S().OnNewDevice = [this](uint8_t a) { log_.push_back("new " + std::to_string(a)); };
+        StartLine(kCom);
         S().OnLostDevice = [this](uint8_t a) {
             log_.push_back("lost " + std::to_string(a));
             lostAt_[a] = std::chrono::steady_clock::now();
         };
-        S().OnFalseDevice = [this](uint8_t a) { log_.push_back("false " + std::to_string(a)); };
-    }
-    void TearDown() override
-    {
-        session_.reset();
-        if (server_)
-            server_->Stop();
-    }
-    TRSSession& S() { return *session_; }
-    bool Await(const std::function<bool()>& done, std::chrono::milliseconds limit = 30s)
-    {
-        return owner_.WaitServing(done, limit);
-    }
-    size_t Count(const std::string& entry) const
-    {
-        return static_cast<size_t>(std::count(log_.begin(), log_.end(), entry));
     }
     void FindAll(size_t units)
     {
@@ -91,11 +67,6 @@ protected:
         ASSERT_TRUE(Await([&] { return log_.size() >= units; }));
     }
 
-    std::unique_ptr<sim::Bus> bus_;
-    std::unique_ptr<sim::PtyServer> server_;
-    platform::OwnerChannel owner_;
-    std::unique_ptr<TRSSession> session_;
-    std::vector<std::string> log_;
     std::map<uint8_t, std::chrono::steady_clock::time_point> lostAt_;
 };
 
