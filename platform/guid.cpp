@@ -45,6 +45,19 @@ Guid NewGuid()
     return g;
 }
 
+uint64_t ProcessRandomSalt()
+{
+    static const uint64_t salt = [] {
+        std::array<uint8_t, 16> bytes{};
+        Fill(bytes);
+        uint64_t v = 0;
+        for (size_t i = 0; i < sizeof v; ++i)
+            v = (v << 8) | bytes[i];
+        return v;
+    }();
+    return salt;
+}
+
 std::string GuidText(const Guid& guid)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";

@@ -108,6 +108,8 @@ void OwnerChannel::ServePending()
         lock.lock();
         pending->result = result;
         pending->finished = true;
+        lock.unlock();
+        // Outside the lock: the sender wakes to a free mutex instead of blocking on it again.
         cv_.notify_all();
     }
 }

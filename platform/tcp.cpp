@@ -163,6 +163,17 @@ void TcpConnection::SendAll(std::string_view data)
     }
 }
 
+size_t TcpConnection::TrySend(std::string_view data)
+{
+    for (;;) {
+        const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0)
+            return static_cast<size_t>(n);
+        if (errno != EINTR)
+            return 0;
+    }
+}
+
 void TcpConnection::WaitReadable()
 {
     for (;;) {

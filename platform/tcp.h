@@ -72,6 +72,10 @@ public:
 
     // Writes all of data (MSG_NOSIGNAL, so a closed peer is an error, not a signal).
     void SendAll(std::string_view data);
+    // One write of data that never waits: the bytes the socket took, 0 when it would block or
+    // failed (the next SendAll or read reports a failure).  The connection's user may let
+    // another thread make this write while it waits for that thread.
+    size_t TrySend(std::string_view data);
     // The buffered bytes, reading more when none are buffered.  Never empty on return.
     std::string_view Peek();
     void Consume(size_t n);

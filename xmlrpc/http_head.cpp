@@ -108,6 +108,15 @@ int64_t ParseLength(std::string_view text)
 
 namespace {
 
+bool ContainsNoCase(std::string_view text, std::string_view upperNeedle)
+{
+    const auto same = [](char a, char b) {
+        return std::toupper(static_cast<unsigned char>(a)) == static_cast<unsigned char>(b);
+    };
+    return std::search(text.begin(), text.end(), upperNeedle.begin(), upperNeedle.end(), same) !=
+           text.end();
+}
+
 // Splits bytes into lines for a head reader; returns the bytes used.  lineDone is called with
 // each whole line (without CR LF) and may end the head.
 template <typename OnLine>
@@ -133,9 +142,8 @@ size_t FeedLines(std::string_view bytes, std::string& line, size_t maxLine, Head
         ++used; // the LF
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        const std::string whole = std::move(line);
-        line.clear();
-        onLine(whole);
+        onLine(std::string_view(line));
+        line.clear(); // keeps its room for the next line
     }
     return used;
 }
@@ -156,13 +164,12 @@ void ResponseHeadReader::Line(std::string_view line)
         error_ = "HTTP answer head has too many lines";
         return;
     }
-    const std::string upper = UpperAscii(line);
     if (line.empty()) {
         if (seenAnswer_)
             state_ = HeadState::Done;
         return;
     }
-    if (upper.find("100 CONTINUE") != std::string::npos)
+    if (detail::ContainsNoCase(line, "100 CONTINUE"))
         return;
     if (!seenAnswer_)
         status_ = std::string(line);

@@ -27,9 +27,21 @@ struct HttpServeLimits
     std::chrono::milliseconds idle{30000};    // to wait for the next request
 };
 
-// body and its Content-MD5 (when the request carried one) -> the XML answer.
+// What a call handler gives back: the XML answer, for the loop to write; or, where the handler
+// has begun writing the answer itself, the whole response and how much of it is out already.
+struct CallAnswer
+{
+    CallAnswer() = default;
+    CallAnswer(std::string answerXml) : xml(std::move(answerXml)) {} // implicit: most handlers
+    std::string xml;
+    bool written = false; // response holds the answer, and its first sent bytes are out
+    std::string response;
+    size_t sent = 0;
+};
+
+// body and its Content-MD5 (when the request carried one) -> the answer.
 using CallHandler =
-    std::function<std::string(std::string_view body, const std::optional<std::string>& digest)>;
+    std::function<CallAnswer(std::string_view body, const std::optional<std::string>& digest)>;
 
 struct HttpServeOptions
 {
@@ -45,6 +57,9 @@ struct HttpServeOptions
     // Called after every answer to a call has been written, or has failed to be.
     std::function<void()> answered;
 };
+
+// The room a request body gets before its bytes come; a larger one grows as they do.
+inline constexpr size_t kBodyReserve = 64 * 1024;
 
 // The loop itself, on anything with TcpConnection's SetDeadline, Peek, Consume and SendAll
 // that raises platform::SocketError as it does.
@@ -89,7 +104,8 @@ void ServeHttpCallsOn(Connection& c, const HttpServeOptions& options, const Call
                 return;
             }
             std::string body;
-            body.reserve(static_cast<size_t>(length));
+            // Memory follows the bytes that came, not the length a peer announced.
+            body.reserve(std::min(static_cast<size_t>(length), kBodyReserve));
             try {
                 while (body.size() < static_cast<size_t>(length)) {
                     const std::string_view bytes = c.Peek();
@@ -113,8 +129,11 @@ void ServeHttpCallsOn(Connection& c, const HttpServeOptions& options, const Call
                         f();
                 }
             } answered{options.answered};
-            const std::string answer = handle(body, head.Digest());
-            c.SendAll(WriteResponse(answer, options.serverName));
+            const CallAnswer answer = handle(body, head.Digest());
+            if (answer.written)
+                c.SendAll(std::string_view(answer.response).substr(answer.sent));
+            else
+                c.SendAll(WriteResponse(answer.xml, options.serverName));
         }
     } catch (const platform::SocketError&) {
         // The peer went, or a bound ran out: the connection ends here.

@@ -2,6 +2,7 @@
 
 #include "xmlrpc/xrpc_common.h"
 
+#include "platform/guid.h"
 #include "platform/text1251.h"
 
 #include <expat.h>
@@ -10,6 +11,7 @@
 #include <array>
 #include <climits>
 #include <new>
+#include <vector>
 
 namespace xrpc::detail {
 
@@ -124,7 +126,55 @@ struct XmlReader::Callbacks
     }
 };
 
-XmlReader::XmlReader() : parser_(XML_ParserCreate(nullptr))
+namespace {
+
+// A new expat parser costs a dozen allocations, and every call and answer has a reader of its
+// own: a thread keeps a few parsers that its readers have given back, for the next reader
+// (Read resets one before use).  Whatever is destroyed after the thread's pool goes (a static
+// reader at exit) frees its parser itself.
+constexpr size_t kPooledParsers = 4;
+constexpr size_t kPooledDocument = 64 * 1024;
+
+thread_local bool t_poolAlive = false; // trivially destructible: readable during thread exit
+
+struct ParserPool
+{
+    std::vector<XML_Parser> parsers;
+    ParserPool() { t_poolAlive = true; }
+    ~ParserPool()
+    {
+        t_poolAlive = false;
+        for (XML_Parser p : parsers)
+            XML_ParserFree(p);
+    }
+};
+
+thread_local ParserPool t_pool;
+
+XML_Parser TakeParser()
+{
+    if (!t_pool.parsers.empty()) {
+        XML_Parser p = t_pool.parsers.back();
+        t_pool.parsers.pop_back();
+        return p;
+    }
+    return XML_ParserCreate(nullptr);
+}
+
+void GiveBack(XML_Parser p, size_t largestDocument)
+{
+    // Expat's buffer grows to the largest document read; a large one is not kept around.
+    if (t_poolAlive && largestDocument <= kPooledDocument &&
+        t_pool.parsers.size() < kPooledParsers) {
+        t_pool.parsers.push_back(p);
+        return;
+    }
+    XML_ParserFree(p);
+}
+
+} // namespace
+
+XmlReader::XmlReader() : parser_(TakeParser())
 {
     if (!parser_)
         throw std::bad_alloc();
@@ -132,7 +182,7 @@ XmlReader::XmlReader() : parser_(XML_ParserCreate(nullptr))
 
 XmlReader::~XmlReader()
 {
-    XML_ParserFree(P(parser_));
+    GiveBack(P(parser_), largest_);
 }
 
 void XmlReader::Install()
@@ -146,6 +196,9 @@ void XmlReader::Install()
     XML_SetEntityDeclHandler(p, Callbacks::Entity);
     XML_SetUnknownEncodingHandler(p, Callbacks::Encoding, nullptr);
     XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
+    // A reset parser would otherwise draw a fresh salt from the kernel for every document; one
+    // unpredictable salt per process keeps the hash tables safe from crafted names as well.
+    XML_SetHashSalt(p, static_cast<unsigned long>(platform::ProcessRandomSalt()));
 }
 
 void XmlReader::Fail(std::exception_ptr error)
@@ -173,6 +226,7 @@ void XmlReader::FlushText()
 
 void XmlReader::Read(std::string_view document)
 {
+    largest_ = std::max(largest_, document.size());
     XML_ParserReset(P(parser_), nullptr);
     Install();
     error_ = nullptr;

@@ -14,6 +14,7 @@
 //
 // Threads: one reader per thread.
 
+#include <cstddef>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -53,6 +54,7 @@ private:
     bool inCdata_ = false;
     bool rootEnded_ = false;
     int depth_ = 0;
+    size_t largest_ = 0; // the largest document read
 };
 
 } // namespace xrpc::detail

@@ -32,13 +32,20 @@ std::string FirstParamName(const TXrpcParams& params)
 } // namespace
 
 // One call waiting for the owner's thread.  Guarded by the server's mutex.
+//
+// The owner writes the answer to the connection itself, as far as the socket takes it without
+// waiting, so the client need not wait for the connection's thread to wake as well.  done:
+// nobody else may answer (the owner took the call, the connection gave up on it, or the server
+// is going down); ready: the answer is complete and the connection is its thread's again.
 struct TXrpcServer::Call
 {
     std::string body;
     std::string host;
     int port = 0;
-    std::string answer;
+    platform::TcpConnection* connection = nullptr;
+    CallAnswer answer;
     bool done = false;
+    bool ready = false;
 };
 
 std::string TXRMethod::DisplayName(int index) const
@@ -63,6 +70,7 @@ TXrpcServer::~TXrpcServer()
         for (const auto& call : queue_) {
             call->answer = Fault(kFaultHandling, "The server is shutting down");
             call->done = true;
+            call->ready = true;
         }
         queue_.clear();
         cv_.notify_all();
@@ -219,24 +227,26 @@ void TXrpcServer::ServeConnection(platform::TcpConnection& c)
     const int port = c.PeerPort();
     ServeHttpCalls(
         c, options,
-        [&](std::string_view body, const std::optional<std::string>& digest) {
+        [&](std::string_view body, const std::optional<std::string>& digest) -> CallAnswer {
             {
                 std::lock_guard lock(mutex_);
                 ++inCall_;
             }
             if (std::optional<std::string> refused = RefuseCall(body, digest))
-                return *refused;
-            return WaitForOwner(body, host, port);
+                return CallAnswer(std::move(*refused));
+            return WaitForOwner(body, host, port, c);
         },
         [](const std::string& what) { AppendRpcLog("rpc_err.txt", what); });
 }
 
-std::string TXrpcServer::WaitForOwner(std::string_view body, const std::string& host, int port)
+CallAnswer TXrpcServer::WaitForOwner(std::string_view body, const std::string& host, int port,
+                                     platform::TcpConnection& connection)
 {
     auto call = std::make_shared<Call>();
     call->body = body;
     call->host = host;
     call->port = port;
+    call->connection = &connection;
     std::unique_lock lock(mutex_);
     if (stopping_)
         return Fault(kFaultHandling, "The server is shutting down");
@@ -248,14 +258,20 @@ std::string TXrpcServer::WaitForOwner(std::string_view body, const std::string& 
         return Fault(kFaultHandling, "The server is shutting down");
     }
     lock.lock();
-    if (!cv_.wait_for(lock, limits_.ownerWait, [&] { return call->done; })) {
-        // Still queued: it will never run.  Taken already: its answer is dropped.
-        std::erase(queue_, call);
-        call->done = true;
-        return Fault(kFaultHandling, "The server's owner did not take the call within " +
-                                         std::to_string(limits_.ownerWait.count()) + " ms");
+    const auto ready = [&] { return call->ready; };
+    if (!cv_.wait_for(lock, limits_.ownerWait, ready)) {
+        if (call->done) {
+            // Taken and being written by the owner, which never waits on the socket.
+            cv_.wait(lock, ready);
+        } else {
+            // Still queued: it will never run.  Taken already: its answer is dropped.
+            std::erase(queue_, call);
+            call->done = true;
+            return Fault(kFaultHandling, "The server's owner did not take the call within " +
+                                             std::to_string(limits_.ownerWait.count()) + " ms");
+        }
     }
-    return call->answer;
+    return std::move(call->answer);
 }
 
 void TXrpcServer::RunQueuedCall()
@@ -268,13 +284,24 @@ void TXrpcServer::RunQueuedCall()
         call = queue_.front();
         queue_.pop_front();
     }
-    std::string answer = HandleCall(call->body, call->host, call->port);
-    std::lock_guard lock(mutex_);
-    if (!call->done) {
-        call->answer = std::move(answer);
+    CallAnswer answer;
+    answer.response =
+        WriteResponse(HandleCall(call->body, call->host, call->port), kXrpcServerName);
+    {
+        std::lock_guard lock(mutex_);
+        if (call->done)
+            return; // its connection gave up waiting and has answered already
         call->done = true;
-        cv_.notify_all();
     }
+    // The connection's thread now waits for ready and leaves the socket alone until then.
+    answer.sent = call->connection->TrySend(answer.response);
+    answer.written = true;
+    {
+        std::lock_guard lock(mutex_);
+        call->answer = std::move(answer);
+        call->ready = true;
+    }
+    cv_.notify_all(); // outside the lock: the connection wakes to a free mutex
 }
 
 std::string TXrpcServer::HandleCall(std::string_view body, const std::string& peerHost,
@@ -283,10 +310,9 @@ std::string TXrpcServer::HandleCall(std::string_view body, const std::string& pe
     TXrpcStruct info;
     info.AddItemString("IP", peerHost.substr(0, 40));
     info.AddItemInteger("Port", peerPort);
-    const std::string request(body);
     if (OnReceiveXML)
-        OnReceiveXML(request, info);
-    AppendRpcLog("xmlrpcdata.txt", request);
+        OnReceiveXML(std::string(body), info);
+    AppendRpcLog("xmlrpcdata.txt", body);
 
     TXrpcFunction ret;
     std::string method;
@@ -320,23 +346,26 @@ void TXrpcServer::Execute(const std::string& method, const TXrpcParams& params, 
     }
     if (OnBeforeExecute)
         OnBeforeExecute(method, params, ret, info, std::string(body));
-    // Copies: a handler may change the lists it is called from.
-    const std::vector<TXrpcMethodHandler> handlers = handlers_;
-    for (const auto& h : handlers) {
-        if (h.name != method)
-            continue;
-        if (h.handler)
-            h.handler(method, params, ret, info);
-        handled = handled || static_cast<bool>(h.handler);
+    // A handler may change the lists it is called from: each list's matching handlers are
+    // copied when its turn comes, and run from the copy.
+    std::vector<TXrpcMethodEvent> run;
+    for (const auto& h : handlers_)
+        if (h.name == method)
+            run.push_back(h.handler);
+    for (const auto& handler : run) {
+        if (handler)
+            handler(method, params, ret, info);
+        handled = handled || static_cast<bool>(handler);
         if (OnAfterExecute)
             OnAfterExecute(method, params, ret, info);
     }
-    const std::vector<TXRMethod> methods = Methods;
-    for (const auto& m : methods) {
-        if (!SameText(m.MethodName, method))
-            continue;
-        if (m.OnExecute) {
-            m.OnExecute(method, params, ret, info);
+    run.clear();
+    for (const auto& m : Methods)
+        if (SameText(m.MethodName, method))
+            run.push_back(m.OnExecute);
+    for (const auto& execute : run) {
+        if (execute) {
+            execute(method, params, ret, info);
             handled = true; // an item without a handler implements nothing
         }
         if (OnAfterExecute)

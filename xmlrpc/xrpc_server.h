@@ -142,7 +142,8 @@ private:
     struct Call;
     void AddIntrospection();
     void ServeConnection(platform::TcpConnection& connection);
-    std::string WaitForOwner(std::string_view body, const std::string& host, int port);
+    CallAnswer WaitForOwner(std::string_view body, const std::string& host, int port,
+                            platform::TcpConnection& connection);
     void RunQueuedCall();
     void Execute(const std::string& method, const TXrpcParams& params, TXrpcFunction& ret,
                  TXrpcStruct& info, std::string_view body);

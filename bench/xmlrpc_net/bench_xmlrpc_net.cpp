@@ -3,24 +3,28 @@
 // SimpleXMLRPCServer over HTTP/1.1 as the yardstick.  The server side: our client against
 // TXrpcServer (calls run in its owner thread) and Python's ServerProxy against TXrpcServer,
 // each set against the Python pair.
+//
+// The four are measured in turn, kRounds times, and each figure is its best round: a burst of
+// load from elsewhere on a shared machine then spoils neither side of a ratio alone.
 
 #include "sim/service.h"
 #include "xmlrpc/xrpc_client.h"
 #include "xmlrpc/xrpc_server.h"
 
+#include <algorithm>
 #include <atomic>
-#include <thread>
-
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 
 constexpr double kRatioTarget = 10.0;
 constexpr double kServerRatioTarget = 2.0;
-constexpr double kSeconds = 1.5;
+constexpr double kSeconds = 0.5; // one round of one measurement
+constexpr int kRounds = 3;
 
 const char* const kPython = R"PY(
 import socketserver, sys, threading, time, xmlrpc.client as xc
@@ -47,25 +51,9 @@ while time.perf_counter() - t0 < float(sys.argv[1]):
 print(n / (time.perf_counter() - t0))
 )PY";
 
-double OurCallsPerSecond()
+// Calls per second of call() over kSeconds, after warm-up calls; 0 when a warm-up call fails.
+template <typename Call> double CallsPerSecond(Call call)
 {
-    sim::Bus bus;
-    bus.AddUnit(5, 44, 223);
-    sim::ServiceServer service(bus, {});
-    std::string error;
-    if (!service.Start(&error)) {
-        std::fprintf(stderr, "bench_xmlrpc_net: %s\n", error.c_str());
-        return 0;
-    }
-    xrpc::TXrpcClient client;
-    auto call = [&] {
-        auto f = std::make_shared<xrpc::TXrpcFunction>();
-        f->SetObjectMethod("Connected");
-        f->AddItem("001A2B3C4D5E");
-        xrpc::IXrpcResult r;
-        client.Execute(f, false, r, "", service.Port(), "127.0.0.1");
-        return r && !r->IsError();
-    };
     for (int i = 0; i < 500; ++i)
         if (!call())
             return 0;
@@ -78,6 +66,22 @@ double OurCallsPerSecond()
         n += 100;
     }
     return static_cast<double>(n) / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Our client calling "Connected" on one kept-alive connection to port.
+double OurCallsPerSecond(int port, const std::string& endpoint)
+{
+    if (port <= 0)
+        return 0;
+    xrpc::TXrpcClient client;
+    return CallsPerSecond([&] {
+        auto f = std::make_shared<xrpc::TXrpcFunction>();
+        f->SetObjectMethod("Connected");
+        f->AddItem("001A2B3C4D5E");
+        xrpc::IXrpcResult r;
+        client.Execute(f, false, r, endpoint, port, "127.0.0.1");
+        return r && !r->IsError();
+    });
 }
 
 // TXrpcServer with "Connected", its calls run in an owner thread of its own.
@@ -114,33 +118,6 @@ private:
     std::thread owner_;
 };
 
-double OurPairCallsPerSecond(int port)
-{
-    if (port <= 0)
-        return 0;
-    xrpc::TXrpcClient client;
-    auto call = [&] {
-        auto f = std::make_shared<xrpc::TXrpcFunction>();
-        f->SetObjectMethod("Connected");
-        f->AddItem("001A2B3C4D5E");
-        xrpc::IXrpcResult r;
-        client.Execute(f, false, r, "/RPC2", port, "127.0.0.1");
-        return r && !r->IsError();
-    };
-    for (int i = 0; i < 500; ++i)
-        if (!call())
-            return 0;
-    using Clock = std::chrono::steady_clock;
-    long n = 0;
-    const auto start = Clock::now();
-    while (std::chrono::duration<double>(Clock::now() - start).count() < kSeconds) {
-        for (int i = 0; i < 100; ++i)
-            call();
-        n += 100;
-    }
-    return static_cast<double>(n) / std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 double PythonCallsPerSecond(int port = 0)
 {
     std::string script = kPython;
@@ -148,9 +125,12 @@ double PythonCallsPerSecond(int port = 0)
     for (char c : script)
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     quoted += "'";
-    const std::string command = "python3 -c " + quoted + " " + std::to_string(kSeconds) +
-                                (port > 0 ? " " + std::to_string(port) : std::string()) +
-                                " 2>/dev/null";
+    // Built by appending: GCC 12 at -O3 sees false overlaps in a chain of operator+.
+    std::string command = "python3 -c ";
+    command.append(quoted).append(" ").append(std::to_string(kSeconds));
+    if (port > 0)
+        command.append(" ").append(std::to_string(port));
+    command.append(" 2>/dev/null");
     FILE* p = ::popen(command.c_str(), "r");
     if (!p)
         return 0;
@@ -161,32 +141,44 @@ double PythonCallsPerSecond(int port = 0)
     return rate;
 }
 
+void PrintRatio(const char* name, double value, double target)
+{
+    std::printf("xmlrpc_net.%s: %.1f x\n", name, value);
+    std::printf("xmlrpc_net.%s.target: %.1f x\n", name, target);
+}
+
 } // namespace
 
 int main()
 {
-    const double ours = OurCallsPerSecond();
-    const double python = PythonCallsPerSecond();
-    double pair = 0, pythonOnOurs = 0;
-    {
-        OwnedServer server;
-        pair = OurPairCallsPerSecond(server.Port());
-        if (server.Port() > 0)
-            pythonOnOurs = PythonCallsPerSecond(server.Port());
+    // The simulated service answers on its connection threads; TXrpcServer in its owner's.
+    sim::Bus bus;
+    bus.AddUnit(5, 44, 223);
+    sim::ServiceServer service(bus, {});
+    std::string error;
+    if (!service.Start(&error)) {
+        std::fprintf(stderr, "bench_xmlrpc_net: %s\n", error.c_str());
+        return 1;
     }
-    std::printf("xmlrpc_net.pair: %.0f calls/s\n", pair);
+    OwnedServer server;
+    double ours = 0, python = 0, pair = 0, pythonOnOurs = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        ours = std::max(ours, OurCallsPerSecond(service.Port(), ""));
+        python = std::max(python, PythonCallsPerSecond());
+        pair = std::max(pair, OurCallsPerSecond(server.Port(), "/RPC2"));
+        if (server.Port() > 0)
+            pythonOnOurs = std::max(pythonOnOurs, PythonCallsPerSecond(server.Port()));
+    }
     std::printf("xmlrpc_net.client: %.0f calls/s\n", ours);
+    std::printf("xmlrpc_net.pair: %.0f calls/s\n", pair);
     if (python <= 0) {
         std::printf("xmlrpc_net.python: unavailable (python3 missing)\n");
-        return ours > 0 ? 0 : 1;
+        return ours > 0 && pair > 0 ? 0 : 1;
     }
     std::printf("xmlrpc_net.python: %.0f calls/s\n", python);
-    std::printf("xmlrpc_net.client.ratio: %.1f x\n", ours / python);
-    std::printf("xmlrpc_net.client.ratio.target: %.1f x\n", kRatioTarget);
     std::printf("xmlrpc_net.server: %.0f calls/s\n", pythonOnOurs);
-    std::printf("xmlrpc_net.pair.ratio: %.1f x\n", pair / python);
-    std::printf("xmlrpc_net.pair.ratio.target: %.1f x\n", kRatioTarget);
-    std::printf("xmlrpc_net.server.ratio: %.1f x\n", pythonOnOurs / python);
-    std::printf("xmlrpc_net.server.ratio.target: %.1f x\n", kServerRatioTarget);
+    PrintRatio("client.ratio", ours / python, kRatioTarget);
+    PrintRatio("pair.ratio", pair / python, kRatioTarget);
+    PrintRatio("server.ratio", pythonOnOurs / python, kServerRatioTarget);
     return ours > 0 && pair > 0 ? 0 : 1;
 }

@@ -14,6 +14,8 @@ import sys
 import tempfile
 import xmlrpc.client as xc
 
+from interop_checks import check, finish
+
 TOOL = sys.argv[1]
 
 CALL_PARAMS = [
@@ -33,17 +35,6 @@ RESPONSES = [True, "001A2B3C0000", 7, [{"ID": 1, "Port": 3, "Auto": True, "Type"
                                        "ComSpeed": 9600}], {"MAC": "001A2B3C0000"}]
 FAULT = xc.Fault(1002, "bad <md5> & Привет")
 
-passed = 0
-failed = []
-
-
-def check(name, ok, detail=""):
-    global passed
-    if ok:
-        passed += 1
-    else:
-        failed.append(name)
-        print(f"FAIL {name}: {detail}", file=sys.stderr)
 
 
 def ours(value):
@@ -132,5 +123,4 @@ for encoding in (None, "windows-1251"):
         check(f"{tag}: our fault read by Python",
               f.faultCode == 1002 and f.faultString == FAULT.faultString, repr(f))
 
-print(f"{passed} passed, {len(failed)} failed")
-sys.exit(1 if failed else 0)
+finish("python interop")

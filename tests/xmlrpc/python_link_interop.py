@@ -8,8 +8,6 @@
 
 usage: python_link_interop.py LINK_TOOL
 """
-import base64
-import hashlib
 import http.client
 import socketserver
 import subprocess
@@ -18,18 +16,9 @@ import threading
 import xmlrpc.client as xc
 from xmlrpc.server import SimpleXMLRPCRequestHandler, SimpleXMLRPCServer
 
+from interop_checks import check, finish, md5_text
+
 TOOL = sys.argv[1]
-failed = []
-
-
-def check(name, ok, detail=""):
-    if not ok:
-        failed.append(name)
-        print(f"FAIL {name}: {detail}", file=sys.stderr)
-
-
-def md5_text(data):
-    return base64.b64encode(hashlib.md5(data).digest()).decode()
 
 
 class Handler(SimpleXMLRPCRequestHandler):
@@ -105,7 +94,4 @@ def python_against_link():
 
 our_client_against_python()
 python_against_link()
-if failed:
-    print(f"{len(failed)} checks failed", file=sys.stderr)
-    sys.exit(1)
-print("python link interop: all checks passed")
+finish("python link interop")

@@ -4,8 +4,6 @@ against Python's SimpleXMLRPCServer.
 
 usage: python_server_interop.py SERVER_TOOL
 """
-import base64
-import hashlib
 import socket
 import subprocess
 import sys
@@ -15,18 +13,9 @@ import random
 import xmlrpc.client as xc
 from xmlrpc.server import SimpleXMLRPCRequestHandler, SimpleXMLRPCServer
 
+from interop_checks import check, finish, md5_text
+
 SERVER_NAME = "KavexXMLRPC/1.10 (Windows NT) ZEMRA-KAVEX v1.10"
-passed = 0
-failed = []
-
-
-def check(name, ok, detail=""):
-    global passed
-    if ok:
-        passed += 1
-    else:
-        failed.append(name)
-        print(f"FAIL {name}: {detail}", file=sys.stderr)
 
 
 def fault_of(call):
@@ -86,10 +75,7 @@ def main():
         tool.stdin.close()
         check("tool exits", tool.wait(timeout=30) == 0)
     async_to_python(sys.argv[1])
-    print(f"{passed} checks passed")
-    if failed:
-        print("failed: " + ", ".join(failed), file=sys.stderr)
-        sys.exit(1)
+    finish("python server interop")
 
 
 def async_to_python(tool):
@@ -147,12 +133,12 @@ def run(port):
     check("AsyncResult", p.AsyncResult("Method", 1) == "got Method")
 
     call = xc.dumps((4, 5), "Add").encode()
-    good = base64.b64encode(hashlib.md5(call).digest()).decode()
+    good = md5_text(call)
     head, body, closed = raw(port, post(call, good))
     check("answer head", head.split("\r\n") == [
         "HTTP/1.1 200 OK", "Connection: Keep-Alive", "Content-Length: %d" % len(body),
         "Content-Type: text/xml",
-        "Content-MD5: " + base64.b64encode(hashlib.md5(body).digest()).decode(),
+        "Content-MD5: " + md5_text(body),
         "Server:  " + SERVER_NAME], head)
     check("answer", xc.loads(body)[0] == (9,))
     head, body, closed = raw(port, post(call, good.lower()))

@@ -364,6 +364,53 @@ TEST(XrpcParsers, AParserIsReusableAfterAFailure)
     EXPECT_EQ(f.ObjectMethod(), "kept");
 }
 
+// The readers of one thread share a few expat parsers: whatever one document left in its parser
+// (a declared code page, a stop at the root's end, a refusal midway) must not reach the next
+// document read with it, in whatever order they come.
+TEST(XrpcParsers, NoDocumentInheritsTheStateOfTheOneBefore)
+{
+    const std::string cp1251 = "\xCF\xF0\xE8"; // При
+    const std::string utf8 = "\xD0\x9F\xD1\x80\xD0\xB8";
+    struct Case
+    {
+        const char* what;
+        std::string document;
+        bool raises;
+    };
+    std::string nested;
+    for (int i = 0; i < 40; ++i)
+        nested += "<value><array><data>";
+    const Case cases[] = {
+        {"declared Windows-1251",
+         "<?xml version=\"1.0\" encoding=\"Windows-1251\"?><methodResponse><params><param>"
+         "<value><string>" +
+             cp1251 + "</string></value></param></params></methodResponse>",
+         false},
+        {"undeclared, so UTF-8: the same bytes are malformed",
+         Response("<value><string>" + cp1251 + "</string></value>"), true},
+        {"UTF-8", Response("<value><string>" + utf8 + "</string></value>"), false},
+        {"text after the root", Response("<value><string>" + utf8 + "</string></value>") + "<b>",
+         false},
+        {"a DOCTYPE", "<?xml version=\"1.0\"?><!DOCTYPE a []>" + Response("<value>x</value>"),
+         true},
+        {"nested too deep", Response(nested), true},
+        {"malformed midway", Response("<value><string>" + utf8 + "</value>"), true},
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (size_t k = 0; k < std::size(cases); ++k) {
+            const Case& c = cases[round == 0 ? k : std::size(cases) - 1 - k];
+            SCOPED_TRACE(c.what);
+            TXrpcClientParser p;
+            if (c.raises) {
+                EXPECT_THROW(p.Parse(c.document), EXrpcError);
+                continue;
+            }
+            p.Parse(c.document);
+            EXPECT_EQ(p.Result()->AsString(), cp1251);
+        }
+    }
+}
+
 // Makes the first installed locale whose decimal point is ',' the process's locale, C and C++
 // alike, and puts the classic one back.  One can be made without root:
 //   localedef -i de_DE -f UTF-8 DIR/de_DE.UTF-8 && LOCPATH=DIR test_xmlrpc

@@ -143,6 +143,86 @@ TEST(XrpcServer, CallsRunInTheOwnersThreadWithTheirEvents)
     EXPECT_FALSE(elsewhere);
 }
 
+// A handler may replace the lists it is called from: the call goes on with the handlers that
+// matched when it began (ASan sees any use of the replaced list), the next call meets the new.
+TEST(XrpcServer, AHandlerMayReplaceTheListsItIsCalledFrom)
+{
+    TXrpcServer server;
+    server.SetListenPort(0);
+    std::vector<std::string> ran;
+    auto item = [&](const std::string& tag, bool replace) {
+        return Item("Run", [&, tag, replace](const std::string&, const TXrpcParams&,
+                                             TXrpcFunction& ret, TXrpcStruct&) {
+            ran.push_back(tag);
+            if (replace) {
+                server.Handlers().clear();
+                server.Methods = {Item("Run", [&](const std::string&, const TXrpcParams&,
+                                                  TXrpcFunction& r, TXrpcStruct&) {
+                    ran.push_back("new");
+                    r.AddItem(2);
+                })};
+            }
+            ret.AddItem(1);
+        });
+    };
+    server.Methods = {item("first", true), Item("Other"), item("second", false)};
+    int after = 0;
+    server.OnAfterExecute = [&](const std::string&, const TXrpcParams&, TXrpcFunction&,
+                                TXrpcStruct&) { ++after; };
+    ASSERT_TRUE(server.SetActive(true));
+    std::vector<int32_t> answers;
+    std::atomic<bool> done{false};
+    std::thread caller([&] {
+        for (int i = 0; i < 2; ++i) {
+            const IXrpcResult r = CallOn(server.BoundPort(), "Run");
+            answers.push_back(r && !r->IsError() ? r->AsInteger() : -1);
+        }
+        done = true;
+    });
+    server.Channel().WaitServing([&] { return done.load(); }, 20s);
+    caller.join();
+    EXPECT_EQ(ran, (std::vector<std::string>{"first", "second", "new"}));
+    EXPECT_EQ(after, 3);
+    EXPECT_EQ(answers, (std::vector<int32_t>{1, 2}));
+}
+
+// The owner writes an answer as far as the socket takes it at once and leaves the rest to the
+// connection's thread: a large answer still arrives whole, and the connection stays in step
+// for the calls after it.
+TEST(XrpcServer, AnAnswerLargerThanTheSocketTakesArrivesWhole)
+{
+    TXrpcServer server;
+    server.SetListenPort(0);
+    const std::string big(6 * 1024 * 1024, 'z');
+    server.Methods = {
+        Item("Big", [&](const std::string&, const TXrpcParams&, TXrpcFunction& ret,
+                        TXrpcStruct&) { ret.AddItem(big); }),
+        Item("Twice", [](const std::string&, const TXrpcParams& p, TXrpcFunction& ret,
+                         TXrpcStruct&) { ret.AddItem(p.at(0)->AsInteger() * 2); }),
+    };
+    ASSERT_TRUE(server.SetActive(true));
+    std::vector<std::string> got;
+    std::atomic<bool> done{false};
+    std::thread caller([&] {
+        TXrpcClient client;
+        for (const char* method : {"Big", "Twice", "Big", "Twice"}) {
+            auto f = std::make_shared<TXrpcFunction>();
+            f->SetObjectMethod(method);
+            f->AddItem(21);
+            IXrpcResult r;
+            client.Execute(f, false, r, "/RPC2", server.BoundPort(), "127.0.0.1");
+            got.push_back(!r              ? "none"
+                          : r->IsError()  ? r->ErrorMsg()
+                          : r->IsString() ? r->AsString()
+                                          : std::to_string(r->AsInteger()));
+        }
+        done = true;
+    });
+    server.Channel().WaitServing([&] { return done.load(); }, 60s);
+    caller.join();
+    EXPECT_EQ(got, (std::vector<std::string>{big, "42", big, "42"}));
+}
+
 TEST(XrpcServer, ACallTheOwnerDoesNotTakeInTimeGetsFault1001)
 {
     TXrpcServerLimits limits;
@@ -163,6 +243,53 @@ TEST(XrpcServer, ACallTheOwnerDoesNotTakeInTimeGetsFault1001)
                                       TXrpcStruct&) { ++ran; };
     server.Channel().ServePending();
     EXPECT_EQ(ran, 0);
+}
+
+// A call the owner took but finished only after the connection gave up on it: the client has
+// 1001, and the late answer never reaches the connection, so the next call on it reads its own.
+TEST(XrpcServer, AnAnswerTheConnectionGaveUpOnIsNeverWritten)
+{
+    TXrpcServerLimits limits;
+    limits.ownerWait = 200ms;
+    TXrpcServer server(limits);
+    server.SetListenPort(0);
+    std::atomic<bool> slowDone{false};
+    server.Methods = {Item(
+        "Echo", [&](const std::string&, const TXrpcParams& p, TXrpcFunction& ret, TXrpcStruct&) {
+            if (p.at(0)->AsInteger() == 1) {
+                std::this_thread::sleep_for(1s); // far past the owner wait
+                slowDone = true;
+            }
+            ret.AddItem(p.at(0)->AsInteger());
+        })};
+    ASSERT_TRUE(server.SetActive(true));
+    std::vector<int32_t> got;
+    std::atomic<bool> done{false};
+    std::thread caller([&] {
+        // A bare connection: it takes whatever comes next as the answer, stale or not.
+        auto c = platform::TcpConnection::Connect("127.0.0.1", server.BoundPort(), 5s);
+        for (int32_t arg : {1, 2}) {
+            TXrpcFunction f;
+            f.SetObjectMethod("Echo");
+            f.AddItem(arg);
+            c->SendAll(WriteRequest("/RPC2", "127.0.0.1", f.GetRequestXML()));
+            c->SetDeadline(std::chrono::steady_clock::now() + 20s);
+            ResponseHeadReader head;
+            while (head.State() == HeadState::NeedMore)
+                c->Consume(head.Feed(c->Peek()));
+            TXrpcClientParser parser;
+            parser.Parse(c->ReadExact(static_cast<size_t>(head.ContentLength())));
+            const IXrpcResult r = parser.Result();
+            got.push_back(r->IsError() ? r->ErrorCode() : r->AsInteger());
+            while (!slowDone)
+                std::this_thread::sleep_for(10ms);
+            std::this_thread::sleep_for(100ms); // room for a late answer to show up
+        }
+        done = true;
+    });
+    server.Channel().WaitServing([&] { return done.load(); }, 30s);
+    caller.join();
+    EXPECT_EQ(got, (std::vector<int32_t>{1001, 2}));
 }
 
 TEST(XrpcServer, DestructionAnswersWaitingCallsWith1001AndJoinsItsThreads)

@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <limits>
 
 namespace translation {
@@ -298,6 +299,17 @@ namespace rtti {
 QString ClassName(const QObject* object)
 {
     return object == nullptr ? QString() : StripNamespace(object->metaObject()->className());
+}
+
+bool IsClass(const QObject* object, std::string_view name)
+{
+    if (object == nullptr)
+        return false;
+    std::string_view full = object->metaObject()->className();
+    const std::size_t at = full.rfind("::");
+    if (at != std::string_view::npos)
+        full.remove_prefix(at + 2);
+    return full == name;
 }
 
 QString ClassName(const RttiObject& object)
@@ -685,9 +697,20 @@ RttiObject CollectionItem(const RttiObject& object, qint64 index)
     return RttiObject::Of(c->Item(static_cast<int>(index)));
 }
 
+bool MayBeActionBound(const QMetaObject* meta)
+{
+    // A tool button takes its action from Qt; otherwise only a property the application's own
+    // classes declare can bind a control to an action, and most controls are Qt's own.
+    for (const QMetaObject* mo = meta; mo != nullptr; mo = mo->superClass())
+        if (mo == &QToolButton::staticMetaObject ||
+            (!IsQtClass(mo) && mo->propertyCount() > mo->propertyOffset()))
+            return true;
+    return false;
+}
+
 bool IsActionBound(const QObject* object)
 {
-    if (object == nullptr)
+    if (object == nullptr || !MayBeActionBound(object->metaObject()))
         return false;
     if (auto* b = qobject_cast<const QToolButton*>(object))
         if (b->defaultAction() != nullptr)
@@ -705,34 +728,94 @@ bool IsForm(const QObject* object)
 
 } // namespace rtti
 
-ComponentIndex::ComponentIndex(const QObject* owner)
+namespace {
+
+// The upper-case name in the system's code page; most names are plain ASCII.
+std::string UpperKey(const QString& name)
 {
-    if (owner == nullptr)
-        return;
-    const QList<QObject*> children = owner->findChildren<QObject*>();
-    all_.reserve(static_cast<size_t>(children.size()));
-    byName_.reserve(static_cast<size_t>(children.size()));
-    for (QObject* o : children) {
-        const QString name = o->objectName();
-        if (name.isEmpty() || name.startsWith(QLatin1String("qt_")))
-            continue;
-        all_.push_back(o);
-        byName_.emplace_back(UpperText(platform::Utf8ToCp1251(name.toStdString())), o);
+    std::string key(static_cast<std::size_t>(name.size()), '\0');
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        if (c >= 0x80)
+            return UpperText(platform::Utf8ToCp1251(name.toStdString()));
+        key[static_cast<std::size_t>(i)] = UpperChar(static_cast<char>(c));
     }
-    // Of equal names the first in the walk wins.
-    std::stable_sort(byName_.begin(), byName_.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    return key;
 }
 
-QObject* ComponentIndex::Find(std::string_view name) const
+} // namespace
+
+ComponentIndex::ComponentIndex(const QObject* owner)
 {
-    if (name.empty())
-        return nullptr;
+    Rebuild(owner);
+}
+
+void ComponentIndex::Rebuild(const QObject* owner)
+{
+    // Cleared, not freed: a component that applies its languages again and again reuses the
+    // same storage instead of asking the heap for it on each walk.
+    all_.clear();
+    keys_.clear();
+    metas_.clear();
+    first_.clear();
+    slots_.clear();
+    next_ = 0;
+    if (owner == nullptr)
+        return;
+    Collect(owner);
+    std::size_t size = 16;
+    while (size < 2 * all_.size())
+        size *= 2;
+    slots_.assign(size, 0);
+    first_.assign(all_.size(), false);
+    const std::size_t mask = size - 1;
+    for (std::size_t n = 0; n < all_.size(); ++n) {
+        std::size_t at = std::hash<std::string_view>{}(keys_[n]) & mask;
+        while (slots_[at] != 0 && keys_[slots_[at] - 1] != keys_[n])
+            at = (at + 1) & mask;
+        if (slots_[at] == 0) { // of equal names the first in the walk wins
+            slots_[at] = static_cast<std::uint32_t>(n + 1);
+            first_[n] = true;
+        }
+    }
+}
+
+void ComponentIndex::Collect(const QObject* parent)
+{
+    // Depth first, each object before its children: the order in which Qt finds children.
+    for (QObject* o : parent->children()) {
+        const QString name = o->objectName();
+        if (!name.isEmpty() && !name.startsWith(QLatin1String("qt_"))) {
+            all_.push_back(o);
+            keys_.push_back(UpperKey(name));
+            metas_.push_back(o->metaObject());
+        }
+        Collect(o);
+    }
+}
+
+ComponentIndex::Found ComponentIndex::Lookup(std::string_view name) const
+{
+    if (name.empty() || slots_.empty())
+        return Found{};
     const std::string key = UpperText(name);
-    const auto it =
-        std::lower_bound(byName_.begin(), byName_.end(), key,
-                         [](const auto& entry, const std::string& k) { return entry.first < k; });
-    return it == byName_.end() || it->first != key ? nullptr : it->second;
+    // Lists are written in the order of the walk, each naming some of the components: the
+    // next few after the last one found are tried before the table.
+    for (std::size_t n = next_; n < all_.size() && n < next_ + kNearby; ++n)
+        if (first_[n] && keys_[n] == key)
+            return At(n);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = std::hash<std::string_view>{}(key)&mask; slots_[at] != 0;
+         at = (at + 1) & mask)
+        if (keys_[slots_[at] - 1] == key)
+            return At(slots_[at] - 1);
+    return Found{};
+}
+
+ComponentIndex::Found ComponentIndex::At(std::size_t n) const
+{
+    next_ = n + 1;
+    return Found{all_[n], metas_[n]};
 }
 
 } // namespace translation

@@ -91,6 +91,8 @@ namespace rtti {
 // Class names without namespaces; the font is "TFont", a string list "TStrings".
 QString ClassName(const QObject* object);
 QString ClassName(const RttiObject& object);
+// ClassName(object) == name, without building the name.
+bool IsClass(const QObject* object, std::string_view name);
 
 // In declaration order, only the kinds in `kinds`.
 std::vector<PropInfo> Properties(const RttiObject& object, KindSet kinds = kAnyKind);
@@ -124,23 +126,44 @@ RttiObject CollectionItem(const RttiObject& object, qint64 index);
 
 // A control bound to an action: its caption and hint come from the action.
 bool IsActionBound(const QObject* object);
+// False when no object of the class can be bound to an action.
+bool MayBeActionBound(const QMetaObject* meta);
 // A top-level widget.
 bool IsForm(const QObject* object);
 
 } // namespace rtti
 
 // The owner's components, found by name (in the system's code page) without regard to letter
-// case; built once per walk.
+// case; built once per walk.  A walk looks up every line's component, so a look-up costs the
+// same whatever the number of components: a hash table, not a search.
 class ComponentIndex
 {
 public:
+    struct Found
+    {
+        QObject* object = nullptr;
+        const QMetaObject* meta = nullptr; // its class, read when the index was built
+    };
+
+    ComponentIndex() = default;
     explicit ComponentIndex(const QObject* owner);
+    // The owner's components as they are now, in storage kept from the last time.
+    void Rebuild(const QObject* owner);
     const std::vector<QObject*>& All() const { return all_; }
-    QObject* Find(std::string_view name) const;
+    QObject* Find(std::string_view name) const { return Lookup(name).object; }
+    Found Lookup(std::string_view name) const;
 
 private:
-    std::vector<QObject*> all_;
-    std::vector<std::pair<std::string, QObject*>> byName_; // sorted by upper-case name
+    static constexpr std::size_t kNearby = 4;
+    void Collect(const QObject* parent);
+    Found At(std::size_t n) const;
+
+    std::vector<QObject*> all_;     // in the order of the walk, equal names included
+    std::vector<std::string> keys_; // the upper-case name of each
+    std::vector<const QMetaObject*> metas_;
+    std::vector<bool> first_;          // the first of its name in the walk
+    std::vector<std::uint32_t> slots_; // open addressing: index in all_ + 1, 0 for an empty slot
+    mutable std::size_t next_ = 0;     // just after the last one found
 };
 
 } // namespace translation

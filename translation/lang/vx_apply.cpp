@@ -117,7 +117,7 @@ bool TvxCustomLang::IsTranslationComponent(const QObject* object) const
     // Translation components and dispatchers hold the lists themselves: writing them from a
     // line would apply a language inside the walk.
     return qobject_cast<const TvxCustomLang*>(object) != nullptr ||
-           rtti::ClassName(object) == QLatin1String("TvxLangDispatcher");
+           rtti::IsClass(object, "TvxLangDispatcher");
 }
 
 bool TvxCustomLang::InDoNotTranslate(std::string_view name) const
@@ -464,16 +464,25 @@ std::string TvxCustomLang::LineText(std::string_view line, bool testText) const
     return text;
 }
 
-TvxCustomLang::WalkScope::WalkScope(TvxCustomLang* self) : self_(self), index_(self->parent())
+TvxCustomLang::WalkScope::WalkScope(TvxCustomLang* self)
+    : self_(self), outer_(self->index_), outerApplying_(self->applying_)
 {
+    if (outer_ == nullptr) {
+        self_->walkIndex_.Rebuild(self_->parent());
+        self_->index_ = &self_->walkIndex_;
+    } else {
+        // A walk started inside a walk leaves the outer walk's index as it is.
+        self_->index_ = &own_.emplace(self_->parent());
+    }
     self_->applying_ = true;
-    self_->index_ = &index_;
 }
 
 TvxCustomLang::WalkScope::~WalkScope()
 {
-    self_->applying_ = false;
-    self_->index_ = nullptr;
+    self_->applying_ = outerApplying_;
+    self_->index_ = outer_;
+    if (outer_ == nullptr)
+        self_->walkIndex_.Rebuild(nullptr); // keeps its storage, forgets the components
 }
 
 void TvxCustomLang::ChangeLanguage()
@@ -923,18 +932,22 @@ void TvxCustomLang::CleanList(StringList& list, int kind)
         for (std::size_t i = start; i < list.size();) {
             const std::string key = KeyOf(list[i], delim_);
             bool vanished = false;
+            ComponentIndex::Found component;
             if (kind == stMultiLines || kind == stOtherStrings ||
                 kind == stListView_TreeView_Items) {
-                const std::string component = key.substr(0, key.find('.'));
-                vanished = component != ownerClass && !exists(component);
+                const std::string name = key.substr(0, key.find('.'));
+                vanished = name != ownerClass && !exists(name);
             } else {
-                vanished = !exists(key);
+                component = index.Lookup(key);
+                vanished = component.object == nullptr;
             }
             if (vanished) {
                 MoveToScratch(list, i);
                 continue;
             }
-            if ((kind == stCaptions || kind == stHints) && rtti::IsActionBound(index.Find(key))) {
+            // The class alone answers for most controls, without reaching the control itself.
+            if ((kind == stCaptions || kind == stHints) && rtti::MayBeActionBound(component.meta) &&
+                rtti::IsActionBound(component.object)) {
                 list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
                 continue;
             }

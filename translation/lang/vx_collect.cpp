@@ -50,7 +50,8 @@ StringList Words(std::string_view key, char delim, bool brackets)
 bool TvxCustomLang::IsExcludedProperty(std::string_view component, std::string_view property) const
 {
     return SameText(property, "Name") || ContainsText(excluded_, property) ||
-           ContainsText(smartExclude_, std::string(component) + "." + std::string(property));
+           (!smartExclude_.empty() &&
+            ContainsText(smartExclude_, std::string(component) + "." + std::string(property)));
 }
 
 bool TvxCustomLang::ComponentExcluded(QObject* component) const

@@ -119,7 +119,7 @@ public:
     enum class Operation { Insert, Remove };
     virtual void Notification(QObject* component, Operation operation);
 
-    // --- Part: component (lists and setters)
+    // --- component (lists and setters)
     StringList* GetStringsByIndex(int kind);
     const StringList* GetStringsByIndex(int kind) const;
     StringList* GetStringsByName(std::string_view name);
@@ -214,7 +214,7 @@ public:
 
     std::function<void(TvxCustomLang*)> OnChangeLanguage;
 
-    // --- Part: applying a language and the look-ups
+    // --- applying a language and the look-ups
     virtual void ChangeLanguage();
     void TranslateList(StringList& list, int kind);
     void CleanList(StringList& list, int kind);
@@ -227,7 +227,7 @@ public:
     std::optional<std::string> GetTextOrDefault(std::string_view identifier);
     const StringList* Scratch() const { return scratch_.get(); }
 
-    // --- Part: property values, extended translations, character sets
+    // --- property values, extended translations, character sets
     RttiObject ResolvePropertyPath(std::string_view path) const;
     std::string GetPropertyText(std::string_view path) const;
     void SetPropertyText(std::string_view path, std::string_view text);
@@ -243,7 +243,7 @@ public:
     std::optional<QString> ToWide(std::string_view text) const;
     std::optional<std::string> ToNarrow(const QString& text) const;
 
-    // --- Part: collecting
+    // --- collecting
     virtual void CollectValues();
     void CollectList(StringList& list, int kind);
     void CollectStringLists();
@@ -257,7 +257,7 @@ public:
                              std::string_view property);
     bool IsExcludedProperty(std::string_view component, std::string_view property) const;
 
-    // --- Part: stored data and text files
+    // --- stored data and text files
     std::string TranslationData() const;
     void SetTranslationData(std::string_view data);
     void RefreshStrings();
@@ -276,7 +276,7 @@ public:
     void ImportLanguageExtended(const std::string& fileName, const std::string& language);
     void ImportLanguage(const std::string& fileName, const std::string& language);
 
-    // --- Part: translation files of many owners
+    // --- translation files of many owners
     // The file's entry for the owner's class replaces the lists, LangNames and the extended
     // translations, then the strings are rebuilt and the active language applied.  Nothing
     // without an owner.  ELanguageError on any failure, and then nothing has changed.
@@ -288,8 +288,8 @@ public:
     // unless only one list is taken.  Cannot fail: the twin was checked when it was read.
     void AdoptTwin(const TvxCustomLang& twin, int onlyKind = -1);
 
-    // --- Part: file operations and merging
-    // Text files of the translators (Part text_files.h); -1, nothing or false when the file is
+    // --- file operations and merging
+    // Text files of the translators (text_files.h); -1, nothing or false when the file is
     // missing.  Saving reads the file first so that other sections survive.
     int LoadListFromFile(int kind, const std::string& fileName, bool clearFirst);
     int SaveListToFile(int kind, const std::string& fileName, const std::string& delimiter);
@@ -378,7 +378,9 @@ private:
 
     private:
         TvxCustomLang* self_;
-        ComponentIndex index_;
+        const ComponentIndex* outer_;
+        bool outerApplying_;
+        std::optional<ComponentIndex> own_;
     };
     struct LanguageFile;
     // The file's delimiter, the language's place in the file and in this component (added when
@@ -387,6 +389,7 @@ private:
                                                    const std::string& language);
 
     const ComponentIndex* index_ = nullptr; // while a walk runs
+    ComponentIndex walkIndex_;              // the outermost walk's, kept for its storage
 
     ListSet lists_;
     KindMask has_{};

@@ -5,8 +5,11 @@
 #include "tests/translation/lang/test_window.h"
 #include "translation/lang/vx_comp.h"
 
+#include <QAction>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +17,34 @@
 
 namespace translation {
 namespace {
+
+// A button of the application's own that takes its caption from an action, and one that
+// declares properties but no action.
+class TActionButton : public QPushButton
+{
+    Q_OBJECT
+    Q_PROPERTY(QObject* Action READ Action WRITE SetAction)
+
+public:
+    QObject* Action() const { return action_; }
+    void SetAction(QObject* a) { action_ = a; }
+
+private:
+    QObject* action_ = nullptr;
+};
+
+class TPlainButton : public QPushButton
+{
+    Q_OBJECT
+    Q_PROPERTY(QString Note READ Note WRITE SetNote)
+
+public:
+    QString Note() const { return note_; }
+    void SetNote(const QString& n) { note_ = n; }
+
+private:
+    QString note_;
+};
 
 using test::Cp;
 using test::D;
@@ -215,6 +246,87 @@ TEST_F(Window, CharacterSetOfTheLanguageConvertsItsTexts)
     EXPECT_EQ(form->label->text(), "Name");
 }
 
+TEST(ComponentIndex, FindsNamesWithoutLetterCaseAndTheFirstInTheWalkWins)
+{
+    QObject owner;
+    auto named = [](QObject* parent, const QString& name) {
+        auto* o = new QObject(parent);
+        o->setObjectName(name);
+        return o;
+    };
+    QObject* alpha = named(&owner, "Alpha");
+    QObject* nested = named(alpha, "Dup"); // met before the later child of the same name
+    QObject* later = named(&owner, "dup");
+    named(&owner, "qt_internal");
+    named(&owner, "");
+    QObject* menu = named(&owner, QString::fromUtf8("Меню"));
+    std::vector<QObject*> items;
+    for (int i = 0; i < 3000; ++i) // enough names for the table to grow and collide
+        items.push_back(named(&owner, "Item" + QString::number(i)));
+
+    const ComponentIndex index(&owner);
+    // In this order: names in the order of the walk, then back and forth; the later "dup" is
+    // the very next component after the first one found, and still not the one answered.
+    const struct
+    {
+        std::string name;
+        QObject* expected;
+    } cases[] = {
+        {"Alpha", alpha},
+        {"aLPHA", alpha},
+        {"DUP", nested},
+        {"dup", nested},
+        {Cp("мЕНЮ"), menu},
+        {"item0", items[0]},
+        {"ITEM1234", items[1234]},
+        {"item1235", items[1235]},
+        {"Item7", items[7]},
+        {"Item2999", items[2999]},
+        {"Item3000", nullptr},
+        {"Item", nullptr},
+        {"qt_internal", nullptr},
+        {"", nullptr},
+        {"Alpha.Caption", nullptr},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(index.Find(c.name), c.expected) << c.name;
+
+    // Every named component in the order of the walk, both of equal names included.
+    const std::vector<QObject*>& all = index.All();
+    ASSERT_EQ(all.size(), 3004u);
+    EXPECT_EQ(std::vector<QObject*>(all.begin(), all.begin() + 5),
+              (std::vector<QObject*>{alpha, nested, later, menu, items[0]}));
+    EXPECT_EQ(ComponentIndex(nullptr).Find("Alpha"), nullptr);
+}
+
+TEST(ComponentIndex, ControlsBoundToAnActionAreKnownByTheirClass)
+{
+    test::EnsureApplication();
+    QAction action(nullptr);
+    QPushButton qtButton;
+    QToolButton freeTool, boundTool;
+    boundTool.setDefaultAction(&action);
+    TActionButton freeOwn, boundOwn;
+    boundOwn.SetAction(&action);
+    TPlainButton plain;
+    const struct
+    {
+        const char* what;
+        const QObject* control;
+        bool bound;
+    } cases[] = {
+        {"Qt's button", &qtButton, false},
+        {"tool button alone", &freeTool, false},
+        {"tool button with its action", &boundTool, true},
+        {"own button alone", &freeOwn, false},
+        {"own button with an action", &boundOwn, true},
+        {"own button without the property", &plain, false},
+        {"none", nullptr, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(rtti::IsActionBound(c.control), c.bound) << c.what;
+}
+
 TEST(Apply, FallbacksExclusionsFontsAndLocales)
 {
     test::EnsureApplication();
@@ -342,3 +454,5 @@ TEST(Collect, ProducesEveryKeyForm)
 
 } // namespace
 } // namespace translation
+
+#include "apply_test.moc"
