@@ -116,7 +116,7 @@ protected:
         };
         return s;
     }
-    bool Await(const std::function<bool()>& done, std::chrono::milliseconds timeout = 20s)
+    bool Await(const std::function<bool()>& done, std::chrono::milliseconds timeout = 60s)
     {
         return owner_.WaitServing(done, timeout);
     }
@@ -162,7 +162,7 @@ TEST_F(ReadListPollTest, ValuesAreReportedByTheThresholdAndRepeatedEveryTwentyMi
 
     // A smaller one: nothing until twenty minutes after the last report.
     units_.Change(5, [](auto& u) { u.values[1] = 108; });
-    ASSERT_TRUE(Await([&] { return Count(5, 1, 1) == before + 2; }, 60s));
+    ASSERT_TRUE(Await([&] { return Count(5, 1, 1) == before + 2; }, 120s));
     EXPECT_GE(adc_.back().tick - changedAt, 20u * 60 * 1000);
     Stop();
     EXPECT_EQ(Count(5, 1, 1), before + 2);

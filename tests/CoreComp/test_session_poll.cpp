@@ -132,7 +132,7 @@ protected:
         return static_cast<size_t>(std::count(log_.begin(), log_.end(), entry));
     }
     // Serves the owner channel until done() or the time-out.
-    bool Await(const std::function<bool()>& done, std::chrono::milliseconds timeout = 20s)
+    bool Await(const std::function<bool()>& done, std::chrono::milliseconds timeout = 60s)
     {
         return owner_.WaitServing(done, timeout);
     }

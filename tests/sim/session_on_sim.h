@@ -47,7 +47,7 @@ protected:
     }
     TRSSession& S() { return *session_; }
     bool Await(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::seconds(30))
+               std::chrono::milliseconds limit = std::chrono::seconds(60))
     {
         return owner_.WaitServing(done, limit);
     }

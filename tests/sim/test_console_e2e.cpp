@@ -91,7 +91,7 @@ protected:
             server_->Stop();
     }
     TRSSession& S() { return *session_; }
-    bool Await(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s)
+    bool Await(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s)
     {
         return owner_.WaitServing(done, limit);
     }
