@@ -64,22 +64,37 @@ TXrpcServer::TXrpcServer(TXrpcServerLimits limits) : limits_(limits)
 
 TXrpcServer::~TXrpcServer()
 {
+    StopServing();
+    channel_.Close();
+}
+
+void TXrpcServer::StopServing()
+{
     {
         std::unique_lock lock(mutex_);
         stopping_ = true;
-        for (const auto& call : queue_) {
-            call->answer = Fault(kFaultHandling, "The server is shutting down");
-            call->done = true;
-            call->ready = true;
-        }
+        const auto refuse = [](Call& call) {
+            call.answer = Fault(kFaultHandling, "The server is shutting down");
+            call.done = true;
+            call.ready = true;
+        };
+        for (const auto& call : queue_)
+            refuse(*call);
         queue_.clear();
+        // Taken by a handler that is stopping the server itself: its connection goes too.
+        for (const auto& call : running_)
+            if (!call->done)
+                refuse(*call);
         cv_.notify_all();
         // Let the answers just given reach their clients before the connections go.
         cv_.wait_for(lock, std::chrono::seconds(2), [this] { return inCall_ == 0; });
     }
-    channel_.Close();
+    // Nothing is left for the owner now, so joining the connection threads cannot wait on it.
     if (server_)
         server_->Stop();
+    server_.reset();
+    std::lock_guard lock(mutex_);
+    stopping_ = false;
 }
 
 void TXrpcServer::SetListenPort(int port)
@@ -114,9 +129,7 @@ bool TXrpcServer::SetActive(bool on)
 {
     lastError_.clear();
     if (!on) {
-        if (server_)
-            server_->Stop();
-        server_.reset();
+        StopServing();
         return true;
     }
     if (Active())
@@ -280,17 +293,19 @@ void TXrpcServer::RunQueuedCall()
     {
         std::lock_guard lock(mutex_);
         if (queue_.empty())
-            return; // given up by its connection, or answered by the shutdown
+            return; // given up by its connection, or answered by a stop
         call = queue_.front();
         queue_.pop_front();
+        running_.push_back(call);
     }
     CallAnswer answer;
     answer.response =
         WriteResponse(HandleCall(call->body, call->host, call->port), kXrpcServerName);
     {
         std::lock_guard lock(mutex_);
+        std::erase(running_, call);
         if (call->done)
-            return; // its connection gave up waiting and has answered already
+            return; // its connection gave up waiting, or the server stopped, and answered it
         call->done = true;
     }
     // The connection's thread now waits for ready and leaves the socket alone until then.

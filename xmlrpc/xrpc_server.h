@@ -14,8 +14,9 @@
 // caller binds another address.  TLS is refused: SetActive(true) with SSLEnable fails.
 //
 // Threads: everything but the connection threads belongs to the owner's thread (the thread
-// that constructed the server); the events and handlers run there.  Destruction answers every
-// call still waiting for the owner with 1001 and joins every thread.
+// that constructed the server); the events and handlers run there.  Deactivation (also from a
+// handler) and destruction answer every call still waiting for the owner with 1001 and join
+// every connection thread, without waiting for the owner; the server may be activated again.
 
 #include "xmlrpc/http_serve.h"
 #include "xmlrpc/xrpc_types.h"
@@ -141,6 +142,7 @@ public:
 private:
     struct Call;
     void AddIntrospection();
+    void StopServing();
     void ServeConnection(platform::TcpConnection& connection);
     CallAnswer WaitForOwner(std::string_view body, const std::string& host, int port,
                             platform::TcpConnection& connection);
@@ -160,6 +162,7 @@ private:
     std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<std::shared_ptr<Call>> queue_;
+    std::vector<std::shared_ptr<Call>> running_; // taken by the owner, handler still running
     int inCall_ = 0; // connection threads between taking a body and writing its answer
     bool stopping_ = false;
 };

@@ -318,6 +318,87 @@ TEST(XrpcServer, DestructionAnswersWaitingCallsWith1001AndJoinsItsThreads)
     }
 }
 
+// Deactivating must not wait on the owner, who is the one deactivating: calls queued while it
+// was busy get 1001 and are never run, and so does a call whose own handler deactivates; the
+// server then serves again once reactivated.
+TEST(XrpcServer, DeactivationAnswersWaitingCallsWith1001AndTheServerServesAgain)
+{
+    TXrpcServer server; // the owner wait is the full 10 s
+    server.SetListenPort(0);
+    std::atomic<int> posted{0};
+    server.Channel().SetWakeup([&] { ++posted; });
+    int ran = 0;
+    server.Methods = {
+        Item("Twice",
+             [&](const std::string&, const TXrpcParams& p, TXrpcFunction& ret, TXrpcStruct&) {
+                 ++ran;
+                 ret.AddItem(p.at(0)->AsInteger() * 2);
+             }),
+        Item("Stop",
+             [&](const std::string&, const TXrpcParams&, TXrpcFunction& ret, TXrpcStruct&) {
+                 EXPECT_TRUE(server.SetActive(false));
+                 ret.AddItem(1);
+             }),
+    };
+    const auto elapsed = [](auto since) { return std::chrono::steady_clock::now() - since; };
+    const auto expectShutdownFault = [](const IXrpcResult& r) {
+        ASSERT_TRUE(r && r->IsError());
+        EXPECT_EQ(r->ErrorCode(), 1001);
+        EXPECT_EQ(r->ErrorMsg(), "The server is shutting down");
+    };
+    // Runs one call while this thread serves the owner channel.
+    const auto serveCall = [&](const std::string& method) {
+        IXrpcResult r;
+        std::atomic<bool> done{false};
+        const uint16_t port = server.BoundPort();
+        std::thread caller([&] {
+            r = CallOn(port, method, 21);
+            done = true;
+        });
+        server.Channel().WaitServing([&] { return done.load(); }, 20s);
+        caller.join();
+        return r;
+    };
+
+    ASSERT_TRUE(server.SetActive(true));
+    const uint16_t port = server.BoundPort();
+    std::vector<IXrpcResult> results(3);
+    std::vector<std::thread> callers;
+    for (auto& r : results)
+        callers.emplace_back([&r, port] { r = CallOn(port, "Twice", 21); });
+    const auto queuing = std::chrono::steady_clock::now();
+    while (posted < 3 && elapsed(queuing) < 20s)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(posted, 3);
+    const auto stopping = std::chrono::steady_clock::now();
+    EXPECT_TRUE(server.SetActive(false)); // nobody ran the calls
+    EXPECT_LT(elapsed(stopping), 5s);
+    EXPECT_FALSE(server.Active());
+    for (auto& t : callers)
+        t.join();
+    for (const auto& r : results)
+        expectShutdownFault(r);
+    server.Channel().ServePending(); // the calls' stale wake-ups run nothing
+    EXPECT_EQ(ran, 0);
+
+    ASSERT_TRUE(server.SetActive(true)) << server.LastError();
+    IXrpcResult r = serveCall("Twice");
+    ASSERT_TRUE(r && !r->IsError());
+    EXPECT_EQ(r->AsInteger(), 42);
+
+    // A handler deactivating the server: its own call is answered with the rest.
+    const auto handlerStopping = std::chrono::steady_clock::now();
+    expectShutdownFault(serveCall("Stop"));
+    EXPECT_LT(elapsed(handlerStopping), 5s);
+    EXPECT_FALSE(server.Active());
+
+    ASSERT_TRUE(server.SetActive(true)) << server.LastError();
+    r = serveCall("Twice");
+    ASSERT_TRUE(r && !r->IsError());
+    EXPECT_EQ(r->AsInteger(), 42);
+    EXPECT_EQ(ran, 2);
+}
+
 // Raw requests the server must not leave hanging, and its connection cap.
 TEST(XrpcServer, BrokenRequestsAreAnsweredAndConnectionsAreCapped)
 {
