@@ -512,7 +512,7 @@ TEST(ReadListOnSimProgram, RunTimeChangesReachTheOwner)
                              "--channel",     "5:1:100",
                              "--channel",     "5:2:50:85:17",
                              "--card-report", "7:32:1:0123456789ABCDEF:500",
-                             "--max-seconds", "60"});
+                             "--max-seconds", "300"});
     ASSERT_EQ(sim.WaitReady(), dir.File("tty")) << sim.Stderr();
     platform::OwnerChannel owner;
     std::vector<Adc> adc;
@@ -540,7 +540,7 @@ TEST(ReadListOnSimProgram, RunTimeChangesReachTheOwner)
         ASSERT_TRUE(session.AddReadChannel(5, 2, {}));
         session.SetWork(true);
         ASSERT_TRUE(session.Work());
-        ASSERT_TRUE(owner.WaitServing([&] { return adc.size() >= 2 && !cards.empty(); }, 30s));
+        ASSERT_TRUE(owner.WaitServing([&] { return adc.size() >= 2 && !cards.empty(); }, 60s));
         EXPECT_EQ(std::set<Typed>(typed.begin(), typed.end()),
                   (std::set<Typed>{{5, 1, 9, 1}, {5, 2, 9, 1}}));
         EXPECT_EQ(cards[0],
@@ -552,8 +552,14 @@ TEST(ReadListOnSimProgram, RunTimeChangesReachTheOwner)
                 return a.channel == ch && a.state == state && a.value == value;
             });
         };
-        EXPECT_TRUE(owner.WaitServing([&] { return seen(1, 1, 150) && seen(2, -5, 50); }, 30s))
-            << "the new value and the event's state";
+        EXPECT_TRUE(owner.WaitServing([&] { return seen(1, 1, 150) && seen(2, -5, 50); }, 60s))
+            << "the new value and the event's state; reports:" << [&] {
+                   std::string text;
+                   for (const Adc& a : adc)
+                       text += " " + std::to_string(a.channel) + "/" + std::to_string(a.state) +
+                               "/" + std::to_string(a.value);
+                   return text;
+               }();
         session.SetWork(false);
     }
     sim.Signal(SIGINT);

@@ -66,7 +66,7 @@ protected:
                                          "--baud",        "115200",
                                          "--turnaround",  "4",
                                          "--log",         dir_.File("log.txt"),
-                                         "--max-seconds", "60"};
+                                         "--max-seconds", "300"};
         args.insert(args.end(), units.begin(), units.end());
         simtest::SimProcess sim(args);
         ASSERT_EQ(sim.WaitReady(), dir_.File("tty")) << sim.Stderr();
@@ -87,7 +87,7 @@ protected:
                 whileRunning(sim);
             if (HasFatalFailure())
                 return;
-            const bool finished = owner_.WaitServing(done, 30s);
+            const bool finished = owner_.WaitServing(done, 60s);
             const uint32_t polls = session.PollCounters().polls;
             owner_.WaitServing([&] { return session.PollCounters().polls > polls + 20; }, 30s);
             session.SetWork(false);
@@ -191,7 +191,7 @@ TEST_F(RelayOnSim, ReportReachesEveryReceiverAndEachConfirms)
     // The report comes once the session knows the receivers.
     auto report = [&](simtest::SimProcess& sim) {
         auto known = [&](uint8_t a) { return std::count(found_.begin(), found_.end(), a) > 0; };
-        ASSERT_TRUE(owner_.WaitServing([&] { return known(2) && known(3); }, 30s)) << Found();
+        ASSERT_TRUE(owner_.WaitServing([&] { return known(2) && known(3); }, 60s)) << Found();
         ASSERT_TRUE(sim.Input("event 5:040F0700\n"));
     };
     ASSERT_NO_FATAL_FAILURE(Run(
