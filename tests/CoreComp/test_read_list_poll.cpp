@@ -126,6 +126,16 @@ protected:
             return r.address == address && r.channel == channel && r.state == state;
         }));
     }
+    // "channel:state" of every report about a unit, in order: what a failed wait shows.
+    std::string Reports(uint8_t address) const
+    {
+        std::string out;
+        size_t n = 0;
+        for (const Adc& r : adc_)
+            if (r.address == address && r.state != 2 && n++ < 40)
+                out += std::to_string(r.channel) + ":" + std::to_string(r.state) + " ";
+        return out;
+    }
     void Stop()
     {
         session_->SetWork(false);
@@ -213,6 +223,7 @@ TEST_F(ReadListPollTest, EventsSetTheChannelStatesAndLostOrForeignUnitsReportEve
         u.type = 2;
         u.values[1] = 10;
         u.values[2] = 20;
+        u.armingCode = 109; // the arming answer is an event too: -12, apart from the rest
     });
     units_.Change(6, [](auto& u) { u.type = 2; });
     TRSSession& s = Start();
@@ -220,7 +231,10 @@ TEST_F(ReadListPollTest, EventsSetTheChannelStatesAndLostOrForeignUnitsReportEve
     s.AddReadChannel(4, 2, {});
     s.AddReadChannel(6, 1, {});
     s.SetWork(true);
-    ASSERT_TRUE(Await([&] { return Count(4, 2, 2) >= 1 && Count(6, 1, 2) >= 1; }));
+    ASSERT_TRUE(Await([&] {
+        return Count(4, 1, -12) == 1 && Count(4, 2, -12) == 1 && Count(4, 2, 2) >= 1 &&
+               Count(6, 1, 2) >= 1;
+    })) << Reports(4);
 
     // Listed channels take the event's state for one read; an unlisted channel is read and
     // reported with the event's state and no data; 117 sends nothing for an unlisted one.
@@ -234,7 +248,7 @@ TEST_F(ReadListPollTest, EventsSetTheChannelStatesAndLostOrForeignUnitsReportEve
     ASSERT_TRUE(Await([&] {
         return Count(4, 1, -5) == 1 && Count(4, 2, -4) == 1 && Count(4, 9, -13) == 1 &&
                Count(4, 1, -99) == 1;
-    }));
+    })) << Reports(4);
     ASSERT_TRUE(Await([&] { return Count(4, 1, 2) >= 2; })) << "the state returns";
     EXPECT_EQ(Count(4, 9, -8), 0u);
 
