@@ -88,6 +88,19 @@ protected:
         return *session_;
     }
 
+    // Ends the session when it goes out of scope.  A test whose polling thread uses the test's
+    // own locals (a clock, a responder's state, an automation object) takes one after them, so
+    // the thread is gone before they are, however the test ends.
+    struct SessionEnd
+    {
+        explicit SessionEnd(std::unique_ptr<TRSSession>& s) : session(s) {}
+        SessionEnd(const SessionEnd&) = delete;
+        SessionEnd& operator=(const SessionEnd&) = delete;
+        ~SessionEnd() { session.reset(); }
+        std::unique_ptr<TRSSession>& session;
+    };
+    [[nodiscard]] SessionEnd EndSessionFirst() { return SessionEnd{session_}; }
+
     void SetDword(const std::string& name, int32_t value)
     {
         registry_->WriteDword(platform::Hive::LocalMachine, kBusKey, name, value);

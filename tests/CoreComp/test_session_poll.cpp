@@ -461,6 +461,7 @@ TEST_F(PollTest, ServiceModePollsThroughTheAutomationObject)
         return std::make_unique<FakeService>(calls);
     };
     session_ = std::make_unique<TRSSession>(std::move(c));
+    const SessionEnd end = EndSessionFirst(); // the thread calls the service with `calls`
     TRSSession& s = *session_;
     ASSERT_TRUE(s.ServiceMode());
     std::vector<Bytes> events;

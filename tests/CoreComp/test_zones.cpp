@@ -245,6 +245,7 @@ TEST_F(ZoneSessionTest, ZonePollReadsTheUnitThenItsValuesAndOutlivesAClockSetBac
     s.AddZone(0, 5, 3, 1, 0);
     s.SetZoneInterval(100);
     int values = 0;
+    const SessionEnd end = EndSessionFirst(); // the thread uses the clock and the responder
     s.OnStatisticAnswer = [&](const std::vector<int32_t>& z, int32_t) {
         values += z.empty() ? 0 : 1;
     };
