@@ -491,6 +491,7 @@ TEST_F(PollTest, SecondConstructorReportsRawToTheWindowControlAndShutsDown)
         return intptr_t{7};
     });
     session_ = std::make_unique<TRSSession>(Collaborators(&owner_), &control);
+    const SessionEnd end = EndSessionFirst(); // it reports to `control`
     TRSSession& s = *session_;
     line_->responder = [this](const Bytes& f) { return units_.Answer(f); };
     bool eventRaised = false;
