@@ -10,7 +10,6 @@ using namespace corecomp;
 
 namespace {
 
-constexpr int64_t kTurnaroundUs = 4000;
 constexpr int64_t kPartialFrameUs = 100000;
 constexpr uint8_t kEventMessage = 2;
 constexpr uint8_t kListMessage = 8;
@@ -245,7 +244,7 @@ void ConsoleBus::Frame(int64_t now_us, LineActivity& activity)
     // The answer starts a turnaround after the request's last byte has passed on the line (the
     // pty delivers at once, the session waits out the line time).
     const int64_t lineUs = static_cast<int64_t>(heard.wire.size() + 2) * 10'000'000 / baud_;
-    activity.answers.push_back({now_us + lineUs + kTurnaroundUs, std::move(wire)});
+    activity.answers.push_back({now_us + lineUs + turnaroundUs_, std::move(wire)});
     history_.push_back(std::move(heard));
 }
 

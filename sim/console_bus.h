@@ -21,7 +21,11 @@ enum class ConsoleFault { BadCrc8, BadCrc16, BadEscape, WrongAddress, Silence, D
 class ConsoleBus : public LineHandler
 {
 public:
-    explicit ConsoleBus(uint32_t baud = 9600) : baud_(baud ? baud : 9600) {}
+    // turnaroundUs: how long a console takes to answer once the request has passed the line.
+    explicit ConsoleBus(uint32_t baud = 9600, uint32_t turnaroundUs = 4000)
+        : baud_(baud ? baud : 9600), turnaroundUs_(turnaroundUs)
+    {
+    }
     bool AddConsole(uint8_t address, uint8_t type, uint8_t version);
     // A sub-device (1..127) in the first (map 1) or second (map 2) connected-device map.
     bool AddSubDevice(uint8_t console, uint8_t sub, uint8_t type, uint16_t version, int map = 1);
@@ -77,6 +81,7 @@ private:
     bool Take(ConsoleFault f);
 
     const uint32_t baud_;
+    const uint32_t turnaroundUs_;
     mutable std::mutex mutex_;
     std::map<uint8_t, Console> consoles_;
     std::map<ConsoleFault, int> faults_;

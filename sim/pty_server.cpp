@@ -204,7 +204,11 @@ void PtyServer::Run()
             Log(n == static_cast<ssize_t>(bytes.size()) ? "out" : "lost", bytes);
             queue.pop_front();
         }
-        LogActivity(bus_.Expire(after));
+        // A partial frame expires only when nothing more is waiting to be read: after this
+        // thread was held up, the rest of the frame may be in the pty already.
+        pollfd pending{master, POLLIN, 0};
+        if (hung_up || ::poll(&pending, 1, 0) <= 0 || !(pending.revents & POLLIN))
+            LogActivity(bus_.Expire(after));
     }
 }
 

@@ -54,7 +54,9 @@ class ReadListOnSim : public simtest::SessionOnSim
 protected:
     void Open(std::map<uint8_t, uint8_t> units, const std::vector<Channel>& channels)
     {
-        bus_ = std::make_unique<sim::Bus>(sim::BusTiming{.baud = 115200, .turnaround_us = 2000}, 7);
+        // Units that answer 10 ms after the request: the session drops the line's echo once
+        // the request has passed, and on a busy machine a quicker answer could go with it.
+        bus_ = std::make_unique<sim::Bus>(sim::BusTiming{.baud = 115200, .turnaround_us = 10000}, 7);
         SetBusValue("SpeedRSS", 115200);
         SetBusValue("CmdTimeoutConstant", 200);
         // An empty address's probe waits this out; the units answer in a few milliseconds.
@@ -507,6 +509,7 @@ TEST(ReadListOnSimProgram, RunTimeChangesReachTheOwner)
                              "--registry",    Scratch().File("registry.reg"),
                              "--com",         std::to_string(kCom + 1),
                              "--baud",        "115200",
+                             "--turnaround",  "10",
                              "--unit",        "5:9:223",
                              "--unit",        "7:44:223",
                              "--channel",     "5:1:100",
