@@ -22,6 +22,9 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr int kCom = 47;
+// Units answer this long after a request has passed the line: the session drops the line's
+// echo then, and on a busy machine a quicker answer could go with it.
+constexpr uint32_t kTurnaroundMs = 10;
 
 using simtest::Scratch;
 using simtest::SetBusValue;
@@ -54,12 +57,12 @@ class ReadListOnSim : public simtest::SessionOnSim
 protected:
     void Open(std::map<uint8_t, uint8_t> units, const std::vector<Channel>& channels)
     {
-        // Units that answer 10 ms after the request: the session drops the line's echo once
-        // the request has passed, and on a busy machine a quicker answer could go with it.
-        bus_ = std::make_unique<sim::Bus>(sim::BusTiming{.baud = 115200, .turnaround_us = 10000}, 7);
+        bus_ = std::make_unique<sim::Bus>(
+            sim::BusTiming{.baud = 115200, .turnaround_us = kTurnaroundMs * 1000}, 7);
         SetBusValue("SpeedRSS", 115200);
         SetBusValue("CmdTimeoutConstant", 200);
-        // An empty address's probe waits this out; the units answer in a few milliseconds.
+        // An empty address's probe waits this out; the units answer within a turnaround and
+        // the answer's line time.
         SetBusValue("TimeoutConstant", 40);
         SetBusValue("DeviceTimeout", 1);
         SetBusValue("SecLostDevice", 0);
@@ -509,7 +512,7 @@ TEST(ReadListOnSimProgram, RunTimeChangesReachTheOwner)
                              "--registry",    Scratch().File("registry.reg"),
                              "--com",         std::to_string(kCom + 1),
                              "--baud",        "115200",
-                             "--turnaround",  "10",
+                             "--turnaround",  std::to_string(kTurnaroundMs),
                              "--unit",        "5:9:223",
                              "--unit",        "7:44:223",
                              "--channel",     "5:1:100",
