@@ -34,10 +34,10 @@ public:
     }
     std::optional<Received> Receive(int socket, std::span<uint8_t> buffer) override
     {
-        const auto d = platform::UdpReceive(socket, buffer);
+        auto d = platform::UdpReceive(socket, buffer);
         if (!d)
             return std::nullopt;
-        return Received{d->size, d->truncated};
+        return Received{d->size, d->truncated, std::move(d->address)};
     }
 };
 
@@ -110,7 +110,12 @@ void TEthernet_COM_Simulator::AddTarget(const std::string& address, uint16_t por
         sockets_.push_back(-1);
         locals_.push_back(Local{port, false, false});
     }
-    targets_.push_back(Target{address, port, index});
+    Target t;
+    t.address = address;
+    t.port = port;
+    t.socket = index;
+    t.canonical = platform::UdpCanonicalAddress(address);
+    targets_.push_back(std::move(t));
 }
 
 void TEthernet_COM_Simulator::OpenSockets()
@@ -159,24 +164,39 @@ void TEthernet_COM_Simulator::DrainInput()
     }
 }
 
+bool TEthernet_COM_Simulator::EchoTrusted() const
+{
+    return !targets_.empty() &&
+           std::all_of(targets_.begin(), targets_.end(), [](const Target& t) { return t.trusted; });
+}
+
+void TEthernet_COM_Simulator::Log(const std::string& line)
+{
+    if (log_)
+        log_(line);
+}
+
 bool TEthernet_COM_Simulator::Send(std::span<const uint8_t> payload)
 {
     // The thread's priority stays as it is: raising it needs privileges here, and would stay
     // raised for the window's thread.
     if (payload.size() > kMaxPayload)
         return false; // its length byte would wrap
+    AbsorbOwedAnswers();
     DrainInput();
     std::vector<uint8_t> datagram(kHead + payload.size());
     datagram[0] = kRequestMark;
     datagram[1] = static_cast<uint8_t>(payload.size());
     datagram[4] = kRequestMark;
     std::copy(payload.begin(), payload.end(), datagram.begin() + kHead);
-    for (const Target& t : targets_) {
+    for (Target& t : targets_) {
         datagram[2] = static_cast<uint8_t>(sequence_ >> 8);
         datagram[3] = static_cast<uint8_t>(sequence_);
+        t.lastSequence = sequence_;
         ++sequence_; // used up even when nothing goes out
         const Local& local = locals_[t.socket];
-        if (local.open && local.bound)
+        t.sent = local.open && local.bound;
+        if (t.sent)
             net_->SendTo(sockets_[t.socket], t.address, t.port, datagram);
     }
     return true;
@@ -190,27 +210,108 @@ int64_t TEthernet_COM_Simulator::NowUs() const
     return static_cast<int64_t>(static_cast<long double>(clock_.Counter()) * 1e6L / frequency);
 }
 
+TEthernet_COM_Simulator::Heard TEthernet_COM_Simulator::Classify(const TDatagramNet::Received& got,
+                                                                 std::vector<uint8_t>& payload)
+{
+    const std::size_t size = std::min(got.size, buffer_.size());
+    const std::span<const uint8_t> datagram = std::span(buffer_).first(size);
+    // Any host that reaches the port could send an answer: only the converters are heard.
+    bool known = false;
+    for (const Target& t : targets_)
+        known = known || (!t.canonical.empty() && t.canonical == got.address);
+    if (!known) {
+        Log("датаграмма не от преобразователя: " + got.address);
+        return Heard::Stranger;
+    }
+    auto answer = AnswerPayload(datagram, got.truncated);
+    if (!answer)
+        return Heard::NotAnswer;
+    const uint16_t number = static_cast<uint16_t>(datagram[2] << 8 | datagram[3]);
+    bool current = false;
+    bool trusted = false;
+    for (const Target& t : targets_) {
+        if (t.canonical != got.address)
+            continue;
+        current = current || (t.sent && t.lastSequence == number);
+        trusted = trusted || t.trusted;
+    }
+    if (trusted && !current) {
+        Log("запоздалый ответ " + got.address + ", номер " + std::to_string(number));
+        return Heard::Stale;
+    }
+    for (Target& t : targets_) {
+        if (t.canonical != got.address)
+            continue;
+        t.echoes = current ? t.echoes + 1 : 0;
+        if (t.echoes >= kEchoesToTrust)
+            t.trusted = true;
+    }
+    payload = std::move(*answer);
+    return Heard::Answer;
+}
+
+TEthernet_COM_Simulator::Heard TEthernet_COM_Simulator::Next(int64_t leftUs,
+                                                             std::vector<uint8_t>& payload)
+{
+    const int ready = net_->WaitReadable(sockets_, static_cast<uint32_t>((leftUs + 999) / 1000));
+    if (ready < 0)
+        return Heard::Nothing;
+    buffer_.fill(0);
+    const auto got = net_->Receive(sockets_[static_cast<std::size_t>(ready)], buffer_);
+    if (!got)
+        return Heard::NotAnswer;
+    return Classify(*got, payload);
+}
+
+void TEthernet_COM_Simulator::AbsorbOwedAnswers()
+{
+    // Each wait that ended without an answer may still get one, and a converter that does not
+    // echo the number gives no way to tell it from the next request's: it is taken here.
+    if (EchoTrusted())
+        owed_ = 0;
+    while (owed_ > 0) {
+        const int64_t leftUs = owedUntilUs_ - NowUs();
+        if (leftUs <= 0)
+            break;
+        std::vector<uint8_t> payload;
+        const Heard heard = Next(leftUs, payload);
+        if (heard == Heard::Nothing)
+            break;
+        if (heard == Heard::Answer)
+            --owed_;
+    }
+    owed_ = 0;
+}
+
 std::vector<uint8_t> TEthernet_COM_Simulator::Receive()
 {
-    // One deadline for the whole wait: an ignored datagram does not shorten it.
+    // The first round sleeps, and then the whole wait is the budget: one deadline, which an
+    // ignored datagram does not shorten.
+    clock_.Sleep(kRoundMs);
+    if (wait_ <= 0)
+        return {};
     const int64_t deadline = NowUs() + int64_t{wait_} * 1000;
-    for (;;) {
-        clock_.Sleep(kRoundMs);
-        const int64_t leftUs = deadline - NowUs();
-        if (leftUs <= 0)
-            return {};
-        const int ready =
-            net_->WaitReadable(sockets_, static_cast<uint32_t>((leftUs + 999) / 1000));
-        if (ready < 0)
-            return {};
-        buffer_.fill(0);
-        const auto got = net_->Receive(sockets_[static_cast<std::size_t>(ready)], buffer_);
-        if (!got)
-            continue;
-        const std::size_t size = std::min(got->size, buffer_.size());
-        if (auto payload = AnswerPayload(std::span(buffer_).first(size), got->truncated))
-            return std::move(*payload);
+    for (bool first = true;; first = false) {
+        if (!first) {
+            const int64_t leftUs = deadline - NowUs();
+            if (leftUs <= 0)
+                break;
+            clock_.Sleep(static_cast<uint32_t>(std::min<int64_t>(kRoundMs, (leftUs + 999) / 1000)));
+        }
+        std::vector<uint8_t> payload;
+        const Heard heard = Next(std::max<int64_t>(deadline - NowUs(), 0), payload);
+        if (heard == Heard::Nothing)
+            break;
+        if (heard == Heard::Answer)
+            return payload;
     }
+    // Nothing came in time; whatever comes later must not answer the next request.
+    if (!EchoTrusted()) {
+        ++owed_;
+        owedUntilUs_ =
+            std::max(owedUntilUs_, NowUs() + int64_t{kLateAnswerMs + kDeliveryLatencyMs} * 1000);
+    }
+    return {};
 }
 
 // --- the transport
@@ -220,6 +321,8 @@ TEthernetZemra::TEthernetZemra(TRSSession* owner, std::unique_ptr<TDatagramNet> 
       link_(std::make_unique<TEthernet_COM_Simulator>(
           owner ? owner->SessionClock() : platform::SystemClock(), std::move(net)))
 {
+    if (owner)
+        link_->SetLog([owner](const std::string& line) { owner->LogTransportNote(line); });
 }
 
 TEthernetZemra::~TEthernetZemra() = default;
@@ -270,6 +373,16 @@ intptr_t TEthernetZemra::Open(const std::string&, uint32_t, uint32_t, void*, uin
         const auto wait = registry.ReadDword(Hive::LocalMachine, key, "ETHWAITTIME");
         if (wait && *wait >= 0)
             answerWait_ = *wait;
+        if (answerWait_ > kMaxRegistryMs) {
+            // Like the bus layer's times: a minute at most, and the cut logged once.
+            if (!waitCutLogged_ && owner_ && owner_->Settings().LogCommand) {
+                waitCutLogged_ = true;
+                owner_->LogTransportNote("Значение ETHWAITTIME=" + std::to_string(answerWait_) +
+                                         " слишком велико, взято " +
+                                         std::to_string(kMaxRegistryMs));
+            }
+            answerWait_ = kMaxRegistryMs;
+        }
         link_->SetTimeout(answerWait_);
 
         const std::string ips = key + "\\ETHERNETIP";

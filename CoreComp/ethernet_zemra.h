@@ -8,6 +8,14 @@
 // checksum); an answer is 1x n .. .. yt and the payload, where a high nibble other than 1 in
 // the first byte or the type t = 2 (a notice) marks a datagram that carries no bus answer.
 //
+// Late answers.  A memory-read answer names no offset, so an answer that comes after its wait
+// must never be taken for a later request's.  Only datagrams from the IPv4 addresses of the
+// configured converters are heard (from any port).  A converter that has echoed the current
+// sequence number in two answers running is trusted to echo it: its answers with another
+// number are stale and ignored.  For a converter not (yet) trusted, every wait that ended
+// without an answer leaves an answer owed: before the next send the link waits for the owed
+// answers until one second past that wait's end, then drains.
+//
 // Threads: no lock; one thread at a time drives a session's transport (the session's lock).
 
 #include "CoreComp/comm_zemra.h"
@@ -15,6 +23,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -35,6 +44,7 @@ public:
     {
         std::size_t size = 0;
         bool truncated = false;
+        std::string address; // the sender's, dotted-decimal
     };
     virtual ~TDatagramNet() = default;
     virtual int OpenSocket() = 0; // -1 when it cannot be made
@@ -64,6 +74,11 @@ public:
     static constexpr std::size_t kMaxPayload = 255;    // what the length byte can say
     static constexpr uint32_t kRoundMs = 15;
     static constexpr int kMaxDrained = 256; // datagrams dropped before a send, at most
+    // How long past a wait's end an answer may still come and must not be taken for another.
+    static constexpr int32_t kLateAnswerMs = 1000;
+    static constexpr int32_t kDeliveryLatencyMs = 50;
+    // Answers in a row that echo the current sequence number before a converter is trusted.
+    static constexpr int kEchoesToTrust = 2;
 
     TEthernet_COM_Simulator(platform::Clock& clock, std::unique_ptr<TDatagramNet> net);
     ~TEthernet_COM_Simulator();
@@ -82,10 +97,17 @@ public:
     // False (nothing sent) for a payload the length byte cannot hold.
     bool Send(std::span<const uint8_t> payload);
     void DrainInput();
-    // The first answer within the wait; empty for none.
+    // The first answer within the wait (which starts after the first round's sleep); empty for
+    // none.
     std::vector<uint8_t> Receive();
+    // Notes for the port log: datagrams that were not taken, and why.
+    void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
 
     uint16_t SequenceNumber() const { return sequence_; }
+    // The answers still owed by converters that are not trusted to echo the sequence number.
+    int OwedAnswers() const { return owed_; }
+    // True once every converter has shown that it echoes the sequence number.
+    bool EchoTrusted() const;
     std::size_t TargetCount() const { return targets_.size(); }
     std::size_t SocketCount() const { return sockets_.size(); }
 
@@ -95,7 +117,19 @@ private:
         std::string address;
         uint16_t port = 0;
         std::size_t socket = 0;
+        std::string canonical; // the address as a sender's address reads, empty if not IPv4
+        bool sent = false;     // the last Send went to it, numbered lastSequence
+        uint16_t lastSequence = 0;
+        int echoes = 0; // answers in a row with the current number
+        bool trusted = false;
     };
+    enum class Heard { Answer, Stale, Stranger, NotAnswer, Nothing };
+    // Sorts one datagram in buffer_; an answer's payload goes to payload.
+    Heard Classify(const TDatagramNet::Received& got, std::vector<uint8_t>& payload);
+    // Waits up to leftUs for the next datagram and sorts it; Nothing when none came in time.
+    Heard Next(int64_t leftUs, std::vector<uint8_t>& payload);
+    void AbsorbOwedAnswers();
+    void Log(const std::string& line);
     struct Local
     {
         uint16_t port = 0;
@@ -112,6 +146,9 @@ private:
     std::array<uint8_t, kReceiveBuffer> buffer_{};
     uint16_t sequence_ = 0xFFFF;
     int32_t wait_ = 500;
+    int owed_ = 0;
+    int64_t owedUntilUs_ = 0;
+    std::function<void(const std::string&)> log_;
 };
 
 class TEthernetZemra : public TCommZemraAbstract
@@ -153,4 +190,5 @@ private:
     std::vector<uint8_t> input_;
     std::size_t inputPos_ = 0;
     bool sendRefused_ = false;
+    bool waitCutLogged_ = false;
 };

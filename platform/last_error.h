@@ -14,6 +14,7 @@ enum : uint32_t {
     kErrorNotEnoughMemory = 8,
     kErrorGenFailure = 31,
     kErrorInvalidParameter = 87,
+    kErrorSemTimeout = 121, // a wait ran past its time-out
     kErrorAlreadyExists = 183,
     kErrorOperationAborted = 995,
     kErrorIoDevice = 1117,

@@ -372,6 +372,29 @@ bool SerialPort::Drain()
 {
     if (fd_ < 0)
         return Fail(kErrorInvalidHandle);
+    // tcdrain has no time limit: the output queue is watched until it is empty or the write
+    // time-out has passed, and only the last bytes in the device are left to tcdrain.
+    int queued = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &queued) != 0)
+        queued = 0;
+    const uint64_t total_ms = uint64_t{timeouts_.WriteTotalTimeoutMultiplier} *
+                                  static_cast<uint64_t>(std::max(queued, 0)) +
+                              timeouts_.WriteTotalTimeoutConstant;
+    const bool limited = total_ms != 0;
+    const auto deadline = After(SteadyClock::now(), total_ms);
+    constexpr int64_t kStepNs = 1000000;
+    while (queued > 0) {
+        const int64_t left = limited ? NsUntil(deadline) : kStepNs;
+        if (left == 0)
+            return Fail(kErrorSemTimeout);
+        const int ev = WaitFd(fd_, 0, std::min(left, kStepNs));
+        if (ev < 0)
+            return FailErrno(errno);
+        if (ev & (POLLHUP | POLLERR | POLLNVAL))
+            return Fail(kErrorDeviceNotConnected);
+        if (::ioctl(fd_, TIOCOUTQ, &queued) != 0)
+            return IsHangUp(errno) ? Fail(kErrorDeviceNotConnected) : FailErrno(errno);
+    }
     int r;
     do {
         r = ::tcdrain(fd_);

@@ -97,7 +97,10 @@ public:
     bool Write(const void* data, uint32_t count, uint32_t& written);
     bool Read(void* data, uint32_t count, uint32_t& read);
     bool ClearCommError(uint32_t& errors, ComStat* stat);
-    // Waits until every byte written has been sent (tcdrain).
+    // Waits until every byte written has been sent, for at most the write time-out (its
+    // constant plus its multiplier for each byte still queued; no end only when both are 0).
+    // Past it, fails with kErrorSemTimeout: an adapter that stops taking bytes without hanging
+    // up must not hold the caller.
     bool Drain();
 
 private:

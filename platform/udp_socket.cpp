@@ -149,6 +149,16 @@ int UdpWaitReadable(std::span<const int> sockets, uint32_t timeoutMs)
     return -2;
 }
 
+std::string UdpCanonicalAddress(const std::string& text)
+{
+    in_addr a{};
+    char out[INET_ADDRSTRLEN] = {};
+    if (text.empty() || ::inet_pton(AF_INET, text.c_str(), &a) != 1 ||
+        !::inet_ntop(AF_INET, &a, out, sizeof out))
+        return {};
+    return out;
+}
+
 void UdpClose(int socket)
 {
     if (socket >= 0)

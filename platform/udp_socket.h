@@ -41,6 +41,10 @@ std::optional<UdpDatagram> UdpReceive(int socket, std::span<uint8_t> buffer);
 // -2 on failure.  Descriptors below 0 are skipped.
 int UdpWaitReadable(std::span<const int> sockets, uint32_t timeoutMs);
 
+// A dotted-decimal IPv4 address as UdpReceive writes a sender's ("127.0.0.2"); empty for a
+// text that is not one.
+std::string UdpCanonicalAddress(const std::string& text);
+
 // Closes a descriptor this layer opened; -1 is left alone.
 void UdpClose(int socket);
 

@@ -124,6 +124,7 @@ int main(int argc, char** argv)
                                          options.com,         options.eth_wait_ms,
                                          options.log,         options.udp_faults,
                                          options.udp_late_ms * 1000, options.seed};
+            udp.fixed_sequence = options.udp_fixed_sequence;
             converter.emplace(bus, std::move(udp));
             if (!converter->Start(&error))
                 return Fail(error, 1);

@@ -344,6 +344,14 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
          }},
         {"--eth-wait", [&](const std::string& v) { return Number(v, 0, 60000, options.eth_wait_ms); }},
         {"--udp-late-ms", [&](const std::string& v) { return Number(v, 0u, 60000u, options.udp_late_ms); }},
+        {"--udp-fixed-seq",
+         [&](const std::string& v) {
+             uint32_t n = 0;
+             if (!Number(v, 0u, 65535u, n))
+                 return false;
+             options.udp_fixed_sequence = static_cast<int32_t>(n);
+             return true;
+         }},
         {"--service",
          [&](const std::string& v) {
              const std::size_t colon = v.rfind(':');
@@ -557,6 +565,8 @@ Ethernet-to-RS-485 converters:
   --udp-short AMOUNT       the answer datagram declares more bytes than it carries
   --udp-late AMOUNT        the answer datagram comes --udp-late-ms MS later (default 1000)
   --udp-drop AMOUNT        the answer datagram is not sent
+  --udp-fixed-seq N        answer datagrams carry the sequence number N (0..65535) instead of
+                           the request's, as a converter that does not echo it
                            (AMOUNT as for the faults above, drawn per answered request in
                            this order with the same --seed; the datagrams that come before
                            the answer carry a well-formed answer with other data)

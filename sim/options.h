@@ -78,6 +78,7 @@ struct SimOptions
     int32_t eth_wait_ms = 100;
     std::array<FaultRule, kConverterFaultKinds> udp_faults{};
     uint32_t udp_late_ms = 1000;
+    int32_t udp_fixed_sequence = -1; // --udp-fixed-seq; -1: the request's number
     // --service HOST:PORT: the units behind a simulated bus-driver service instead of a pty.
     std::string service_host;
     uint16_t service_port = 0;

@@ -201,12 +201,14 @@ void UdpConverter::Handle(std::size_t socket, const Bytes& datagram, const std::
         LogBytes("udp-drop", datagram);
         return;
     }
-    const uint16_t sequence = static_cast<uint16_t>(datagram[2] << 8 | datagram[3]);
+    const uint16_t received = static_cast<uint16_t>(datagram[2] << 8 | datagram[3]);
     {
         std::lock_guard guard(sequences_mutex_);
-        sequences_.push_back(sequence);
+        sequences_.push_back(received);
     }
-    Log("seq " + std::to_string(sequence));
+    Log("seq " + std::to_string(received));
+    const uint16_t sequence =
+        options_.fixed_sequence >= 0 ? static_cast<uint16_t>(options_.fixed_sequence) : received;
     const int64_t now = NowUs();
     LineActivity activity = bus_.Receive(std::span(datagram).subspan(kHead), now);
     for (const Bytes& d : activity.dropped)

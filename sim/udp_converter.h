@@ -2,7 +2,8 @@
 // Serves a Bus through simulated Ethernet-to-RS-485 converters on UDP, one socket per
 // converter address.  A request datagram (10 n seq_hi seq_lo 10 and n bytes of bus frame) puts
 // the frame on the line; each answer the units give goes back to the sender at its due time as
-// 10 n seq_hi seq_lo 11 and the answer bytes, with the request's sequence number.  Datagrams of
+// 10 n seq_hi seq_lo 11 and the answer bytes, with the request's sequence number (or a fixed
+// one, as a converter that does not echo it).  Datagrams of
 // any other form are dropped.  Several converters serve the same line, so the units hear a
 // request sent to all of them once per converter.
 //
@@ -67,6 +68,9 @@ struct UdpConverterOptions
     std::array<FaultRule, kConverterFaultKinds> faults{};
     uint32_t late_us = 1000000;
     uint32_t seed = 1;
+    // 0..65535: every answer datagram carries this number, as a converter that does not echo
+    // the request's; -1: the request's number.
+    int32_t fixed_sequence = -1;
 };
 
 class UdpConverter

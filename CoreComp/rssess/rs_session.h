@@ -96,6 +96,8 @@ struct TBusSettings
 };
 
 inline constexpr const char* kBusKey = "SOFTWARE\\KAVEX\\ZEMRA\\RS";
+// The longest time or pause taken from the registry, in ms (TailInUS: in microseconds).
+inline constexpr int32_t kMaxRegistryMs = 60000;
 
 using ConsoleRecordCopy = corecomp::ConsoleRecord;
 
@@ -199,6 +201,9 @@ public:
     // The clock and the registry the session was given; its transports use these too.
     platform::Clock& SessionClock() const { return clock_; }
     platform::RegistryFile& SessionRegistry() const { return registry_; }
+    // A transport's note for the port log (written only while LogCommand is set); called from
+    // inside an exchange, under the lock.
+    void LogTransportNote(const std::string& utf8Line) { LogPort(utf8Line); }
     bool ReopenPort();
     void ClosePort();
     void ResetPort();
@@ -436,7 +441,7 @@ private:
     void LineToSending();
     void LineToReceiving();
     bool ReadAnswer(std::vector<uint8_t>& raw);
-    void WaitForQuietLine();
+    bool WaitForQuietLine(); // false when the line was lost meanwhile
     bool LineLost();
     void DriverSelectPort();
     void DriverRelease();
@@ -545,9 +550,13 @@ private:
     std::array<std::array<uint32_t, 128>, 2> noAnswer_{};
     std::array<double, 128> lastAnswer_{};
     bool exchanged_ = false;
-    // The last try's read ended without a whole answer: the rest, or the answer itself, may
-    // still be on its way.
-    bool readTimedOut_ = false;
+    // A try's read ended without a whole answer: the rest, or the answer itself, may still be
+    // on its way until answerOwedUntil_ (a tick), and the line must stay quiet until then
+    // before anything else is sent, in this command or the next.
+    bool answerOwed_ = false;
+    uint32_t answerOwedUntil_ = 0;
+    // The registry values whose cut to a minute has been logged.
+    std::vector<std::string> clampsLogged_;
     // A read or write failed with a hang-up; the port has been closed.
     bool lineLost_ = false;
     uint32_t lastExchangeTick_ = 0;

@@ -71,15 +71,15 @@ bool TRSSession::RunTries(const std::vector<uint8_t>& request, bool waitAnswer, 
     ++cmdCount_;
 
     bool ok = false;
-    readTimedOut_ = false;
+    // An answer owed by the last try of the command before is still owed: the wait for it
+    // carries over.
     lineLost_ = false;
     for (int tries = 0; tries < maxTries;) {
         if (!synchronous && !work_)
             return false;
         // The answer of a try that timed out may still come: it must not be taken for the
         // next try's, nor the next try's for a later command's.
-        if (readTimedOut_)
-            WaitForQuietLine();
+        WaitForQuietLine();
         if (lineLost_) {
             ++failedCommands_;
             break;

@@ -21,7 +21,11 @@ constexpr uint32_t kPurgeInput = platform::kPurgeRxAbort | platform::kPurgeRxCle
 // bursts (a USB adapter holds them up to its latency timer, 16 ms by default) and a busy
 // machine reads them late, so a shorter gap is no proof that nothing is still coming.
 constexpr uint32_t kDeliveryLatencyMs = 50;
-// However busy the line, the wait for quiet ends after this long (or three quiet times).
+// A unit, or the converter in front of it, may answer this long after the answer was due; an
+// answer that late must still never be taken for another request's.
+constexpr uint32_t kLateAnswerMs = 1000;
+// However busy the line, the wait for quiet ends this long (or three quiet gaps) after the
+// late answer's horizon.
 constexpr uint32_t kQuietBoundMs = 1000;
 
 // The time one byte takes on the line: start bit, eight data bits and the stop bits.
@@ -54,6 +58,19 @@ enum : uint32_t {
     kDriverBeforeSend = 6,
     kDriverAfterRead = 7,
 };
+
+// The gap without a byte that shows that no answer is on its way: the longest answer's wire
+// time, the turnaround and the delivery latency.
+uint32_t QuietGapMs(const TBusSettings& s)
+{
+    return static_cast<uint32_t>(std::ceil(1000.0 * ByteSeconds(s) * corecomp::kMaxAnswer)) +
+           static_cast<uint32_t>(s.StartTimeout) + kDeliveryLatencyMs;
+}
+
+bool Later(uint32_t tick, uint32_t than)
+{
+    return static_cast<int32_t>(tick - than) > 0;
+}
 
 } // namespace
 
@@ -225,8 +242,20 @@ bool TRSSession::WriteToLine(const std::vector<uint8_t>& frame, bool broadcast, 
     if (!broadcast && !s.SmartPI) {
         // The driver lowers request-to-send at once, and on a USB converter bytes may still
         // wait in the adapter: they go out before the line turns round.
-        if (HangsUp([&] { return transport_->DrainOutput(); }))
-            return LineLost();
+        const uint32_t before = platform::LastError();
+        platform::SetLastError(platform::kErrorSuccess);
+        if (!transport_->DrainOutput()) {
+            if (platform::LastError() == platform::kErrorDeviceNotConnected)
+                return LineLost();
+            // The adapter took the bytes but will not send them: like a write that failed,
+            // this try is over.  What is stuck is dropped; the unit may still have heard the
+            // frame, so its answer is owed.
+            transport_->PurgeComm(platform::kPurgeTxAbort | platform::kPurgeTxClear);
+            answerOwed_ = true;
+            answerOwedUntil_ = clock_.TickCount() + QuietGapMs(s) + kLateAnswerMs;
+            return false;
+        }
+        platform::SetLastError(before);
         // Whatever echo the converter left is dropped before the unit's answer arrives.
         transport_->PurgeComm(kPurgeInput);
         LineToReceiving();
@@ -253,34 +282,50 @@ bool TRSSession::ReadAnswer(std::vector<uint8_t>& raw)
     return true;
 }
 
-void TRSSession::WaitForQuietLine()
+bool TRSSession::WaitForQuietLine()
 {
-    readTimedOut_ = false;
+    if (!answerOwed_)
+        return true;
+    answerOwed_ = false;
     if (UseDriver() || ethernet_ || serviceMode_ || transport_->IsClosed())
-        return;
-    const TBusSettings& s = settings_;
-    const uint32_t quietMs =
-        static_cast<uint32_t>(std::ceil(1000.0 * ByteSeconds(s) * corecomp::kMaxAnswer)) +
-        static_cast<uint32_t>(s.StartTimeout) + kDeliveryLatencyMs;
-    const uint32_t boundMs = std::max(kQuietBoundMs, 3 * quietMs);
-    // Each read waits up to the quiet time for a first byte and returns with what has come.
+        return true;
+    const uint32_t gapMs = QuietGapMs(settings_);
+    const uint32_t start = clock_.TickCount();
+    if (!Later(answerOwedUntil_, start))
+        return true; // whatever came meanwhile is purged before the next write
+    const uint32_t boundMs = (answerOwedUntil_ - start) + std::max(kQuietBoundMs, 3 * gapMs);
+    // Each read waits for a first byte up to the horizon (or the quiet gap after the last byte
+    // seen) and returns with what has come; all of it is dropped.
     platform::CommTimeouts t{};
     transport_->GetCommTimeouts(t);
     t.ReadIntervalTimeout = platform::kMaxDword;
     t.ReadTotalTimeoutMultiplier = platform::kMaxDword;
-    t.ReadTotalTimeoutConstant = quietMs;
-    transport_->SetCommTimeouts(t);
-    const uint32_t start = clock_.TickCount();
     std::array<uint8_t, corecomp::kMaxAnswer> discarded{};
+    bool heard = false;
+    uint32_t lastByte = start;
     for (;;) {
+        const uint32_t now = clock_.TickCount();
+        const uint32_t elapsed = now - start;
+        if (elapsed >= boundMs)
+            return true;
+        uint32_t until = answerOwedUntil_;
+        if (heard && Later(lastByte + gapMs, until))
+            until = lastByte + gapMs;
+        if (!Later(until, now))
+            return true;
+        t.ReadTotalTimeoutConstant = std::min(until - now, boundMs - elapsed);
+        transport_->SetCommTimeouts(t);
         uint32_t got = 0;
         const uint32_t size = static_cast<uint32_t>(discarded.size());
         if (HangsUp([&] { return transport_->Read(discarded.data(), size, got, nullptr); })) {
-            LineLost();
-            return;
+            return LineLost();
         }
-        if (got == 0 || clock_.TickCount() - start >= boundMs)
-            return;
+        if (got > 0) {
+            heard = true;
+            lastByte = clock_.TickCount();
+        } else if (clock_.TickCount() == now) {
+            return true; // a transport that does not wait for bytes has none to give
+        }
     }
 }
 
@@ -336,13 +381,16 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
     exchanged_ = true;
     lastExchangeTick_ = clock_.TickCount();
     lastFrameAnswer_.clear();
-    readTimedOut_ = false;
 
     if (serviceMode_)
         return ServiceTransceive(frame, waitAnswer);
     if (frame.size() <= 4)
         return false;
     if (!LineOpen() && !ReopenPort())
+        return false;
+    // An answer still owed to an earlier try, of this command or an earlier one, must not
+    // meet this frame on the line, nor be read as its answer.
+    if (!WaitForQuietLine())
         return false;
 
     // The send buffer, mask and expected address belong to this exchange alone, so the
@@ -378,6 +426,7 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
         return false;
     }
     transport_->FlushOut();
+    const uint32_t sentTick = clock_.TickCount();
 
     if (broadcast) {
         clock_.Sleep(length + static_cast<uint32_t>(s.StartTimeout));
@@ -398,7 +447,23 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
     if (!driver && !ReadAnswer(raw))
         return false;
     const bool wellFormed = corecomp::IsWellFormedAnswer(raw);
-    readTimedOut_ = !driver && !ethernet_ && !wellFormed;
+    // A read that ended before a whole frame came leaves its answer owed: it, or its rest, may
+    // still come, up to a second past the time the longest answer was due.  A whole frame
+    // that fails its checks was this request's answer, and owes nothing.
+    // A unit known to be away gets a probe without a wait (the polling thread's): its answer
+    // is owed only the quiet gap, not the late second.
+    const bool whole = raw.size() >= 6 && raw.size() == size_t{raw[1]} + 1;
+    if (!driver && !ethernet_ && !whole) {
+        const bool probe = command != 1 && command != 3 &&
+                           absent_.at(static_cast<size_t>(address)) && keepTimeout == 0;
+        const uint32_t due = sentTick + QuietGapMs(s) - kDeliveryLatencyMs;
+        uint32_t until = probe ? sentTick : due + kLateAnswerMs + kDeliveryLatencyMs;
+        const uint32_t afterRead = clock_.TickCount() + QuietGapMs(s);
+        if (Later(afterRead, until))
+            until = afterRead;
+        answerOwed_ = true;
+        answerOwedUntil_ = until;
+    }
     std::vector<uint8_t> answer;
     if (wellFormed) {
         answer = corecomp::DecodeAnswer(raw, mask);

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -40,9 +43,18 @@ void TRSSession::ReadRegistrySettings()
     };
     auto value = [&](const char* name, int32_t def) { return dword(name).value_or(def); };
     // A time or pause below zero means nothing sensible on the line: it counts as missing.
+    // One above a minute would hold the window that long on each silent unit or broadcast:
+    // it is cut to a minute (in the value's own unit), and the cut is logged once.
+    std::vector<std::pair<const char*, int32_t>> cut;
+    auto ceiling = [&](const char* name, int32_t v, int32_t most) {
+        if (v <= most)
+            return v;
+        cut.emplace_back(name, v);
+        return most;
+    };
     auto duration = [&](const char* name, int32_t def) {
         const auto v = dword(name);
-        return v && *v >= 0 ? *v : def;
+        return ceiling(name, v && *v >= 0 ? *v : def, kMaxRegistryMs);
     };
     auto present = [&](const char* name) {
         return registry_.ValueExists(Hive::LocalMachine, kSettingsKey, name);
@@ -56,8 +68,13 @@ void TRSSession::ReadRegistrySettings()
     s.CmdIntervalTimeout = duration("CmdIntervalTimeout", 0);
     s.CmdTimeoutMultiplier = duration("CmdTimeoutMultiplier", 0);
     s.CmdTimeoutConstant = duration("CmdTimeoutConstant", 600);
-    s.DeviceTimeout = duration("DeviceTimeout", 15);
-    s.SecLostDevice = duration("SecLostDevice", 15);
+    // Seconds of silence before a unit counts as lost: no wait, so no ceiling.
+    s.DeviceTimeout = value("DeviceTimeout", 15);
+    if (s.DeviceTimeout < 0)
+        s.DeviceTimeout = 15;
+    s.SecLostDevice = value("SecLostDevice", 15);
+    if (s.SecLostDevice < 0)
+        s.SecLostDevice = 15;
     s.ContractNoAnswer = value("ContractNoAnswer", 5);
     s.ConfirmationTimeOut = std::max(duration("ConfirmationTimeOut", 2), 2);
     // A speed of zero or below would make the line time infinite.
@@ -73,14 +90,14 @@ void TRSSession::ReadRegistrySettings()
     // missing value is written for the service staff to find.
     if (const auto v = dword("StartTimeout")) {
         if (s.StartTimeout >= 5 && *v >= 0)
-            s.StartTimeout = *v;
+            s.StartTimeout = ceiling("StartTimeout", *v, kMaxRegistryMs);
     } else {
         s.StartTimeout = 4;
         if (!present("StartTimeout")) // one of another type is left as the staff wrote it
             registry_.WriteDword(Hive::LocalMachine, kSettingsKey, "StartTimeout", 4);
     }
     if (const auto v = dword("TailInUS")) {
-        s.TailInUS = *v >= 0 ? *v : 400;
+        s.TailInUS = ceiling("TailInUS", *v >= 0 ? *v : 400, kMaxRegistryMs * 1000);
     } else {
         s.TailInUS = 400;
         if (!present("TailInUS"))
@@ -100,8 +117,20 @@ void TRSSession::ReadRegistrySettings()
     s.StopBits = value("StopBits", 0);
     if (s.StopBits < 0 || s.StopBits > 2)
         s.StopBits = 0;
-    s.PauseTotalCommand = value("PauseTotalCommand", 0);
+    s.PauseTotalCommand =
+        ceiling("PauseTotalCommand", value("PauseTotalCommand", 0), kMaxRegistryMs);
     s.CmdChecked = value("CmdChecked", 1);
     s.LogCommand = present("LogCommand");
     s.NoTranslateWalk = value("NoTranslateWalk", 0);
+    for (const auto& [name, v] : cut) {
+        if (std::find(clampsLogged_.begin(), clampsLogged_.end(), name) != clampsLogged_.end())
+            continue;
+        if (!s.LogCommand)
+            continue; // logged once there is a log to write it to
+        clampsLogged_.emplace_back(name);
+        LogPort(std::string("Значение ") + name + "=" + std::to_string(v) +
+                " слишком велико, взято " +
+                std::to_string(std::string_view(name) == "TailInUS" ? kMaxRegistryMs * 1000
+                                                                    : kMaxRegistryMs));
+    }
 }

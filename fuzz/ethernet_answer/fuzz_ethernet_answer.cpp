@@ -55,7 +55,7 @@ public:
         arrivals_.pop_front();
         const std::size_t n = std::min(buffer.size(), d.size());
         std::copy_n(d.begin(), n, buffer.begin());
-        return Received{n, d.size() > buffer.size()};
+        return Received{n, d.size() > buffer.size(), "127.0.0.2"};
     }
 
 private:

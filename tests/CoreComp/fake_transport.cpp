@@ -173,6 +173,8 @@ int32_t FakeTransport::PurgeComm(uint32_t flags)
     line_->Deliver();
     if (flags & platform::kPurgeRxClear)
         line_->input.clear();
+    if (flags & platform::kPurgeTxClear)
+        line_->pendingOut.clear();
     return 1;
 }
 
@@ -190,6 +192,16 @@ bool FakeTransport::Write(const void* buffer, uint32_t count, uint32_t& written,
     line_->pendingOut.insert(line_->pendingOut.end(), bytes.begin(), bytes.end());
     written = count;
     return true;
+}
+
+bool FakeTransport::DrainOutput()
+{
+    line_->calls.push_back("DrainOutput");
+    if (line_->failDrains <= 0)
+        return true;
+    --line_->failDrains;
+    platform::SetLastError(platform::kErrorSemTimeout);
+    return false;
 }
 
 bool FakeTransport::Read(void* buffer, uint32_t count, uint32_t& read, void*)

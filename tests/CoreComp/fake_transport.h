@@ -31,6 +31,9 @@ struct FakeLine
     int transportsCreated = 0;
     // The next read fails as a lost adapter does (last error 1167).
     bool hangUpOnRead = false;
+    // The next this many drains run out of time (last error 121), as on an adapter that
+    // stops sending without hanging up.
+    int failDrains = 0;
 
     // With a clock the line keeps time: an answer comes answerDelayUs after its request (plus
     // lateUs(frame) when that is set), a read waits on the clock up to its time-out, and bytes
@@ -86,11 +89,7 @@ public:
     bool Read(void* buffer, uint32_t count, uint32_t& read, void*) override;
     int32_t ClearCommError(uint32_t& errors, platform::ComStat*) override;
     bool CarriesDatagrams() const override { return line_->datagrams; }
-    bool DrainOutput() override
-    {
-        line_->calls.push_back("DrainOutput");
-        return true;
-    }
+    bool DrainOutput() override;
 
 private:
     std::shared_ptr<FakeLine> line_;

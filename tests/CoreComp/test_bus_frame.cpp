@@ -47,6 +47,55 @@ TEST(CommandPairs, AnswerCommandsThatFitARequest)
     EXPECT_EQ(kCommandPairs.size(), 72u);
 }
 
+// Every request command against every answer command, checked against the pair table as the
+// protocol gives it, written out here on its own: changing any pair, making a pair accept any
+// answer, or dropping one, fails this.
+TEST(CommandPairs, TheWholeTableAndNothingElse)
+{
+    constexpr int kAny = -1;
+    const std::pair<int, int> pairs[] = {
+        {0, kAny},  {1, 2},     {1, 4},     {1, 12},    {1, 14},    {2, kAny},  {3, kAny},
+        {4, 3},     {5, 6},     {6, kAny},  {7, 8},     {8, kAny},  {9, 6},     {10, kAny},
+        {11, 8},    {12, 3},    {13, 0},    {14, 3},    {15, 16},   {16, kAny}, {17, 18},
+        {17, kAny}, {18, kAny}, {19, 20},   {20, kAny}, {21, 22},   {22, kAny}, {23, 24},
+        {24, kAny}, {25, 26},   {26, kAny}, {27, 28},   {28, kAny}, {29, 30},   {30, kAny},
+        {31, 32},   {32, kAny}, {33, 34},   {34, kAny}, {35, 36},   {36, kAny}, {37, 38},
+        {38, kAny}, {39, 40},   {40, kAny}, {41, 42},   {42, kAny}, {43, 44},   {44, kAny},
+        {45, 46},   {46, kAny}, {47, 48},   {48, kAny}, {49, 50},   {50, kAny}, {51, 52},
+        {52, kAny}, {53, 54},   {54, kAny}, {55, 54},   {56, kAny}, {57, 58},   {58, kAny},
+        {59, kAny}, {60, kAny}, {61, 62},   {62, kAny}, {63, 62},   {65, 66},   {66, kAny},
+        {67, 68},   {68, kAny},
+    };
+    ASSERT_EQ(std::size(pairs), 72u);
+    auto expected = [&](int request, int answer) {
+        if (answer == 10)
+            return true; // always taken
+        bool listed = false;
+        for (const auto& [r, a] : pairs) {
+            if (r != request)
+                continue;
+            listed = true;
+            if (a == kAny || a == answer)
+                return true;
+        }
+        return !listed; // a request in no pair takes any answer
+    };
+    int checked = 0;
+    int refused = 0;
+    for (int request = 0; request < 256; ++request) {
+        for (int answer = 0; answer < 256; ++answer) {
+            const bool fits = expected(request, answer);
+            refused += fits ? 0 : 1;
+            ++checked;
+            EXPECT_EQ(CheckAnswerCommand(request, answer), fits)
+                << "request " << request << ", answer " << answer;
+        }
+    }
+    EXPECT_EQ(checked, 65536);
+    // 34 requests take specific answers only (1 takes four); each refuses all the others.
+    EXPECT_EQ(refused, 8633);
+}
+
 TEST(FrameCoding, CodedRequestAndItsAnswerRoundTrip)
 {
     // Key word 0x5A, key byte 0x33: the mask is 0x69; bytes 0-2 stay plain.

@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
+#include <random>
 #include <set>
 
 namespace {
@@ -33,12 +35,14 @@ struct NetState
         int64_t atUs = 0;
         int socket = -1;
         Bytes bytes;
+        std::string from;
     };
     explicit NetState(platform::FakeClock& c) : clock(c) {}
 
-    void Deliver(int64_t atMs, Bytes bytes, int socket = -1)
+    void Deliver(int64_t atMs, Bytes bytes, int socket = -1, std::string from = "127.0.0.2")
     {
-        Inbound in{atMs * 1000, socket < 0 ? firstSocket : socket, std::move(bytes)};
+        Inbound in{atMs * 1000, socket < 0 ? firstSocket : socket, std::move(bytes),
+                   std::move(from)};
         const auto at = std::upper_bound(inbound.begin(), inbound.end(), in.atUs,
                                          [](int64_t t, const Inbound& x) { return t < x.atUs; });
         inbound.insert(at, std::move(in));
@@ -100,7 +104,7 @@ public:
                 continue;
             const std::size_t n = std::min(buffer.size(), it->bytes.size());
             std::copy_n(it->bytes.begin(), n, buffer.begin());
-            Received r{n, it->bytes.size() > buffer.size()};
+            Received r{n, it->bytes.size() > buffer.size(), it->from};
             s_->inbound.erase(it);
             return r;
         }
@@ -111,10 +115,11 @@ private:
     std::shared_ptr<NetState> s_;
 };
 
-Bytes Answer(Bytes payload, uint8_t first = 0x10, uint8_t type = 0x11)
+Bytes Answer(Bytes payload, uint8_t first = 0x10, uint8_t type = 0x11, uint16_t sequence = 0)
 {
     Bytes d;
-    for (uint8_t b : {first, static_cast<uint8_t>(payload.size()), uint8_t{0}, uint8_t{0}, type})
+    for (uint8_t b : {first, static_cast<uint8_t>(payload.size()),
+                      static_cast<uint8_t>(sequence >> 8), static_cast<uint8_t>(sequence), type})
         d.push_back(b);
     for (uint8_t b : payload)
         d.push_back(b);
@@ -284,7 +289,8 @@ TEST_F(LinkTest, TheWaitTakesTheFirstAnswerAndIgnoresTheRest)
          {},
          600},
         {"nothing", {}, {}, 600},
-        {"a notice at the deadline", {{595, Answer({9}, 0x10, 0x12)}}, {}, 610},
+        {"a notice at the deadline", {{595, Answer({9}, 0x10, 0x12)}}, {}, 615},
+        {"the whole wait follows the first round", {{612, Answer(frame)}}, frame, 612},
         {"a wait of 0 still makes one round", {{5, Answer(frame)}}, {}, 15, 0},
     };
     for (const auto& c : cases) {
@@ -304,6 +310,136 @@ TEST_F(LinkTest, TheWaitTakesTheFirstAnswerAndIgnoresTheRest)
         EXPECT_LE(elapsed, c.endsAfterMs + 15);
         EXPECT_LE(elapsed, c.wait + 15) << "past the wait and one round";
     }
+}
+
+TEST_F(LinkTest, OnlyTheConvertersAddressesAreHeard)
+{
+    const Bytes frame{5, 5, 0, 1, 2, 0x77};
+    const Bytes forged{5, 5, 0, 9, 9, 0x11};
+    std::vector<std::string> notes;
+    link.SetLog([&](const std::string& line) { notes.push_back(line); });
+    ASSERT_TRUE(link.AddTargetText("127.0.0.2:4001"));
+    link.OpenSockets();
+    link.SetTimeout(600);
+    const int64_t start = clock.NowMicroseconds() / 1000;
+    // Another host on the network, or another address of this one, answers first.
+    net->Deliver(start + 20, Answer(forged), -1, "127.0.0.9");
+    net->Deliver(start + 30, Answer(forged), -1, "10.0.0.2");
+    net->Deliver(start + 40, Answer(frame), -1, "127.0.0.2");
+    EXPECT_EQ(link.Receive(), frame);
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_NE(notes[0].find("127.0.0.9"), std::string::npos) << notes[0];
+    EXPECT_NE(notes[1].find("10.0.0.2"), std::string::npos) << notes[1];
+
+    net->Deliver(clock.NowMicroseconds() / 1000 + 20, Answer(forged), -1, "127.0.0.3");
+    EXPECT_TRUE(link.Receive().empty()) << "a stranger alone is no answer";
+}
+
+// A converter that echoes the request's number (or writes a constant there) answering each
+// request after 10 ms with a payload that names the request.
+struct EchoingConverter
+{
+    EchoingConverter(NetState& net, bool echoes) : net(net), echoes(echoes) {}
+    void operator()(const NetState::Sent& s)
+    {
+        const uint16_t number = static_cast<uint16_t>(s.bytes[2] << 8 | s.bytes[3]);
+        if (silent)
+            return;
+        net.Deliver(net.clock.NowMicroseconds() / 1000 + 10,
+                    Answer({s.bytes[5]}, 0x10, 0x11, echoes ? number : uint16_t{0x1234}), s.socket);
+    }
+    NetState& net;
+    bool echoes;
+    bool silent = false;
+};
+
+TEST_F(LinkTest, AConverterThatEchoesTheNumberIsTrustedAndItsStaleAnswersIgnored)
+{
+    for (const bool echoes : {true, false}) {
+        SCOPED_TRACE(echoes ? "echoes" : "a constant number");
+        link.ClearTargets();
+        ASSERT_TRUE(link.AddTargetText("127.0.0.2:4001"));
+        link.OpenSockets();
+        link.SetTimeout(300);
+        EchoingConverter converter(*net, echoes);
+        net->converter = std::ref(converter);
+        for (uint8_t i = 1; i <= 3; ++i) {
+            ASSERT_TRUE(link.Send(Bytes{i}));
+            EXPECT_EQ(link.Receive(), Bytes{i});
+        }
+        EXPECT_EQ(link.EchoTrusted(), echoes);
+        // The answer to request 2 comes again, late, before request 4's own.
+        const uint16_t stale = static_cast<uint16_t>(link.SequenceNumber() - 2);
+        converter.silent = true;
+        ASSERT_TRUE(link.Send(Bytes{4}));
+        const int64_t now = clock.NowMicroseconds() / 1000;
+        const int socket = net->nextSocket - 1;
+        net->Deliver(now + 5, Answer({2}, 0x10, 0x11, echoes ? stale : uint16_t{0x1234}), socket);
+        net->Deliver(now + 20,
+                     Answer({4}, 0x10, 0x11,
+                            echoes ? static_cast<uint16_t>(link.SequenceNumber() - 1) : 0x1234),
+                     socket);
+        // Without the echo nothing tells them apart: the first is taken, as the converter's
+        // answers always were.
+        EXPECT_EQ(link.Receive(), echoes ? Bytes{4} : Bytes{2});
+        net->inbound.clear();
+        net->converter = nullptr;
+    }
+}
+
+TEST_F(LinkTest, AnAnswerOwedWithoutTheEchoIsWaitedForBeforeTheNextSend)
+{
+    // The answer to a request whose wait ended without one comes this long after that end.
+    struct Case
+    {
+        int64_t lateMs; // -1: never
+        int64_t sendHeldMs;
+    };
+    const Case cases[] = {{100, 100}, {900, 900}, {1040, 1040}, {-1, 1050}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lateMs);
+        link.ClearTargets();
+        ASSERT_TRUE(link.AddTargetText("127.0.0.2:4001"));
+        link.OpenSockets();
+        link.SetTimeout(300);
+        EchoingConverter converter(*net, false);
+        converter.silent = true;
+        net->converter = std::ref(converter);
+        ASSERT_TRUE(link.Send(Bytes{1}));
+        EXPECT_TRUE(link.Receive().empty());
+        EXPECT_EQ(link.OwedAnswers(), 1);
+        if (c.lateMs >= 0)
+            net->Deliver(clock.NowMicroseconds() / 1000 + c.lateMs, Answer({1}),
+                         net->nextSocket - 1);
+        converter.silent = false;
+        const int64_t before = clock.NowMicroseconds();
+        ASSERT_TRUE(link.Send(Bytes{2}));
+        EXPECT_EQ(ElapsedMs(before), c.sendHeldMs);
+        EXPECT_EQ(link.OwedAnswers(), 0);
+        EXPECT_EQ(link.Receive(), Bytes{2}) << "the late answer is never taken for this one";
+        net->inbound.clear();
+        net->converter = nullptr;
+    }
+
+    // A trusted converter's stale answers are told apart by their number: no wait.
+    link.ClearTargets();
+    ASSERT_TRUE(link.AddTargetText("127.0.0.2:4001"));
+    link.OpenSockets();
+    EchoingConverter converter(*net, true);
+    net->converter = std::ref(converter);
+    for (uint8_t i = 1; i <= 2; ++i) {
+        ASSERT_TRUE(link.Send(Bytes{i}));
+        ASSERT_EQ(link.Receive(), Bytes{i});
+    }
+    ASSERT_TRUE(link.EchoTrusted());
+    converter.silent = true;
+    ASSERT_TRUE(link.Send(Bytes{3}));
+    EXPECT_TRUE(link.Receive().empty());
+    EXPECT_EQ(link.OwedAnswers(), 0);
+    const int64_t before = clock.NowMicroseconds();
+    ASSERT_TRUE(link.Send(Bytes{4}));
+    EXPECT_EQ(ElapsedMs(before), 0);
+    net->converter = nullptr;
 }
 
 TEST(AnswerPayload, ReadsNoMoreThanArrivedAndNothingFromOthers)
@@ -426,6 +562,7 @@ TEST_F(EthernetSessionTest, TheAnswerBudgetIsTheReadConstantPlusTheConvertersWai
         {"zero", 0, nullptr, 600},
         {"negative", -5, nullptr, 600 + 500},
         {"not a number", std::nullopt, "80", 600 + 500},
+        {"a week, cut to a minute", 604800000, nullptr, 600 + 60000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -487,6 +624,76 @@ TEST_F(EthernetSessionTest, AFrameThatWouldWrapTheLengthByteFailsAtOnce)
     EXPECT_FALSE(t.Read(&byte, 1, n, nullptr));
     EXPECT_EQ(n, 0u);
     EXPECT_TRUE(net_->sent.empty());
+}
+
+// The fault that let a read save shifted blocks: over a lossy network that drops requests,
+// spoils answers and answers some of them later than the whole wait, every step of a full
+// image read is answered with its own bytes, or the read fails.  Memory-read answers name no
+// offset, so only the exchange can keep them apart.  Both kinds of converter: one that echoes
+// the request's number and one that writes a constant there.
+TEST_F(EthernetSessionTest, LateAnswersNeverShiftAReadOverALossyNetwork)
+{
+    SetString(kIpKey, "IPETHERNET1", "127.0.0.2:4001");
+    registry_->WriteDword(platform::Hive::LocalMachine, kPortKey, "ETHWAITTIME", 100);
+    constexpr int kSteps = 960;
+    Bytes memory(kSteps * 8);
+    std::mt19937 fill(9);
+    for (uint8_t& b : memory)
+        b = static_cast<uint8_t>(fill());
+    for (const bool echoes : {true, false}) {
+        SCOPED_TRACE(echoes ? "echoes" : "a constant number");
+        MakeEthernetSession();
+        TRSSession& s = *session_;
+        s.SetRetryCount(6);
+        std::mt19937 random(echoes ? 21 : 22);
+        int late = 0;
+        net_->converter = [&](const NetState::Sent& sent) {
+            const Bytes frame(sent.bytes.begin() + 5, sent.bytes.end());
+            if (frame.size() < 8 || frame[3] != 0x43)
+                return;
+            const size_t offset = frame[4] | size_t{frame[5]} << 8;
+            Bytes body{5, 0, 0x44, 8};
+            body.insert(body.end(), memory.begin() + static_cast<std::ptrdiff_t>(offset),
+                        memory.begin() + static_cast<std::ptrdiff_t>(offset + 8));
+            body[1] = static_cast<uint8_t>(body.size());
+            body.push_back(corecomp::BusCrc8(body));
+            const int draw = static_cast<int>(random() % 100);
+            if (draw < 5)
+                return; // dropped
+            if (draw < 10)
+                body[6] ^= 0x40; // spoiled on the way
+            const int64_t delayMs = draw < 13 ? (++late, 1200) : 8;
+            const uint16_t number =
+                echoes ? static_cast<uint16_t>(sent.bytes[2] << 8 | sent.bytes[3]) : 0;
+            net_->Deliver(clock_.NowMicroseconds() / 1000 + delayMs,
+                          Answer(body, 0x10, 0x11, number), sent.socket);
+        };
+        int wrong = 0;
+        int done = 0;
+        for (; done < kSteps; ++done) {
+            const uint16_t offset = static_cast<uint16_t>(done * 8);
+            const Bytes request{5,
+                                8,
+                                0,
+                                0x43,
+                                static_cast<uint8_t>(offset & 0xFF),
+                                static_cast<uint8_t>(offset >> 8),
+                                0,
+                                8};
+            if (!s.SendCommand(request, true, false, 0, 0))
+                break; // the read fails with its message: allowed
+            const Bytes& a = s.Answer();
+            ASSERT_EQ(a.size(), 13u);
+            if (!std::equal(a.begin() + 4, a.begin() + 12, memory.begin() + offset))
+                ++wrong;
+        }
+        EXPECT_EQ(wrong, 0) << "steps answered with another step's bytes";
+        EXPECT_EQ(done, kSteps) << "seven tries outlast these faults";
+        EXPECT_GT(late, 20) << "the late answers were there";
+        EXPECT_EQ(Transport().Link().EchoTrusted(), echoes);
+        net_->converter = nullptr;
+        net_->inbound.clear();
+    }
 }
 
 TEST_F(EthernetSessionTest, TheBuiltInFactoryMakesTheConverterTransport)

@@ -27,6 +27,10 @@ protected:
     void SetUp() override
     {
         SessionTest::SetUp();
+        SetUpUnit();
+    }
+    void SetUpUnit()
+    {
         memory_.resize(kSteps * 8);
         std::mt19937 random(3);
         for (uint8_t& b : memory_)
@@ -79,6 +83,72 @@ TEST_F(LineTest, AnswersLaterThanTheTimeOutNeverLandInAnotherStep)
     EXPECT_EQ(wrong, 0) << "steps answered with another step's bytes";
     EXPECT_EQ(done, kSteps) << "each late answer costs one try only";
     EXPECT_GE(late, 40) << "the late answers were there";
+}
+
+// Answers up to a second past their due time, with a time-out much shorter than that: none
+// may be taken by another try, another step, or (with no retries, so that a command's last
+// try is the one that timed out) the next command.
+TEST_F(LineTest, AnswersUpToASecondLateAreNeverTakenByAnotherRequest)
+{
+    struct Case
+    {
+        int retries;
+        int timeoutMs;
+    };
+    for (const Case c : {Case{6, 100}, Case{0, 100}, Case{6, 600}, Case{0, 30}}) {
+        SCOPED_TRACE(::testing::Message() << c.retries << " retries, " << c.timeoutMs << " ms");
+        line_ = std::make_shared<FakeLine>();
+        SetUpUnit();
+        SetDword("CmdTimeoutConstant", c.timeoutMs);
+        line_->clock = &clock_;
+        line_->answerDelayUs = 25000;
+        // Every 31st request is answered late, by amounts that walk up to a whole second.
+        const int64_t pastDueMs[] = {1000, 150, 999, 400, 700, 60, 850, 990, 300, 1000};
+        int requests = 0;
+        int late = 0;
+        line_->lateUs = [&](const Bytes&) -> int64_t {
+            if (++requests % 31 != 0)
+                return 0;
+            return pastDueMs[static_cast<size_t>(late++) % std::size(pastDueMs)] * 1000;
+        };
+        TRSSession& s = MakeSession();
+        s.SetRetryCount(static_cast<uint16_t>(c.retries));
+        int wrong = 0;
+        int failed = 0;
+        for (int step = 0; step < kSteps / 2; ++step) {
+            const uint16_t offset = static_cast<uint16_t>(step * 8);
+            if (!s.SendCommand(MemoryReadRequest(offset), true, false, 0, 0)) {
+                ++failed; // allowed; wrong bytes are not
+                continue;
+            }
+            const Bytes& a = s.Answer();
+            ASSERT_EQ(a.size(), 13u);
+            if (!std::equal(a.begin() + 4, a.begin() + 12, memory_.begin() + offset))
+                ++wrong;
+        }
+        EXPECT_EQ(wrong, 0) << "steps answered with another step's bytes";
+        EXPECT_GE(late, 10) << "the late answers were there";
+        if (c.retries > 0)
+            EXPECT_EQ(failed, 0) << "each late answer costs one try only";
+        else
+            EXPECT_LE(failed, late) << "each late answer costs its command only";
+    }
+}
+
+// An adapter that takes the bytes but never sends them: the drain runs out, the try ends at
+// once and the next command still goes out.
+TEST_F(LineTest, ADrainThatRunsOutEndsTheTryAndNotTheLine)
+{
+    TRSSession& s = MakeSession();
+    s.SetRetryCount(2);
+    line_->failDrains = 3;
+    EXPECT_FALSE(s.SendCommand(MemoryReadRequest(0), true, false, 0, 0));
+    const auto calls = line_->WritesAndLine();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "DrainOutput"), 3) << "three tries";
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "FlushOut"), 0) << "no try went on";
+    EXPECT_FALSE(s.Transport().IsClosed()) << "no hang-up: the port stays";
+    ASSERT_TRUE(s.SendCommand(MemoryReadRequest(8), true, false, 0, 0));
+    EXPECT_TRUE(std::equal(s.Answer().begin() + 4, s.Answer().begin() + 12, memory_.begin() + 8));
 }
 
 TEST_F(LineTest, UnsendableRequestIsRefusedBeforeThePortAndCountsNothing)

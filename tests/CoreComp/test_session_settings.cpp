@@ -6,6 +6,9 @@
 
 #include "platform/last_error.h"
 
+#include <fstream>
+#include <iterator>
+
 using platform::Hive;
 
 namespace {
@@ -72,6 +75,54 @@ TEST_F(SessionTest, RegistrySettingsTakeValuesDefaultsAndRefuseBadOnes)
     SetDword("CmdTimeoutConstant", 0);
     s.ReadRegistrySettings();
     EXPECT_EQ(s.Settings().CmdTimeoutConstant, 0);
+}
+
+// A time or pause of days would hold the window that long on every silent unit or broadcast:
+// each is cut to a minute, and each cut is logged once however often the values are read.
+TEST_F(SessionTest, RegistryTimesAreCutToAMinuteAndTheCutLoggedOnce)
+{
+    struct Cut
+    {
+        const char* name;
+        int32_t value;
+        int32_t TBusSettings::*field;
+        int32_t expected;
+    };
+    const Cut cuts[] = {
+        {"CmdTimeoutConstant", 0x7FFFFFFF, &TBusSettings::CmdTimeoutConstant, 60000},
+        {"TimeoutConstant", 60001, &TBusSettings::TimeoutConstant, 60000},
+        {"TimeoutMultiplier", 100000, &TBusSettings::TimeoutMultiplier, 60000},
+        {"CmdTimeoutMultiplier", 100000, &TBusSettings::CmdTimeoutMultiplier, 60000},
+        {"IntervalTimeout", 0x7FFFFFFF, &TBusSettings::IntervalTimeout, 60000},
+        {"CmdIntervalTimeout", 0x7FFFFFFF, &TBusSettings::CmdIntervalTimeout, 60000},
+        {"PauseFromSession", 86400000, &TBusSettings::PauseFromSession, 60000},
+        {"PauseTotalCommand", 86400000, &TBusSettings::PauseTotalCommand, 60000},
+        {"ConfirmationTimeOut", 0x7FFFFFFF, &TBusSettings::ConfirmationTimeOut, 60000},
+        {"TotalWriteConstant", 0x7FFFFFFF, &TBusSettings::TotalWriteConstant, 60000},
+        {"CmdTotalWriteConstant", 0x7FFFFFFF, &TBusSettings::CmdTotalWriteConstant, 60000},
+        {"TailInUS", 0x7FFFFFFF, &TBusSettings::TailInUS, 60000000},
+    };
+    for (const Cut& c : cuts)
+        SetDword(c.name, c.value);
+    SetDword("LogCommand", 1);
+    TRSSession& s = MakeSession();
+    s.ReadRegistrySettings();
+    s.ReadRegistrySettings();
+    const std::string log = [&] {
+        std::ifstream in(LogFile("LogCommand1.txt"), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    for (const Cut& c : cuts) {
+        EXPECT_EQ(s.Settings().*c.field, c.expected) << c.name;
+        const std::string line = " " + std::string(c.name) + "=" + std::to_string(c.value);
+        const std::size_t at = log.find(line);
+        EXPECT_NE(at, std::string::npos) << c.name << ": the cut is logged";
+        EXPECT_EQ(log.find(line, at + 1), std::string::npos) << c.name << ": once";
+    }
+    // A minute itself stands, and is no cut.
+    SetDword("CmdTimeoutConstant", 60000);
+    s.ReadRegistrySettings();
+    EXPECT_EQ(s.Settings().CmdTimeoutConstant, 60000);
 }
 
 TEST_F(SessionTest, MissingKeyIsCreatedWithStartTimeoutAndTail)

@@ -204,6 +204,23 @@ TEST_F(ConverterTest, RegistryValuesAreWrittenForThePortAndRemovedAtStop)
     EXPECT_EQ(reg.ValueNames(Hive::LocalMachine, kIpKey), std::vector<std::string>{"Note"});
 }
 
+TEST_F(ConverterTest, AFixedNumberStandsInForTheRequestsWhenAsked)
+{
+    sim::UdpConverterOptions o = Options();
+    o.fixed_sequence = 0x1234;
+    sim::UdpConverter converter(bus, o);
+    std::string error;
+    ASSERT_TRUE(converter.Start(&error)) << error;
+    Client client;
+    client.Send(converter.Converters().at(0), RequestDatagram(0x0102, sim::WithCrc({5, 6, 0, 13, 0, 0})));
+    const auto answer = client.Next(2000);
+    ASSERT_TRUE(answer);
+    ASSERT_GE(answer->size(), 5u);
+    EXPECT_EQ((*answer)[2], 0x12);
+    EXPECT_EQ((*answer)[3], 0x34);
+    EXPECT_EQ(converter.Sequences(), std::vector<uint16_t>{0x0102}) << "as it came";
+}
+
 TEST(ConverterCommandLine, AddressesAndFaultsAreTakenOrRefused)
 {
     const auto ok = sim::ParseCommandLine({"--udp", "127.0.0.2:4001", "--udp=10.1.2.3:0",
@@ -227,11 +244,17 @@ TEST(ConverterCommandLine, AddressesAndFaultsAreTakenOrRefused)
         EXPECT_FALSE(parsed.options) << bad;
         EXPECT_NE(parsed.error.find("--udp"), std::string::npos) << parsed.error;
     }
+    EXPECT_EQ(ok.options->udp_fixed_sequence, -1);
+    const auto fixed = sim::ParseCommandLine({"--udp", "127.0.0.2:0", "--udp-fixed-seq", "0"});
+    ASSERT_TRUE(fixed.options) << fixed.error;
+    EXPECT_EQ(fixed.options->udp_fixed_sequence, 0);
+    for (const char* bad : {"65536", "-1", "x"})
+        EXPECT_FALSE(sim::ParseCommandLine({"--udp-fixed-seq", bad}).options) << bad;
     EXPECT_FALSE(sim::ParseCommandLine({"--eth-wait", "-1"}).options);
     EXPECT_FALSE(sim::ParseCommandLine({"--udp-short", "2.0"}).options);
     for (const char* s :
          {"--udp ADDR:PORT", "--eth-wait", "--udp-notice", "--udp-foreign", "--udp-oversized",
-          "--udp-short", "--udp-late", "--udp-drop", "\"udp ADDR:PORT\""})
+          "--udp-short", "--udp-late", "--udp-drop", "--udp-fixed-seq", "\"udp ADDR:PORT\""})
         EXPECT_NE(sim::HelpText().find(s), std::string::npos) << s;
 }
 
