@@ -9,6 +9,7 @@
 #include "CoreComp/rssess/bus_crc.h"
 
 #include "platform/pty.h"
+#include "platform/udp_socket.h"
 
 #include <gtest/gtest.h>
 
@@ -333,6 +334,40 @@ TEST_F(LinkTest, OnlyTheConvertersAddressesAreHeard)
 
     net->Deliver(clock.NowMicroseconds() / 1000 + 20, Answer(forged), -1, "127.0.0.3");
     EXPECT_TRUE(link.Receive().empty()) << "a stranger alone is no answer";
+}
+
+// The same on real sockets: another address of this machine reaches the port the link binds,
+// and is not heard; the converter's own address is.
+TEST(LinkOnLoopback, ADatagramFromAnotherLocalAddressIsIgnoredAndLogged)
+{
+    const int converter = platform::UdpOpen();
+    const int stranger = platform::UdpOpen();
+    ASSERT_GE(converter, 0);
+    ASSERT_GE(stranger, 0);
+    ASSERT_TRUE(platform::UdpBind(converter, "127.0.0.2", 0));
+    ASSERT_TRUE(platform::UdpBind(stranger, "127.0.0.9", 0));
+    const uint16_t port = platform::UdpLocalPort(converter);
+    TEthernet_COM_Simulator link(platform::SystemClock(), nullptr);
+    std::vector<std::string> notes;
+    link.SetLog([&](const std::string& line) { notes.push_back(line); });
+    ASSERT_TRUE(link.AddTargetText("127.0.0.2:" + std::to_string(port)));
+    link.OpenSockets();
+    link.SetTimeout(300);
+    const Bytes forged{5, 5, 0, 9, 9, 0x11};
+    const Bytes frame{5, 5, 0, 1, 2, 0x77};
+    ASSERT_TRUE(platform::UdpSendTo(stranger, "127.0.0.1", port, Answer(forged)));
+    EXPECT_TRUE(link.Receive().empty());
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("127.0.0.9"), std::string::npos) << notes[0];
+    // The converter may answer from another port than the one it listens on.
+    const int otherPort = platform::UdpOpen();
+    ASSERT_TRUE(platform::UdpBind(otherPort, "127.0.0.2", 0));
+    ASSERT_TRUE(platform::UdpSendTo(otherPort, "127.0.0.1", port, Answer(frame)));
+    EXPECT_EQ(link.Receive(), frame);
+    link.CloseSockets();
+    platform::UdpClose(otherPort);
+    platform::UdpClose(converter);
+    platform::UdpClose(stranger);
 }
 
 // A converter that echoes the request's number (or writes a constant there) answering each
