@@ -80,6 +80,11 @@ bool ServiceServer::Start(std::string* error)
             *error = "the service binds to loopback only, not " + options_.host;
         return false;
     }
+    if (server_) {
+        if (error)
+            *error = "the service is running";
+        return false;
+    }
     server_ = std::make_unique<platform::TcpServer>(16);
     if (!server_->Listen(options_.host, boundPort_ != 0 ? boundPort_ : options_.port, error)) {
         server_.reset();

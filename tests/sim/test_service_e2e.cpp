@@ -371,6 +371,7 @@ TEST(ServiceFaults, StoppedAndRestartedInTheMiddleOfARead)
         device::Transfer transfer(acting, ui);
         EXPECT_FALSE(transfer.ReadImage(9, 1, read)) << "the read fails (message 4)";
     }
+    ASSERT_GT(acting.Exchanges(), 300) << "the read failed before the service stopped";
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
     ASSERT_NE(rig.link, nullptr);
     EXPECT_TRUE(rig.link->ServiceUnreachable());
