@@ -381,7 +381,8 @@ bool TfrRPC::ConnectNow()
             subscribed_ = true;
             return true;
         }
-        if (Clock::now() >= deadline) {
+        // A service that stopped answering will not say true before the deadline.
+        if (Clock::now() >= deadline || reach_.Failing()) {
             StopServer();
             return false;
         }
