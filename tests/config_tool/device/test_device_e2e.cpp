@@ -175,6 +175,8 @@ struct E2eFixture : ScratchFirst, ::testing::Test
         if (IsService(road)) {
             // The service serves no pty: it takes the place of the port.
             args.insert(args.begin(), {"--service", "127.0.0.1:0"});
+            // The link logs "logzemra21.txt" into the working folder.
+            fs::current_path(dir);
             if (road == Road::ServiceComLine)
                 args.insert(args.begin(), {"--svc-com", "4"});
         } else {
