@@ -110,6 +110,7 @@ int main(int argc, char** argv)
         so.late_ms = options.service_late_ms;
         so.seed = options.seed;
         so.faults = options.service_faults;
+        so.comPort = options.service_com;
         service = std::make_unique<sim::ServiceServer>(bus, so);
         if (!service->Start(&error))
             return Fail(error, 1);
@@ -166,5 +167,9 @@ int main(int argc, char** argv)
     int status = 0;
     if (!options.dump.empty() && !sim::DumpUnits(bus, options.dump, &error))
         status = Fail("cannot write " + error, 1);
+    // A call the service had to refuse is the tool's fault: the run fails.
+    if (service)
+        for (const std::string& refused : service->ProtocolFaults())
+            status = Fail("refused a call: " + refused, 3);
     return status;
 }

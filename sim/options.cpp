@@ -368,6 +368,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
                     });
          }},
         {"--svc-late-ms", [&](const std::string& v) { return Number(v, 0u, 60000u, options.service_late_ms); }},
+        {"--svc-com", [&](const std::string& v) { return Number(v, 1, 255, options.service_com); }},
     };
     std::map<std::string, Handler> all_switches = switches;
     for (int i = 0; i < kConverterFaultKinds; ++i)
@@ -576,8 +577,11 @@ Bus-driver service (instead of the pty):
                            XML-RPC on HOST:PORT (loopback only; PORT 0: any free port);
                            "ready" then names HOST:PORT
   --mac HEX12              the unit's MAC at the service (default 001A2B3C4D5E)
+  --svc-com N              COM-line mode: the service's line is its COM port N, each unit
+                           is a device of its own (MAC 0000000000 and the address in hex)
   --registry FILE          with --service: write WORKTYPE "ObmenXMLRPC" and the link's
-                           DriverIP, ClientIP and MAC into FILE
+                           DriverIP, ClientIP, MAC and (with --svc-com) DriverCOMPort
+                           into FILE
   --svc-no-callback AMOUNT an answer is never called back
   --svc-bad-digest AMOUNT  its callback carries a wrong Content-MD5
   --svc-late AMOUNT        its callback comes --svc-late-ms MS late (default 2500)

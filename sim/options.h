@@ -85,6 +85,7 @@ struct SimOptions
     bool service = false;
     std::string mac = "001A2B3C4D5E";
     uint32_t service_late_ms = 2500;
+    int service_com = 0; // --svc-com N: COM-line mode on the service's COM port N
     std::array<FaultRule, kServiceFaultKinds> service_faults{};
 };
 

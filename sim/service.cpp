@@ -8,6 +8,8 @@
 #include "platform/registry.h"
 #include "platform/tcp.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 namespace sim {
@@ -21,6 +23,13 @@ int64_t NowUs()
 {
     return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
         .count();
+}
+
+std::string EncodeUpper(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
 }
 
 bool IsLoopback(const std::string& host)
@@ -71,11 +80,17 @@ bool ServiceServer::Start(std::string* error)
             *error = "the service binds to loopback only, not " + options_.host;
         return false;
     }
+    if (server_) {
+        if (error)
+            *error = "the service is running";
+        return false;
+    }
     server_ = std::make_unique<platform::TcpServer>(16);
-    if (!server_->Listen(options_.host, options_.port, error)) {
+    if (!server_->Listen(options_.host, boundPort_ != 0 ? boundPort_ : options_.port, error)) {
         server_.reset();
         return false;
     }
+    boundPort_ = server_->Port();
     {
         std::lock_guard guard(mutex_);
         stop_ = false;
@@ -84,12 +99,28 @@ bool ServiceServer::Start(std::string* error)
     server_->Start([this](platform::TcpConnection& c) {
         xrpc::ServeHttpCalls(
             c, {}, "t4700-sim service",
-            [this](std::string_view body, const std::optional<std::string>&) {
-                return HandleCall(std::string(body));
+            [this](std::string_view body, const std::optional<std::string>& digest) {
+                return HandleRequest(body, digest);
             },
             nullptr);
     });
     return true;
+}
+
+bool ServiceServer::Restart(std::string* error)
+{
+    Stop();
+    {
+        std::lock_guard guard(mutex_);
+        subscribers_.clear();
+    }
+    return Start(error);
+}
+
+void ServiceServer::SetOffline(std::chrono::milliseconds duration)
+{
+    std::lock_guard guard(mutex_);
+    offlineUntil_ = Clock::now() + duration;
 }
 
 void ServiceServer::Stop()
@@ -104,6 +135,9 @@ void ServiceServer::Stop()
     if (dispatcher_.joinable())
         dispatcher_.join();
     server_.reset();
+    // A stopped service calls nobody back.
+    std::lock_guard guard(mutex_);
+    queue_.clear();
 }
 
 bool ServiceServer::WriteRegistry(const std::string& path) const
@@ -114,7 +148,12 @@ bool ServiceServer::WriteRegistry(const std::string& path) const
                                 "ObmenXMLRPC") &&
            registry.WriteString(Hive::LocalMachine, xrpc::kLinkKey, "DriverIP", Address()) &&
            registry.WriteString(Hive::LocalMachine, xrpc::kLinkKey, "ClientIP", "127.0.0.1:0") &&
-           registry.WriteString(Hive::LocalMachine, xrpc::kLinkKey, "MAC", options_.mac);
+           registry.WriteString(Hive::LocalMachine, xrpc::kLinkKey, "MAC", options_.mac) &&
+           (options_.comPort == 0
+                ? (registry.DeleteValue(Hive::LocalMachine, xrpc::kLinkKey, "DriverCOMPort"),
+                   true)
+                : registry.WriteString(Hive::LocalMachine, xrpc::kLinkKey, "DriverCOMPort",
+                                       "COM" + std::to_string(options_.comPort)));
 }
 
 int ServiceServer::SendDataCount() const
@@ -129,6 +168,79 @@ int ServiceServer::CallbackCount() const
     return callbacks_;
 }
 
+int ServiceServer::SubscribeCount() const
+{
+    std::lock_guard guard(mutex_);
+    return subscribes_;
+}
+
+std::vector<std::string> ServiceServer::ProtocolFaults() const
+{
+    std::lock_guard guard(mutex_);
+    return protocolFaults_;
+}
+
+std::string ServiceServer::Record(const std::string& why)
+{
+    std::lock_guard guard(mutex_);
+    protocolFaults_.push_back(why);
+    return why;
+}
+
+std::string ServiceServer::Refuse(const std::string& why)
+{
+    return FaultAnswer(1001, Record(why));
+}
+
+std::string ServiceServer::HandleRequest(std::string_view body,
+                                         const std::optional<std::string>& digest)
+{
+    const std::string computed = xrpc::ContentMd5(body);
+    if (!digest || *digest != computed) {
+        const std::string why = digest ? "Content-MD5 " + *digest + " is not the body's " + computed
+                                       : "no Content-MD5";
+        {
+            std::lock_guard guard(mutex_);
+            protocolFaults_.push_back(why);
+        }
+        return FaultAnswer(1002, why);
+    }
+    return HandleCall(std::string(body));
+}
+
+namespace {
+
+// The kinds of a call's parameters, one letter each: s string, i int, b boolean.
+std::string KindsOf(const std::vector<std::unique_ptr<xrpc::TXrpcResult>>& p)
+{
+    std::string kinds;
+    for (const auto& v : p)
+        kinds += v->IsString() ? 's' : v->IsInteger() ? 'i' : v->IsBoolean() ? 'b' : '?';
+    return kinds;
+}
+
+bool IsDottedQuad(const std::string& text)
+{
+    int parts = 0;
+    size_t i = 0;
+    while (i <= text.size()) {
+        size_t j = i;
+        while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j])))
+            ++j;
+        if (j == i || j - i > 3 || std::stoi(text.substr(i, j - i)) > 255)
+            return false;
+        ++parts;
+        if (j == text.size())
+            break;
+        if (text[j] != '.')
+            return false;
+        i = j + 1;
+    }
+    return parts == 4;
+}
+
+} // namespace
+
 std::string ServiceServer::HandleCall(const std::string& body)
 {
     TXrpcFunction answer;
@@ -137,40 +249,88 @@ std::string ServiceServer::HandleCall(const std::string& body)
         parser.Parse(body);
         const std::string method = parser.MethodName();
         const auto p = parser.TakeParams();
+        const std::string kinds = KindsOf(p);
         auto text = [&](size_t i) { return i < p.size() ? p[i]->AsString() : std::string(); };
-        std::lock_guard guard(mutex_);
+        // The parameters each method takes, in order.
+        static const std::map<std::string, std::vector<std::string>> signatures{
+            {"AddMessageSubscriber", {"sisss"}},
+            {"Lines", {"s"}},
+            {"Connected", {"s", "ss"}},
+            {"SendData", {"ss", "sss"}},
+            {"Devices", {"si"}},
+            {"DeviceLock", {"ssbb"}},
+            {"DeleteLine", {"si"}},
+            {"DeleteMessageSubscriber", {"ssi"}},
+        };
+        const auto signature = signatures.find(method);
+        if (signature == signatures.end())
+            return FaultAnswer(1000, Record("Unknown method " + method));
+        if (std::find(signature->second.begin(), signature->second.end(), kinds) ==
+            signature->second.end())
+            return Refuse(method + " takes (" + signature->second.front() + "), not (" + kinds +
+                          ")");
+        std::unique_lock lock(mutex_);
+        const bool offline = Clock::now() < offlineUntil_;
+        auto known = [&](const std::string& id) { return subscribers_.contains(id); };
         if (method == "AddMessageSubscriber") {
-            if (p.size() < 2)
-                return FaultAnswer(1001, "AddMessageSubscriber needs an address and a port");
+            const int64_t port = p[1]->AsInteger();
+            if (!IsDottedQuad(text(0)) || port < 1 || port > 65535 || text(2) != "Vendax" ||
+                text(3) != "OnMethodData" || text(4) != "OnDeviceState") {
+                lock.unlock();
+                return Refuse("AddMessageSubscriber(" + text(0) + ", " + std::to_string(port) +
+                              ", " + text(2) + ", " + text(3) + ", " + text(4) + ")");
+            }
             const std::string id = "SUB" + std::to_string(nextSubscriber_++);
-            subscribers_[id] = {text(0), static_cast<uint16_t>(p[1]->AsInteger())};
+            subscribers_[id] = {text(0), static_cast<uint16_t>(port), text(3), Clock::now()};
+            ++subscribes_;
             answer.AddItem(std::string_view(id));
         } else if (method == "Lines") {
+            // An id the service does not know (it may have restarted) is an ordinary fault.
+            if (!known(text(0)))
+                return FaultAnswer(1001, "no subscriber " + text(0));
             auto lines = std::make_shared<xrpc::TXrpcArray>();
             auto line = std::make_shared<xrpc::TXrpcStruct>();
             line->AddItemInteger("ID", 1);
-            line->AddItemInteger("Port", 1);
+            line->AddItemInteger("Port", options_.comPort != 0 ? options_.comPort : 1);
             line->AddItemBoolean("Auto", true);
             line->AddItemString("Type", "RS232");
             line->AddItemInteger("ComSpeed", static_cast<int32_t>(bus_.Timing().baud));
             lines->AddItemStruct(line);
             answer.AddItemArray(lines);
         } else if (method == "Connected") {
-            const std::string mac = xrpc::NormalizeMac(text(p.size() >= 2 ? 1 : 0));
-            answer.AddItem(!subscribers_.empty() && mac == xrpc::NormalizeMac(options_.mac));
+            const std::string mac = text(p.size() - 1);
+            if (p.size() == 2 && !known(text(0)))
+                return FaultAnswer(1001, "no subscriber " + text(0));
+            bool connected = !offline && !subscribers_.empty();
+            if (options_.comPort == 0) {
+                connected = connected && mac == xrpc::NormalizeMac(options_.mac);
+            } else {
+                bool listed = false;
+                for (uint8_t a = 1; a <= 127 && !listed; ++a)
+                    listed = DeviceMac(a) == mac && bus_.HasUnit(a);
+                connected = connected && listed;
+            }
+            answer.AddItem(connected);
         } else if (method == "SendData") {
             ++sendData_;
+            if (p.size() == 3) {
+                lock.unlock();
+                return Refuse("SendData(id, mac, hex): the version request is not sent here");
+            }
+            if (offline)
+                return FaultAnswer(1001, "device not connected");
             const std::string mac = text(0), hex = text(1);
-            mutex_.unlock();
-            struct Relock
-            {
-                std::mutex& m;
-                ~Relock() { m.lock(); }
-            } relock{mutex_};
+            lock.unlock();
             const std::string error = SendData(mac, hex);
             if (!error.empty())
                 return FaultAnswer(1001, error);
         } else if (method == "Devices") {
+            if (!known(text(0)))
+                return FaultAnswer(1001, "no subscriber " + text(0));
+            if (p[1]->AsInteger() != 1) {
+                lock.unlock();
+                return Refuse("Devices: no line " + std::to_string(p[1]->AsInteger()));
+            }
             auto list = std::make_shared<xrpc::TXrpcArray>();
             const std::vector<uint8_t> addresses = bus_.Addresses();
             const uint8_t last = addresses.empty() ? 0 : addresses.back();
@@ -182,11 +342,20 @@ std::string ServiceServer::HandleCall(const std::string& body)
             }
             answer.AddItemArray(list);
         } else if (method == "DeleteMessageSubscriber") {
-            subscribers_.erase(text(0));
-        } else if (method == "DeviceLock" || method == "DeleteLine") {
-            // Nothing to do for a simulated line.
+            const auto s = subscribers_.find(text(0));
+            if (s != subscribers_.end()) {
+                if (s->second.host != text(1) || s->second.port != p[2]->AsInteger()) {
+                    const std::string why = "DeleteMessageSubscriber(" + text(0) + ", " + text(1) +
+                                            ", " + std::to_string(p[2]->AsInteger()) +
+                                            "): subscribed as " + s->second.host + ":" +
+                                            std::to_string(s->second.port);
+                    lock.unlock();
+                    return Refuse(why);
+                }
+                subscribers_.erase(s);
+            }
         } else {
-            return FaultAnswer(1000, "Unknown method " + method);
+            // DeviceLock, DeleteLine: nothing to do for a simulated line.
         }
     } catch (const std::exception& e) {
         return FaultAnswer(1001, e.what());
@@ -214,11 +383,14 @@ std::optional<ServiceFault> ServiceServer::DrawFault()
 std::string ServiceServer::SendData(const std::string& mac, const std::string& hex)
 {
     const std::vector<uint8_t> p = xrpc::DecodeHex(hex);
-    if (p.size() < 4 || p[0] != p.size())
-        return "payload length does not match";
-    const bool comLine = p[1] == 3;
-    if (!comLine && p[1] != 7)
-        return "unknown payload type " + std::to_string(p[1]);
+    const bool comLine = options_.comPort != 0;
+    // The payload's form is the link's business: a wrong one is a protocol fault.
+    if (p.size() < 4 || p[0] != p.size() || hex.size() != 2 * p.size() ||
+        EncodeUpper(hex) != hex)
+        return Record("SendData: payload " + hex + " does not match its length byte");
+    if (p[1] != (comLine ? 3 : 7))
+        return Record("SendData: payload type " + std::to_string(p[1]) + " in " +
+                      (comLine ? "COM-line" : "MAC") + " mode");
     uint8_t address = 0;
     size_t bodyAt = 4;
     if (comLine) {
@@ -239,8 +411,13 @@ std::string ServiceServer::SendData(const std::string& mac, const std::string& h
         std::lock_guard guard(mutex_);
         if (subscribers_.empty())
             return "no subscriber";
-        to = subscribers_.begin()->second;
+        // The newest subscription is the one that listens.
+        for (const auto& [id, subscriber] : subscribers_)
+            if (to.port == 0 || subscriber.since > to.since)
+                to = subscriber;
     }
+    if (comLine && Clock::now() < to.since + std::chrono::milliseconds(options_.lineReadyMs))
+        return Record("SendData: the line is not open yet");
     // The service frames the request on the line itself: plain, key byte 0.
     Bytes frame{address, static_cast<uint8_t>(p.size() - bodyAt + 3), 0};
     frame.insert(frame.end(), p.begin() + static_cast<std::ptrdiff_t>(bodyAt), p.end());
@@ -328,7 +505,7 @@ void ServiceServer::DispatchLoop()
 bool ServiceServer::Deliver(const Callback& cb)
 {
     TXrpcFunction call;
-    call.SetObjectMethod("OnMethodData");
+    call.SetObjectMethod(cb.to.dataMethod);
     call.AddItem(std::string_view(cb.mac));
     call.AddItem(std::string_view(cb.hex));
     const std::string body = call.GetRequestXML();

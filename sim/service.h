@@ -1,17 +1,28 @@
 #pragma once
 // The bus-driver service, simulated: an XML-RPC server on loopback that serves the service's
 // methods with a Bus behind them.  "SendData" decodes the payload, hands the frame to the
-// units, and calls the subscriber's "OnMethodData" back when the answer is due, over a
-// kept-alive connection of its own with a correct Content-MD5.
+// units, and calls the subscriber's data method ("OnMethodData") back when the answer is due,
+// over a kept-alive connection of its own with a correct Content-MD5.
 //
-// Methods: AddMessageSubscriber(ip, port, name, dataMethod, stateMethod) -> id;
+// Methods: AddMessageSubscriber(ip, port, "Vendax", "OnMethodData", "OnDeviceState") -> id;
 // Lines(id) -> one RS232 line; Connected(mac) or Connected(id, mac) -> whether the unit's MAC
 // has a subscriber; SendData(mac, hex); Devices(id, line) -> one entry per bus address up to
 // the highest unit ({"MAC", "Subscriber"}); DeviceLock, DeleteLine -> nothing;
 // DeleteMessageSubscriber(id, ip, port).  The request path may be empty or "/".
 //
+// It checks what a real service would: every request's Content-MD5, and each call's
+// parameters (their number, order and kinds, the subscriber's fixed names, the payload's form
+// for the mode).  A call that breaks them gets a fault answer and is counted in
+// ProtocolFaults(), so a test can tell a refused call from a unit that did not answer.
+//
 // MAC mode (payload type 7) addresses the unit by the payload's address byte; COM-line mode
-// (type 3) by the MAC's place in the Devices list (DeviceMac).
+// (comPort not 0, payload type 3) by the MAC's place in the Devices list (DeviceMac).  In
+// COM-line mode the line takes lineReadyMs after a subscription to open; "SendData" before
+// then is refused.
+//
+// Its own faults: the device may be reported disconnected for a time ("Connected" false,
+// "SendData" refused: SetOffline), and Restart stops the service and starts it again on the
+// same port, having forgotten its subscribers and whatever callbacks were still due.
 //
 // Threads: Start and Stop from the owner; calls are served on one thread per connection and
 // callbacks are made from one dispatcher thread.
@@ -24,8 +35,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -54,6 +67,8 @@ struct ServiceOptions
     uint32_t late_ms = 2500;
     uint32_t seed = 1;
     std::array<FaultRule, kServiceFaultKinds> faults{};
+    int comPort = 0;             // not 0: COM-line mode on this service COM port
+    uint32_t lineReadyMs = 1500; // COM-line mode: from a subscription to an open line
 };
 
 // The MAC the service lists for bus address n in COM-line mode.
@@ -67,9 +82,14 @@ public:
     ServiceServer(const ServiceServer&) = delete;
     ServiceServer& operator=(const ServiceServer&) = delete;
 
-    // Binds loopback only; false with error set otherwise.
+    // Binds loopback only; false with error set otherwise.  A second Start binds the port of
+    // the first.
     bool Start(std::string* error = nullptr);
     void Stop();
+    // Stop, forget every subscriber, Start on the same port.
+    bool Restart(std::string* error = nullptr);
+    // "Connected" answers false, and "SendData" is refused, for the given time from now.
+    void SetOffline(std::chrono::milliseconds duration);
     uint16_t Port() const;
     std::string Address() const; // HOST:PORT
 
@@ -82,12 +102,20 @@ public:
     // Counters, for tests.
     int SendDataCount() const;
     int CallbackCount() const;
+    int SubscribeCount() const;
+    // The refused calls (bad digest, parameters of the wrong number, order or kind), one text
+    // each.
+    std::vector<std::string> ProtocolFaults() const;
+    // The answer document to one request as it came, with its Content-MD5 when it had one.
+    std::string HandleRequest(std::string_view body, const std::optional<std::string>& digest);
 
 private:
     struct Subscriber
     {
         std::string host;
         uint16_t port = 0;
+        std::string dataMethod;
+        std::chrono::steady_clock::time_point since;
     };
     struct Callback
     {
@@ -97,6 +125,8 @@ private:
         std::string hex;
         bool badDigest = false;
     };
+    std::string Record(const std::string& why); // a protocol fault: counted, returned
+    std::string Refuse(const std::string& why); // ... as a fault answer
     std::string SendData(const std::string& mac, const std::string& hex);
     std::optional<ServiceFault> DrawFault();
     void Queue(Callback callback);
@@ -117,6 +147,10 @@ private:
     bool stop_ = false;
     int sendData_ = 0;
     int callbacks_ = 0;
+    int subscribes_ = 0;
+    uint16_t boundPort_ = 0;
+    std::chrono::steady_clock::time_point offlineUntil_{};
+    std::vector<std::string> protocolFaults_;
     std::thread dispatcher_;
     // The dispatcher's own kept-alive connection (dispatcher thread only).
     std::unique_ptr<platform::TcpConnection> out_;

@@ -168,7 +168,9 @@ std::optional<std::vector<uint8_t>> BuildPayload(const std::vector<uint8_t>& fra
 // --- the link
 
 TfrRPC::TfrRPC(platform::RegistryFile& registry, TLinkTimeouts timeouts, std::string logPath)
-    : registry_(registry), timeouts_(timeouts), logPath_(std::move(logPath))
+    : registry_(registry), timeouts_(timeouts), logPath_(std::move(logPath)),
+      reach_(timeouts_.retryFirst, timeouts_.retryMost),
+      connect_(timeouts_.retryFirst, timeouts_.retryMost)
 {
     client_.EndPoint = "/xml-rpc";
     client_.SetConnectTimeout(timeouts_.call);
@@ -198,17 +200,40 @@ uint16_t TfrRPC::PacketCounter() const
     return counter_;
 }
 
+Clock::time_point TfrRPC::NextTry() const
+{
+    Clock::time_point due = Clock::now();
+    for (const TRetrySpacing* s : {&reach_, &connect_})
+        if (s->Failing())
+            due = std::max(due, s->Next());
+    return due;
+}
+
 IXrpcResult TfrRPC::Call(const std::string& method, const std::function<void(TXrpcFunction&)>& fill)
 {
+    IXrpcResult result;
+    if (!reach_.Due(Clock::now())) {
+        // The service did not answer the last try: no call until the next is due.
+        result = std::make_shared<TXrpcResult>();
+        result->SetError(kErrorEmptyResponse, "The service is not reachable");
+        return result;
+    }
     auto f = std::make_shared<TXrpcFunction>();
     f->SetObjectMethod(method);
     fill(*f);
-    IXrpcResult result;
     // No endpoint: the service is called with an empty request path.
     client_.Execute(f, false, result, "", settings_.driverPort, settings_.driverIp);
     if (!result) {
         result = std::make_shared<TXrpcResult>();
         result->SetError(kErrorEmptyResponse, "The xml-rpc server returned a empty response");
+    }
+    // Any answer, a fault too, shows the service is there; none at all means it is not.
+    if (result->IsError() && result->ErrorCode() == kErrorEmptyResponse) {
+        reach_.Failed(Clock::now());
+        Log("ServiceUnreachable= " + method + ": " + result->ErrorMsg() + "; next try in " +
+            std::to_string(reach_.Delay().count()) + " ms");
+    } else {
+        reach_.Succeeded();
     }
     return result;
 }
@@ -253,6 +278,19 @@ bool TfrRPC::Connect()
 {
     if (subscribed_)
         return true;
+    // A Connect that failed is tried again only when the spacing allows.
+    if (!connect_.Due(Clock::now()))
+        return false;
+    const bool up = ConnectNow();
+    if (up)
+        connect_.Succeeded();
+    else
+        connect_.Failed(Clock::now());
+    return up;
+}
+
+bool TfrRPC::ConnectNow()
+{
     settings_ = ReadLinkSettings(registry_);
     Reset();
     {
@@ -329,6 +367,11 @@ bool TfrRPC::Connect()
 
     if (settings_.comPort != 0) {
         ReadDevices(lineId_);
+        // The service opens its line: give it time before the first request.
+        const auto settled = Clock::now() + timeouts_.settle;
+        while (Clock::now() < settled)
+            std::this_thread::sleep_for(
+                std::min<Clock::duration>(timeouts_.step, settled - Clock::now()));
         subscribed_ = true;
         return true;
     }
@@ -338,7 +381,8 @@ bool TfrRPC::Connect()
             subscribed_ = true;
             return true;
         }
-        if (Clock::now() >= deadline) {
+        // A service that stopped answering will not say true before the deadline.
+        if (Clock::now() >= deadline || reach_.Failing()) {
             StopServer();
             return false;
         }
@@ -584,7 +628,7 @@ std::string TfrRPC::HandleCall(std::string_view body, const std::optional<std::s
 
 void TfrRPC::OnMethodData(const std::string& mac, const std::string& hex)
 {
-    const std::vector<uint8_t> p = DecodeHex(hex);
+    std::vector<uint8_t> p = DecodeHex(hex);
     const auto now = Clock::now();
     {
         const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(now - [&] {
@@ -596,11 +640,14 @@ void TfrRPC::OnMethodData(const std::string& mac, const std::string& hex)
     }
     std::unique_lock lock(mutex_);
     const size_t minimum = comLine_ ? kMinComLinePayload : kMinMacPayload;
-    if (p.size() < 4 || p[0] != p.size() || p.size() < minimum) {
+    // Byte 0 is the payload's length: what follows it is not part of the payload, and a
+    // payload shorter than it, or than its form's head, carries no answer.
+    if (p.empty() || p[0] < minimum || p.size() < p[0]) {
         lock.unlock();
-        Log("OnMessage= payload length does not match: " + hex);
+        Log("OnMessage= payload shorter than its length byte or its head: " + hex);
         return;
     }
+    p.resize(p[0]);
     const uint8_t type = p[1];
     if (type != 3 && type != 4 && type != 7 && type != 8)
         return;

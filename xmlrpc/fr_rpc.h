@@ -8,7 +8,18 @@
 //   COM-line mode: L+1, 03, counter lo, counter hi, command, data
 // The packet counter advances with every request.  An answer is taken only while a request
 // is in flight and only with that request's counter; anything else is dropped and logged
-// without ending the wait, so a late answer can never stand for the next request's.
+// without ending the wait, so a late answer can never stand for the next request's.  An
+// answer's length byte L says how much of it counts: bytes after L are ignored, an answer
+// shorter than L is refused.
+//
+// A service that does not answer costs one call time-out, not one for every exchange: once a
+// call finds it unreachable (no connection, no answer in time), every further call fails at
+// once until a try is due, and so does Connect after a failed Connect.  Tries are spaced
+// (retryFirst, doubling up to retryMost); the first call or Connect that succeeds ends the
+// spacing, so a service that comes back is used again at the next try.
+//
+// COM-line mode gives the service's line time to settle (settle, 2000 ms) after "Lines"
+// before the link counts as subscribed.
 //
 // Threads: Connect, Disconnect, IsConnected, SendFrame and the reply accessors belong to one
 // thread (the session's).  The callbacks run on IdServer's connection threads; they share
@@ -19,6 +30,7 @@
 #include "xmlrpc/xrpc_client.h"
 #include "xmlrpc/xrpc_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -101,6 +113,39 @@ struct TLinkTimeouts
     std::chrono::milliseconds call{5000};     // one service call, connect and answer
     std::chrono::milliseconds request{10000}; // IdServer: to finish a request once begun
     std::chrono::milliseconds idle{30000};    // IdServer: idle keep-alive
+    std::chrono::milliseconds settle{2000};   // COM-line mode: after "Lines", before use
+    std::chrono::milliseconds retryFirst{1000}; // an unreachable service: the first new try
+    std::chrono::milliseconds retryMost{30000}; // ... and the longest spacing of tries
+};
+
+// Tries spaced after failures: the first failure makes the next try due after `first`, each
+// further failure doubles the wait up to `most`; a success ends the spacing.
+class TRetrySpacing
+{
+public:
+    using Clock = std::chrono::steady_clock;
+    TRetrySpacing(std::chrono::milliseconds first, std::chrono::milliseconds most)
+        : first_(first), most_(most)
+    {
+    }
+    bool Due(Clock::time_point now) const { return !failing_ || now >= next_; }
+    void Failed(Clock::time_point now)
+    {
+        delay_ = failing_ ? std::min(delay_ * 2, most_) : first_;
+        failing_ = true;
+        next_ = now + delay_;
+    }
+    void Succeeded() { failing_ = false; }
+    bool Failing() const { return failing_; }
+    // When the next try is due (meaningful while failing).
+    Clock::time_point Next() const { return next_; }
+    std::chrono::milliseconds Delay() const { return delay_; }
+
+private:
+    const std::chrono::milliseconds first_, most_;
+    std::chrono::milliseconds delay_{0};
+    bool failing_ = false;
+    Clock::time_point next_{};
 };
 
 // One line of the service's "Lines" answer.
@@ -138,6 +183,10 @@ public:
     // The port IdServer listens on (the one announced to the service); 0 while down.
     uint16_t ServerPort() const;
     uint16_t PacketCounter() const;
+    // While the service is unreachable or Connect has failed: when the next try is due
+    // (else now).
+    std::chrono::steady_clock::time_point NextTry() const;
+    bool ServiceUnreachable() const { return reach_.Failing(); }
     TXrpcClient& Client() { return client_; }
     // The frame's XML-RPC server: port 8080, introspection on, never activated by the link.
     TXrpcServer& Server() { return xrpcServer_; }
@@ -150,6 +199,7 @@ public:
 private:
     IXrpcResult Call(const std::string& method, const std::function<void(TXrpcFunction&)>& fill);
     void Reset();
+    bool ConnectNow();
     bool StartServer();
     void StopServer();
     void ServeConnection(platform::TcpConnection& connection);
@@ -178,6 +228,8 @@ private:
     int32_t lineId_ = 0;
     bool lineCreated_ = false;
     std::map<uint8_t, std::vector<std::vector<uint8_t>>> storedAnswers_;
+    TRetrySpacing reach_;    // service calls
+    TRetrySpacing connect_;  // Connect
 
     // Shared with the connection threads.
     mutable std::mutex mutex_;

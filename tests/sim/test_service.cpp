@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <variant>
+
 namespace {
 
 TEST(SimService, Switches)
@@ -71,6 +74,78 @@ TEST(SimService, CallsThatAreRefused)
         << "nobody subscribed";
     EXPECT_FALSE(call("Connected", {"001A2B3C4D5E"})->AsBoolean());
     EXPECT_EQ(service.SendDataCount(), 4);
+}
+
+// What the service refuses as a real one would: a call of the wrong form is a fault answer and
+// is listed, so a test of the link fails on it.
+TEST(SimService, ChecksEachCallsParametersAndItsDigest)
+{
+    sim::Bus bus;
+    ASSERT_TRUE(bus.AddUnit(5, 44, 223));
+    sim::ServiceServer service(bus, {});
+    using P = std::variant<std::string, int, bool>;
+    // The answer's fault code, 0 for none.
+    auto call = [&](const std::string& method, const std::vector<P>& params,
+                    std::optional<std::string> digest = std::nullopt, bool withDigest = true) {
+        xrpc::TXrpcFunction f;
+        f.SetObjectMethod(method);
+        for (const P& p : params) {
+            if (const auto* t = std::get_if<std::string>(&p))
+                f.AddItem(std::string_view(*t));
+            else if (const auto* i = std::get_if<int>(&p))
+                f.AddItem(static_cast<int32_t>(*i));
+            else
+                f.AddItem(std::get<bool>(p));
+        }
+        const std::string body = f.GetRequestXML();
+        if (!digest && withDigest)
+            digest = xrpc::ContentMd5(body);
+        xrpc::TXrpcClientParser parser;
+        parser.Parse(service.HandleRequest(body, digest));
+        return parser.Result()->IsError() ? parser.Result()->ErrorCode() : 0;
+    };
+    const std::string ip = "127.0.0.1";
+    ASSERT_EQ(call("AddMessageSubscriber", {ip, 9000, "Vendax", "OnMethodData", "OnDeviceState"}), 0);
+    ASSERT_TRUE(service.ProtocolFaults().empty());
+    const std::string mac = "001A2B3C4D5E";
+    const struct
+    {
+        const char* what;
+        std::string method;
+        std::vector<P> params;
+        int code;
+    } refused[] = {
+        {"the callbacks swapped", "AddMessageSubscriber",
+         {ip, 9000, "Vendax", "OnDeviceState", "OnMethodData"}, 1001},
+        {"no program name", "AddMessageSubscriber", {ip, 9000, "OnMethodData", "OnDeviceState"}, 1001},
+        {"the port as text", "AddMessageSubscriber",
+         {ip, "9000", "Vendax", "OnMethodData", "OnDeviceState"}, 1001},
+        {"no address", "AddMessageSubscriber", {"", 9000, "Vendax", "OnMethodData", "OnDeviceState"}, 1001},
+        {"the line as text", "Devices", {"SUB1", "1"}, 1001},
+        {"a line that is not there", "Devices", {"SUB1", 2}, 1001},
+        {"Lines with an int", "Lines", {1}, 1001},
+        {"Connected with a boolean", "Connected", {true}, 1001},
+        {"DeviceLock with ints", "DeviceLock", {"SUB1", mac, 1, 1}, 1001},
+        {"lower-case hex", "SendData", {mac, "0d0700000500000000000d0000"}, 1001},
+        {"a COM-line payload in MAC mode", "SendData", {mac, "070300000D0000"}, 1001},
+        {"the subscription's port is another", "DeleteMessageSubscriber", {"SUB1", ip, 9001}, 1001},
+        {"the port as text", "DeleteMessageSubscriber", {"SUB1", ip, "9000"}, 1001},
+        {"an unknown method", "SendFrame", {mac}, 1000},
+    };
+    size_t faults = 0;
+    for (const auto& c : refused) {
+        EXPECT_EQ(call(c.method, c.params), c.code) << c.what;
+        EXPECT_EQ(service.ProtocolFaults().size(), ++faults) << c.what;
+    }
+    EXPECT_EQ(call("Lines", {"SUB1"}, std::nullopt, false), 1002) << "no Content-MD5";
+    EXPECT_EQ(call("Lines", {"SUB1"}, xrpc::ContentMd5("other")), 1002) << "another body's";
+    EXPECT_EQ(service.ProtocolFaults().size(), faults + 2);
+    // The forms the link uses pass.
+    EXPECT_EQ(call("Lines", {"SUB1"}), 0);
+    EXPECT_EQ(call("Connected", {mac}), 0);
+    EXPECT_EQ(call("Devices", {"SUB1", 1}), 0);
+    EXPECT_EQ(call("DeleteMessageSubscriber", {"SUB1", ip, 9000}), 0);
+    EXPECT_EQ(service.ProtocolFaults().size(), faults + 2);
 }
 
 } // namespace

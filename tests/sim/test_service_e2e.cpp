@@ -17,9 +17,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <random>
+#include <thread>
 
 using simtest::Hex;
 using simtest::ToHex;
@@ -191,6 +195,240 @@ TEST(ServiceE2e, SpoiledCallbacksCostRetriesNeverAWrongAnswer)
     }
     EXPECT_GT(session.ExchangeCounters().failedTries, 0u);
     EXPECT_GE(service.SendDataCount(), 150);
+}
+
+} // namespace
+
+namespace {
+
+// A unit behind the in-process service, and a session whose link is the real TfrRPC with the
+// given time-outs.  The channel and transfer are the device operations' own.
+struct ServiceRig
+{
+    ServiceRig(sim::ServiceOptions options, xrpc::TLinkTimeouts timeouts, uint32_t seed,
+               const std::string& name)
+    {
+        EXPECT_TRUE(bus.AddUnit(9, 44, 223));
+        std::mt19937 random(seed);
+        for (auto& b : image)
+            b = static_cast<uint8_t>(random());
+        EXPECT_TRUE(bus.SetImage(9, image));
+        service = std::make_unique<sim::ServiceServer>(bus, std::move(options));
+        std::string error;
+        EXPECT_TRUE(service->Start(&error)) << error;
+        const std::string path = Scratch().File(name + ".reg");
+        EXPECT_TRUE(service->WriteRegistry(path));
+        registry = std::make_unique<platform::RegistryFile>(path);
+        // The session waits out each frame's line time: the simulated line runs at 115200.
+        EXPECT_TRUE(registry->WriteDword(platform::Hive::LocalMachine, kBusKey, "SpeedRSS", 115200));
+        TRSSession::Collaborators c;
+        c.registry = registry.get();
+        c.transportFactory = [this, timeouts, name](TRSSession& s, TRSSession::TransportKind) {
+            auto made = std::make_unique<xrpc::TfrRPC>(*registry, timeouts,
+                                                       Scratch().File(name + ".log"));
+            link = made.get();
+            return std::make_unique<TXRZemra>(&s, std::move(made));
+        };
+        session = std::make_unique<TRSSession>(c);
+        channel = std::make_unique<device::SessionChannel>(*session);
+    }
+    ~ServiceRig()
+    {
+        channel.reset();
+        session.reset();
+        EXPECT_EQ(service->ProtocolFaults(), std::vector<std::string>{})
+            << "the service refused calls of the link";
+        service->Stop();
+    }
+
+    ::testing::AssertionResult SameImage(const model::Image& read) const
+    {
+        const model::Image& mask = model::ReadMask();
+        int wrong = 0;
+        size_t first = 0;
+        for (size_t i = 0; i < image.size(); ++i)
+            if (mask[i] && read[i] != image[i] && wrong++ == 0)
+                first = i;
+        if (wrong == 0)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << wrong << " bytes wrong, the first at " << first;
+    }
+
+    sim::Bus bus{{.baud = 115200, .turnaround_us = 1000}};
+    model::Image image{};
+    std::unique_ptr<sim::ServiceServer> service;
+    std::unique_ptr<platform::RegistryFile> registry;
+    xrpc::TfrRPC* link = nullptr;
+    std::unique_ptr<TRSSession> session;
+    std::unique_ptr<device::SessionChannel> channel;
+};
+
+// Passes requests on and runs an action before the exchange with a given index.
+class ActingChannel : public device::CommandChannel
+{
+public:
+    ActingChannel(device::CommandChannel& inner, std::map<int, std::function<void()>> actions)
+        : inner_(inner), actions_(std::move(actions))
+    {
+    }
+    void SetComPort(int port) override { inner_.SetComPort(port); }
+    void ReadRegistrySettings() override { inner_.ReadRegistrySettings(); }
+    void SetRetryCount(int n) override { inner_.SetRetryCount(n); }
+    device::Frame Exchange(const device::Frame& request) override
+    {
+        if (const auto a = actions_.find(exchanges_++); a != actions_.end())
+            a->second();
+        return inner_.Exchange(request);
+    }
+    int Exchanges() const { return exchanges_; }
+
+private:
+    device::CommandChannel& inner_;
+    std::map<int, std::function<void()>> actions_;
+    int exchanges_ = 0;
+};
+
+sim::ServiceOptions SpoiledCallbacks(uint32_t seed, int comPort, uint32_t lateMs)
+{
+    sim::ServiceOptions options;
+    options.seed = seed;
+    options.comPort = comPort;
+    options.late_ms = lateMs;
+    using F = sim::ServiceFault;
+    options.faults[static_cast<size_t>(F::NoCallback)].probability = 0.05;
+    options.faults[static_cast<size_t>(F::Late)].probability = 0.05;
+    return options;
+}
+
+// 5 % of callbacks withheld and 5 % later than the link waits: the whole image, read as the
+// tool reads it, is the unit's or the read fails with message 4.  The link's wait is shortened
+// (and the late callbacks with it) to keep the run short; the next test keeps the real one.
+void ReadThroughSpoiledCallbacks(uint32_t seed, int comPort)
+{
+    xrpc::TLinkTimeouts timeouts;
+    timeouts.reply = std::chrono::milliseconds(200);
+    ServiceRig rig(SpoiledCallbacks(seed, comPort, 300), timeouts, seed,
+                   "spoiled" + std::to_string(seed));
+    device::NoOperationUi ui;
+    device::Transfer transfer(*rig.channel, ui);
+    model::Image read{};
+    // A read that fails is reported (message 4); one that succeeds holds the unit's bytes.
+    if (transfer.ReadImage(9, 1, read)) {
+        EXPECT_TRUE(rig.SameImage(read));
+    }
+    EXPECT_GT(rig.session->ExchangeCounters().failedTries, 20u) << "the faults were there";
+}
+
+TEST(ServiceFaults, WithheldAndLateCallbacksNeverShiftAnImageReadMacMode)
+{
+    ReadThroughSpoiledCallbacks(21, 0);
+}
+
+TEST(ServiceFaults, WithheldAndLateCallbacksNeverShiftAnImageReadComLineMode)
+{
+    ReadThroughSpoiledCallbacks(22, 3);
+}
+
+// The same with the link's real 2000 ms wait and callbacks 2500 ms late, over the first 120
+// steps of the image (each fault costs the whole wait).
+TEST(ServiceFaults, CallbacksLaterThanTheRealWaitAreNeverTaken)
+{
+    ServiceRig rig(SpoiledCallbacks(23, 0, 2500), {}, 23, "realwait");
+    rig.channel->SetComPort(1);
+    rig.channel->ReadRegistrySettings();
+    rig.channel->SetRetryCount(device::kTransferRetries);
+    const model::Image& mask = model::ReadMask();
+    int wrong = 0;
+    for (int step = 0; step < 120; ++step) {
+        const size_t o = static_cast<size_t>(step) * 8;
+        const device::Frame answer =
+            rig.channel->Exchange(device::ImageReadRequest(9, static_cast<uint16_t>(o)));
+        if (answer.empty())
+            break; // the read fails (message 4)
+        ASSERT_EQ(answer.size(), 13u);
+        for (size_t i = o; i < o + 8; ++i)
+            if (mask[i] && answer[4 + i - o] != rig.image[i])
+                ++wrong;
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(rig.session->ExchangeCounters().failedTries, 0u) << "the faults were there";
+}
+
+// The service stops and comes back while an image is read: the read fails with its message
+// without waiting out a call time-out per step, and once the link's next try is due the next
+// read is whole.
+TEST(ServiceFaults, StoppedAndRestartedInTheMiddleOfARead)
+{
+    ServiceRig rig({}, {}, 24, "restart");
+    std::chrono::steady_clock::time_point stopped;
+    ActingChannel acting(*rig.channel, {{300, [&] {
+                                             rig.service->Stop();
+                                             stopped = std::chrono::steady_clock::now();
+                                         }}});
+    device::NoOperationUi ui;
+    model::Image read{};
+    {
+        device::Transfer transfer(acting, ui);
+        EXPECT_FALSE(transfer.ReadImage(9, 1, read)) << "the read fails (message 4)";
+    }
+    ASSERT_GT(acting.Exchanges(), 300) << "the read failed before the service stopped";
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
+    ASSERT_NE(rig.link, nullptr);
+    EXPECT_TRUE(rig.link->ServiceUnreachable());
+    std::string error;
+    ASSERT_TRUE(rig.service->Start(&error)) << error;
+    std::this_thread::sleep_until(rig.link->NextTry());
+    device::Transfer transfer(*rig.channel, ui);
+    ASSERT_TRUE(transfer.ReadImage(9, 1, read));
+    EXPECT_TRUE(rig.SameImage(read));
+    EXPECT_FALSE(rig.link->ServiceUnreachable());
+}
+
+// The service's own faults in the middle of a read: a restart that forgets its subscribers
+// (the link subscribes again), and the device reported disconnected for less than the link's
+// connect wait.  The read rides both out.
+TEST(ServiceFaults, ARestartThatForgetsTheSubscriberAndABriefDisconnection)
+{
+    ServiceRig rig({}, {}, 25, "forget");
+    ActingChannel acting(*rig.channel,
+                         {{200, [&] { ASSERT_TRUE(rig.service->Restart()); }},
+                          {500, [&] { rig.service->SetOffline(std::chrono::milliseconds(700)); }}});
+    device::NoOperationUi ui;
+    device::Transfer transfer(acting, ui);
+    model::Image read{};
+    ASSERT_TRUE(transfer.ReadImage(9, 1, read));
+    EXPECT_TRUE(rig.SameImage(read));
+    EXPECT_EQ(rig.service->SubscribeCount(), 3) << "subscribed at the start, after the "
+                                                   "restart and after the disconnection";
+}
+
+// A service whose host stops answering in the middle of a scan: one call runs to its
+// time-out, the link then fails every exchange at once between spaced tries, and the scan ends
+// well within half a minute with no unit found.
+TEST(ServiceFaults, ScanOverAServiceThatStopsAnswering)
+{
+    fs::current_path(Scratch().Path());
+    simtest::SimProcess sim({"--service", "127.0.0.1:0", "--baud", "115200", "--unit", "77:44:223",
+                             "--registry", Scratch().File("scan.reg"), "--max-seconds", "120"});
+    ASSERT_TRUE(sim.WaitReady().starts_with("127.0.0.1:")) << sim.Stderr();
+    platform::RegistryFile registry(Scratch().File("scan.reg"));
+    ASSERT_TRUE(registry.WriteDword(platform::Hive::LocalMachine, kBusKey, "SpeedRSS", 115200));
+    TRSSession::Collaborators c;
+    c.registry = &registry;
+    TRSSession session(c);
+    device::SessionChannel channel(session);
+    ActingChannel acting(channel, {{10, [&] { sim.Signal(SIGSTOP); }}});
+    device::BusScan scan(acting);
+    NullObserver observer;
+    const auto start = std::chrono::steady_clock::now();
+    scan.Run(1, observer);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(acting.Exchanges(), 126);
+    EXPECT_TRUE(scan.Units().empty());
+    EXPECT_LT(took, std::chrono::seconds(30));
+    sim.Signal(SIGCONT);
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0) << sim.Stderr();
 }
 
 } // namespace

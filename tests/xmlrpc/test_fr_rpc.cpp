@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -124,7 +125,21 @@ public:
     {
         for (std::thread& t : later)
             t.join();
+        {
+            std::lock_guard guard(mutex_);
+            stopping_ = true;
+        }
+        released_.notify_all();
         server_.Stop();
+    }
+    // While silent, a call is taken and not answered (until the service ends or speaks again).
+    void SetSilent(bool on)
+    {
+        {
+            std::lock_guard guard(mutex_);
+            silent_ = on;
+        }
+        released_.notify_all();
     }
 
     // Calls the link's "OnMethodData" with hex; with a wrong digest when asked.  Returns the
@@ -166,10 +181,17 @@ public:
     std::atomic<int> sendData{0};
     std::atomic<uint16_t> linkPort{0};
     std::atomic<uint16_t> deletedPort{0};
+    std::atomic<int> calls{0};
+    std::atomic<bool> connectedAnswer{true}; // false: "Connected" always answers false
 
 private:
     std::string Handle(std::string_view body)
     {
+        ++calls;
+        {
+            std::unique_lock lock(mutex_);
+            released_.wait(lock, [this] { return !silent_ || stopping_; });
+        }
         TXrpcServerParser parser;
         parser.Parse(body);
         auto p = parser.TakeParams();
@@ -182,7 +204,7 @@ private:
         } else if (m == "Lines") {
             answer.AddItemArray(std::make_shared<TXrpcArray>());
         } else if (m == "Connected") {
-            answer.AddItem(subscribed.load());
+            answer.AddItem(subscribed.load() && connectedAnswer.load());
         } else if (m == "DeleteMessageSubscriber") {
             deletedPort = static_cast<uint16_t>(p.at(2)->AsInteger());
             subscribed = false;
@@ -195,6 +217,9 @@ private:
     }
 
     std::mutex mutex_;
+    std::condition_variable released_;
+    bool silent_ = false;
+    bool stopping_ = false;
     std::atomic<bool> subscribed{false};
     std::vector<std::thread> later;
     platform::TcpServer server_;
@@ -251,7 +276,9 @@ TEST(LinkFrame, OnlyTheAnswerWithTheRequestsCounterIsTaken)
          true},
         {"only a foreign counter",
          [](ScriptedService& s, const Bytes& p) { s.Callback(AnswerTo(p, 0x100)); }, false},
-        {"a length byte that is not the payload's length",
+        {"bytes after the length byte are not part of the answer",
+         [](ScriptedService& s, const Bytes& p) { s.Callback(AnswerTo(p) + "EE01"); }, true},
+        {"a length byte beyond the payload",
          [](ScriptedService& s, const Bytes& p) { s.Callback(AnswerTo(p, 0, 1)); }, false},
         {"below the MAC form's minimum",
          [](ScriptedService& s, const Bytes& p) {
@@ -369,6 +396,98 @@ TEST(LinkFrame, APortThatCannotBeBoundFailsConnectBeforeSubscribing)
     EXPECT_FALSE(link.Connect());
     EXPECT_FALSE(link.Subscribed());
     EXPECT_EQ(service.linkPort, 0) << "no subscription for a link that cannot be called back";
+}
+
+TEST(LinkFrame, TriesAtAFailingPeerAreSpacedAndDoubled)
+{
+    using C = TRetrySpacing::Clock;
+    TRetrySpacing spacing(1000ms, 30000ms);
+    const C::time_point t0{};
+    EXPECT_TRUE(spacing.Due(t0)) << "nothing failed yet";
+    // Each failure at the moment its try came due: 1, 2, 4, 8, 16, then 30 s at most.
+    C::time_point now = t0;
+    for (const auto delay : {1000ms, 2000ms, 4000ms, 8000ms, 16000ms, 30000ms, 30000ms}) {
+        spacing.Failed(now);
+        EXPECT_FALSE(spacing.Due(now + delay - 1ms)) << delay.count();
+        EXPECT_TRUE(spacing.Due(now + delay)) << delay.count();
+        now += delay;
+    }
+    spacing.Succeeded();
+    EXPECT_TRUE(spacing.Due(now));
+    spacing.Failed(now);
+    EXPECT_EQ(spacing.Next(), now + 1000ms) << "a success starts the spacing afresh";
+}
+
+// A service that takes calls and never answers: the call in flight runs to its time-out, and
+// then nothing reaches the service until the next try is due; a link that cannot connect is
+// refused at once in the same way.
+TEST(LinkFrame, AnUnreachableServiceCostsOneTimeOutThenFailsAtOnce)
+{
+    for (const bool silent : {true, false}) {
+        ScriptedService service;
+        TLinkTimeouts t;
+        t.call = 300ms;
+        t.connect = 300ms;
+        t.retryFirst = 20s;
+        TfrRPC link(service.reg, t, service.dir.File("logzemra21.txt"));
+        ASSERT_TRUE(link.Connect());
+        if (silent) {
+            service.SetSilent(true);
+            EXPECT_FALSE(link.SendFrame(kRequest));
+            EXPECT_TRUE(link.ServiceUnreachable());
+            EXPECT_FALSE(link.IsConnected());
+            link.Disconnect();
+        } else {
+            // It answers, but the device is not connected: Connect fails after its wait.
+            service.connectedAnswer = false;
+            link.Disconnect();
+            EXPECT_FALSE(link.Connect());
+            EXPECT_FALSE(link.ServiceUnreachable()) << "the service answered";
+        }
+        const int calls = service.calls;
+        const auto before = std::chrono::steady_clock::now();
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_FALSE(link.Connect()) << silent;
+            EXPECT_FALSE(link.IsConnected()) << silent;
+            EXPECT_FALSE(link.SendFrame(kRequest)) << silent;
+        }
+        EXPECT_EQ(service.calls, calls) << silent << ": no call before the next try is due";
+        EXPECT_GT(link.NextTry() - before, 15s) << silent;
+    }
+}
+
+TEST(LinkFrame, AServiceThatAnswersAgainIsUsedAtTheNextTry)
+{
+    ScriptedService service;
+    TLinkTimeouts t;
+    t.call = 300ms;
+    t.retryFirst = 300ms;
+    TfrRPC link(service.reg, t, service.dir.File("logzemra21.txt"));
+    service.onSendData = [&](const Bytes& p) { service.CallbackLater(20ms, AnswerTo(p)); };
+    ASSERT_TRUE(link.Connect());
+    service.SetSilent(true);
+    EXPECT_FALSE(link.SendFrame(kRequest));
+    link.Disconnect();
+    service.SetSilent(false);
+    EXPECT_FALSE(link.Connect()) << "not yet due";
+    std::this_thread::sleep_until(link.NextTry());
+    ASSERT_TRUE(link.Connect());
+    EXPECT_FALSE(link.ServiceUnreachable());
+    EXPECT_TRUE(link.SendFrame(kRequest));
+    EXPECT_EQ(link.GetReply(), kReply);
+}
+
+TEST(LinkFrame, ComLineModeLetsTheLineSettleBeforeItIsUp)
+{
+    ScriptedService service;
+    service.reg.WriteString(Hive::LocalMachine, kLinkKey, "DriverCOMPort", "COM3");
+    TLinkTimeouts t;
+    t.settle = 500ms;
+    TfrRPC link(service.reg, t, service.dir.File("logzemra21.txt"));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(link.Connect());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_TRUE(link.IsConnected());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The device operations through the real session against t4700-sim: on a pseudo-terminal, and
-// the main ones again through the simulator's Ethernet-to-RS-485 converter on UDP.
+// the main ones again through the simulator's Ethernet-to-RS-485 converter on UDP and through
+// its bus-driver service in both of the link's modes.
 
 #include "CoreComp/rssess/rs_session.h"
 #include "config_tool/device/bus_search.h"
@@ -127,8 +128,11 @@ struct ScratchFirst
 };
 
 // The roads to the line: the serial port, or a converter on loopback that the simulator
-// registers as the port's only converter.
-enum class Road { Serial, Udp };
+// registers as the port's only converter, or the bus-driver service in MAC mode or in COM-line
+// mode (the simulator writes the link's values).
+enum class Road { Serial, Udp, Service, ServiceComLine };
+
+bool IsService(Road road) { return road == Road::Service || road == Road::ServiceComLine; }
 
 struct E2eFixture : ScratchFirst, ::testing::Test
 {
@@ -168,8 +172,17 @@ struct E2eFixture : ScratchFirst, ::testing::Test
     {
         for (const char* a : {"--registry", Registry().Path().c_str()})
             args.push_back(a);
-        args.push_back("--com");
-        args.push_back(std::to_string(kCom));
+        if (IsService(road)) {
+            // The service serves no pty: it takes the place of the port.
+            args.insert(args.begin(), {"--service", "127.0.0.1:0"});
+            // The link logs "logzemra21.txt" into the working folder.
+            fs::current_path(dir);
+            if (road == Road::ServiceComLine)
+                args.insert(args.begin(), {"--svc-com", "4"});
+        } else {
+            args.push_back("--com");
+            args.push_back(std::to_string(kCom));
+        }
         args.push_back("--dump");
         args.push_back((dir / "dump").string());
         args.push_back("--max-seconds");
@@ -180,7 +193,16 @@ struct E2eFixture : ScratchFirst, ::testing::Test
             for (const char* a : {"--udp", "127.0.0.2:0", "--eth-wait", "0"})
                 args.push_back(a);
         }
-        return sim.Start(simPath, args);
+        simStarted = sim.Start(simPath, args);
+        return simStarted;
+    }
+
+    // Over the service, a call that the simulated service refused fails the run.
+    void TearDown() override
+    {
+        if (IsService(road) && simStarted) {
+            EXPECT_EQ(sim.Stop(), 0) << "the service refused calls (see its standard error)";
+        }
     }
 
     // Masked bytes of two images are equal.
@@ -194,6 +216,7 @@ struct E2eFixture : ScratchFirst, ::testing::Test
     }
 
     Road road = Road::Serial;
+    bool simStarted = false;
     std::string simPath;
     fs::path dir;
     SimProcess sim;
@@ -211,6 +234,11 @@ struct E2eTest : E2eFixture, ::testing::WithParamInterface<Road>
 };
 INSTANTIATE_TEST_SUITE_P(Roads, E2eTest, ::testing::Values(Road::Serial, Road::Udp),
                          [](const auto& info) { return info.param == Road::Udp ? "Udp" : "Serial"; });
+INSTANTIATE_TEST_SUITE_P(ServiceRoads, E2eTest,
+                         ::testing::Values(Road::Service, Road::ServiceComLine),
+                         [](const auto& info) {
+                             return info.param == Road::Service ? "MacMode" : "ComLineMode";
+                         });
 
 // The serial line's fault tests.
 struct E2eSerialTest : E2eFixture
@@ -289,6 +317,8 @@ TEST_P(E2eTest, ReadChangeAndWriteBackExactlyTheChangedBytes)
 
 TEST_P(E2eTest, PresentedCredentialIsRead)
 {
+    if (IsService(road))
+        GTEST_SKIP() << "the service polls the units' events itself";
     const std::string shown = "5A000001B2C3D401"; // as the tool shows it, check byte first
     ASSERT_TRUE(StartSim({"--unit", "9:44:223", "--present-key", "9:" + shown + ":1500"}));
     KeyCodeReader reader(channel);
@@ -306,6 +336,8 @@ TEST_P(E2eTest, PresentedCredentialIsRead)
 
 TEST_P(E2eTest, DrainReadsEachEventOnceAndTheSessionAcknowledgesIt)
 {
+    if (IsService(road))
+        GTEST_SKIP() << "the service polls the units' events itself";
     // Event reads wait only 50 ms by default: a late answer would be taken for the next read's.
     SetBusValue("TimeoutConstant", 2000);
     const std::string log = (dir / "line.log").string();
