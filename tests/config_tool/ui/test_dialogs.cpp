@@ -289,6 +289,7 @@ TEST_F(KeyCodeTest, DrainsThenPollsUntilACodeArrives)
     EXPECT_EQ(code, QString::fromStdString(model::KeyBytesToText({0x01, 2, 3, 4, 5, 6, 7, 0x88})));
     ASSERT_EQ(prompt.shown.size(), 1u);
     EXPECT_EQ(prompt.shown[0].text, Msg(33));
+    EXPECT_EQ(prompt.shown[0].kind, BoxKind::Warning);
     EXPECT_EQ(prompt.shown[0].buttons, BoxButtons::YesNo);
     EXPECT_THAT(intervals, ElementsAre(0, 100));
     EXPECT_EQ(EventReads(), 5);
