@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 namespace device {
 
@@ -70,30 +71,37 @@ bool CodeFromEvent(const Frame& a, KeyCode& code)
     return false;
 }
 
-bool KeyCodeReader::Start(uint8_t address, int port)
+KeyStartResult KeyCodeReader::Start(uint8_t address, int port)
 {
     address_ = address;
     active_ = false;
     drain_reads_ = 0;
-    if (!PrepareChannel(channel_, port, kKeyReadRetries) || !Drain())
-        return false;
-    active_ = true;
-    return true;
+    if (!PrepareChannel(channel_, port, kKeyReadRetries))
+        return KeyStartResult::NoAnswer;
+    const KeyStartResult result = Drain();
+    active_ = result == KeyStartResult::Polling;
+    return result;
 }
 
-bool KeyCodeReader::Drain()
+KeyStartResult KeyCodeReader::Drain()
 {
+    Frame previous;
+    int same = 0;
     for (drain_reads_ = 1; drain_reads_ <= kMaxDrainReads; ++drain_reads_) {
-        const Frame a = SafeExchange(channel_, EventReadRequest(address_));
+        Frame a = SafeExchange(channel_, EventReadRequest(address_));
         if (a.size() < 3)
-            return false;
+            return KeyStartResult::NoAnswer;
         if (a[0] == address_ && a[1] == 5 && a[2] == kAnsEmptyLog)
-            return true;
+            return KeyStartResult::Polling;
         if (!IsEvent(a))
-            return true; // nothing the unit drops on a read; polling deals with it
+            return KeyStartResult::Polling; // nothing the unit drops on a read; polling deals with it
+        same = a == previous ? same + 1 : 1;
+        if (same >= kDrainSameAnswers)
+            return KeyStartResult::LogNotEmptied;
+        previous = std::move(a);
     }
     drain_reads_ = kMaxDrainReads;
-    return false;
+    return KeyStartResult::LogNotEmptied;
 }
 
 KeyPollResult KeyCodeReader::PollStep()

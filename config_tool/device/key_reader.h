@@ -3,9 +3,13 @@
 // drained: every event read is acknowledged by the session, so each read removes one event.
 // Then one event read per poll step, until an event that carries a credential code arrives.
 //
-// The drain is bounded: it ends on the empty log, on an answer that is no event (the unit
-// would never drop it), or fails after kMaxDrainReads reads, so a unit with an endless log
-// cannot hold the tool.
+// The drain reads on for as long as the unit hands out events: a unit keeps more of them
+// (1,024 and more) than any fixed small count.  It ends on the empty log or on an answer that
+// is no event (the unit would never drop it; polling deals with it), and fails when the unit
+// stops making progress: a read that gets no answer, or the same event answered
+// kDrainSameAnswers times in a row (the acknowledgement does not remove it).  A unit that
+// hands out new events without end fails after kMaxDrainReads reads, so it cannot hold the
+// tool for good.
 //
 // Threads: the user-interface thread only.
 
@@ -17,10 +21,19 @@
 
 namespace device {
 
-inline constexpr int kMaxDrainReads = 1000;
+inline constexpr int kMaxDrainReads = 65536;
+// Not two: an acknowledgement the unit missed brings the same event once more, and a log may
+// hold like events one after another.
+inline constexpr int kDrainSameAnswers = 16;
 inline constexpr int kKeyReadRetries = 6;
 
 using KeyCode = model::KeyCode; // k0 .. k7, in answer order
+
+enum class KeyStartResult {
+    Polling,       // the log is empty; polling has started
+    NoAnswer,      // show the no-answer message
+    LogNotEmptied, // the unit answers but its log does not end: show that, not "no answer"
+};
 
 enum class KeyPollResult {
     KeepPolling,
@@ -41,9 +54,8 @@ class KeyCodeReader
 public:
     explicit KeyCodeReader(CommandChannel& channel) : channel_(channel) {}
 
-    // Sets up the channel and drains the log; true when polling has started, false when the
-    // unit did not answer (or never emptied its log): show the no-answer message.
-    bool Start(uint8_t address, int port);
+    // Sets up the channel and drains the log; polling is active only on Polling.
+    KeyStartResult Start(uint8_t address, int port);
     // One poll.  Every result but KeepPolling ends polling before it returns, so a message box
     // shown for it cannot start a second poll behind it.
     KeyPollResult PollStep();
@@ -54,7 +66,7 @@ public:
     int DrainReads() const { return drain_reads_; }
 
 private:
-    bool Drain();
+    KeyStartResult Drain();
 
     CommandChannel& channel_;
     uint8_t address_ = 1;

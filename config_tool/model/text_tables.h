@@ -51,6 +51,9 @@ struct TextTables
     std::array<std::string_view, kDeviceTypeCount> deviceTypes{};
     std::array<EventClass, kEventClassCount> eventClasses{};
     std::array<std::string_view, kMessageCount> messages{};
+    // Shown by the credential-code reader when a unit answers every event read but its log
+    // never ends; the message table has no text for it.
+    std::string_view eventLogNotEmptied;
     std::array<std::string_view, kCaptionCount> captions{};
     std::array<std::string_view, kPartitionTypeCount> partitionTypes{};
     std::array<std::string_view, kButtonModeCount> buttonModes{};

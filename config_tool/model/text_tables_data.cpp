@@ -135,6 +135,7 @@ const TextTables kRussianTables{
         "Перед считыванием кода ключа из прибора будут вычитаны все события, которые будут потеряны. Продолжить?",
         "Прибор не отвечает!",
     }},
+    .eventLogNotEmptied = "Журнал событий прибора не удаётся очистить: прибор не перестаёт выдавать события!",
     .captions{{
         "Т4700-КЛВ 2.22-2.23, Т4700-ВД 2.23",
         "Файл",
@@ -475,6 +476,7 @@ const TextTables kEnglishTables{
         "Before reading the code all events will be read from the device and lost. Would you like to continue?",
         "The device is not responding...",
     }},
+    .eventLogNotEmptied = "The event log of the device cannot be emptied: the device keeps sending events!",
     .captions{{
         "T4700-KLV 2.22-2.23, T4700-VD 2.23",
         "File",

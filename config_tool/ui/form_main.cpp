@@ -169,6 +169,7 @@ void TFormMain::BuildWindow()
     progress_->setValue(0);
     progress_->setTextVisible(false);
     statusBar()->addPermanentWidget(progress_, 1);
+    progress_->hide(); // shown only while a transfer runs
 
     timer1_ = new QTimer(this);
     timer1_->setObjectName(QStringLiteral("Timer1"));
@@ -383,6 +384,7 @@ void TFormMain::AdvanceProgress(int step)
 void TFormMain::HideProgress()
 {
     progress_->setValue(0);
+    progress_->hide();
 }
 
 bool TFormMain::Confirm(int message)

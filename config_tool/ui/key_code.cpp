@@ -91,10 +91,13 @@ void TfKeyCode::Button1Click()
     Button1->setEnabled(false);
     LabelWait->show();
     LabelWait->repaint();
-    const bool polling = reader_.Start(static_cast<uint8_t>(udAdress->value()), port_);
+    const device::KeyStartResult start =
+        reader_.Start(static_cast<uint8_t>(udAdress->value()), port_);
     LabelWait->hide();
-    if (!polling) {
-        NoAnswer();
+    if (start != device::KeyStartResult::Polling) {
+        EndWithError(start == device::KeyStartResult::NoAnswer
+                         ? Msg(device::kMsgNoAnswer)
+                         : ToQString(tables_.eventLogNotEmptied));
         return;
     }
     ProgressBar1->setValue(0);
@@ -102,9 +105,9 @@ void TfKeyCode::Button1Click()
     SetTimer(100);
 }
 
-void TfKeyCode::NoAnswer()
+void TfKeyCode::EndWithError(const QString& text)
 {
-    prompt_.Tell(BoxKind::Error, Msg(device::kMsgNoAnswer));
+    prompt_.Tell(BoxKind::Error, text);
     close();
 }
 
@@ -135,7 +138,7 @@ void TfKeyCode::KeyCodePollStep()
         close();
         return;
     case device::KeyPollResult::NoAnswer:
-        NoAnswer();
+        EndWithError(Msg(device::kMsgNoAnswer));
         return;
     case device::KeyPollResult::EndNoCode:
     case device::KeyPollResult::Stopped:

@@ -49,7 +49,7 @@ protected:
 
 private:
     void SetTimer(int ms);
-    void NoAnswer();
+    void EndWithError(const QString& text);
     QString Msg(int number) const;
 
     device::KeyCodeReader reader_;

@@ -182,6 +182,30 @@ TEST_F(BusScanTest, ChannelThatCannotBeSetUpScansNothing)
     EXPECT_FALSE(scan.Scanning());
 }
 
+// Type 10 units of 2.20 to 2.22, by the version of their type answer, get the "КЛВ" line;
+// every other unit the line with its type name.
+TEST_F(BusScanTest, KlvLineForTypeTenFromVersionTwoTwentyToTwoTwentyTwo)
+{
+    const struct
+    {
+        uint8_t type;
+        uint16_t version;
+        bool klv_line;
+    } cases[] = {
+        {10, 219, false}, {10, 220, true},  {10, 221, true}, {10, 222, true},
+        {10, 223, false}, {44, 220, false}, {44, 222, false}, {10, 220 + 256, false},
+    };
+    uint8_t a = 1;
+    for (const auto& c : cases)
+        line.Add(a++, c.type, c.version);
+    scan.Run(1, observer);
+    ASSERT_EQ(scan.Units().size(), std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(::testing::Message() << int(cases[i].type) << " at " << cases[i].version);
+        EXPECT_EQ(scan.Units()[i].klv_line, cases[i].klv_line);
+    }
+}
+
 TEST(VersionText, FormsTheMinorWithTwoDigits)
 {
     EXPECT_EQ(VersionText(222), "2.22");

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -322,7 +323,7 @@ TEST_P(E2eTest, PresentedCredentialIsRead)
     const std::string shown = "5A000001B2C3D401"; // as the tool shows it, check byte first
     ASSERT_TRUE(StartSim({"--unit", "9:44:223", "--present-key", "9:" + shown + ":1500"}));
     KeyCodeReader reader(channel);
-    ASSERT_TRUE(reader.Start(9, kCom));
+    ASSERT_EQ(reader.Start(9, kCom), KeyStartResult::Polling);
     KeyPollResult result = KeyPollResult::KeepPolling;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (result == KeyPollResult::KeepPolling && std::chrono::steady_clock::now() < deadline) {
@@ -357,7 +358,7 @@ TEST_P(E2eTest, DrainReadsEachEventOnceAndTheSessionAcknowledgesIt)
         queued = session.Answer().at(2) != 0x02;
     }
     KeyCodeReader reader(channel);
-    ASSERT_TRUE(reader.Start(9, kCom));
+    ASSERT_EQ(reader.Start(9, kCom), KeyStartResult::Polling);
     EXPECT_EQ(reader.DrainReads(), 4);
     ASSERT_EQ(sim.Stop(), 0);
 
@@ -383,6 +384,30 @@ TEST_P(E2eTest, DrainReadsEachEventOnceAndTheSessionAcknowledgesIt)
     EXPECT_GE(reads, probes + 4);
     EXPECT_LE(reads, probes + 4 + static_cast<int>(retries));
     EXPECT_EQ(acknowledgements, 3);
+}
+
+// A unit that holds as many events as it can keep: the drain reads them all and polling
+// starts on the empty log.
+TEST_F(E2eSerialTest, FullEventLogIsDrainedToItsEnd)
+{
+    SetBusValue("TimeoutConstant", 2000); // see above: no late answer taken for the next read's
+    constexpr int kLogEvents = 1024;      // what the simulated unit keeps
+    std::vector<std::string> args{"--unit", "9:44:223"};
+    for (int n = 1; n <= kLogEvents; ++n) {
+        char body[16];
+        std::snprintf(body, sizeof body, "0410%02X%02X0000", n & 0xFF, n >> 8);
+        args.push_back("--event");
+        args.push_back(std::string("9:") + body);
+    }
+    ASSERT_TRUE(StartSim(args));
+    KeyCodeReader reader(channel);
+    ASSERT_EQ(reader.Start(9, kCom), KeyStartResult::Polling);
+    // Every event is read; on a busy machine a read the session has to repeat can bring one
+    // event twice, never many.
+    EXPECT_GE(reader.DrainReads(), kLogEvents + 1);
+    EXPECT_LE(reader.DrainReads(), kLogEvents + 1 + 32);
+    EXPECT_EQ(reader.PollStep(), KeyPollResult::KeepPolling);
+    EXPECT_TRUE(reader.Active());
 }
 
 TEST_F(E2eSerialTest, ReadIsExactThroughTenPercentFaultyAnswers)

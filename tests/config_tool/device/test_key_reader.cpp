@@ -2,6 +2,10 @@
 
 #include "fake_channel.h"
 
+#ifdef VENDAXO_TEST_WITH_SIM
+#include "sim/bus.h"
+#endif
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -51,7 +55,7 @@ struct KeyReaderTest : ::testing::Test
 
 TEST_F(KeyReaderTest, EmptyLogStartsPollingAtOnce)
 {
-    ASSERT_TRUE(reader.Start(N, 2));
+    ASSERT_EQ(reader.Start(N, 2), KeyStartResult::Polling);
     EXPECT_TRUE(reader.Active());
     EXPECT_EQ(reader.DrainReads(), 1);
     EXPECT_EQ(channel.requests.at(0), (Frame{N, 0x06, 0x00, 0x01, 0x00, 0x01}));
@@ -67,24 +71,114 @@ TEST_F(KeyReaderTest, DrainReadsUntilTheLogIsEmpty)
     for (int i = 0; i < 4; ++i)
         log.answers.push_back(kPlainEvent);
     log.answers.push_back(WithCrc({N, 0x0D, 0x0E, 14, 0x05, 1, 2, 3, 4, 5, 6, 7, 8}));
-    ASSERT_TRUE(reader.Start(N, 1));
+    ASSERT_EQ(reader.Start(N, 1), KeyStartResult::Polling);
     EXPECT_EQ(reader.DrainReads(), 6);
     EXPECT_EQ(Count(0x01), 6);
     EXPECT_EQ(Count(0x2B), 0) << "drained events carry no confirmation of their code";
 }
 
-TEST_F(KeyReaderTest, DrainIsBounded)
+// Event number n, as a unit numbers its events.
+Frame NumberedEvent(int n)
 {
-    channel.SetResponder([](const Frame&) { return kPlainEvent; });
-    EXPECT_FALSE(reader.Start(N, 1));
-    EXPECT_FALSE(reader.Active());
-    EXPECT_EQ(Count(0x01), kMaxDrainReads);
+    return WithCrc({N, 0x08, 0x04, 16, uint8_t(n & 0xFF), uint8_t(n >> 8), 0x00, 0x00});
 }
+
+TEST_F(KeyReaderTest, DrainEndsOnlyOnTheEmptyLogOrWhenTheUnitMakesNoProgress)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<Frame(int read)> answer; // read counts from 1
+        KeyStartResult result;
+        int reads;
+    };
+    auto same_then_empty = [](int same) {
+        return [same](int read) { return read <= same ? kPlainEvent : kEmptyLog; };
+    };
+    const Case cases[] = {
+        {"like events one short of the limit", same_then_empty(kDrainSameAnswers - 1),
+         KeyStartResult::Polling, kDrainSameAnswers},
+        {"a run of like events broken by another one",
+         [](int read) {
+             if (read == kDrainSameAnswers)
+                 return NumberedEvent(1);
+             return read < 2 * kDrainSameAnswers ? kPlainEvent : kEmptyLog;
+         },
+         KeyStartResult::Polling, 2 * kDrainSameAnswers},
+        {"the same event whatever the acknowledgement", [](int) { return kPlainEvent; },
+         KeyStartResult::LogNotEmptied, kDrainSameAnswers},
+        {"new events without end", [](int read) { return NumberedEvent(read); },
+         KeyStartResult::LogNotEmptied, kMaxDrainReads},
+        {"far more events than the unit keeps",
+         [](int read) { return read <= 5000 ? NumberedEvent(read) : kEmptyLog; },
+         KeyStartResult::Polling, 5001},
+        {"no answer after some events", [](int read) { return read < 40 ? NumberedEvent(read) : Frame{}; },
+         KeyStartResult::NoAnswer, 40},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeChannel ch([&c, read = 0](const Frame&) mutable { return c.answer(++read); });
+        KeyCodeReader r(ch);
+        EXPECT_EQ(r.Start(N, 1), c.result);
+        EXPECT_EQ(r.Active(), c.result == KeyStartResult::Polling);
+        EXPECT_EQ(static_cast<int>(ch.requests.size()), c.reads);
+        EXPECT_EQ(r.DrainReads(), c.reads);
+    }
+}
+
+#ifdef VENDAXO_TEST_WITH_SIM
+// A simulated unit behind the channel, acknowledged the way the session does it: every event
+// answer is followed by the acknowledgement, on which the unit drops the event.
+class AcknowledgedUnit : public CommandChannel
+{
+public:
+    explicit AcknowledgedUnit(sim::Bus& bus) : bus_(bus) {}
+    void SetComPort(int) override {}
+    void ReadRegistrySettings() override {}
+    void SetRetryCount(int) override {}
+    Frame Exchange(const Frame& request) override
+    {
+        ++reads;
+        Frame answer = Send(request);
+        if (answer.size() > 3 && (answer[2] == 0x04 || answer[2] == 0x0C || answer[2] == 0x0E))
+            Send({answer[0], 0x06, 0x00, 0x03, 0x00, 0x01});
+        return answer;
+    }
+    int reads = 0;
+
+private:
+    Frame Send(const Frame& request)
+    {
+        now_us_ += 1'000'000; // well after the last answer: nothing stale waits
+        const sim::LineActivity activity = bus_.Receive(sim::WithCrc(request), now_us_);
+        return activity.answers.empty() ? Frame{} : activity.answers.front().bytes;
+    }
+    sim::Bus& bus_;
+    int64_t now_us_ = 0;
+};
+
+TEST(KeyReaderOnASimulatedUnit, FullEventLogIsDrainedToItsEnd)
+{
+    sim::Bus bus;
+    ASSERT_TRUE(bus.AddUnit(N, 44, 223));
+    for (std::size_t n = 1; n <= sim::kMaxEvents + 1; ++n)
+        ASSERT_TRUE(bus.QueueEvent(N, {0x04, 16, uint8_t(n & 0xFF), uint8_t(n >> 8), 0x00, 0x00}));
+    ASSERT_EQ(bus.EventCount(N), sim::kMaxEvents) << "the log is full";
+
+    AcknowledgedUnit unit(bus);
+    KeyCodeReader reader(unit);
+    EXPECT_EQ(reader.Start(N, 1), KeyStartResult::Polling);
+    EXPECT_EQ(reader.DrainReads(), static_cast<int>(sim::kMaxEvents) + 1);
+    EXPECT_EQ(unit.reads, static_cast<int>(sim::kMaxEvents) + 1);
+    EXPECT_EQ(bus.EventCount(N), 0u);
+    EXPECT_TRUE(reader.Active());
+}
+#endif
 
 TEST_F(KeyReaderTest, DrainEndsOnAnAnswerThatIsNoEvent)
 {
     log.answers = {kPlainEvent, WithCrc({N, 0x05, 0x0A, 0x00, 0x00}), WithCrc({N, 0x05, 0x0A, 0x00, 0x00})};
-    ASSERT_TRUE(reader.Start(N, 1));
+    ASSERT_EQ(reader.Start(N, 1), KeyStartResult::Polling);
     EXPECT_EQ(reader.DrainReads(), 2);
     EXPECT_EQ(reader.PollStep(), KeyPollResult::EndNoCode);
     EXPECT_FALSE(reader.Active());
@@ -93,11 +187,11 @@ TEST_F(KeyReaderTest, DrainEndsOnAnAnswerThatIsNoEvent)
 TEST_F(KeyReaderTest, NoAnswerEndsTheDrainOrThePoll)
 {
     log.answers = {kPlainEvent, {}};
-    EXPECT_FALSE(reader.Start(N, 1));
+    EXPECT_EQ(reader.Start(N, 1), KeyStartResult::NoAnswer);
     EXPECT_FALSE(reader.Active());
 
     log.answers = {kEmptyLog, {}};
-    ASSERT_TRUE(reader.Start(N, 1));
+    ASSERT_EQ(reader.Start(N, 1), KeyStartResult::Polling);
     EXPECT_EQ(reader.PollStep(), KeyPollResult::NoAnswer);
     EXPECT_FALSE(reader.Active()) << "cleared before the message is shown";
     EXPECT_EQ(reader.PollStep(), KeyPollResult::Stopped);
@@ -105,7 +199,7 @@ TEST_F(KeyReaderTest, NoAnswerEndsTheDrainOrThePoll)
 
 TEST_F(KeyReaderTest, ExceptionCountsAsNoAnswer)
 {
-    ASSERT_TRUE(reader.Start(N, 1));
+    ASSERT_EQ(reader.Start(N, 1), KeyStartResult::Polling);
     channel.throw_at = static_cast<int>(channel.requests.size());
     EXPECT_EQ(reader.PollStep(), KeyPollResult::NoAnswer);
 }
@@ -113,14 +207,14 @@ TEST_F(KeyReaderTest, ExceptionCountsAsNoAnswer)
 TEST_F(KeyReaderTest, ChannelThatCannotBeSetUpCountsAsNoAnswer)
 {
     channel.throw_on_setup = true;
-    EXPECT_FALSE(reader.Start(N, 1));
+    EXPECT_EQ(reader.Start(N, 1), KeyStartResult::NoAnswer);
     EXPECT_FALSE(reader.Active());
     EXPECT_TRUE(channel.requests.empty());
 }
 
 TEST_F(KeyReaderTest, StopEndsPolling)
 {
-    ASSERT_TRUE(reader.Start(N, 1));
+    ASSERT_EQ(reader.Start(N, 1), KeyStartResult::Polling);
     reader.Stop();
     const auto sent = channel.requests.size();
     EXPECT_EQ(reader.PollStep(), KeyPollResult::Stopped);
@@ -171,7 +265,7 @@ TEST(KeyCodeFromEvent, EventForms)
 
 TEST_F(KeyReaderTest, CodeFoundIsConfirmedWithByteFour)
 {
-    ASSERT_TRUE(reader.Start(N, 1));
+    ASSERT_EQ(reader.Start(N, 1), KeyStartResult::Polling);
     log.answers = {kPlainEvent, WithCrc({N, 0x0D, 0x04, 22, 0x6B, 0x01, 2, 3, 4, 5, 6, 7, 0x88})};
     EXPECT_EQ(reader.PollStep(), KeyPollResult::KeepPolling);
     EXPECT_EQ(reader.PollStep(), KeyPollResult::CodeFound);

@@ -387,5 +387,47 @@ TEST_F(TransferTest, FailedCredentialWriteSendsNoClosingCommand)
     EXPECT_EQ(unit.closing_commands, 0);
 }
 
+// A unit that refuses a credential must never be reported as written: every byte of the
+// answer a 06 26 01 n 00 is looked at.
+TEST_F(TransferTest, CredentialWriteAnswerMustBeExact)
+{
+    const struct
+    {
+        const char* name;
+        Frame answer; // to the write of slot 4
+    } cases[] = {
+        {"status byte 5 not 0", WithCrc({kAddr, 0x06, 0x26, 0x01, 4, 0x01})},
+        {"status byte 5 FF", WithCrc({kAddr, 0x06, 0x26, 0x01, 4, 0xFF})},
+        {"byte 3 not 01", WithCrc({kAddr, 0x06, 0x26, 0x00, 4, 0x00})},
+        {"byte 3 02", WithCrc({kAddr, 0x06, 0x26, 0x02, 4, 0x00})},
+        {"another slot", WithCrc({kAddr, 0x06, 0x26, 0x01, 5, 0x00})},
+        {"another command", WithCrc({kAddr, 0x06, 0x27, 0x01, 4, 0x00})},
+        {"another L", WithCrc({kAddr, 0x07, 0x26, 0x01, 4, 0x00, 0x00})},
+        {"another address", WithCrc({kAddr + 1, 0x06, 0x26, 0x01, 4, 0x00})},
+        {"one byte short", WithCrc({kAddr, 0x06, 0x26, 0x01, 4})},
+        {"no answer", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeUnit u = unit;
+        u.hook = [&c](const Frame& r, int) -> std::optional<Frame> {
+            if (r.at(3) == 0x25 && r.at(5) == 4)
+                return c.answer;
+            return std::nullopt;
+        };
+        FakeChannel ch(u.Responder());
+        RecordingUi rui;
+        Transfer t(ch, rui);
+        model::KeyCodes codes{}, copy{};
+        codes[3] = {0x01, 2, 3, 4, 5, 6, 7, 8};
+        codes[6] = {0x01, 9, 9, 9, 9, 9, 9, 9};
+        EXPECT_FALSE(t.WriteKeyCodes(kAddr, kPort, codes, copy));
+        EXPECT_EQ(copy, model::KeyCodes{}) << "a repeated write sends the codes again";
+        EXPECT_EQ(ch.requests.size(), 1u) << "the first refusal stops the write";
+        EXPECT_EQ(u.closing_commands, 0);
+        EXPECT_FALSE(rui.progress_visible);
+    }
+}
+
 } // namespace
 } // namespace device

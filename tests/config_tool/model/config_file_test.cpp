@@ -124,16 +124,24 @@ TEST_F(ConfigFile, IncompleteFilesAreUnreadable)
     EXPECT_EQ(loaded.status, LoadStatus::Unreadable);
 }
 
+// Refused whether or not a unit was read, also when the model byte would fit the unit.
 TEST_F(ConfigFile, ForeignHeaderIsRefused)
 {
-    const std::string file = Saved("КЛВ");
-    for (std::size_t at : {0u, 1u, 2u, 3u}) {
-        std::string foreign = file;
-        foreign[at] = at == 3 ? '\1' : '\2';
-        Load(foreign, std::nullopt);
-        EXPECT_EQ(loaded.status, LoadStatus::ForeignHeader) << at;
-        ExpectNothingTaken();
-        EXPECT_EQ(LoadMessages(loaded.status), (std::vector<int>{31, 9}));
+    const std::optional<std::string_view> units[] = {std::nullopt, "КЛВ", "ВД"};
+    for (const char* saved : {"КЛВ", "ВД"}) {
+        const std::string file = Saved(saved);
+        for (const auto& unit : units) {
+            for (std::size_t at : {0u, 1u, 2u, 3u}) {
+                SCOPED_TRACE(::testing::Message() << saved << " file, unit " << unit.value_or("none")
+                                                  << ", header byte " << at);
+                std::string foreign = file;
+                foreign[at] = at == 3 ? '\1' : '\2';
+                Load(foreign, unit);
+                EXPECT_EQ(loaded.status, LoadStatus::ForeignHeader);
+                ExpectNothingTaken();
+                EXPECT_EQ(LoadMessages(loaded.status), (std::vector<int>{31, 9}));
+            }
+        }
     }
 }
 

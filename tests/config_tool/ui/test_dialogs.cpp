@@ -289,6 +289,7 @@ TEST_F(KeyCodeTest, DrainsThenPollsUntilACodeArrives)
     EXPECT_EQ(code, QString::fromStdString(model::KeyBytesToText({0x01, 2, 3, 4, 5, 6, 7, 0x88})));
     ASSERT_EQ(prompt.shown.size(), 1u);
     EXPECT_EQ(prompt.shown[0].text, Msg(33));
+    EXPECT_EQ(prompt.shown[0].kind, BoxKind::Warning);
     EXPECT_EQ(prompt.shown[0].buttons, BoxButtons::YesNo);
     EXPECT_THAT(intervals, ElementsAre(0, 100));
     EXPECT_EQ(EventReads(), 5);
@@ -319,17 +320,28 @@ TEST_F(KeyCodeTest, NoAnswerWhilePollingShowsMessage34WithPollingEnded)
     EXPECT_FALSE(dialog.isVisible());
 }
 
-TEST_F(KeyCodeTest, SilentOrEndlessLogEndsWithMessage34BeforePolling)
+// A silent unit is "not responding"; a unit that answers every read but whose log never ends
+// is told as such.  Either way polling never starts.
+TEST_F(KeyCodeTest, SilentOrEndlessLogEndsBeforePolling)
 {
     struct Case
     {
         const char* name;
         std::function<Frame(const Frame&)> answer;
         int reads;
+        QString message;
     };
+    int numbered = 0;
     const Case cases[] = {
-        {"silent", [](const Frame&) { return Frame{}; }, 1},
-        {"endless", [](const Frame&) { return kEvent; }, device::kMaxDrainReads},
+        {"silent", [](const Frame&) { return Frame{}; }, 1, Msg(34)},
+        {"the same event whatever the acknowledgement", [](const Frame&) { return kEvent; },
+         device::kDrainSameAnswers, ToQString(tables.eventLogNotEmptied)},
+        {"new events without end",
+         [&numbered](const Frame&) {
+             ++numbered;
+             return WithCrc({kUnit, 0x08, 0x04, 16, uint8_t(numbered & 0xFF), uint8_t(numbered >> 8), 0, 0});
+         },
+         device::kMaxDrainReads, ToQString(tables.eventLogNotEmptied)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -340,10 +352,42 @@ TEST_F(KeyCodeTest, SilentOrEndlessLogEndsWithMessage34BeforePolling)
         EXPECT_EQ(Run(), QString());
         EXPECT_EQ(EventReads(), c.reads);
         ASSERT_EQ(prompt.shown.size(), 2u);
-        EXPECT_EQ(prompt.shown[1].text, Msg(34));
+        EXPECT_EQ(prompt.shown[1].text, c.message);
+        EXPECT_EQ(prompt.shown[1].kind, BoxKind::Error);
+        EXPECT_EQ(prompt.shown[1].buttons, BoxButtons::Ok);
         EXPECT_THAT(intervals, ElementsAre(0)) << "polling never started";
+        EXPECT_FALSE(dialog.KeyPollActive());
         EXPECT_FALSE(dialog.isVisible());
     }
+    EXPECT_FALSE(tables.eventLogNotEmptied.empty());
+    EXPECT_NE(Msg(34), ToQString(tables.eventLogNotEmptied));
+}
+
+// Each tick moves the reader's bar by 5; past 99 it starts again at 0.
+TEST_F(KeyCodeTest, EveryTickMovesTheBarByFiveAndItWrapsAboveNinetyNine)
+{
+    dialog.SetTimerControl([](int) {}); // the test makes the ticks itself
+    auto* bar = dialog.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    std::vector<int> values;
+    bool shownWhilePolling = false;
+    WhenShown([&] {
+        dialog.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+        shownWhilePolling = bar->isVisible() && bar->value() == 0;
+        for (int tick = 0; tick < 22; ++tick) {
+            dialog.KeyCodePollStep();
+            values.push_back(bar->value());
+        }
+        dialog.findChild<QPushButton*>(QStringLiteral("Button2"))->click();
+        dialog.KeyCodePollStep();
+    });
+    EXPECT_EQ(dialog.ReadKeyCodeDialog(6, kUnit, nullptr), QString());
+    std::vector<int> expected;
+    for (int v = 5; v <= 95; v += 5)
+        expected.push_back(v);
+    expected.insert(expected.end(), {0, 5, 10});
+    EXPECT_EQ(values, expected);
+    EXPECT_TRUE(shownWhilePolling);
+    EXPECT_FALSE(dialog.isVisible());
 }
 
 TEST_F(KeyCodeTest, EndOfPollGivesNoCode)

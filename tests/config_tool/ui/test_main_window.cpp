@@ -34,6 +34,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -49,8 +50,10 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -1175,6 +1178,248 @@ TEST_F(MainWindowCommands, CredentialButtonsFillTheirSlot)
     Services().keyCode.clear();
     w->Find<QAbstractButton>(QStringLiteral("ButtonKey7"))->click();
     EXPECT_EQ(Form().Editor().Text("ParamKey7"), "2D000001B2C3D401");
+}
+
+// The operation bar is on screen while a transfer runs and gone after it, whichever way the
+// transfer ends.
+TEST_F(MainWindowCommands, OperationBarIsShownOnlyWhileATransferRuns)
+{
+    auto* bar = w->Find<QProgressBar>(QStringLiteral("ProgressBarOperation"));
+    ASSERT_NE(bar, nullptr);
+    EXPECT_FALSE(bar->isVisible()) << "before any transfer";
+    int edits = 0;
+    auto read = [&] { Form().BitBtnFindClick(); };
+    auto write = [&] {
+        Form().Editor().SetText("Obj01ParamNumber", std::to_string(100 + ++edits));
+        Form().BitBtnWriteClick();
+    };
+    const struct
+    {
+        const char* name;
+        std::function<void()> run;
+        std::optional<size_t> failAt;
+        int message; // the box after the transfer, -1 = none
+    } cases[] = {
+        {"read failing in the image", read, 100, 4},
+        {"read failing in the credential codes", read, 963, 4},
+        {"read", read, std::nullopt, -1},
+        {"write", write, std::nullopt, -1},
+        {"write failing", write, 2, 22},
+        {"write to a unit that does not answer the identity check", write, 0, 30},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Services().boxes.clear();
+        int exchanges = 0, shown = 0;
+        channel.onExchange = [&] {
+            ++exchanges;
+            shown += bar->isVisible() ? 1 : 0;
+        };
+        channel.failAt = c.failAt;
+        c.run();
+        channel.onExchange = nullptr;
+        EXPECT_GT(exchanges, 0);
+        EXPECT_EQ(shown, exchanges) << "the bar is up for every exchange of a transfer";
+        EXPECT_FALSE(bar->isVisible());
+        EXPECT_EQ(bar->value(), 0);
+        EXPECT_TRUE(w->Find<QToolButton>(QStringLiteral("BitBtnFind"))->isEnabled());
+        if (c.message >= 0) {
+            ASSERT_FALSE(Services().boxes.empty());
+            EXPECT_EQ(Services().boxes.back().text, Msg(c.message));
+        }
+    }
+}
+
+// The image comes whole, then the credential read fails: nothing of that read is kept, and the
+// window is left as after any failed read.
+TEST_F(MainWindowCommands, ReadWhoseCredentialReadFailsKeepsNothingOfIt)
+{
+    Read();
+    const model::Image image = Form().ConfigImage(), imageCopy = Form().ImageCopy();
+    const model::KeyCodes codes = Form().KeyCodes(), codesCopy = Form().KeyCodesCopy();
+    const std::string key1 = Form().Editor().Text("ParamKey1");
+    // The unit now holds other bytes and other codes.
+    model::Image changed = *bus.Image(5);
+    for (size_t i = 0; i < changed.size(); ++i)
+        changed[i] = static_cast<uint8_t>(changed[i] ^ 0x5A);
+    bus.SetImage(5, changed);
+    model::KeyCodes keys{};
+    for (auto& k : keys)
+        k = {0x01, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70};
+    bus.SetKeyCodes(5, keys);
+    const struct
+    {
+        const char* name;
+        size_t failAt; // 960 image steps come first
+        size_t keyReads;
+    } cases[] = {{"first slot", 960, 1}, {"fourth slot", 963, 4}, {"last slot", 967, 8}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Services().boxes.clear();
+        channel.requests.clear();
+        channel.failAt = c.failAt;
+        Form().BitBtnFindClick();
+        EXPECT_EQ(channel.Requests(0x43).size(), 960u) << "the image read succeeded";
+        EXPECT_EQ(channel.Requests(0x1D).size(), c.keyReads);
+        ASSERT_FALSE(Services().boxes.empty());
+        EXPECT_EQ(Services().boxes.back().text, Msg(4));
+        EXPECT_EQ(Services().boxes.back().kind, BoxKind::Error);
+        EXPECT_EQ(Form().ConfigImage(), image);
+        EXPECT_EQ(Form().KeyCodes(), codes);
+        EXPECT_EQ(Form().ImageCopy(), imageCopy);
+        EXPECT_EQ(Form().KeyCodesCopy(), codesCopy);
+        EXPECT_EQ(Form().Editor().Text("ParamKey1"), key1);
+        EXPECT_EQ(Form().SourceAddress(), 0);
+        EXPECT_FALSE(Form().ConfigPresent());
+        EXPECT_FALSE(Pages()->isEnabled());
+        EXPECT_EQ(Form().windowTitle(), Msg(5));
+    }
+}
+
+// Every message box of the seven commands by number, kind and buttons.  English, where the two
+// "exit without saving" texts differ.
+TEST(MainWindowMessages, EveryCommandsBoxHasItsKindAndButtons)
+{
+    using K = BoxKind;
+    using B = BoxButtons;
+    struct Expected
+    {
+        int message;
+        BoxKind kind;
+        BoxButtons buttons;
+    };
+    struct Context
+    {
+        ProgramFolder& folder;
+        sim::Bus& bus;
+        mainwin_test::BusChannel& channel;
+        Window& w;
+        TFormMain& form;
+        ScriptedServices& services;
+        void Read()
+        {
+            form.BitBtnFindClick();
+            ASSERT_EQ(form.SourceAddress(), 5);
+        }
+    };
+    auto foreignFile = [](Context& c) {
+        const std::string path = c.folder.File("foreign.kconf");
+        ASSERT_TRUE(model::SaveConfigFile(path, "КЛВ", model::FactoryImage(), {}));
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(3);
+        f.put('\1');
+        c.services.openName = QString::fromStdString(path);
+    };
+    const struct
+    {
+        const char* name;
+        std::function<void(Context&)> setup; // boxes shown here are not looked at
+        std::vector<BoxAnswer> answers;
+        std::function<void(TFormMain&)> command;
+        std::vector<Expected> boxes;
+    } cases[] = {
+        {"read over a unit read", [](Context& c) { c.Read(); }, {BoxAnswer::Cancel},
+         [](TFormMain& f) { f.BitBtnFindClick(); }, {{1, K::Warning, B::YesCancel}}},
+        {"read that fails", [](Context& c) { c.channel.failAt = 0; }, {},
+         [](TFormMain& f) { f.BitBtnFindClick(); }, {{4, K::Error, B::Ok}}},
+        {"new over a unit read", [](Context& c) { c.Read(); }, {BoxAnswer::Cancel},
+         [](TFormMain& f) { f.BitBtnCreatClick(); }, {{6, K::Confirmation, B::YesCancel}}},
+        {"open over a unit read", [](Context& c) { c.Read(); }, {BoxAnswer::Cancel},
+         [](TFormMain& f) { f.BitBtnLoadClick(); }, {{7, K::Confirmation, B::YesCancel}}},
+        {"open of a missing file",
+         [](Context& c) { c.services.openName = QString::fromStdString(c.folder.File("none.kconf")); },
+         {}, [](TFormMain& f) { f.BitBtnLoadClick(); },
+         {{8, K::Confirmation, B::YesCancel}, {9, K::Error, B::Ok}}},
+        {"open of a file with a foreign header", foreignFile, {},
+         [](TFormMain& f) { f.BitBtnLoadClick(); },
+         {{8, K::Confirmation, B::YesCancel}, {31, K::Error, B::Ok}, {9, K::Error, B::Ok}}},
+        {"open of the other model's file over a unit read",
+         [](Context& c) {
+             const std::string path = c.folder.File("vd.kconf");
+             ASSERT_TRUE(model::SaveConfigFile(path, "ВД", model::FactoryImage(), {}));
+             c.services.openName = QString::fromStdString(path);
+             c.Read();
+         },
+         {}, [](TFormMain& f) { f.BitBtnLoadClick(); },
+         {{7, K::Confirmation, B::YesCancel}, {32, K::Error, B::Ok}, {9, K::Error, B::Ok}}},
+        {"save with a credential code too short",
+         [](Context& c) {
+             c.Read();
+             c.form.Editor().SetText("ParamKey3", "123");
+         },
+         {}, [](TFormMain& f) { f.BitBtnSaveClick(); }, {{14, K::Warning, B::Ok}}},
+        {"save over an existing file",
+         [](Context& c) {
+             c.Read();
+             const std::string path = c.folder.File("old.kconf");
+             ASSERT_TRUE(model::SaveConfigFile(path, "КЛВ", model::FactoryImage(), {}));
+             c.services.saveName = QString::fromStdString(path);
+         },
+         {BoxAnswer::Yes, BoxAnswer::Cancel}, [](TFormMain& f) { f.BitBtnSaveClick(); },
+         {{18, K::Confirmation, B::YesCancel}, {19, K::Confirmation, B::YesCancel}}},
+        {"save that cannot be written",
+         [](Context& c) {
+             c.Read();
+             c.services.saveName = QString::fromStdString(c.folder.File("missing/unit.kconf"));
+         },
+         {}, [](TFormMain& f) { f.BitBtnSaveClick(); },
+         {{18, K::Confirmation, B::YesCancel}, {20, K::Error, B::Ok}}},
+        {"write, cancelled", [](Context& c) { c.Read(); }, {BoxAnswer::Cancel},
+         [](TFormMain& f) { f.BitBtnWriteClick(); }, {{21, K::Confirmation, B::YesCancel}}},
+        {"write that fails",
+         [](Context& c) {
+             c.Read();
+             c.form.Editor().SetText("Obj01ParamNumber", "43");
+             c.channel.failAt = 2; // the first image write
+         },
+         {}, [](TFormMain& f) { f.BitBtnWriteClick(); },
+         {{21, K::Confirmation, B::YesCancel}, {22, K::Error, B::Ok}}},
+        {"write with another port chosen",
+         [](Context& c) {
+             c.Read();
+             c.w.Find<QAction>(QStringLiteral("COM2"))->trigger();
+         },
+         {BoxAnswer::Yes, BoxAnswer::Cancel}, [](TFormMain& f) { f.BitBtnWriteClick(); },
+         {{21, K::Confirmation, B::YesCancel}, {29, K::Confirmation, B::YesCancel}}},
+        {"write to a unit that does not answer the identity check",
+         [](Context& c) {
+             c.Read();
+             c.channel.failAt = 0;
+         },
+         {}, [](TFormMain& f) { f.BitBtnWriteClick(); },
+         {{21, K::Confirmation, B::YesCancel}, {30, K::Error, B::Ok}}},
+        {"exit over a unit read", [](Context& c) { c.Read(); }, {BoxAnswer::No},
+         [](TFormMain& f) { f.BitBtnCloseClick(); }, {{23, K::Warning, B::YesNo}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramFolder folder;
+        folder.WriteSettings("[Language]\r\nLanguage=Eng\r\n");
+        sim::Bus bus;
+        bus.AddUnit(5, 44, 223);
+        mainwin_test::BusChannel channel{bus};
+        Window w(folder, {"COM1", "COM2"}, &channel);
+        w.services.unit = {5, std::string(model::kModelKlv)};
+        w.form->show();
+        Context context{folder, bus, channel, w, *w.form, w.services};
+        c.setup(context);
+        if (::testing::Test::HasFatalFailure())
+            return;
+        w.services.boxes.clear();
+        w.services.answers.assign(c.answers.begin(), c.answers.end());
+        c.command(*w.form);
+        ASSERT_EQ(w.services.boxes.size(), c.boxes.size());
+        for (size_t i = 0; i < c.boxes.size(); ++i) {
+            SCOPED_TRACE(c.boxes[i].message);
+            const auto& box = w.services.boxes[i];
+            // The credential-code messages carry the slot numbers after their first part.
+            EXPECT_TRUE(box.text.startsWith(
+                ui::ToQString(model::Message(w.form->Tables(), c.boxes[i].message))))
+                << box.text.toStdString();
+            EXPECT_EQ(box.kind, c.boxes[i].kind);
+            EXPECT_EQ(box.buttons, c.boxes[i].buttons);
+        }
+    }
 }
 
 } // namespace
