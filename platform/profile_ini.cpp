@@ -62,7 +62,8 @@ std::vector<Line> ParseIni(const std::string& text)
         size_t next = stop;
         std::string end;
         if (stop < text.size()) {
-            const bool crlf = text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n';
+            const bool crlf =
+                text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n';
             next = stop + (crlf ? 2 : 1);
             end = text.substr(stop, next - stop);
         }
@@ -171,8 +172,7 @@ std::string ToCp1251(const std::string& utf8)
     return Utf8ToCp1251(utf8);
 }
 
-bool EntryAllowed1251(const std::string& section, const std::string& name,
-                      const std::string& value)
+bool EntryAllowed1251(const std::string& section, const std::string& name, const std::string& value)
 {
     // A line end inside a part would add lines of its own to the file.
     for (const std::string* part : {&section, &name, &value})
@@ -259,7 +259,11 @@ void Apply(std::vector<Line>& lines, const ProfileEntry& e)
     std::string header = "[";
     header += Trim(e.section);
     header += ']';
-    lines.push_back(Line{std::move(header), "\r\n", Fold(Trim(e.section)), std::nullopt, {},
+    lines.push_back(Line{std::move(header),
+                         "\r\n",
+                         Fold(Trim(e.section)),
+                         std::nullopt,
+                         {},
                          std::string(Trim(e.section))});
     lines.push_back(std::move(added));
 }

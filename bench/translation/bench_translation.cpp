@@ -111,9 +111,10 @@ std::vector<double> Switches(int controls, int windows, int runs)
 double OwnerLinesImportSeconds()
 {
     std::string text = "[OPTIONS]\r\nDELIMITER=~!@#\r\n[Captions]\r\n";
-    const std::string byClass = "TFormMain.TFormMain=Main window~!@#" +
-                                platform::Utf8ToCp1251("Главное окно") + "\r\n";
-    const std::string byName = "TFormMain.FormMain=Main~!@#" + platform::Utf8ToCp1251("Окно") + "\r\n";
+    const std::string byClass =
+        "TFormMain.TFormMain=Main window~!@#" + platform::Utf8ToCp1251("Главное окно") + "\r\n";
+    const std::string byName =
+        "TFormMain.FormMain=Main~!@#" + platform::Utf8ToCp1251("Окно") + "\r\n";
     for (int i = 0;; ++i) {
         const std::string& line = i % 2 == 0 ? byClass : byName;
         if (text.size() + line.size() > (16u << 20))

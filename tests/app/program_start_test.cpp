@@ -46,16 +46,11 @@ TEST(ProgramStart, ActiveLanguageSpellings)
         const char* text;
         int language;
     } cases[] = {
-        {"[Language]\r\nActiveLanguage=2\r\n", 2},
-        {"[Language]\r\nActiveLanguage = 2\r\n", 2},
-        {"[Language]\r\nActiveLanguage=2 \r\n", 2},
-        {"[Language]\r\nActiveLanguage=\"2\"\r\n", 2},
-        {"[Language] \r\nActiveLanguage=2\r\n", 2},
-        {"[language]\nactivelanguage=0x2\n", 2},
-        {"[Language]\rActiveLanguage=2\r", 2},
-        {"[Language]\r\nActiveLanguage=3\r\n", 3},
-        {"[Language]\r\nActiveLanguage=two\r\n", 1},
-        {"[Language]\r\nActiveLanguage=\r\n", 1},
+        {"[Language]\r\nActiveLanguage=2\r\n", 2},   {"[Language]\r\nActiveLanguage = 2\r\n", 2},
+        {"[Language]\r\nActiveLanguage=2 \r\n", 2},  {"[Language]\r\nActiveLanguage=\"2\"\r\n", 2},
+        {"[Language] \r\nActiveLanguage=2\r\n", 2},  {"[language]\nactivelanguage=0x2\n", 2},
+        {"[Language]\rActiveLanguage=2\r", 2},       {"[Language]\r\nActiveLanguage=3\r\n", 3},
+        {"[Language]\r\nActiveLanguage=two\r\n", 1}, {"[Language]\r\nActiveLanguage=\r\n", 1},
         {"[Other]\r\nActiveLanguage=2\r\n", 1},
     };
     for (const auto& c : cases) {

@@ -66,15 +66,17 @@ int TvxCustomLang::SaveListToFile(int kind, const std::string& fileName,
 void TvxCustomLang::LoadAllFromFile(const std::string& fileName, bool clearFirst)
 {
     if (FileExists(fileName) && !ImportAll(ReadText(fileName), clearFirst))
-        throw ELanguageError("Cannot import file \"" + fileName + "\": the component is as it was.");
+        throw ELanguageError("Cannot import file \"" + fileName +
+                             "\": the component is as it was.");
 }
 
 void TvxCustomLang::SaveAllToFile(const std::string& fileName, const std::string& delimiter)
 {
     std::string stream = FileExists(fileName) ? ReadText(fileName) : std::string();
     if (!ExportAll(stream, delimiter))
-        throw ELanguageError("Cannot write file \"" + fileName + "\": a text holds the delimiter \"" +
-                             delimiter + "\" or cannot be told from it.");
+        throw ELanguageError("Cannot write file \"" + fileName +
+                             "\": a text holds the delimiter \"" + delimiter +
+                             "\" or cannot be told from it.");
     if (!platform::ReplaceFile(fileName, stream, true))
         throw ELanguageError("Cannot write file \"" + fileName + "\".");
 }

@@ -44,8 +44,8 @@ public:
     void Charge(std::size_t bytes)
     {
         if (bytes > kMostStreamMemory - charged_)
-            Damaged("its values would take more than " +
-                    std::to_string(kMostStreamMemory >> 20) + " MiB of memory");
+            Damaged("its values would take more than " + std::to_string(kMostStreamMemory >> 20) +
+                    " MiB of memory");
         charged_ += bytes;
     }
     // Appends to a vector, counting each growth of its storage before it happens.

@@ -244,7 +244,7 @@ TEST_F(Vxb, AFileOfTinyValuesCannotBlowUpMemory)
     const std::string head = WriteVxb("", {{"TFormTest", stream}});
     std::string file = head;
     file.resize(kMostVxbBytes - 3, '\x08'); // 16.7 million values of "false"
-    file += std::string(3, '\0');          // the list's, the properties' and nothing's end
+    file += std::string(3, '\0');           // the list's, the properties' and nothing's end
     ASSERT_EQ(file.size(), kMostVxbBytes);
     Put(file);
     file = std::string();

@@ -112,8 +112,8 @@ TEST(ZemraConfigFile, CopyKeepsEveryByteOfTheValues)
     for (int b = 0x20; b <= 0xFF; ++b)
         all += static_cast<char>(b);
     const std::string layout = "[Path]\r\nDataLocation=.\\Data\\\r\nAll=<" + all +
-                               ">\r\n\r\n[\xDF\xE7\xFB\xEA]\r\n\xC8\xEC\xFF=" +
-                               all.substr(1) + "\r\n";
+                               ">\r\n\r\n[\xDF\xE7\xFB\xEA]\r\n\xC8\xEC\xFF=" + all.substr(1) +
+                               "\r\n";
     struct Case
     {
         const char* what;

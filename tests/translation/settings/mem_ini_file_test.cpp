@@ -38,8 +38,9 @@ TEST(MemIniFile, ParsesTheTextAsItStands)
         {"a comment is skipped", "[S]\n;k=v\n", "S", ";k", "<none>"},
         {"lines before the first header are dropped", "k=v\n[S]\n", "S", "k", "<none>"},
         // Names are Windows-1251: "[Язык]", "Имя=Рус", looked up as "ЯЗЫК" and "имя".
-        {"names compare without case, Cyrillic too", "[\xDF\xE7\xFB\xEA]\n\xC8\xEC\xFF=\xD0\xF3\xF1\n",
-         "\xDF\xC7\xDB\xCA", "\xE8\xEC\xFF", "\xD0\xF3\xF1"},
+        {"names compare without case, Cyrillic too",
+         "[\xDF\xE7\xFB\xEA]\n\xC8\xEC\xFF=\xD0\xF3\xF1\n", "\xDF\xC7\xDB\xCA", "\xE8\xEC\xFF",
+         "\xD0\xF3\xF1"},
         {"Ё, Ў and Ґ fold too", "[\xA8\xA1\xA5]\nk=v\n", "\xB8\xA2\xB4", "k", "v"},
         // D0 91 and D0 B1 are "Р‘" and "Р±", two different names, though as UTF-8 they would be
         // "Б" and "б".
@@ -203,8 +204,7 @@ TEST(MemIniFile, FlushAndReloadKeepEverything)
     EXPECT_EQ(second.GetText(), written);
     EXPECT_EQ(second.ReadValue("WORDS", "k", ""), "3");
     EXPECT_EQ(second.ReadValue("words", " b ", ""), " blank ");
-    EXPECT_EQ(second.ReadValue("\xF1\xEB\xEE\xE2\xE0", "\xEA\xEB\xFE\xF7", ""),
-              "\xC7\xED\xE0\xF7");
+    EXPECT_EQ(second.ReadValue("\xF1\xEB\xEE\xE2\xE0", "\xEA\xEB\xFE\xF7", ""), "\xC7\xED\xE0\xF7");
     std::vector<std::string> values;
     second.ReadValueList("Words", values);
     EXPECT_EQ(values, (std::vector<std::string>{" blank ", "3", "2", "1", "", "a=b"}));
