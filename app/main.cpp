@@ -5,8 +5,8 @@
 // One switch: `--start-check` starts as usual and, once the main window is shown, prints
 //   vendaxo started: shown=1 language=N windows=N reports=N texts=T1|T2|...|T17|
 // (the main window shown, the language data module's language, the windows' language flag from
-// Settings.ini, the reports on screen, the product texts) and quits; when everything is freed
-// it prints
+// Settings.ini, the windows on screen besides the main one, the product texts) and quits; when
+// everything is freed it prints
 //   vendaxo ended: status=S threads=N
 // An installation can be checked with it, and the start test runs the program this way.
 
@@ -22,11 +22,12 @@
 
 namespace {
 
-int ReportsShown()
+// Every window on screen besides the main one: a report, or anything else that opened.
+int ReportsShown(const QWidget& main)
 {
     int shown = 0;
     for (const QWidget* w : QApplication::topLevelWidgets())
-        if (qobject_cast<const QMessageBox*>(w) != nullptr && w->isVisible())
+        if (w != &main && w->isVisible())
             ++shown;
     return shown;
 }
@@ -55,8 +56,8 @@ int main(int argc, char** argv)
         }
         if (startCheck)
             QTimer::singleShot(0, &app, [&units, &program] {
-                const std::string line =
-                    units.StartSummary(program.FormMain().LanguageFlag(), ReportsShown());
+                const std::string line = units.StartSummary(program.FormMain().LanguageFlag(),
+                                                            ReportsShown(program.FormMain()));
                 std::printf("vendaxo started: shown=%d %s\n",
                             program.FormMain().isVisible() ? 1 : 0, line.c_str());
                 std::fflush(stdout);

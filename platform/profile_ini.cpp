@@ -30,41 +30,57 @@ std::string_view Trim(std::string_view s)
     return s.substr(first, last - first + 1);
 }
 
+// One line of the file exactly as it stands: its Windows-1251 bytes and its own line end, so a
+// line the program does not set is written back byte for byte.  Names and values are kept in
+// Windows-1251 as well; the UTF-8 interface converts at its edge.
 struct Line
 {
-    std::string text;                   // UTF-8, without the line end
+    std::string text;                   // Windows-1251, without the line end
+    std::string end = "\r\n";           // "\r\n", "\n", "\r", or "" for a last line without one
     std::optional<std::string> section; // folded section name, for a [Section] line
     std::optional<std::string> name;    // folded name, for a Name=Value line
     std::string value;
     std::string shown; // the section or name as written
 };
 
-std::vector<Line> ParseIni(const std::string& cp1251)
+std::string Fold(std::string_view cp1251)
+{
+    return FoldCaseCp1251(cp1251);
+}
+
+// Lines end at CR LF, LF or a lone CR, so no name or value ever holds a line end and every
+// entry read can be written again.
+std::vector<Line> ParseIni(const std::string& text)
 {
     std::vector<Line> lines;
-    const std::string text = Cp1251ToUtf8(cp1251);
     size_t pos = 0;
     while (pos < text.size()) {
-        auto end = text.find('\n', pos);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string_view raw(text.data() + pos, end - pos);
-        pos = end + 1;
-        if (!raw.empty() && raw.back() == '\r')
-            raw.remove_suffix(1);
-        Line line{std::string(raw), std::nullopt, std::nullopt, {}, {}};
+        auto stop = text.find_first_of("\r\n", pos);
+        if (stop == std::string::npos)
+            stop = text.size();
+        std::string_view raw(text.data() + pos, stop - pos);
+        size_t next = stop;
+        std::string end;
+        if (stop < text.size()) {
+            const bool crlf =
+                text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n';
+            next = stop + (crlf ? 2 : 1);
+            end = text.substr(stop, next - stop);
+        }
+        pos = next;
+        Line line{std::string(raw), std::move(end), std::nullopt, std::nullopt, {}, {}};
         const auto t = Trim(raw);
         if (t.size() >= 2 && t.front() == '[') {
             const auto close = t.find(']');
             if (close != std::string_view::npos) {
                 line.shown = std::string(Trim(t.substr(1, close - 1)));
-                line.section = FoldCaseUtf8(line.shown);
+                line.section = Fold(line.shown);
             }
         } else if (!t.empty() && t.front() != ';' && t.front() != '#') {
             const auto eq = t.find('=');
             if (eq != std::string_view::npos) {
                 line.shown = std::string(Trim(t.substr(0, eq)));
-                line.name = FoldCaseUtf8(line.shown);
+                line.name = Fold(line.shown);
                 auto v = Trim(t.substr(eq + 1));
                 if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') ||
                                       (v.front() == '\'' && v.back() == '\'')))
@@ -78,13 +94,14 @@ std::vector<Line> ParseIni(const std::string& cp1251)
 }
 
 // Index of the name's line in the section, or the section's end (the line after its last
-// entry) in *insert_at; *section_found tells whether the section exists.
+// entry) in *insert_at; *section_found tells whether the section exists.  Section and name in
+// Windows-1251.
 std::optional<size_t> Find(const std::vector<Line>& lines, const std::string& section,
                            const std::string& name, bool* section_found = nullptr,
                            size_t* insert_at = nullptr)
 {
-    const std::string s = FoldCaseUtf8(Trim(section));
-    const std::string n = FoldCaseUtf8(Trim(name));
+    const std::string s = Fold(Trim(section));
+    const std::string n = Fold(Trim(name));
     bool in = false;
     bool found = false;
     size_t last = 0;
@@ -114,18 +131,68 @@ std::optional<size_t> Find(const std::vector<Line>& lines, const std::string& se
     return std::nullopt;
 }
 
+std::optional<std::vector<Line>> ReadLines(const std::string& file)
+{
+    const auto contents = detail::ReadWholeFile(file);
+    if (!contents)
+        return std::nullopt;
+    return ParseIni(*contents);
+}
+
+// The names of the first block of each section, each once, as ReadProfileKeyNames gives them,
+// with the line of each name that reads answer from.
+std::vector<std::pair<std::string, std::vector<const Line*>>>
+FirstBlocks(const std::vector<Line>& lines)
+{
+    std::vector<std::pair<std::string, std::vector<const Line*>>> blocks;
+    std::vector<std::string> folded;
+    std::vector<std::string> names;
+    bool in = false;
+    for (const Line& line : lines) {
+        if (line.section) {
+            in = std::find(folded.begin(), folded.end(), *line.section) == folded.end();
+            if (in) {
+                folded.push_back(*line.section);
+                blocks.push_back({line.shown, {}});
+                names.clear();
+            }
+            continue;
+        }
+        if (in && line.name && !line.name->empty() &&
+            std::find(names.begin(), names.end(), *line.name) == names.end()) {
+            names.push_back(*line.name);
+            blocks.back().second.push_back(&line);
+        }
+    }
+    return blocks;
+}
+
+std::string ToCp1251(const std::string& utf8)
+{
+    return Utf8ToCp1251(utf8);
+}
+
+bool EntryAllowed1251(const std::string& section, const std::string& name, const std::string& value)
+{
+    // A line end inside a part would add lines of its own to the file.
+    for (const std::string* part : {&section, &name, &value})
+        if (part->find_first_of("\r\n") != std::string::npos)
+            return false;
+    return !Trim(name).empty() && name.find('=') == std::string::npos &&
+           section.find(']') == std::string::npos;
+}
+
 } // namespace
 
 std::string ReadProfileString(const std::string& file, const std::string& section,
                               const std::string& name, const std::string& def)
 {
     std::lock_guard lock(IniMutex());
-    const auto contents = detail::ReadWholeFile(file);
-    if (!contents)
+    const auto lines = ReadLines(file);
+    if (!lines)
         return def;
-    const auto lines = ParseIni(*contents);
-    const auto i = Find(lines, section, name);
-    return i ? lines[*i].value : def;
+    const auto i = Find(*lines, ToCp1251(section), ToCp1251(name));
+    return i ? Cp1251ToUtf8((*lines)[*i].value) : def;
 }
 
 int ReadProfileInt(const std::string& file, const std::string& section, const std::string& name,
@@ -145,12 +212,7 @@ int ReadProfileInt(const std::string& file, const std::string& section, const st
 bool ProfileEntryAllowed(const std::string& section, const std::string& name,
                          const std::string& value)
 {
-    // A line end inside a part would add lines of its own to the file.
-    for (const std::string* part : {&section, &name, &value})
-        if (part->find_first_of("\r\n") != std::string::npos)
-            return false;
-    return !Trim(name).empty() && name.find('=') == std::string::npos &&
-           section.find(']') == std::string::npos;
+    return EntryAllowed1251(ToCp1251(section), ToCp1251(name), ToCp1251(value));
 }
 
 namespace {
@@ -168,13 +230,15 @@ std::optional<std::vector<Line>> LoadForChange(const std::string& file)
 bool Save(const std::string& file, const std::vector<Line>& lines)
 {
     std::string out;
-    for (const Line& line : lines) {
-        out += line.text;
-        out += "\r\n";
+    for (size_t i = 0; i < lines.size(); ++i) {
+        out += lines[i].text;
+        // Only a last line may go without its end; one that lines now follow gets CR LF.
+        out += lines[i].end.empty() && i + 1 < lines.size() ? std::string("\r\n") : lines[i].end;
     }
-    return ReplaceFile(file, Utf8ToCp1251(out), true);
+    return ReplaceFile(file, out, true);
 }
 
+// Entry in Windows-1251.
 void Apply(std::vector<Line>& lines, const ProfileEntry& e)
 {
     const std::string entry = std::string(Trim(e.name)) + "=" + e.value;
@@ -185,7 +249,7 @@ void Apply(std::vector<Line>& lines, const ProfileEntry& e)
         lines[*i].value = e.value;
         return;
     }
-    Line added{entry, std::nullopt, FoldCaseUtf8(Trim(e.name)), e.value, std::string(Trim(e.name))};
+    Line added{entry, "\r\n", std::nullopt, Fold(Trim(e.name)), e.value, std::string(Trim(e.name))};
     if (section_found) {
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insert_at), std::move(added));
         return;
@@ -196,7 +260,8 @@ void Apply(std::vector<Line>& lines, const ProfileEntry& e)
     header += Trim(e.section);
     header += ']';
     lines.push_back(Line{std::move(header),
-                         FoldCaseUtf8(Trim(e.section)),
+                         "\r\n",
+                         Fold(Trim(e.section)),
                          std::nullopt,
                          {},
                          std::string(Trim(e.section))});
@@ -213,8 +278,17 @@ bool WriteProfileString(const std::string& file, const std::string& section,
 
 bool WriteProfileStrings(const std::string& file, const std::vector<ProfileEntry>& entries)
 {
+    std::vector<ProfileEntry> bytes;
+    bytes.reserve(entries.size());
     for (const ProfileEntry& e : entries)
-        if (!ProfileEntryAllowed(e.section, e.name, e.value))
+        bytes.push_back({ToCp1251(e.section), ToCp1251(e.name), ToCp1251(e.value)});
+    return WriteProfileStrings1251(file, bytes);
+}
+
+bool WriteProfileStrings1251(const std::string& file, const std::vector<ProfileEntry>& entries)
+{
+    for (const ProfileEntry& e : entries)
+        if (!EntryAllowed1251(e.section, e.name, e.value))
             return false;
     std::lock_guard lock(IniMutex());
     auto lines = LoadForChange(file);
@@ -225,46 +299,44 @@ bool WriteProfileStrings(const std::string& file, const std::vector<ProfileEntry
     return Save(file, *lines);
 }
 
+std::vector<ProfileEntry> ReadProfileEntries1251(const std::string& file)
+{
+    std::lock_guard lock(IniMutex());
+    std::vector<ProfileEntry> entries;
+    const auto lines = ReadLines(file);
+    if (!lines)
+        return entries;
+    for (const auto& [section, names] : FirstBlocks(*lines))
+        for (const Line* line : names)
+            entries.push_back({section, line->shown, line->value});
+    return entries;
+}
+
 std::vector<std::string> ReadProfileSectionNames(const std::string& file)
 {
     std::lock_guard lock(IniMutex());
-    const auto contents = detail::ReadWholeFile(file);
-    std::vector<std::string> names, folded;
-    if (!contents)
+    std::vector<std::string> names;
+    const auto lines = ReadLines(file);
+    if (!lines)
         return names;
-    for (const Line& line : ParseIni(*contents))
-        if (line.section &&
-            std::find(folded.begin(), folded.end(), *line.section) == folded.end()) {
-            folded.push_back(*line.section);
-            names.push_back(line.shown);
-        }
+    for (const auto& block : FirstBlocks(*lines))
+        names.push_back(Cp1251ToUtf8(block.first));
     return names;
 }
 
 std::vector<std::string> ReadProfileKeyNames(const std::string& file, const std::string& section)
 {
     std::lock_guard lock(IniMutex());
-    const auto contents = detail::ReadWholeFile(file);
-    std::vector<std::string> names, folded;
-    if (!contents)
+    std::vector<std::string> names;
+    const auto lines = ReadLines(file);
+    if (!lines)
         return names;
     // Reads answer from the section's first block, so its names are that block's.
-    const std::string s = FoldCaseUtf8(Trim(section));
-    bool in = false, seen = false;
-    for (const Line& line : ParseIni(*contents)) {
-        if (line.section) {
-            if (in)
-                break;
-            in = *line.section == s && !seen;
-            seen = seen || in;
-            continue;
-        }
-        if (in && line.name && !line.name->empty() &&
-            std::find(folded.begin(), folded.end(), *line.name) == folded.end()) {
-            folded.push_back(*line.name);
-            names.push_back(line.shown);
-        }
-    }
+    const std::string s = Fold(Trim(ToCp1251(section)));
+    for (const auto& [shown, block] : FirstBlocks(*lines))
+        if (Fold(shown) == s)
+            for (const Line* line : block)
+                names.push_back(Cp1251ToUtf8(line->shown));
     return names;
 }
 
@@ -274,7 +346,7 @@ bool RemoveProfileSection(const std::string& file, const std::string& section)
     auto lines = LoadForChange(file);
     if (!lines)
         return false;
-    const std::string s = FoldCaseUtf8(Trim(section));
+    const std::string s = Fold(Trim(ToCp1251(section)));
     std::vector<Line> kept;
     bool in = false, removed = false;
     for (Line& line : *lines) {
@@ -294,8 +366,8 @@ bool RemoveProfileKey(const std::string& file, const std::string& section, const
     auto lines = LoadForChange(file);
     if (!lines)
         return false;
-    const std::string s = FoldCaseUtf8(Trim(section));
-    const std::string n = FoldCaseUtf8(Trim(name));
+    const std::string s = Fold(Trim(ToCp1251(section)));
+    const std::string n = Fold(Trim(ToCp1251(name)));
     bool in = false, removed = false;
     std::vector<Line> kept;
     for (Line& line : *lines) {

@@ -1,8 +1,12 @@
 #pragma once
-// Profile-ini files ("Settings.ini"): [Section] and Name=Value lines, names compared
-// case-insensitively, in Windows-1251 on disk.  Reads of a missing file, section or name give
-// the default; a write creates what is missing, keeps everything else and saves through the
-// platform's one safe replace.
+// Profile-ini files ("Settings.ini", zemra.ini): [Section] and Name=Value lines, names compared
+// case-insensitively by the Windows-1251 letter cases, in Windows-1251 on disk.  Lines end at
+// CR LF, LF or a lone CR.  Reads of a missing file, section or name give the default; a write
+// creates what is missing, keeps every other line byte for byte (its own line end included) and
+// saves through the platform's one safe replace.
+//
+// The interface speaks UTF-8 unless a name ends in 1251: those take and give the file's own
+// bytes, so that a copy keeps bytes that have no UTF-8 form (0x98).
 
 #include <string>
 #include <vector>
@@ -31,6 +35,11 @@ struct ProfileEntry
 };
 // Every entry in one replace of the file: all of them land, or none.
 bool WriteProfileStrings(const std::string& file, const std::vector<ProfileEntry>& entries);
+// The same with every part in Windows-1251 bytes.
+bool WriteProfileStrings1251(const std::string& file, const std::vector<ProfileEntry>& entries);
+// Every entry that reads answer from, in file order: each section once (its first block), each
+// name of it once, with its value as ReadProfileString gives it, all in Windows-1251 bytes.
+std::vector<ProfileEntry> ReadProfileEntries1251(const std::string& file);
 // True when the file could hold the entry.
 bool ProfileEntryAllowed(const std::string& section, const std::string& name,
                          const std::string& value);

@@ -163,4 +163,21 @@ std::string FoldCaseUtf8(std::string_view utf8)
     return out;
 }
 
+std::string FoldCaseCp1251(std::string_view cp1251)
+{
+    static const auto table = [] {
+        std::array<char, 256> t{};
+        for (int b = 0; b < 256; ++b) {
+            const char32_t cp = Cp1251ToCodePoint(static_cast<unsigned char>(b));
+            const int folded = cp == 0 ? -1 : CodePointToCp1251(FoldCase(cp));
+            t[static_cast<size_t>(b)] = static_cast<char>(folded < 0 ? b : folded);
+        }
+        return t;
+    }();
+    std::string out(cp1251);
+    for (char& c : out)
+        c = table[static_cast<unsigned char>(c)];
+    return out;
+}
+
 } // namespace platform

@@ -23,5 +23,8 @@ std::optional<char32_t> DecodeUtf8(std::string_view s, size_t& pos);
 // Lower case for the Latin and Cyrillic letters, for names that compare case-insensitively.
 // Malformed bytes are kept as they are.
 std::string FoldCaseUtf8(std::string_view utf8);
+// The same folding for Windows-1251 bytes, byte by byte; every byte without a letter case
+// (0x98 among them) stays as it is.
+std::string FoldCaseCp1251(std::string_view cp1251);
 
 } // namespace platform

@@ -153,7 +153,8 @@ TEST(ProgramRun, StartsInTheActiveLanguageReportsOnceAndEndsCleanly)
         {"language 2", "2", TranslationFile(), "Eng", 2, english + "\n", false},
         {"language 3 of 2", "3", TranslationFile(), "Eng", 1, russian + "\n", true},
         {"damaged file", "2", TranslationFile().substr(0, 100), "Rus", 1, Texts({}) + "\n", true},
-        {"no file", "2", "", "Eng", 1, Texts({}) + "\n", true},
+        // A missing file is no error: no report, and the language is applied all the same.
+        {"no file", "2", "", "Eng", 2, Texts({}) + "\n", false},
     };
     // One copy of the program for every case: it looks for Lang/trans1.vxb beside itself.
     platform::test::TempDir dir;
@@ -199,6 +200,30 @@ TEST(ProgramRun, StartsInTheActiveLanguageReportsOnceAndEndsCleanly)
         for (const char* finding : {"LeakSanitizer", "AddressSanitizer", "runtime error"})
             EXPECT_EQ(CountLines(run.err, finding), 0) << c.what << "\n" << run.err;
     }
+}
+
+// The program copied alone into a folder: no Lang/ folder, no translation file, no settings.  A
+// missing translation file is no error, so nothing but the main window opens.
+TEST(ProgramRun, AloneInAFolderStartsWithoutAReport)
+{
+    platform::test::TempDir dir;
+    const std::string bin = dir.Path() + "/alone/";
+    fs::create_directories(bin);
+    std::error_code ec;
+    fs::create_hard_link(VENDAXO_PROGRAM, bin + "vendaxo", ec);
+    if (ec)
+        fs::copy_file(VENDAXO_PROGRAM, bin + "vendaxo", fs::copy_options::overwrite_existing);
+    const std::string home = dir.Path() + "/home";
+    fs::create_directories(home);
+    const ChildRun run =
+        RunProgram(bin + "vendaxo", {"--start-check"}, ChildEnvironment(home), home);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(CountLines(run.out, "vendaxo started: shown=1 language=1 windows=0 reports=0 "
+                                  "texts=" +
+                                      Texts({}) + "\n"),
+              1)
+        << run.out;
+    EXPECT_EQ(CountLines(run.err, "the language module goes on"), 0) << run.err;
 }
 
 } // namespace

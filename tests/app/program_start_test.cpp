@@ -37,6 +37,32 @@ void Write(const std::string& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+// zemra.ini is read as the product family reads it: blanks around the header, the name and the
+// value, and one pair of quotes, are no part of them.
+TEST(ProgramStart, ActiveLanguageSpellings)
+{
+    const struct
+    {
+        const char* text;
+        int language;
+    } cases[] = {
+        {"[Language]\r\nActiveLanguage=2\r\n", 2},   {"[Language]\r\nActiveLanguage = 2\r\n", 2},
+        {"[Language]\r\nActiveLanguage=2 \r\n", 2},  {"[Language]\r\nActiveLanguage=\"2\"\r\n", 2},
+        {"[Language] \r\nActiveLanguage=2\r\n", 2},  {"[language]\nactivelanguage=0x2\n", 2},
+        {"[Language]\rActiveLanguage=2\r", 2},       {"[Language]\r\nActiveLanguage=3\r\n", 3},
+        {"[Language]\r\nActiveLanguage=two\r\n", 1}, {"[Language]\r\nActiveLanguage=\r\n", 1},
+        {"[Other]\r\nActiveLanguage=2\r\n", 1},
+    };
+    for (const auto& c : cases) {
+        platform::test::TempDir dir;
+        Write(dir.File("zemra.ini"), c.text);
+        TActiveZemraLanguage::Read(dir.File("zemra.ini"));
+        EXPECT_EQ(TActiveZemraLanguage::GetActiveLanguage(), c.language) << c.text;
+        EXPECT_EQ(TActiveZemraLanguage::LanguageCode(), c.language == 2 ? "ENG" : "RUS") << c.text;
+    }
+    TActiveZemraLanguage::Clear();
+}
+
 TEST(ProgramStart, ActiveLanguageFromTheRegistrysZemraIniAndOneReportOnFailure)
 {
     App();
@@ -58,7 +84,9 @@ TEST(ProgramStart, ActiveLanguageFromTheRegistrysZemraIniAndOneReportOnFailure)
         {"not a number", "x", TranslationFile(), 1, "\xC8\xE7\xE4\xE5\xEB\xE8\xE5", "\xC4\xE0",
          false},
         {"damaged file", "2", TranslationFile().substr(0, 100), 1, "", "", true},
-        {"no file", "2", "", 1, "", "", true},
+        // A missing file is no error: the language is still applied, to empty lists.
+        {"no file", "2", "", 2, "", "", false},
+        {"no file, language 1", "1", "", 1, "", "", false},
     };
     for (const auto& c : cases) {
         platform::test::TempDir dir;

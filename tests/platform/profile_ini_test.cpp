@@ -40,10 +40,61 @@ TEST(ProfileIni, NamesAreCaseInsensitiveAndOtherLinesAreKept)
 
     ASSERT_TRUE(WriteProfileString(ini, "settings", "FORMLEFT", "7"));
     ASSERT_TRUE(WriteProfileString(ini, "Settings", "Com", "2"));
-    EXPECT_EQ(
-        test::ReadBytes(ini),
-        "; comment\r\n[SETTINGS]\r\nFORMLEFT=7\r\nOther=x\r\nCom=2\r\n\r\n[\xDF\xE7\xFB\xEA]\r\n"
-        "\xDF\xE7\xFB\xEA=Rus\r\n[Tail]\r\nA=1\r\n");
+    // Lines the writes do not set keep their bytes and their own line ends.
+    EXPECT_EQ(test::ReadBytes(ini),
+              "; comment\n[SETTINGS]\nFORMLEFT=7\nOther=x\nCom=2\r\n\n[\xDF\xE7\xFB\xEA]\n"
+              "\xDF\xE7\xFB\xEA=Rus\n[Tail]\nA=1\n");
+}
+
+// Letter case folds by the Windows-1251 table: every Cyrillic pair matches, and bytes that
+// happen to form a UTF-8 sequence are still single letters (D0 91 is "Р‘", not "Б").
+TEST(ProfileIni, NamesFoldByTheWindows1251Letters)
+{
+    test::TempDir dir;
+    const std::string ini = dir.File("Settings.ini");
+    test::WriteBytes(ini, "[\xC0\xC1\xC2\xA8\xA1\xB2]\r\n\xD0\x91=first\r\n\xD0\xB1=second\r\n");
+    EXPECT_EQ(ReadProfileString(ini, "абвёўі", "р‘", "?"), "first");
+    EXPECT_EQ(ReadProfileString(ini, "АБВЁЎІ", "Р±", "?"), "second");
+    EXPECT_EQ(ReadProfileString(ini, "абвёўі", "Рб", "?"), "?");
+}
+
+// A foreign entry holding every byte from 0x20 to 0xFF, 0x98 among them, and lines ended by
+// LF and by a lone CR: a write of another entry leaves all of them exactly as they were, and a
+// lone CR ends a line for reads as it does for writes.
+TEST(ProfileIni, BytesThatAreNotWrittenStayExactly)
+{
+    std::string all;
+    for (int b = 0x20; b <= 0xFF; ++b)
+        all += static_cast<char>(b);
+    const std::string foreign = "[Other]\r\nAll=<" + all + ">\r\nLoneCr=1\rAfterCr=2\nLf=3\n";
+    struct Case
+    {
+        const char* what;
+        std::string before, after;
+    } cases[] = {
+        {"no line end at the end", foreign + "[Settings]\r\nCom=1",
+         foreign + "[Settings]\r\nCom=5"},
+        {"a new section after a last line without its end", foreign + "Tail=x",
+         foreign + "Tail=x\r\n\r\n[Settings]\r\nCom=5\r\n"},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        const std::string ini = dir.File("Settings.ini");
+        test::WriteBytes(ini, c.before);
+        EXPECT_EQ(ReadProfileString(ini, "Other", "LoneCr", ""), "1") << c.what;
+        EXPECT_EQ(ReadProfileString(ini, "Other", "AfterCr", ""), "2") << c.what;
+        ASSERT_TRUE(WriteProfileString(ini, "Settings", "Com", "5")) << c.what;
+        EXPECT_EQ(test::ReadBytes(ini), c.after) << c.what;
+    }
+    // The bytes themselves read back whole through the bytes interface.
+    test::TempDir dir;
+    const std::string ini = dir.File("zemra.ini");
+    test::WriteBytes(ini, foreign);
+    const auto entries = ReadProfileEntries1251(ini);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].value, "<" + all + ">");
+    EXPECT_EQ(entries[1].name, "LoneCr");
+    EXPECT_EQ(entries[2].name, "AfterCr");
 }
 
 TEST(ProfileIni, IntegersAndBadValues)
@@ -96,8 +147,9 @@ TEST(ProfileIni, NamesAndRemovals)
     EXPECT_EQ(ReadProfileString(ini, "Path", "DataLocation", "gone"), "gone");
     EXPECT_EQ(ReadProfileString(ini, "Path", "LangLocation", ""), "L");
     ASSERT_TRUE(RemoveProfileSection(ini, "path"));
-    EXPECT_EQ(test::ReadBytes(ini), "; head\r\n[ \xDF\xE7\xFB\xEA ]\r\n\xDF\xE7\xFB\xEA=Rus\r\n"
-                                    "[Tail]\r\nA=1\r\n");
+    // The lines that stay keep their bytes and line ends.
+    EXPECT_EQ(test::ReadBytes(ini), "; head\n[ \xDF\xE7\xFB\xEA ]\n\xDF\xE7\xFB\xEA=Rus\n"
+                                    "[Tail]\nA=1\n");
 }
 
 TEST(ProfileIni, ReadOnlyFilesAndLinksAreKept)

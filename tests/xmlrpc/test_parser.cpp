@@ -444,7 +444,8 @@ TEST(XrpcParsers, DocumentsIgnoreADecimalCommaInTheProcessLocale)
 {
     const CommaLocale locale;
     if (!locale.Active())
-        GTEST_SKIP() << "no locale with a decimal comma is installed";
+        GTEST_SKIP() << "no locale with a decimal comma is installed (scripts/test generates "
+                        "de_DE.UTF-8 through scripts/deps.sh)";
     char probe[16];
     std::snprintf(probe, sizeof probe, "%.1f", 1.5);
     ASSERT_STREQ(probe, "1,5"); // the C library really writes a comma now

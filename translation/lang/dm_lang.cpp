@@ -1,7 +1,7 @@
 #include "translation/lang/dm_lang.h"
 
 #include "translation/lang/vxb_file.h"
-#include "translation/settings/mem_ini_file.h"
+#include "translation/settings/config_file.h"
 
 #include <filesystem>
 
@@ -31,12 +31,11 @@ void TActiveZemraLanguage::Read(const std::string& configFile)
     std::error_code ec;
     if (configFile.empty() || !std::filesystem::is_regular_file(configFile, ec))
         return;
-    try {
-        const TMemIniFile ini(configFile);
-        g_activeLanguage = ini.ReadIntValue("Language", "ActiveLanguage", 1);
-    } catch (const std::exception&) {
-        g_activeLanguage = 1; // an unreadable file is no file
-    }
+    // Through the product configuration object, as the product family reads the file: blanks
+    // around names and values and one pair of quotes are no part of them.  An unreadable file
+    // reads as no file.
+    const CZemraConfig config(configFile, true);
+    g_activeLanguage = config.ReadIntValue("Language", "ActiveLanguage", 1);
     if (g_activeLanguage == 2)
         g_languageCode = "ENG";
 }
@@ -115,12 +114,9 @@ LanguageStartResult StartLanguageModule(const std::string& exeFolder, int active
 {
     LanguageStartResult result;
     TDMLang* module = GetLanguageDataModule(exeFolder, &result.report);
-    std::error_code ec;
-    if (result.report.empty() && !std::filesystem::exists(module->FileName(), ec))
-        result.report = "The translation file \"" + module->FileName() + "\" is missing.";
     TvxLangLinked& lang = *module->vxLngLnk;
-    // Without its file the module holds no texts in any language; it goes on in language 1,
-    // as its report says.
+    // A missing file is no error: the language is applied to the empty lists.  A file that
+    // failed leaves the module in language 1, as its report says.
     const bool fileFailed = !result.report.empty();
     try {
         lang.SetActiveLanguage(fileFailed ? 1 : activeLanguage);

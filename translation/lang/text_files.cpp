@@ -4,6 +4,8 @@
 #include "translation/settings/mem_ini_file.h"
 
 #include <algorithm>
+#include <iterator>
+#include <unordered_map>
 
 namespace translation {
 namespace {
@@ -16,6 +18,12 @@ bool BracketKind(int kind)
 {
     return kind == stCollections || kind == stListView_TreeView_Items;
 }
+
+// The file form of a line's texts: the component's delimiter becomes the file's, CR and LF the
+// characters 25 and 26.  nullopt when the import would not split the result back into the same
+// texts: a text holding the file's delimiter, or ending in the start of a delimiter that overlaps
+// itself ("a~" before "~~" reads as "a" and a text beginning with "~").
+std::optional<std::string> FileText(std::string_view text, char delim, const std::string& d);
 
 std::string ToFileText(std::string_view text, char delim, const std::string& d)
 {
@@ -30,6 +38,15 @@ std::string ToFileText(std::string_view text, char delim, const std::string& d)
         else
             out += c;
     }
+    return out;
+}
+
+std::optional<std::string> FileText(std::string_view text, char delim, const std::string& d)
+{
+    std::string out = ToFileText(text, delim, d);
+    // What the import makes of it, the line breaks aside, must be the texts as they were.
+    if (ReplaceAll(out, d, std::string(1, delim)) != ToFileText(text, delim, std::string(1, delim)))
+        return std::nullopt;
     return out;
 }
 
@@ -125,11 +142,11 @@ std::optional<std::string> ExportListText(std::string_view stream, const ExportS
                 std::replace(key.begin(), key.end(), ']', '+');
             }
             const std::string rest = at == std::string::npos ? std::string() : line.substr(at + 1);
-            // A text holding the file's delimiter would come back split into languages.
-            if (rest.find(delimiter) != std::string::npos)
+            // A text that the import would split otherwise refuses the whole export.
+            const std::optional<std::string> value = FileText(rest, source.delim, delimiter);
+            if (!value)
                 return std::nullopt;
-            ini.WriteValue(section, source.ownerClass + "." + key,
-                           ToFileText(rest, source.delim, delimiter));
+            ini.WriteValue(section, source.ownerClass + "." + key, *value);
         }
         StringList lines = ini.GetStrings();
         if (!source.ownerName.empty() && !SameText(source.ownerName, source.ownerClass)) {
@@ -161,10 +178,11 @@ std::optional<std::string> ExportExtendedText(std::string_view stream, const Exp
         ini.SetText(stream);
         WriteHeader(ini, source, delimiter);
         for (const TvxExtendedItem& item : source.extended) {
-            if (item.Values.find(delimiter) != std::string::npos)
+            const std::optional<std::string> value = FileText(item.Values, source.delim, delimiter);
+            if (!value)
                 return std::nullopt;
             const std::string key = source.ownerClass + "." + item.Identifier;
-            ini.WriteValue(kExtendedSection, key, ToFileText(item.Values, source.delim, delimiter));
+            ini.WriteValue(kExtendedSection, key, *value);
             ini.WriteValue(kExtendedSection, key + kTypeKindSuffix,
                            TypeKindName(item.PropertyType));
         }
@@ -220,6 +238,9 @@ std::optional<ImportedList> ImportListText(std::string_view stream, const Import
     StringList keys;
     ini.ReadKeyNames(section, keys);
     result.keys = static_cast<int>(keys.size());
+    // The owner's lines go to the top, each before the ones read earlier; they are gathered
+    // aside so that the import stays linear.
+    StringList ownerLines;
     const std::string ownerLine = target.ownerClass + target.delim;
     const std::string ownerNameLine = target.ownerName + target.delim;
     for (const std::string& fileKey : keys) {
@@ -246,11 +267,14 @@ std::optional<ImportedList> ImportListText(std::string_view stream, const Import
             (!target.ownerName.empty() &&
              line.compare(0, ownerNameLine.size(), ownerNameLine) == 0);
         if (ownerKey)
-            base.insert(base.begin(), std::move(line));
+            ownerLines.push_back(std::move(line));
         else
             base.push_back(std::move(line));
     }
-    result.lines = std::move(base);
+    std::reverse(ownerLines.begin(), ownerLines.end());
+    ownerLines.insert(ownerLines.end(), std::make_move_iterator(base.begin()),
+                      std::make_move_iterator(base.end()));
+    result.lines = std::move(ownerLines);
     return result;
 }
 
@@ -264,6 +288,10 @@ std::optional<std::vector<TvxExtendedItem>> ImportExtendedText(std::string_view 
     StringList keys;
     ini.ReadKeyNames(kExtendedSection, keys);
     const std::string suffix = kTypeKindSuffix;
+    // The items by identifier, without regard to case (the first of equal ones).
+    std::unordered_map<std::string, std::size_t> byIdentifier;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        byIdentifier.emplace(UpperText(items[i].Identifier), i);
     for (const std::string& key : keys) {
         if (key.size() >= suffix.size() &&
             SameText(std::string_view(key).substr(key.size() - suffix.size()), suffix))
@@ -275,14 +303,12 @@ std::optional<std::vector<TvxExtendedItem>> ImportExtendedText(std::string_view 
             ReplaceAll(ini.ReadValue(kExtendedSection, key, ""), d, std::string(1, target.delim)));
         std::string kindName = ini.ReadValue(kExtendedSection, key + suffix, "tkUnknown");
         kindName = kindName.substr(0, kindName.find(d));
-        auto it = std::find_if(items.begin(), items.end(), [&identifier](const TvxExtendedItem& i) {
-            return SameText(i.Identifier, identifier);
-        });
-        if (it == items.end()) {
+        const auto [it, added] = byIdentifier.emplace(UpperText(identifier), items.size());
+        if (added) {
             items.push_back(TvxExtendedItem{identifier, TypeKindFromName(kindName), values});
         } else {
-            it->Values = values;
-            it->PropertyType = TypeKindFromName(kindName);
+            items[it->second].Values = values;
+            items[it->second].PropertyType = TypeKindFromName(kindName);
         }
     }
     return items;

@@ -290,7 +290,9 @@ public:
 
     // --- file operations and merging
     // Text files of the translators (text_files.h); -1, nothing or false when the file is
-    // missing.  Saving reads the file first so that other sections survive.
+    // missing.  Saving reads the file first so that other sections survive.  LoadAllFromFile,
+    // SaveAllToFile and ReloadAllFromFile raise ELanguageError naming the file when it cannot
+    // be read or written, or an import or export fails; a reload applies the language.
     int LoadListFromFile(int kind, const std::string& fileName, bool clearFirst);
     int SaveListToFile(int kind, const std::string& fileName, const std::string& delimiter);
     void LoadAllFromFile(const std::string& fileName, bool clearFirst);

@@ -11,6 +11,9 @@
 #include <QMetaProperty>
 
 #include <algorithm>
+#include <cerrno>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace translation {
 
@@ -185,8 +188,15 @@ bool TvxCustomLang::MergeList(int kind, std::string_view stream)
         *list = old;
         return false;
     }
+    // Keys compare without regard to case, through a table so that the merge stays linear.
+    const auto keyOf = [this](const std::string& line) {
+        return UpperText(std::string_view(line).substr(0, line.find(delim_)));
+    };
+    std::unordered_set<std::string> keys;
+    for (const std::string& line : *list)
+        keys.insert(keyOf(line));
     for (const std::string& line : old)
-        if (KeyIndex(*list, line, std::string(1, delim_)) < 0)
+        if (keys.count(keyOf(line)) == 0)
             list->push_back(line);
     if (!hold_) {
         PostProcess(kind);
@@ -225,9 +235,21 @@ bool TvxCustomLang::MergeAllAndApply(std::string_view stream)
 
 namespace {
 
-std::optional<std::string> ReadFileText(const std::string& fileName)
+// The file's text, nullopt when it is missing; a file that cannot be read, or one beyond the cap
+// that every reader of text files keeps, raises when the component raises, else reads as none.
+std::optional<std::string> ReadFileText(const std::string& fileName, bool raise)
 {
-    return platform::detail::ReadWholeFile(fileName);
+    errno = 0;
+    std::optional<std::string> text =
+        platform::detail::ReadWholeFile(fileName, kMaxIniFileBytes + 1);
+    if (text && text->size() <= kMaxIniFileBytes)
+        return text;
+    if (!text && errno == ENOENT)
+        return std::nullopt;
+    if (raise)
+        throw ELanguageError("Cannot read file \"" + fileName + "\"" +
+                             (text ? ": it is larger than 16 MiB." : "."));
+    return std::nullopt;
 }
 
 // The language's position in a file, 0 when the file does not name it.
@@ -267,7 +289,7 @@ TvxCustomLang::OpenLanguageFile(const std::string& fileName, const std::string& 
 {
     if (language.empty())
         return nullptr;
-    const std::optional<std::string> text = ReadFileText(fileName);
+    const std::optional<std::string> text = ReadFileText(fileName, doRaiseExceptions_);
     if (!text)
         return nullptr;
     auto file = std::make_unique<LanguageFile>();
@@ -307,6 +329,15 @@ void TvxCustomLang::ImportLanguageList(int kind, const std::string& fileName,
     const std::string ownerClass = OwnerClassName();
     StringList keys;
     file->ini.ReadKeyNames(section, keys);
+    // The list's lines by key (the first of equal ones, without regard to case), so that each
+    // key of the file is found at once.
+    std::unordered_map<std::string, std::size_t> lineOf;
+    for (std::size_t i = 0; i < list->size(); ++i) {
+        const std::string& line = (*list)[i];
+        const std::size_t at = line.find(delim_);
+        if (at != std::string::npos)
+            lineOf.emplace(UpperText(std::string_view(line).substr(0, at)), i);
+    }
     for (const std::string& fileKey : keys) {
         if (!StartsWithText(fileKey, ownerClass + "."))
             continue;
@@ -315,19 +346,17 @@ void TvxCustomLang::ImportLanguageList(int kind, const std::string& fileName,
             key = RestoreBrackets(std::move(key));
         const std::string value =
             FromFileChars(PartAt(file->ini.ReadValue(section, fileKey, ""), file->d, file->p));
-        const std::string prefix = key + delim_;
-        const bool exists =
-            std::any_of(list->begin(), list->end(),
-                        [&prefix](const std::string& l) { return StartsWithText(l, prefix); });
-        if (exists)
-            ReplaceTranslation(*list, value, file->t, key);
-        else
+        const auto [at, added] = lineOf.emplace(UpperText(key), list->size());
+        if (added)
             list->push_back(key + delim_ + MakeValues(value, file->t));
+        else
+            ReplaceLanguage((*list)[at->second], delim_, file->t, value);
     }
+    // The string look-ups follow the new texts.
+    if (kind == stStrings)
+        RefreshStrings();
     if (!hold_) {
         PostProcess(kind);
-        if (kind == stStrings)
-            RefreshStrings();
         ChangeLanguage();
     }
 }
@@ -340,6 +369,9 @@ void TvxCustomLang::ImportLanguageExtended(const std::string& fileName, const st
     const std::string ownerClass = OwnerClassName();
     StringList keys;
     file->ini.ReadKeyNames("Extended", keys);
+    std::unordered_map<std::string, std::size_t> itemOf;
+    for (std::size_t i = 0; i < extended_.size(); ++i)
+        itemOf.emplace(UpperText(extended_[i].Identifier), i);
     for (const std::string& key : keys) {
         if (!StartsWithText(key, ownerClass + ".") ||
             (key.size() >= 9 &&
@@ -348,11 +380,10 @@ void TvxCustomLang::ImportLanguageExtended(const std::string& fileName, const st
         const std::string identifier = key.substr(ownerClass.size() + 1);
         const std::string value =
             FromFileChars(PartAt(file->ini.ReadValue("Extended", key, ""), file->d, file->p));
-        auto it = std::find_if(
-            extended_.begin(), extended_.end(),
-            [&identifier](const TvxExtendedItem& i) { return SameText(i.Identifier, identifier); });
-        if (it != extended_.end()) {
-            it->Values = ReplaceValuesText(it->Values, file->t, value);
+        const auto [it, added] = itemOf.emplace(UpperText(identifier), extended_.size());
+        if (!added) {
+            TvxExtendedItem& item = extended_[it->second];
+            item.Values = ReplaceValuesText(item.Values, file->t, value);
         } else {
             std::string kindName = file->ini.ReadValue("Extended", key + "_TypeKind", "tkUnknown");
             kindName = kindName.substr(0, kindName.find(file->d));

@@ -12,7 +12,10 @@
 #include <QCoreApplication>
 #include <QTranslator>
 
+#include <algorithm>
 #include <filesystem>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace translation {
 
@@ -62,14 +65,19 @@ int TvxCustomLang::SaveListToFile(int kind, const std::string& fileName,
 
 void TvxCustomLang::LoadAllFromFile(const std::string& fileName, bool clearFirst)
 {
-    if (FileExists(fileName))
-        ImportAll(ReadText(fileName), clearFirst);
+    if (FileExists(fileName) && !ImportAll(ReadText(fileName), clearFirst))
+        throw ELanguageError("Cannot import file \"" + fileName +
+                             "\": the component is as it was.");
 }
 
 void TvxCustomLang::SaveAllToFile(const std::string& fileName, const std::string& delimiter)
 {
     std::string stream = FileExists(fileName) ? ReadText(fileName) : std::string();
-    if (ExportAll(stream, delimiter) && !platform::ReplaceFile(fileName, stream, true))
+    if (!ExportAll(stream, delimiter))
+        throw ELanguageError("Cannot write file \"" + fileName +
+                             "\": a text holds the delimiter \"" + delimiter +
+                             "\" or cannot be told from it.");
+    if (!platform::ReplaceFile(fileName, stream, true))
         throw ELanguageError("Cannot write file \"" + fileName + "\".");
 }
 
@@ -119,14 +127,45 @@ bool TvxCustomLang::MergeListFromFile(int kind, const std::string& fileName)
     } catch (const ELanguageError&) {
         return false;
     }
+    // A line's key is the text before its first delimiter; keys compare without regard to case,
+    // through a table so that the merge is linear.
+    const auto keyOf = [this](const std::string& line) {
+        return UpperText(std::string_view(line).substr(0, line.find(delim_)));
+    };
+    std::unordered_map<std::string, std::size_t> oldByKey;
+    for (std::size_t i = 0; i < list->size(); ++i)
+        oldByKey.emplace(keyOf((*list)[i]), i);
     // Placed once by name: moving columns one after another would move lines that an earlier
     // move has already changed.
     if (!fileNames.empty() &&
-        !SameText(JoinList(fileNames, "", false), JoinList(langNames_, "", false)))
+        !SameText(JoinList(fileNames, "", false), JoinList(langNames_, "", false))) {
         lines = PlaceColumns(lines, delim_, fileNames, langNames_);
-    const std::string d(1, delim_);
+        // The languages the file lacks keep the texts the list had for them.
+        std::vector<int> lacking;
+        for (std::size_t n = 0; n < langNames_.size(); ++n)
+            if (std::none_of(fileNames.begin(), fileNames.end(),
+                             [&](const std::string& f) { return SameText(f, langNames_[n]); }))
+                lacking.push_back(static_cast<int>(n) + 1);
+        if (!lacking.empty())
+            for (std::string& line : lines) {
+                const auto old = oldByKey.find(keyOf(line));
+                if (old == oldByKey.end())
+                    continue;
+                const std::string& had = (*list)[old->second];
+                std::string kept = line.substr(0, line.find(delim_)) + delim_;
+                for (int n = 1; n <= static_cast<int>(langNames_.size()); ++n)
+                    kept += (std::find(lacking.begin(), lacking.end(), n) != lacking.end()
+                                 ? Field(had, delim_, n)
+                                 : Field(line, delim_, n)) +
+                            delim_;
+                line = std::move(kept);
+            }
+    }
+    std::unordered_set<std::string> newKeys;
+    for (const std::string& line : lines)
+        newKeys.insert(keyOf(line));
     for (const std::string& line : *list)
-        if (KeyIndex(lines, line, d) < 0)
+        if (newKeys.count(keyOf(line)) == 0)
             lines.push_back(line);
     *list = std::move(lines);
     if (!merging_) {
@@ -167,21 +206,39 @@ bool TvxCustomLang::MergeAllFromFileAndApply(const std::string& fileName)
 
 void TvxCustomLang::ReloadAllFromFile(const std::string& fileName, bool clearFirst)
 {
-    const bool was = merging_;
-    const bool held = hold_;
-    merging_ = true;
-    hold_ = true;
-    for (int kind = 0; kind < kListKinds; ++kind) {
-        if (StringList* list = GetStringsByIndex(kind)) {
-            LoadListFromFile(kind, fileName, clearFirst);
-            CleanList(*list, kind);
+    if (!FileExists(fileName))
+        return; // every list load finds no file, and nothing changes
+    // Read once, before any flag is set: a file that cannot be read raises with its name.
+    const std::string text = ReadText(fileName);
+    bool failed = false;
+    {
+        // The flags get their values back on every way out.
+        struct Restore
+        {
+            bool& flag;
+            bool saved;
+            ~Restore() { flag = saved; }
+        } merging{merging_, merging_}, held{hold_, hold_};
+        merging_ = true;
+        hold_ = true; // each list is post-processed here, and the language applied once below
+        for (int kind = 0; kind < kListKinds; ++kind) {
+            if (StringList* list = GetStringsByIndex(kind)) {
+                if (ImportList(kind, text, clearFirst) < 0)
+                    failed = true;
+                else
+                    PostProcess(kind);
+                CleanList(*list, kind);
+            }
         }
+        if (!ImportExtended(text, clearFirst))
+            failed = true;
+        RefreshStrings();
     }
-    if (FileExists(fileName))
-        ImportExtended(ReadText(fileName), clearFirst);
-    RefreshStrings();
-    merging_ = was;
-    hold_ = held;
+    if (!merging_ && !hold_)
+        ChangeLanguage();
+    if (failed)
+        throw ELanguageError("Cannot import all of file \"" + fileName +
+                             "\": the lists that failed are as they were.");
 }
 
 // ---- Qt's own texts

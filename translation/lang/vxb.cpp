@@ -26,6 +26,12 @@ enum Tag : unsigned char {
     throw ELanguageError("The translation file is damaged: " + what + ".");
 }
 
+// What a stream's values may take in memory, whatever their count.  A value of one input byte
+// becomes a record of about a hundred bytes, so without this bound a 16 MiB file of one list
+// would take gigabytes; a stored translation component is mostly one long text and stays far
+// below it.
+constexpr std::size_t kMostStreamMemory = 64u << 20;
+
 class Cursor
 {
 public:
@@ -33,6 +39,21 @@ public:
     {
         if (pos > bytes.size())
             Damaged("a position lies beyond the end");
+    }
+    // Counts memory that is about to be taken; refuses the stream once the bound is passed.
+    void Charge(std::size_t bytes)
+    {
+        if (bytes > kMostStreamMemory - charged_)
+            Damaged("its values would take more than " + std::to_string(kMostStreamMemory >> 20) +
+                    " MiB of memory");
+        charged_ += bytes;
+    }
+    // Appends to a vector, counting each growth of its storage before it happens.
+    template <typename T> void Append(std::vector<T>& v, T&& item)
+    {
+        if (v.size() == v.capacity())
+            Charge((v.capacity() == 0 ? 1 : v.capacity()) * sizeof(T));
+        v.push_back(std::move(item));
     }
     std::size_t Pos() const { return pos_; }
     std::size_t Left() const { return bytes_.size() - pos_; }
@@ -67,6 +88,7 @@ private:
     }
     std::string_view bytes_;
     std::size_t pos_;
+    std::size_t charged_ = 0;
 };
 
 void PutUint(std::string& out, std::uint32_t v, int width)
@@ -155,19 +177,20 @@ StreamValue GetValue(Cursor& in, unsigned tag, int depth)
         v.kind = StreamValue::Kind::String;
         const std::uint32_t n = in.Uint(4, "a text's length");
         v.text = in.Bytes(n, "a text");
+        in.Charge(n);
         return v;
     }
     case tagList:
         v.kind = StreamValue::Kind::List;
         for (unsigned t = in.U8(); t != tagEnd; t = in.U8())
-            v.list.push_back(GetValue(in, t, depth + 1));
+            in.Append(v.list, GetValue(in, t, depth + 1));
         return v;
     case tagCollection:
         v.kind = StreamValue::Kind::Collection;
         for (unsigned t = in.U8(); t != tagEnd; t = in.U8()) {
             if (t != tagItem)
                 Damaged("a collection item has no start");
-            v.items.push_back(GetProperties(in, depth + 1));
+            in.Append(v.items, GetProperties(in, depth + 1));
         }
         return v;
     default:
@@ -184,7 +207,7 @@ std::vector<StreamProperty> GetProperties(Cursor& in, int depth)
         StreamProperty p;
         p.name = in.Bytes(n, "a property name");
         p.value = GetValue(in, in.U8(), depth);
-        props.push_back(std::move(p));
+        in.Append(props, std::move(p));
     }
     return props;
 }
@@ -212,7 +235,8 @@ VxbDirectory ReadVxbDirectory(std::string_view file)
     }
     dir.end = in.Pos();
     for (const VxbEntry& e : dir.entries)
-        if (e.offset < dir.end || file.size() - e.offset < kStreamSignature.size() + 2)
+        if (e.offset < dir.end || e.offset > file.size() ||
+            file.size() - e.offset < kStreamSignature.size() + 2)
             Damaged("the stream of \"" + e.ownerClass + "\" lies outside the file's streams");
     return dir;
 }

@@ -95,15 +95,10 @@ bool CConfigFile::CopyFrom(const CConfigFile& source)
 {
     if (readOnly_)
         return false;
-    std::vector<platform::ProfileEntry> entries;
-    std::vector<std::string> sections, keys;
-    source.ReadSectionNames(sections);
-    for (const std::string& section : sections) {
-        source.ReadKeyNames(section, keys);
-        for (const std::string& key : keys)
-            entries.push_back({section, key, source.ReadValue(section, key, "")});
-    }
-    if (!entries.empty() && !Done(platform::WriteProfileStrings(FileName(), entries)))
+    // In the file's own bytes: a value is copied exactly, also where it has no UTF-8 form.
+    const std::vector<platform::ProfileEntry> entries =
+        platform::ReadProfileEntries1251(source.FileName());
+    if (!entries.empty() && !Done(platform::WriteProfileStrings1251(FileName(), entries)))
         return false;
     Flush();
     return true;

@@ -15,9 +15,10 @@ namespace translation {
 
 namespace {
 
+// Every caller's text is Windows-1251, so letters fold by that code page, byte by byte.
 std::string Fold(std::string_view s)
 {
-    return platform::FoldCaseUtf8(s);
+    return platform::FoldCaseCp1251(s);
 }
 
 // Where folded belongs in a list sorted by folded names: before any equal ones.

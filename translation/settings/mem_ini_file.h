@@ -6,9 +6,9 @@
 //
 // The text is taken exactly as it stands: no blanks are trimmed, no quotes are stripped, and
 // several lines with one key are all kept.  Section and key names compare without regard to
-// case (Latin and Cyrillic letters, UTF-8); sections are unique and kept sorted, keys are kept
-// sorted and a key added later stands before the equal keys already there, so ReadValue answers
-// with the line read or written last.
+// case (the Latin and Cyrillic letters of Windows-1251, byte by byte); sections are unique and
+// kept sorted, keys are kept sorted and a key added later stands before the equal keys already
+// there, so ReadValue answers with the line read or written last.
 //
 // Threads: an object belongs to one thread at a time; the free functions are pure.
 

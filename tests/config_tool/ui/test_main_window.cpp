@@ -218,6 +218,26 @@ TEST(MainWindowStart, SavedPositionIsKeptOnScreenAndWrittenAtClose)
     }
 }
 
+// "Settings.ini" is shared: another program's entry, holding every byte from 0x20 to 0xFF
+// (0x98 among them), is the same byte for byte after the window has written its own.
+TEST(MainWindowStart, ClosingKeepsOtherProgramsEntriesByteForByte)
+{
+    std::string all;
+    for (int b = 0x20; b <= 0xFF; ++b)
+        all += static_cast<char>(b);
+    const std::string foreign = "[Other program]\r\nAll=<" + all + ">\r\n\r\n";
+    ProgramFolder folder;
+    folder.WriteSettings(foreign + "[Settings]\r\nCom=1\r\nFormLeft=0\r\nFormTop=0\r\n");
+    {
+        Window w(folder, {"COM1"});
+        w.form->close();
+    }
+    QFile file(QString::fromStdString(folder.File("Settings.ini")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_EQ(bytes.left(static_cast<qsizetype>(foreign.size())).toStdString(), foreign);
+}
+
 TEST(MainWindowStart, TimerIntervalZeroMeansStopped)
 {
     ProgramFolder folder;

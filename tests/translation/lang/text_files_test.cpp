@@ -2,6 +2,7 @@
 
 #include "platform/text1251.h"
 #include "translation/lang/text_files.h"
+#include "translation/settings/mem_ini_file.h"
 
 #include "tests/translation/lang/line_notation.h"
 
@@ -136,6 +137,79 @@ TEST(TextFiles, ExportKeepsOtherSectionsAndDropsOldOwnerNameLines)
     EXPECT_EQ(out->find("FormMain.Label1=old"), std::string::npos);
     EXPECT_NE(out->find("TFormMain.Label1=A~\xC1~"), std::string::npos);
     EXPECT_EQ(FileLanguageNames(*out), (StringList{"English", "Russian"}));
+}
+
+// Every delimiter, overlapping ones included: a line exports only when it imports back as it
+// was, and a text that would be split otherwise (one holding the delimiter, or ending in the
+// start of one that overlaps itself) refuses the export.
+TEST(TextFiles, ExportedTextsImportBackWithAnyDelimiter)
+{
+    const char* delimiters[] = {"~!@#", "~~", "~~~", "abab", "aa", "#", "^^"};
+    const char* texts[][2] = {
+        {"a~", "b"}, {"~a", "b"}, {"a", "~"},   {"~", "~"},  {"ab", "ab"},
+        {"a", "ba"}, {"x#", "y"}, {"a^", "^b"}, {"", "end"}, {"plain", "text"},
+    };
+    int refused = 0;
+    for (const char* d : delimiters) {
+        for (const auto& t : texts) {
+            SCOPED_TRACE(std::string(d) + ": " + t[0] + " / " + t[1]);
+            Component c;
+            const std::string line = L(std::string("Id|") + t[0] + "|" + t[1] + "|");
+            c.lists[stStrings] = {line};
+            c.extended = {{"Id.Tag", TypeKind::WString, L(std::string(t[0]) + "|" + t[1] + "|")}};
+            const std::optional<std::string> file = ExportListText("", c.Source(), stStrings, d);
+            const auto extended = ExportExtendedText("", c.Source(), d);
+            // Both ways agree on whether the texts can be told from the delimiter.
+            EXPECT_EQ(file.has_value(), extended.has_value());
+            if (!file) {
+                ++refused;
+                continue;
+            }
+            const auto back = ImportListText(*file, c.Target(), stStrings, {});
+            ASSERT_TRUE(back);
+            EXPECT_EQ(back->lines, StringList{line});
+            const auto items = ImportExtendedText(*extended, c.Target(), {});
+            ASSERT_TRUE(items);
+            ASSERT_EQ(items->size(), 1u);
+            EXPECT_EQ(items->front().Values, c.extended.front().Values);
+        }
+    }
+    // "a~" before "~~" would read as "a" and "~b".
+    Component c;
+    c.lists[stStrings] = {L("Id|a~|b|")};
+    EXPECT_FALSE(ExportListText("", c.Source(), stStrings, "~~"));
+    EXPECT_TRUE(ExportListText("", c.Source(), stStrings, "~!@#"));
+    EXPECT_GT(refused, 0);
+}
+
+// A 16 MiB file whose every line is the owner's own, each of which goes to the top of the list:
+// all of them land, the one read last first.
+TEST(TextFiles, AFileFullOfOwnerLinesImportsWhole)
+{
+    Component c;
+    std::string file = "[OPTIONS]\r\nDELIMITER=~!@#\r\n[Captions]\r\n";
+    const std::string byClass = "TFormMain.TFormMain=Main~!@#Glavnoe\r\n";
+    const std::string byName = "TFormMain.FormMain=Window~!@#Okno\r\n";
+    int lines = 0;
+    for (;; ++lines) {
+        const std::string& line = lines % 2 == 0 ? byClass : byName;
+        if (file.size() + line.size() > kMaxIniFileBytes)
+            break;
+        file += line;
+    }
+    ASSERT_GT(lines, 400000);
+    const std::optional<ImportedList> imported =
+        ImportListText(file, c.Target(), stCaptions, {L("Label1|a|b|")});
+    ASSERT_TRUE(imported);
+    EXPECT_EQ(imported->keys, lines);
+    ASSERT_EQ(imported->lines.size(), static_cast<std::size_t>(lines) + 1);
+    // Keys come in sorted order, so the class-keyed lines, taken last, stand first.
+    const std::size_t byClassLines = (static_cast<std::size_t>(lines) + 1) / 2;
+    EXPECT_EQ(imported->lines.front(), L("TFormMain|Main|Glavnoe|"));
+    EXPECT_EQ(imported->lines[byClassLines - 1], L("TFormMain|Main|Glavnoe|"));
+    EXPECT_EQ(imported->lines[byClassLines], L("FormMain|Window|Okno|"));
+    EXPECT_EQ(imported->lines[static_cast<std::size_t>(lines) - 1], L("FormMain|Window|Okno|"));
+    EXPECT_EQ(imported->lines.back(), L("Label1|a|b|"));
 }
 
 } // namespace

@@ -205,6 +205,67 @@ TEST_F(Vxb, OneListLoadsAlone)
     EXPECT_EQ(lang.LangNames(), StringList{"Language N1"});
 }
 
+TEST_F(Vxb, AnEntryBeyondTheEndIsRefusedByTheDirectory)
+{
+    const std::string good = Stream({L("TFormTest|a|b|")}, {"Russian", "English"});
+    std::string file = WriteVxb("", {{"TFormTest", good}});
+    EXPECT_NO_THROW(ReadVxbDirectory(file));
+    // The entry's position, just after the 9-byte class name: beyond the end, where a
+    // subtraction from the file's size would wrap round.
+    file.replace(46 + 2 + 9, 4, "\xFF\xFF\xFF\xFF");
+    EXPECT_THROW(ReadVxbDirectory(file), ELanguageError);
+}
+
+namespace {
+
+// The process's resident memory and its peak since the last reset, in KiB (-1 when unknown).
+long StatusKib(const char* field)
+{
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(field, 0) == 0)
+            return std::stol(line.substr(std::string(field).size()));
+    return -1;
+}
+
+} // namespace
+
+// One list of one-byte values filling the whole 16 MiB: the reader refuses it (or reads it)
+// without taking more than a small multiple of the file's size.
+TEST_F(Vxb, AFileOfTinyValuesCannotBlowUpMemory)
+{
+    std::string stream = "TPF0";
+    stream += static_cast<char>(7);
+    stream += "TvxLang";
+    stream += '\0';
+    stream += static_cast<char>(9);
+    stream += "LangNames";
+    stream += '\x01';
+    const std::string head = WriteVxb("", {{"TFormTest", stream}});
+    std::string file = head;
+    file.resize(kMostVxbBytes - 3, '\x08'); // 16.7 million values of "false"
+    file += std::string(3, '\0');           // the list's, the properties' and nothing's end
+    ASSERT_EQ(file.size(), kMostVxbBytes);
+    Put(file);
+    file = std::string();
+
+    {
+        std::ofstream reset("/proc/self/clear_refs");
+        reset << "5"; // the peak starts again from here
+    }
+    const long before = StatusKib("VmRSS:");
+    test::TFormTest form;
+    TvxLang lang(&form);
+    try {
+        lang.LoadFromVXB(path);
+    } catch (const ELanguageError&) {
+    }
+    const long peak = StatusKib("VmHWM:");
+    ASSERT_GT(before, 0);
+    ASSERT_GT(peak, 0);
+    EXPECT_LT(peak - before, 200L * 1024) << "grew by " << (peak - before) / 1024 << " MiB";
+}
+
 // Every seed of the fuzz target through a real component: it loads, or it fails once with
 // ELanguageError and changes nothing.
 TEST_F(Vxb, FuzzCorpusGoesThroughARealComponent)
@@ -280,6 +341,84 @@ TEST_F(Merge, ListFromAFilePlacesColumnsByLanguageName)
     lang.SetCaptions({L("Button1|x|")});
     EXPECT_FALSE(lang.MergeListFromFile(stCaptions, path));
     EXPECT_EQ(lang.Captions(), StringList{L("Button1|x|")});
+}
+
+// The file has Russian and English, the component German as well: the file's columns are placed
+// and the German texts stay as they were, from a text file as from a translation file.
+TEST_F(Merge, LanguagesTheFileLacksKeepTheirTexts)
+{
+    const std::string textFile = path + ".txt";
+    {
+        test::TFormTest sourceForm;
+        TvxLang owned(&sourceForm);
+        owned.SetLangNames({"English", "Russian"});
+        owned.SetCaptions({L("Button1|Yes|Da|"), L("Edit1|n|N|")});
+        ASSERT_GE(owned.SaveListToFile(stCaptions, textFile, "~!@#"), 0);
+        Put(WriteVxb("", {{"TFormTest", SaveComponentData(owned)}}));
+    }
+    for (const std::string& file : {textFile, path}) {
+        test::TFormTest form;
+        TvxLang lang(&form);
+        lang.SetLangNames({"Russian", "English", "German"});
+        lang.SetCaptions({L("Button1|old|old|Ja|"), L("Label1|Metka|Label|Marke|")});
+        EXPECT_TRUE(lang.MergeListFromFile(stCaptions, file)) << file;
+        EXPECT_EQ(lang.Captions(), (StringList{L("Button1|Da|Yes|Ja|"), L("Edit1|N|n||"),
+                                               L("Label1|Metka|Label|Marke|")}))
+            << file;
+    }
+    std::filesystem::remove(textFile);
+}
+
+// File operations that fail say so, with the file's name, and leave the component able to merge
+// and apply; a reload applies the language.
+TEST_F(Merge, FailedFileOperationsAreNeverSilent)
+{
+    test::TFormTest form;
+    TvxLang lang(&form);
+    lang.SetLangNames({"English", "Russian"});
+    lang.SetCaptions({L("Button1|a~|b|")});
+
+    // The export cannot tell "a~" from the delimiter "~~": nothing written, an error raised.
+    const std::string saved = path + ".txt";
+    try {
+        lang.SaveAllToFile(saved, "~~");
+        ADD_FAILURE() << "no error";
+    } catch (const ELanguageError& e) {
+        EXPECT_NE(std::string(e.what()).find(saved), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(saved));
+
+    // A file naming more languages than a component can hold: the import fails, nothing changes.
+    std::string names = "[Language names - for internal use only!]\r\n";
+    for (int n = 1; n <= 300; ++n)
+        names += "Language_" + std::to_string(n) + "=L" + std::to_string(n) + "\r\n";
+    Put(names);
+    const std::string before = SaveComponentData(lang);
+    EXPECT_THROW(lang.LoadAllFromFile(path, true), ELanguageError);
+    EXPECT_EQ(SaveComponentData(lang), before);
+
+    // A file beyond the cap cannot be read: the reload raises with its name ...
+    Put(std::string(kMostVxbBytes + 1, ';'));
+    try {
+        lang.ReloadAllFromFile(path, true);
+        ADD_FAILURE() << "no error";
+    } catch (const ELanguageError& e) {
+        EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+    }
+    // ... and a merge afterwards still applies the language.
+    lang.SetCaptions({L("Button1|a|b|")});
+    lang.SetActiveLanguage(2);
+    const std::string text = path + ".ini";
+    std::ofstream(text, std::ios::binary) << "[Captions]\r\nTFormTest.Button1=One~!@#Odin\r\n";
+    ASSERT_TRUE(lang.MergeListFromFile(stCaptions, text));
+    EXPECT_EQ(form.button->text(), "Odin");
+
+    // A reload applies the language it loaded.
+    std::ofstream(text, std::ios::binary) << "[Captions]\r\nTFormTest.Button1=Two~!@#Dva\r\n";
+    lang.ReloadAllFromFile(text, true);
+    EXPECT_EQ(form.button->text(), "Dva");
+    std::filesystem::remove(saved);
+    std::filesystem::remove(text);
 }
 
 // Qt's own texts are translated while the resource language differs from the active one.

@@ -103,6 +103,36 @@ TEST(ZemraConfigFile, ReadOnlyFilesAndFailedWritesTurnTheObjectReadOnly)
     EXPECT_FALSE(lost.Existed());
 }
 
+// A first-run copy of a file in the writer's own layout is the file byte for byte, whatever its
+// values hold (every byte from 0x20 to 0xFF, 0x98 among them); a lone CR ends a line for the
+// copy as it does for the reader, so it never makes the copy fail.
+TEST(ZemraConfigFile, CopyKeepsEveryByteOfTheValues)
+{
+    std::string all;
+    for (int b = 0x20; b <= 0xFF; ++b)
+        all += static_cast<char>(b);
+    const std::string layout = "[Path]\r\nDataLocation=.\\Data\\\r\nAll=<" + all +
+                               ">\r\n\r\n[\xDF\xE7\xFB\xEA]\r\n\xC8\xEC\xFF=" + all.substr(1) +
+                               "\r\n";
+    struct Case
+    {
+        const char* what;
+        std::string source, copy;
+    } cases[] = {
+        {"every byte", layout, layout},
+        {"a lone CR", "[S]\r\na=1\rb=2\r\n", "[S]\r\na=1\r\nb=2\r\n"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        WriteBytes(dir.File("default.ini"), c.source);
+        const CConfigFile defaults(dir.File("default.ini"), true);
+        CConfigFile copy(dir.File("zemra.ini"), false);
+        EXPECT_TRUE(copy.CopyFrom(defaults)) << c.what;
+        EXPECT_FALSE(copy.ReadOnly()) << c.what;
+        EXPECT_EQ(ReadBytes(dir.File("zemra.ini")), c.copy) << c.what;
+    }
+}
+
 TEST(ZemraConfigFile, CopyFromIsWholeOrNothing)
 {
     TempDir dir;

@@ -37,7 +37,15 @@ TEST(MemIniFile, ParsesTheTextAsItStands)
         {"the trimmed key is another key", "[S]\n k = v \n", "S", "k", "<none>"},
         {"a comment is skipped", "[S]\n;k=v\n", "S", ";k", "<none>"},
         {"lines before the first header are dropped", "k=v\n[S]\n", "S", "k", "<none>"},
-        {"names compare without case, Cyrillic too", "[Язык]\nИмя=Рус\n", "ЯЗЫК", "имя", "Рус"},
+        // Names are Windows-1251: "[Язык]", "Имя=Рус", looked up as "ЯЗЫК" and "имя".
+        {"names compare without case, Cyrillic too",
+         "[\xDF\xE7\xFB\xEA]\n\xC8\xEC\xFF=\xD0\xF3\xF1\n", "\xDF\xC7\xDB\xCA", "\xE8\xEC\xFF",
+         "\xD0\xF3\xF1"},
+        {"Ё, Ў and Ґ fold too", "[\xA8\xA1\xA5]\nk=v\n", "\xB8\xA2\xB4", "k", "v"},
+        // D0 91 and D0 B1 are "Р‘" and "Р±", two different names, though as UTF-8 they would be
+        // "Б" and "б".
+        {"bytes fold one by one, not as UTF-8", "[S]\n\xD0\x91=1\n", "S", "\xD0\xB1", "<none>"},
+        {"a Cyrillic byte pair folds as two letters", "[S]\n\xD0\xC1=1\n", "S", "\xF0\xE1", "1"},
         {"CR alone ends a line", "[S]\rk=v\r\rj=w", "S", "j", "w"},
         {"CR LF ends a line", "[S]\r\nk=v\r\n", "S", "k", "v"},
         {"a lone [ is a key", "[S]\n[\n", "S", "[", ""},
@@ -183,7 +191,8 @@ TEST(MemIniFile, FlushAndReloadKeepEverything)
     TempDir dir;
     const std::string path = dir.File("texts.ini");
     const std::string text = "[Words]\nk=1\nk=2\nK=3\n b = blank \nx=a=b\nnovalue\n"
-                             "[Слова]\nКлюч=Значение\n[Empty]\n[words]\nlost=1\n";
+                             "[\xD1\xEB\xEE\xE2\xE0]\n\xCA\xEB\xFE\xF7=\xC7\xED\xE0\xF7\n"
+                             "[Empty]\n[words]\nlost=1\n"; // [Слова] Ключ=Знач in Windows-1251
     WriteBytes(path, text);
     TMemIniFile first(path);
     EXPECT_EQ(first.FileName(), path);
@@ -195,7 +204,7 @@ TEST(MemIniFile, FlushAndReloadKeepEverything)
     EXPECT_EQ(second.GetText(), written);
     EXPECT_EQ(second.ReadValue("WORDS", "k", ""), "3");
     EXPECT_EQ(second.ReadValue("words", " b ", ""), " blank ");
-    EXPECT_EQ(second.ReadValue("слова", "ключ", ""), "Значение");
+    EXPECT_EQ(second.ReadValue("\xF1\xEB\xEE\xE2\xE0", "\xEA\xEB\xFE\xF7", ""), "\xC7\xED\xE0\xF7");
     std::vector<std::string> values;
     second.ReadValueList("Words", values);
     EXPECT_EQ(values, (std::vector<std::string>{" blank ", "3", "2", "1", "", "a=b"}));
