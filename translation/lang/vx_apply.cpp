@@ -77,14 +77,18 @@ bool Contains(const StringList& list, std::string_view s)
                        [s](const std::string& e) { return SameText(e, s); });
 }
 
+// The cursor named by ChangingCursor (a Qt cursor shape; a number that names none shows the
+// wait cursor), shown while a language is applied.
 struct CursorGuard
 {
     bool active = false;
-    explicit CursorGuard(bool on)
+    CursorGuard(bool on, int shape)
     {
         if (on && qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr &&
             QGuiApplication::overrideCursor() == nullptr) {
-            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+            const bool named = shape >= Qt::ArrowCursor && shape <= Qt::LastCursor;
+            QGuiApplication::setOverrideCursor(
+                QCursor(named ? static_cast<Qt::CursorShape>(shape) : Qt::WaitCursor));
             active = true;
         }
     }
@@ -441,6 +445,16 @@ void TvxCustomLang::UpdateCharset()
 {
     charset_ = 1;
     std::string name = FindField(lists_[stCharSets], OwnerClassName(), activeLanguage_);
+    if (name.empty() && fontHolder_ == nullptr) {
+        // Another window's component of the same dispatcher supplies the character set; the
+        // QPointer forgets it when it goes.
+        if (auto* d = qobject_cast<TvxLangDispatcher*>(dispatcher_.data()))
+            for (int i = 0; i < d->Count() && fontHolder_ == nullptr; ++i) {
+                TvxCustomLang* other = d->Component(i);
+                if (other != this && rtti::IsForm(other->parent()))
+                    fontHolder_ = other;
+            }
+    }
     if (name.empty() && fontHolder_ != nullptr)
         name = fontHolder_->FindField(fontHolder_->lists_[stCharSets],
                                       fontHolder_->OwnerClassName(), activeLanguage_);
@@ -462,7 +476,7 @@ void TvxCustomLang::SetActiveLanguage(int n)
                              "Value must be within [1.." + std::to_string(numLanguages_) + "]!");
     }
     changingProperty_ = -1;
-    const CursorGuard cursor(changingCursor_ != -1 && !designing_);
+    const CursorGuard cursor(changingCursor_ != -1 && !designing_, changingCursor_);
     if (designing_ && (dispatcher_ != nullptr || !loading_))
         CollectValues();
     activeLanguage_ = n;
@@ -1010,21 +1024,46 @@ std::string TvxCustomLang::FindField(const StringList& list, std::string_view ke
     return std::string();
 }
 
+const TvxCustomLang* TvxCustomLang::CommonSource(int kind) const
+{
+    // Under the options the dispatcher's first other component with lines of the kind answers.
+    const bool common =
+        (options_ & loUseExtCommonStrings) && (kind == stLocales || kind == stDlgsCaptions);
+    const bool user = (options_ & loUseExtUDStrings) && kind == stStrings;
+    if (!common && !user)
+        return this;
+    auto* d = qobject_cast<TvxLangDispatcher*>(dispatcher_.data());
+    for (int i = 0; d != nullptr && i < d->Count(); ++i) {
+        const TvxCustomLang* other = d->Component(i);
+        const StringList* lines = other->GetStringsByIndex(kind);
+        if (other != this && lines != nullptr && !lines->empty())
+            return other;
+    }
+    return nullptr;
+}
+
 std::string TvxCustomLang::GetListText(int kind, int index, bool fallback) const
 {
-    if ((options_ & loUseExtCommonStrings) && (kind == stLocales || kind == stDlgsCaptions))
-        return std::string(); // answered by the dispatcher's other components; none is linked
-    const StringList* list = GetStringsByIndex(kind);
+    const TvxCustomLang* source = CommonSource(kind);
+    if (source == nullptr)
+        return std::string();
+    const StringList* list = source->GetStringsByIndex(kind);
     if (list == nullptr || index < 0 || static_cast<std::size_t>(index) >= list->size())
         return std::string();
-    return TextOfLanguage((*list)[static_cast<std::size_t>(index)], activeLanguage_, fallback);
+    return source->TextOfLanguage((*list)[static_cast<std::size_t>(index)],
+                                  source->activeLanguage_, fallback);
 }
 
 std::string TvxCustomLang::GetTextFromList(int kind, std::string_view key, bool fallback) const
 {
-    if (((options_ & loUseExtCommonStrings) && (kind == stLocales || kind == stDlgsCaptions)) ||
-        ((options_ & loUseExtUDStrings) && kind == stStrings))
-        return std::string(); // answered by the dispatcher's other components; none is linked
+    const TvxCustomLang* source = CommonSource(kind);
+    if (source == nullptr)
+        return std::string();
+    return source->OwnTextFromList(kind, key, fallback);
+}
+
+std::string TvxCustomLang::OwnTextFromList(int kind, std::string_view key, bool fallback) const
+{
     const StringList* list = GetStringsByIndex(kind);
     auto missing = [&]() -> std::string {
         if (doRaiseExceptions_)

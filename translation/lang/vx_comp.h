@@ -359,6 +359,10 @@ private:
     // then an empty text is shown as the altered text of language 1.
     const TTestModeInfo* ActiveTestMode() const;
     std::string TextOfLanguage(std::string_view line, int language, bool fallback) const;
+    // The component whose lines of the kind answer look-ups: this one, or under the options
+    // the dispatcher's first other component that has such lines (none when there is none).
+    const TvxCustomLang* CommonSource(int kind) const;
+    std::string OwnTextFromList(int kind, std::string_view key, bool fallback) const;
     void ApplyOwnerProperty(int kind, const char* property);
     void ApplyOwnerFont();
     void ApplyLocale(std::string_view key, std::string_view text);
