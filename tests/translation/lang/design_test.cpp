@@ -6,8 +6,12 @@
 #include "tests/translation/lang/line_notation.h"
 #include "tests/translation/lang/test_window.h"
 #include "translation/lang/vx_comp.h"
+#include "translation/lang/vxb.h"
+#include "translation/lang/vxb_file.h"
 
+#include <QCursor>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -17,6 +21,7 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <iterator>
 
 namespace translation {
 namespace {
@@ -484,6 +489,90 @@ TEST_F(Design, MergedTextsAreApplied)
         EXPECT_EQ(form->label->text(), "Заголовок");
         EXPECT_EQ(form->button->text(), "Годится");
     }
+}
+
+TEST_F(Design, TheChosenCursorIsShownWhileALanguageIsApplied)
+{
+    const struct
+    {
+        int chosen;
+        int shown; // -1: no cursor of ours
+    } cases[] = {
+        {-1, -1},
+        {Qt::PointingHandCursor, Qt::PointingHandCursor},
+        {Qt::BusyCursor, Qt::BusyCursor},
+        {999, Qt::WaitCursor}, // names no shape
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        lang->SetChangingCursor(c.chosen);
+        int seen = -2;
+        lang->OnChangeLanguage = [&seen](TvxCustomLang*) {
+            const QCursor* cursor = QGuiApplication::overrideCursor();
+            seen = cursor == nullptr ? -1 : cursor->shape();
+        };
+        lang->SetActiveLanguage(2);
+        EXPECT_EQ(seen, c.shown) << c.chosen;
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << c.chosen;
+    }
+}
+
+TEST_F(Design, ExtendedTranslationsAloneGoToAFileAndBack)
+{
+    platform::test::TempDir dir;
+    const std::string file = dir.File("extended.txt");
+    std::ofstream(file, std::ios::binary) << "[Captions]\r\nTFormTest.Label1=Name~!@#x\r\n";
+    lang->SetExtendedTranslations(
+        {{"Edit1.PlaceholderText", TypeKind::WString, L("Enter|" + Cp("Введите") + "|")}});
+    lang->SaveExtendedToFile(file, "~!@#");
+    std::ifstream in(file, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("[Captions]"), std::string::npos) << "other sections stay";
+    EXPECT_NE(text.find("TFormTest.Edit1.PlaceholderText=Enter~!@#" + Cp("Введите")),
+              std::string::npos)
+        << text;
+
+    test::TFormTest form2;
+    TvxLang back(&form2);
+    back.SetLangNames({"English", "Russian"});
+    EXPECT_FALSE(back.LoadExtendedFromFile(dir.File("missing.txt"), true));
+    EXPECT_TRUE(back.ExtendedTranslations().empty());
+    EXPECT_TRUE(back.LoadExtendedFromFile(file, true));
+    ASSERT_EQ(back.ExtendedTranslations().size(), 1u);
+    EXPECT_EQ(back.ExtendedTranslations()[0].Identifier, "Edit1.PlaceholderText");
+    EXPECT_EQ(back.ExtendedTranslations()[0].Values, L("Enter|" + Cp("Введите") + "|"));
+}
+
+TEST_F(Design, LanguageNamesAreReadWithoutLoadingTheFile)
+{
+    RegisterTranslationClasses();
+    platform::test::TempDir dir;
+    const std::string text = dir.File("names.txt");
+    lang->SaveListToFile(stCaptions, text, "~!@#");
+    TvxLang source(nullptr);
+    source.SetLangNames({Cp("Русский"), "English", "Deutsch"});
+    const std::string vxb = dir.File("names.VXB");
+    std::ofstream(vxb, std::ios::binary)
+        << WriteVxb("", {{"TFormTest", SaveComponentData(source)}});
+    std::ofstream(dir.File("bad.vxb"), std::ios::binary) << "not a translation file";
+
+    const struct
+    {
+        std::string file;
+        bool read;
+        StringList names;
+    } cases[] = {
+        {text, true, {"English", "Russian"}},
+        {vxb, true, {Cp("Русский"), "English", "Deutsch"}},
+        {dir.File("missing.vxb"), false, {"before"}},
+        {dir.File("bad.vxb"), false, {"before"}},
+    };
+    for (const auto& c : cases) {
+        StringList names{"before"};
+        EXPECT_EQ(lang->ReadLanguageNames(c.file, names), c.read) << c.file;
+        EXPECT_EQ(names, c.names) << c.file;
+    }
+    EXPECT_EQ(lang->LangNames(), (StringList{"English", "Russian"}));
 }
 
 } // namespace
