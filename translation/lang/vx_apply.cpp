@@ -153,7 +153,8 @@ std::optional<QString> detail::WideIn(std::string_view text, int charset)
         }
         return wide;
     }
-    const std::optional<std::string> utf8 = platform::CodePageToUtf8(text, CharsetCodePage(charset));
+    const std::optional<std::string> utf8 =
+        platform::CodePageToUtf8(text, CharsetCodePage(charset));
     if (!utf8)
         return std::nullopt;
     return QString::fromStdString(*utf8);
@@ -1050,8 +1051,8 @@ std::string TvxCustomLang::GetListText(int kind, int index, bool fallback) const
     const StringList* list = source->GetStringsByIndex(kind);
     if (list == nullptr || index < 0 || static_cast<std::size_t>(index) >= list->size())
         return std::string();
-    return source->TextOfLanguage((*list)[static_cast<std::size_t>(index)],
-                                  source->activeLanguage_, fallback);
+    return source->TextOfLanguage((*list)[static_cast<std::size_t>(index)], source->activeLanguage_,
+                                  fallback);
 }
 
 std::string TvxCustomLang::GetTextFromList(int kind, std::string_view key, bool fallback) const

@@ -63,9 +63,8 @@ public:
         if (!view)
             return QString();
         const QString source = QString::fromUtf8(sourceText);
-        const QString translated =
-            TranslateWith(view->cache, view->activeLanguage, view->charset,
-                          view->test ? &*view->test : nullptr, source);
+        const QString translated = TranslateWith(view->cache, view->activeLanguage, view->charset,
+                                                 view->test ? &*view->test : nullptr, source);
         return translated == source ? QString() : translated;
     }
     bool isEmpty() const override { return false; }

@@ -209,14 +209,18 @@ TEST_F(Design, CollectingDeletesLinesWhosePropertyIsGoneOrOfAnotherKind)
         const char* key;
         bool kept;
     } cases[] = {
-        {stOtherStrings, "Label1.NoSuchText", false},  {stOtherStrings, "Label1.Font", false},
-        {stOtherStrings, "Edit1.PlaceholderText", true}, {stMultiLines, "Label1.Caption", false},
-        {stMultiLines, "Combo.Items", true},            {stCollections, "Coll.NoSuchItems[0].Title", false},
+        {stOtherStrings, "Label1.NoSuchText", false},
+        {stOtherStrings, "Label1.Font", false},
+        {stOtherStrings, "Edit1.PlaceholderText", true},
+        {stMultiLines, "Label1.Caption", false},
+        {stMultiLines, "Combo.Items", true},
+        {stCollections, "Coll.NoSuchItems[0].Title", false},
         {stCollections, "Coll.Items[0].Title", true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(HasKey(*lang->GetStringsByIndex(c.kind), c.key), c.kept) << c.key;
-    EXPECT_TRUE(Has(lang->OtherStrings(), L("Edit1.PlaceholderText|Enter code|" + Cp("Введите") + "|")));
+    EXPECT_TRUE(
+        Has(lang->OtherStrings(), L("Edit1.PlaceholderText|Enter code|" + Cp("Введите") + "|")));
 }
 
 TEST_F(Design, AutoSkipEmptiesDropsEmptyLinesAndCollectsNoEmptyText)
@@ -464,8 +468,8 @@ TEST_F(Design, MergedTextsAreApplied)
         test::TFormTest source;
         TvxLang translator(&source);
         translator.SetLangNames({"English", "Russian"});
-        translator.SetCaptions({L("Label1|Name|" + Cp("Заголовок") + "|"),
-                                L("Button1|OK|" + Cp("Годится") + "|")});
+        translator.SetCaptions(
+            {L("Label1|Name|" + Cp("Заголовок") + "|"), L("Button1|OK|" + Cp("Годится") + "|")});
         ASSERT_EQ(translator.SaveListToFile(stCaptions, file, "~!@#"), 2);
     }
     const struct
@@ -474,7 +478,8 @@ TEST_F(Design, MergedTextsAreApplied)
         std::function<bool(TvxLang&)> merge;
     } cases[] = {
         {"one list", [&](TvxLang& l) { return l.MergeListFromFile(stCaptions, file); }},
-        {"all and apply", [&](TvxLang& l) {
+        {"all and apply",
+         [&](TvxLang& l) {
              l.MergeAllFromFileAndApply(file); // the file holds one list of the twelve
              return true;
          }},
