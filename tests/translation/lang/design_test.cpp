@@ -387,11 +387,14 @@ TEST_F(Design, ExtendedTranslationsRunAfterTheListsOnlyForAWholeLanguage)
         SetUp();
         Load([&] {
             lang->SetCaptions({L("Label1|Name|" + Cp("Имя") + "|")});
-            lang->SetExtendedTranslations({{"Label1.Caption", TypeKind::WString, L("Ext1|Ext2|")}});
+            lang->SetExtendedTranslations(
+                {{"Label1.Caption", TypeKind::WString, L("Ext1|Ext2|")},
+                 {"Edit1.PlaceholderText", TypeKind::WString, L("Enter|" + Cp("Введите") + "|")}});
             lang->SetTranslateExtendedFirst(first);
         });
         lang->SetActiveLanguage(2);
         EXPECT_EQ(form->label->text(), first ? "Имя" : "Ext2");
+        EXPECT_EQ(form->edit->placeholderText(), "Введите");
         form->label->setText("manual");
         lang->SetHints({L("Button1|Press|" + Cp("Нажмите") + "|")});
         EXPECT_EQ(form->button->toolTip(), "Нажмите");
