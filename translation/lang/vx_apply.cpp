@@ -57,6 +57,12 @@ std::optional<PathPart> ParsePart(std::string_view part)
     return PathPart{std::string(part.substr(0, open)), index};
 }
 
+// A component's name identifies it: no translation renames it, whatever the lists say.
+bool IsComponentName(const RttiObject& object, std::string_view property)
+{
+    return object.type == RttiObject::Type::Component && SameText(property, "Name");
+}
+
 int CharsetByName(std::string_view name, bool ignoreCase)
 {
     for (const CharsetName& c : kCharsets)
@@ -71,14 +77,18 @@ bool Contains(const StringList& list, std::string_view s)
                        [s](const std::string& e) { return SameText(e, s); });
 }
 
+// The cursor named by ChangingCursor (a Qt cursor shape; a number that names none shows the
+// wait cursor), shown while a language is applied.
 struct CursorGuard
 {
     bool active = false;
-    explicit CursorGuard(bool on)
+    CursorGuard(bool on, int shape)
     {
         if (on && qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr &&
             QGuiApplication::overrideCursor() == nullptr) {
-            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+            const bool named = shape >= Qt::ArrowCursor && shape <= Qt::LastCursor;
+            QGuiApplication::setOverrideCursor(
+                QCursor(named ? static_cast<Qt::CursorShape>(shape) : Qt::WaitCursor));
             active = true;
         }
     }
@@ -130,9 +140,9 @@ bool TvxCustomLang::InSmartExclude(std::string_view entry) const
     return Contains(smartExclude_, entry);
 }
 
-std::optional<QString> TvxCustomLang::ToWide(std::string_view text) const
+std::optional<QString> detail::WideIn(std::string_view text, int charset)
 {
-    if (CharsetCodePage(charset_) == platform::kSystemCodePage) {
+    if (CharsetCodePage(charset) == platform::kSystemCodePage) {
         QString wide(static_cast<qsizetype>(text.size()), Qt::Uninitialized);
         QChar* out = wide.data();
         for (char c : text) {
@@ -144,15 +154,25 @@ std::optional<QString> TvxCustomLang::ToWide(std::string_view text) const
         return wide;
     }
     const std::optional<std::string> utf8 =
-        platform::CodePageToUtf8(text, CharsetCodePage(charset_));
+        platform::CodePageToUtf8(text, CharsetCodePage(charset));
     if (!utf8)
         return std::nullopt;
     return QString::fromStdString(*utf8);
 }
 
+std::optional<std::string> detail::NarrowIn(const QString& text, int charset)
+{
+    return platform::Utf8ToCodePage(text.toStdString(), CharsetCodePage(charset));
+}
+
+std::optional<QString> TvxCustomLang::ToWide(std::string_view text) const
+{
+    return detail::WideIn(text, charset_);
+}
+
 std::optional<std::string> TvxCustomLang::ToNarrow(const QString& text) const
 {
-    return platform::Utf8ToCodePage(text.toStdString(), CharsetCodePage(charset_));
+    return detail::NarrowIn(text, charset_);
 }
 
 bool TvxCustomLang::WriteStringProperty(const RttiObject& object, const PropInfo& prop,
@@ -211,54 +231,65 @@ RttiObject TvxCustomLang::ResolvePropertyPath(std::string_view path) const
 
 std::string TvxCustomLang::GetPropertyText(std::string_view path) const
 {
+    return ReadPathText(path).value_or(std::string());
+}
+
+std::optional<std::string> TvxCustomLang::ReadPathText(std::string_view path) const
+{
     const RttiObject object = ResolvePropertyPath(path);
     const std::size_t dot = path.rfind('.');
     if (!object || dot == std::string_view::npos)
-        return std::string();
+        return std::nullopt;
     const std::optional<PropInfo> prop = rtti::FindProperty(object, path.substr(dot + 1));
     if (!prop)
-        return std::string();
+        return std::nullopt;
     switch (prop->kind) {
     case TypeKind::Integer:
     case TypeKind::Int64: {
         const std::optional<qint64> v = rtti::ReadOrdinal(object, *prop);
-        return v ? std::to_string(*v) : std::string();
+        if (!v)
+            return std::nullopt;
+        return std::to_string(*v);
     }
     case TypeKind::Char:
     case TypeKind::WChar: {
         const std::optional<qint64> v = rtti::ReadOrdinal(object, *prop);
         if (!v)
-            return std::string();
-        return ToNarrow(QString(QChar(static_cast<char16_t>(*v)))).value_or(std::string());
+            return std::nullopt;
+        return ToNarrow(QString(QChar(static_cast<char16_t>(*v))));
     }
     case TypeKind::String:
     case TypeKind::LString:
     case TypeKind::WString:
-        return ReadStringProperty(object, *prop).value_or(std::string());
+        return ReadStringProperty(object, *prop);
     case TypeKind::Enumeration:
     case TypeKind::Set: {
         const std::optional<QString> name = rtti::ReadEnumName(object, *prop);
-        return name ? name->toStdString() : std::string();
+        if (!name)
+            return std::nullopt;
+        return name->toStdString();
     }
     case TypeKind::Float: {
         const std::optional<double> v = rtti::ReadFloat(object, *prop);
-        return v ? QString::number(*v, 'g', 15).toStdString() : std::string();
+        if (!v)
+            return std::nullopt;
+        return QString::number(*v, 'g', 15).toStdString();
     }
     case TypeKind::Class: {
         const RttiObject list = rtti::ReadObject(object, *prop);
         if (!rtti::IsStrings(list))
-            return std::string();
+            return std::nullopt;
         StringList items;
         for (const QString& s : rtti::StringsGet(list)) {
             std::optional<std::string> narrow = ToNarrow(s);
             if (!narrow)
-                return std::string();
+                return std::nullopt;
             items.push_back(std::move(*narrow));
         }
         return CommaText(items);
     }
     default:
-        return std::string();
+        return std::nullopt;
     }
 }
 
@@ -266,7 +297,7 @@ void TvxCustomLang::SetPropertyText(std::string_view path, std::string_view text
 {
     const RttiObject object = ResolvePropertyPath(path);
     const std::size_t dot = path.rfind('.');
-    if (!object || dot == std::string_view::npos)
+    if (!object || dot == std::string_view::npos || IsComponentName(object, path.substr(dot + 1)))
         return;
     const std::optional<PropInfo> prop = rtti::FindProperty(object, path.substr(dot + 1));
     if (!prop)
@@ -387,9 +418,11 @@ void TvxCustomLang::RebuildExtendedValues()
             extended_.erase(extended_.begin() + static_cast<std::ptrdiff_t>(i));
             continue;
         }
-        const std::string current = GetPropertyText(item.Identifier);
-        if (current != ValuesText(item.Values, activeLanguage_))
-            item.Values = ReplaceValuesText(item.Values, activeLanguage_, current);
+        // A value that cannot be read as text (one outside the code page, say) leaves the
+        // stored texts as they are.
+        const std::optional<std::string> current = ReadPathText(item.Identifier);
+        if (current && *current != ValuesText(item.Values, activeLanguage_))
+            item.Values = ReplaceValuesText(item.Values, activeLanguage_, *current);
     }
 }
 
@@ -413,6 +446,16 @@ void TvxCustomLang::UpdateCharset()
 {
     charset_ = 1;
     std::string name = FindField(lists_[stCharSets], OwnerClassName(), activeLanguage_);
+    if (name.empty() && fontHolder_ == nullptr) {
+        // Another window's component of the same dispatcher supplies the character set; the
+        // QPointer forgets it when it goes.
+        if (auto* d = qobject_cast<TvxLangDispatcher*>(dispatcher_.data()))
+            for (int i = 0; i < d->Count() && fontHolder_ == nullptr; ++i) {
+                TvxCustomLang* other = d->Component(i);
+                if (other != this && rtti::IsForm(other->parent()))
+                    fontHolder_ = other;
+            }
+    }
     if (name.empty() && fontHolder_ != nullptr)
         name = fontHolder_->FindField(fontHolder_->lists_[stCharSets],
                                       fontHolder_->OwnerClassName(), activeLanguage_);
@@ -434,12 +477,13 @@ void TvxCustomLang::SetActiveLanguage(int n)
                              "Value must be within [1.." + std::to_string(numLanguages_) + "]!");
     }
     changingProperty_ = -1;
-    const CursorGuard cursor(changingCursor_ != -1 && !designing_);
+    const CursorGuard cursor(changingCursor_ != -1 && !designing_, changingCursor_);
     if (designing_ && (dispatcher_ != nullptr || !loading_))
         CollectValues();
     activeLanguage_ = n;
     if (!loading_ && langNames_.size() >= static_cast<std::size_t>(n))
         language_ = langNames_[static_cast<std::size_t>(n) - 1];
+    PublishResources();
     if (dispatcher_ != nullptr || !loading_)
         ChangeLanguage();
 }
@@ -470,6 +514,7 @@ TvxCustomLang::WalkScope::WalkScope(TvxCustomLang* self)
     if (outer_ == nullptr) {
         self_->walkIndex_.Rebuild(self_->parent());
         self_->index_ = &self_->walkIndex_;
+        self_->WatchAll(self_->walkIndex_.All());
     } else {
         // A walk started inside a walk leaves the outer walk's index as it is.
         self_->index_ = &own_.emplace(self_->parent());
@@ -516,6 +561,7 @@ void TvxCustomLang::ChangeLanguage()
         if (!translateExtendedFirst_ && changing == -1)
             ApplyExtendedTranslations();
     }
+    PublishResources();
     if (OnChangeLanguage)
         OnChangeLanguage(this);
 }
@@ -767,6 +813,10 @@ void TvxCustomLang::TranslateCollectionLine(StringList& list, std::size_t& i)
         return;
     }
     ++i;
+    if (IsComponentName(item, itemParts.back()) ||
+        IsExcludedProperty(key->component, itemParts.front()) ||
+        IsExcludedProperty(key->component, itemParts.back()))
+        return;
     if (prop->kind == TypeKind::Class) {
         const RttiObject strings = rtti::ReadObject(item, *prop);
         if (!text.empty())
@@ -802,7 +852,8 @@ void TvxCustomLang::TranslateLine(StringList& list, std::size_t& i, int kind)
         return;
     // An excluded property stays as it is, whatever the lists still hold for it.
     if (kind != stLocales && !path.empty() &&
-        IsExcludedProperty(component, JoinList(path, ".", false)))
+        (IsExcludedProperty(component, JoinList(path, ".", false)) ||
+         (path.size() == 1 && SameText(path[0], "Name"))))
         return;
     // Font names and locale settings must stay usable: the test mode marks texts only.
     const std::string text = LineText(line, kind != stFonts && kind != stLocales);
@@ -855,6 +906,8 @@ void TvxCustomLang::TranslateLine(StringList& list, std::size_t& i, int kind)
     std::optional<PropInfo> prop = first;
     if (path.size() == 2) {
         holder = rtti::ReadObject(object, *first);
+        if (IsComponentName(holder, path[1]))
+            return;
         prop = rtti::FindProperty(holder, std::string_view(path[1]), kStringKinds);
     }
     if (!prop || !(kStringKinds & KindBit(prop->kind)) || !prop->writable || text.empty())
@@ -972,21 +1025,46 @@ std::string TvxCustomLang::FindField(const StringList& list, std::string_view ke
     return std::string();
 }
 
+const TvxCustomLang* TvxCustomLang::CommonSource(int kind) const
+{
+    // Under the options the dispatcher's first other component with lines of the kind answers.
+    const bool common =
+        (options_ & loUseExtCommonStrings) && (kind == stLocales || kind == stDlgsCaptions);
+    const bool user = (options_ & loUseExtUDStrings) && kind == stStrings;
+    if (!common && !user)
+        return this;
+    auto* d = qobject_cast<TvxLangDispatcher*>(dispatcher_.data());
+    for (int i = 0; d != nullptr && i < d->Count(); ++i) {
+        const TvxCustomLang* other = d->Component(i);
+        const StringList* lines = other->GetStringsByIndex(kind);
+        if (other != this && lines != nullptr && !lines->empty())
+            return other;
+    }
+    return nullptr;
+}
+
 std::string TvxCustomLang::GetListText(int kind, int index, bool fallback) const
 {
-    if ((options_ & loUseExtCommonStrings) && (kind == stLocales || kind == stDlgsCaptions))
-        return std::string(); // answered by the dispatcher's other components; none is linked
-    const StringList* list = GetStringsByIndex(kind);
+    const TvxCustomLang* source = CommonSource(kind);
+    if (source == nullptr)
+        return std::string();
+    const StringList* list = source->GetStringsByIndex(kind);
     if (list == nullptr || index < 0 || static_cast<std::size_t>(index) >= list->size())
         return std::string();
-    return TextOfLanguage((*list)[static_cast<std::size_t>(index)], activeLanguage_, fallback);
+    return source->TextOfLanguage((*list)[static_cast<std::size_t>(index)], source->activeLanguage_,
+                                  fallback);
 }
 
 std::string TvxCustomLang::GetTextFromList(int kind, std::string_view key, bool fallback) const
 {
-    if (((options_ & loUseExtCommonStrings) && (kind == stLocales || kind == stDlgsCaptions)) ||
-        ((options_ & loUseExtUDStrings) && kind == stStrings))
-        return std::string(); // answered by the dispatcher's other components; none is linked
+    const TvxCustomLang* source = CommonSource(kind);
+    if (source == nullptr)
+        return std::string();
+    return source->OwnTextFromList(kind, key, fallback);
+}
+
+std::string TvxCustomLang::OwnTextFromList(int kind, std::string_view key, bool fallback) const
+{
     const StringList* list = GetStringsByIndex(kind);
     auto missing = [&]() -> std::string {
         if (doRaiseExceptions_)

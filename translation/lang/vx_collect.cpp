@@ -207,7 +207,11 @@ void TvxCustomLang::CollectOwner(int kind, const char* property)
         name ? ReadStringProperty(fontObject, *name) : std::nullopt;
     if (value)
         collect(lists_[stFonts], *value);
-    if (InSmartExclude(ownerClass + ".Charset") || ContainsText(excluded_, "Charset"))
+    if (InSmartExclude(ownerClass + ".Charset")) {
+        DeletePropertyLines(lists_[stCharSets], ownerClass, stCharSets, "Charset");
+        return;
+    }
+    if (ContainsText(excluded_, "Charset"))
         return;
     const std::optional<PropInfo> charset = rtti::FindProperty(fontObject, u"Charset");
     if (charset)
@@ -274,10 +278,11 @@ void TvxCustomLang::CollectList(StringList& list, int kind)
             if (!value)
                 break;
             SharedLineRule(list, name, *value);
-            if (!IsExcludedProperty(name, "Charset"))
-                if (const std::optional<PropInfo> cs = rtti::FindProperty(font, u"Charset"))
-                    SharedLineRule(lists_[stCharSets], name,
-                                   CharsetNameOf(rtti::ReadOrdinal(font, *cs).value_or(-1)));
+            if (IsExcludedProperty(name, "Charset"))
+                DeletePropertyLines(lists_[stCharSets], name, stCharSets, "Charset");
+            else if (const std::optional<PropInfo> cs = rtti::FindProperty(font, u"Charset"))
+                SharedLineRule(lists_[stCharSets], name,
+                               CharsetNameOf(rtti::ReadOrdinal(font, *cs).value_or(-1)));
             break;
         }
         case stMultiLines: {
@@ -350,8 +355,19 @@ void TvxCustomLang::CollectList(StringList& list, int kind)
                     const std::string prefix =
                         name + "." + property + "[" + std::to_string(i) + "].";
                     for (const PropInfo& ip : rtti::Properties(item)) {
-                        if (!ip.readable || !ip.writable || SameText(Narrow1251(ip.name), "Name"))
+                        if (!ip.readable || !ip.writable)
                             continue;
+                        const std::string itemProperty = Narrow1251(ip.name);
+                        if (IsExcludedProperty(name, itemProperty)) {
+                            // "Name" included: an item's name is never a text to translate.
+                            const std::string line = prefix + itemProperty + delim_;
+                            list.erase(std::remove_if(list.begin(), list.end(),
+                                                      [&line](const std::string& l) {
+                                                          return StartsWithText(l, line);
+                                                      }),
+                                       list.end());
+                            continue;
+                        }
                         std::optional<std::string> value;
                         if (kStringKinds & KindBit(ip.kind)) {
                             value = ReadStringProperty(item, ip);
@@ -368,7 +384,7 @@ void TvxCustomLang::CollectList(StringList& list, int kind)
                             continue;
                         }
                         if (value)
-                            SharedLineRule(list, prefix + Narrow1251(ip.name), *value);
+                            SharedLineRule(list, prefix + itemProperty, *value);
                     }
                 }
             }
@@ -499,7 +515,7 @@ void TvxCustomLang::ApplyDoNotTranslate()
         std::vector<QObject*> targets;
         if (SameText(entry, ownerClass)) {
             targets.push_back(parent());
-        } else if (StartsWithText(entry, "!T")) {
+        } else if (entry.size() > 1 && entry[0] == '!') {
             const QString className = FromKey(std::string_view(entry).substr(1));
             for (QObject* c : index.All())
                 if (rtti::ClassName(c).compare(className, Qt::CaseInsensitive) == 0)

@@ -288,12 +288,16 @@ TvxCustomLang::TvxCustomLang(QObject* owner, const KindMask& kinds)
                  "DatabaseName",
                  "IndexName",
                  "MasterFields"};
-    if (owner != nullptr)
+    if (owner != nullptr) {
         owner->installEventFilter(this);
+        for (QObject* c : owner->findChildren<QObject*>())
+            Watch(c);
+    }
 }
 
 TvxCustomLang::~TvxCustomLang()
 {
+    ReleaseResourceTranslator();
     if (auto* d = qobject_cast<TvxLangDispatcher*>(dispatcher_.data()))
         d->Unlink(this);
     if (QObject* owner = parent())
@@ -302,12 +306,35 @@ TvxCustomLang::~TvxCustomLang()
 
 bool TvxCustomLang::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == parent() && event->type() == QEvent::ChildRemoved) {
-        QObject* child = static_cast<QChildEvent*>(event)->child();
-        if (child != this)
-            Notification(child, Operation::Remove);
-    }
+    // A child that gets another parent (a layout, a tab page, setParent) stays a component
+    // while it stays inside the owner: only its destruction removes it.
+    if (watched == parent() && event->type() == QEvent::ChildAdded)
+        Watch(static_cast<QChildEvent*>(event)->child());
     return false;
+}
+
+void TvxCustomLang::Watch(QObject* object)
+{
+    if (object == nullptr || object == this || !watched_.insert(object).second)
+        return;
+    connect(object, &QObject::destroyed, this, [this](QObject* gone) { Destroyed(gone); });
+}
+
+void TvxCustomLang::WatchAll(const std::vector<QObject*>& objects)
+{
+    for (QObject* o : objects)
+        Watch(o);
+}
+
+void TvxCustomLang::Destroyed(QObject* gone)
+{
+    watched_.erase(gone);
+    // Its parents are still in place while it goes: a component of the owner at any depth.
+    for (QObject* p = gone->parent(); p != nullptr; p = p->parent())
+        if (p == parent()) {
+            Notification(gone, Operation::Remove);
+            return;
+        }
 }
 
 TvxLang::TvxLang(QObject* owner)
@@ -467,8 +494,13 @@ void TvxCustomLang::Loaded()
     } else {
         RefreshStrings();
     }
+    RegisterWithDispatcher();
     if (isInheritedOwner_)
         ChangeLanguage();
+    if (!designing_ && handleResourceStrings_) {
+        InstallResourceTranslator();
+        PublishResources();
+    }
     if (designing_) {
         const std::string ownerClass = OwnerClassName();
         const ComponentIndex components(parent());
@@ -677,8 +709,10 @@ void TvxCustomLang::SetResourceLanguageIndex(int v)
         throw ELanguageError(std::to_string(v) + " - is not a valid property value!\r" +
                              "Value must be within [1.." + std::to_string(numLanguages_) + "]!");
     resourceLanguageIndex_ = v;
-    if (!loading_)
+    if (!loading_) {
         resourceCache_.Sort(v);
+        PublishResources();
+    }
 }
 
 void TvxCustomLang::SetDefaultLanguage(int v)

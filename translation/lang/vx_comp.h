@@ -19,6 +19,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 Q_DECLARE_METATYPE(translation::StringList)
@@ -304,12 +305,23 @@ public:
     // languages' names; lines the file lacks stay.  False when the file is missing or cannot be
     // read, and then the list is as it was.
     bool MergeListFromFile(int kind, const std::string& fileName);
+    // The extended translations alone from and to a translator's text file; loading is false
+    // when the file is missing or cannot be read (and then nothing has changed), saving keeps
+    // the file's other sections and raises ELanguageError when the file cannot be written.
+    bool LoadExtendedFromFile(const std::string& fileName, bool clearFirst);
+    void SaveExtendedToFile(const std::string& fileName, const std::string& delimiter);
+    // The language names that a translation file (".vxb") gives this owner, or that a text
+    // file gives; "Language N1" alone when it names none.  False when the file is missing or
+    // damaged, and then `names` is as it was.  Nothing of the component changes.
+    bool ReadLanguageNames(const std::string& fileName, StringList& names) const;
     bool MergeAllFromFileAndApply(const std::string& fileName);
     void ReloadAllFromFile(const std::string& fileName, bool clearFirst);
     bool MergeAllFromFile(const std::string& fileName);
     // The texts that Qt's translate() looks up are translated from language
     // ResourceLanguageIndex into the active language while HandleResourceStrings is on (one
-    // translator per process, owned by the first component that asks).
+    // translator per process, owned by the first component that asks).  Qt may ask from any
+    // thread: it is answered from what the owning component published when it last applied a
+    // language or changed these settings.
     QString TranslateResourceText(const QString& text) const;
 
     // A list's lines whether or not this class publishes it.
@@ -329,6 +341,11 @@ protected:
 private:
     friend class LangWalk;
     static QObject* CheckOwner(QObject* owner);
+    void InstallResourceTranslator();
+    void RegisterWithDispatcher();
+    // What Qt's translator answers from, taken now (nothing unless this component owns it).
+    void PublishResources();
+    void ReleaseResourceTranslator();
     // The dispatcher's manager when the dispatcher reads this very file, else none.
     TVXBFileManager* SharedVxbManager(const std::string& fileName) const;
     void SetList(int kind, const StringList& v);
@@ -344,6 +361,10 @@ private:
     // then an empty text is shown as the altered text of language 1.
     const TTestModeInfo* ActiveTestMode() const;
     std::string TextOfLanguage(std::string_view line, int language, bool fallback) const;
+    // The component whose lines of the kind answer look-ups: this one, or under the options
+    // the dispatcher's first other component that has such lines (none when there is none).
+    const TvxCustomLang* CommonSource(int kind) const;
+    std::string OwnTextFromList(int kind, std::string_view key, bool fallback) const;
     void ApplyOwnerProperty(int kind, const char* property);
     void ApplyOwnerFont();
     void ApplyLocale(std::string_view key, std::string_view text);
@@ -351,10 +372,18 @@ private:
     void SharedLineRule(StringList& list, const std::string& key, const std::string& value);
     void MoveToScratch(StringList& list, std::size_t index);
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Components are watched for their destruction: found at construction, as children of the
+    // owner arrive, and by every walk over the owner.
+    void Watch(QObject* object);
+    void WatchAll(const std::vector<QObject*>& objects);
+    void Destroyed(QObject* gone);
     QObject* FindComponent(std::string_view name) const;
     // The target of a line: a component of the owner, or the owner under its class or own name.
     QObject* FindTarget(std::string_view name) const;
     bool IsTranslationComponent(const QObject* object) const;
+    // The property's value as text; none when the path or the property is not there, or the
+    // value has no text form in the current character set.
+    std::optional<std::string> ReadPathText(std::string_view path) const;
     bool WriteStringProperty(const RttiObject& object, const PropInfo& prop, std::string_view text);
     // Written only when the property holds another text (no change signal otherwise).
     bool WriteIfDiffers(const RttiObject& object, const PropInfo& prop, std::string_view text);
@@ -390,6 +419,7 @@ private:
     std::unique_ptr<LanguageFile> OpenLanguageFile(const std::string& fileName,
                                                    const std::string& language);
 
+    std::unordered_set<const QObject*> watched_;
     const ComponentIndex* index_ = nullptr; // while a walk runs
     ComponentIndex walkIndex_;              // the outermost walk's, kept for its storage
 

@@ -23,6 +23,11 @@ inline QString FromKey(std::string_view key)
     return QString::fromStdString(platform::Cp1251ToUtf8(key));
 }
 
+// Texts of wide-string properties in the code page of a character set; none when the text
+// does not convert.
+std::optional<QString> WideIn(std::string_view text, int charset);
+std::optional<std::string> NarrowIn(const QString& text, int charset);
+
 // The part of a line before its first delimiter.
 inline std::string KeyOf(std::string_view line, char delim)
 {

@@ -1,6 +1,7 @@
 #include "translation/lang/vx_dispatch.h"
 
 #include "platform/registry.h"
+#include "platform/text1251.h"
 #include "translation/lang/vxb_file.h"
 
 #include <QFont>
@@ -35,7 +36,7 @@ std::string TTestModeInfo::Transform(std::string_view text,
                            [](std::string_view t) { return static_cast<int>(t.size()); });
     const QFontMetrics metrics(QFont(QStringLiteral("Tahoma"), 8));
     return ExpandWidth(text, PaddingChar, ExpandWidthPercent, [&metrics](std::string_view t) {
-        return metrics.horizontalAdvance(QString::fromLatin1(t.data(), static_cast<int>(t.size())));
+        return metrics.horizontalAdvance(QString::fromStdString(platform::Cp1251ToUtf8(t)));
     });
 }
 
@@ -45,9 +46,19 @@ TvxLangDispatcher::TvxLangDispatcher(QObject* owner) : QObject(owner) {}
 
 TvxLangDispatcher::~TvxLangDispatcher()
 {
-    for (TvxCustomLang* c : std::vector<TvxCustomLang*>(links_))
-        c->SetLangDispatcher(nullptr);
+    ForEachLinked([](TvxCustomLang* c) { c->SetLangDispatcher(nullptr); });
     links_.clear();
+}
+
+void TvxLangDispatcher::ForEachLinked(const std::function<void(TvxCustomLang*)>& action)
+{
+    // A component's change handler may delete a window (its component unlinks) or move the
+    // component to another dispatcher: the walk goes over the components linked when it began
+    // and skips those that have gone or left since.
+    std::vector<QPointer<TvxCustomLang>> linked(links_.begin(), links_.end());
+    for (const QPointer<TvxCustomLang>& c : linked)
+        if (c != nullptr && std::find(links_.begin(), links_.end(), c.data()) != links_.end())
+            action(c.data());
 }
 
 TVXBFileManager& TvxLangDispatcher::VxbManager()
@@ -92,11 +103,13 @@ void TvxLangDispatcher::Unlink(TvxCustomLang* c)
 
 void TvxLangDispatcher::SetActiveLanguage(int n)
 {
+    if (n < 1 || n > numLanguages_)
+        throw ELanguageError(std::to_string(n) + " - is not a valid property value!\r" +
+                             "Value must be within [1.." + std::to_string(numLanguages_) + "]!");
     activeLanguage_ = n;
-    for (TvxCustomLang* c : links_)
-        c->SetActiveLanguage(n);
-    if (n >= 1 && static_cast<std::size_t>(n) <= langNames_.size())
+    if (static_cast<std::size_t>(n) <= langNames_.size())
         language_ = langNames_[static_cast<std::size_t>(n) - 1];
+    ForEachLinked([n](TvxCustomLang* c) { c->SetActiveLanguage(n); });
 }
 
 void TvxLangDispatcher::SetNumOfLanguages(int n)
@@ -107,8 +120,7 @@ void TvxLangDispatcher::SetNumOfLanguages(int n)
     while (langNames_.size() < static_cast<std::size_t>(n))
         langNames_.push_back("Language N" + std::to_string(langNames_.size() + 1));
     langNames_.resize(static_cast<std::size_t>(n));
-    for (TvxCustomLang* c : links_)
-        c->SetNumOfLanguages(n);
+    ForEachLinked([n](TvxCustomLang* c) { c->SetNumOfLanguages(n); });
 }
 
 void TvxLangDispatcher::SetLangNames(const StringList& names)
@@ -119,8 +131,8 @@ void TvxLangDispatcher::SetLangNames(const StringList& names)
     langNames_ = names.empty() ? StringList{"Language N1"} : names;
     if (static_cast<std::size_t>(activeLanguage_) <= langNames_.size())
         language_ = langNames_[static_cast<std::size_t>(activeLanguage_) - 1];
-    for (TvxCustomLang* c : links_)
-        c->SetLangNames(langNames_);
+    const StringList copy = langNames_; // a component's handler may change them meanwhile
+    ForEachLinked([&copy](TvxCustomLang* c) { c->SetLangNames(copy); });
     numLanguages_ = static_cast<int>(langNames_.size());
 }
 
@@ -128,7 +140,9 @@ void TvxLangDispatcher::SetLanguage(const std::string& name)
 {
     if (name == language_)
         return;
-    const auto it = std::find(langNames_.begin(), langNames_.end(), name);
+    // Names are told apart without regard to letter case, as the components do.
+    const auto it = std::find_if(langNames_.begin(), langNames_.end(),
+                                 [&name](const std::string& s) { return SameText(s, name); });
     if (it == langNames_.end())
         throw ELanguageError("Language name shall be included in LangNames property!");
     language_ = name;
@@ -138,8 +152,7 @@ void TvxLangDispatcher::SetLanguage(const std::string& name)
 void TvxLangDispatcher::SetUseDefaultLanguage(bool on)
 {
     useDefaultLanguage_ = on;
-    for (TvxCustomLang* c : links_)
-        c->SetUseDefaultLanguage(on);
+    ForEachLinked([on](TvxCustomLang* c) { c->SetUseDefaultLanguage(on); });
 }
 
 void TvxLangDispatcher::SetDefaultLanguage(int n)
@@ -147,8 +160,7 @@ void TvxLangDispatcher::SetDefaultLanguage(int n)
     if (n < 1 || n > numLanguages_ || n == defaultLanguage_)
         return;
     defaultLanguage_ = n;
-    for (TvxCustomLang* c : links_)
-        c->SetDefaultLanguage(n);
+    ForEachLinked([n](TvxCustomLang* c) { c->SetDefaultLanguage(n); });
 }
 
 // ---- the component's side
@@ -160,7 +172,23 @@ void TvxCustomLang::SetLangDispatcher(QObject* dispatcher)
     if (auto* old = qobject_cast<TvxLangDispatcher*>(dispatcher_.data()))
         old->Unlink(this);
     dispatcher_ = dispatcher;
-    if (auto* d = qobject_cast<TvxLangDispatcher*>(dispatcher))
+    auto* d = qobject_cast<TvxLangDispatcher*>(dispatcher);
+    if (d == nullptr)
+        return;
+    if (loading_) {
+        // Loaded registers the component once its own data is read.
+        SetNumOfLanguages(d->NumOfLanguages());
+        defaultLanguage_ = d->DefaultLanguage();
+        useDefaultLanguage_ = d->UseDefaultLanguage();
+        return;
+    }
+    if (parent() != nullptr && !twin_)
+        d->Link(this);
+}
+
+void TvxCustomLang::RegisterWithDispatcher()
+{
+    if (auto* d = qobject_cast<TvxLangDispatcher*>(dispatcher_.data()))
         d->Link(this);
 }
 
@@ -192,6 +220,14 @@ platform::Hive HiveOf(TMyHKeyType root)
 
 } // namespace
 
+void TvxFormStorage::SetRegRootKey(TMyHKeyType root)
+{
+    if (root != vxHKEY_CURRENT_USER && root != vxHKEY_LOCAL_MACHINE)
+        throw ELanguageError("Registry root " + std::to_string(static_cast<int>(root)) +
+                             " is not kept: use vxHKEY_CURRENT_USER or vxHKEY_LOCAL_MACHINE!");
+    root_ = root;
+}
+
 TvxFormStorage::TvxFormStorage(QWidget* form, platform::RegistryFile* registry)
     : QObject(form), form_(form), registry_(registry)
 {
@@ -208,7 +244,7 @@ void TvxFormStorage::Restore()
         return;
     const QRect bounds = form_->geometry();
     const Qt::WindowStates state = form_->windowState();
-    const platform::Hive hive = HiveOf(RegRootKey);
+    const platform::Hive hive = HiveOf(root_);
     try {
         registry_->CreateKey(hive, SubKey);
         const std::string stored = registry_->ReadString(hive, SubKey, "State").value_or("");
@@ -245,7 +281,7 @@ void TvxFormStorage::Save()
 {
     if (!Active || form_ == nullptr || registry_ == nullptr)
         return;
-    const platform::Hive hive = HiveOf(RegRootKey);
+    const platform::Hive hive = HiveOf(root_);
     if (!registry_->CreateKey(hive, SubKey))
         return;
     const Qt::WindowStates state = form_->windowState();

@@ -72,10 +72,13 @@ public:
     TVXBFileManager& VxbManager();
     TVXBFileManager* VxbManagerIfAny() const { return vxb_.get(); }
     void SetDesigning(bool on) { designing_ = on; }
+    bool IsDesigning() const { return designing_; }
 
     std::function<void(TvxLangDispatcher*, TvxCustomLang*)> OnLinkToDispatcher;
 
 private:
+    void ForEachLinked(const std::function<void(TvxCustomLang*)>& action);
+
     std::vector<TvxCustomLang*> links_;
     StringList langNames_{"Language N1"};
     int activeLanguage_ = 1;
@@ -99,7 +102,8 @@ enum TMyHKeyType : int {
 };
 
 // Keeps its window's state and bounds under SubKey: restored when Restore runs (after the
-// window is built), saved when the storage goes.
+// window is built), saved when the storage goes.  The registry file keeps two roots, the
+// current user's and the local machine's; the other roots are refused when set.
 class TvxFormStorage : public QObject
 {
     Q_OBJECT
@@ -109,8 +113,10 @@ public:
     ~TvxFormStorage() override;
 
     bool Active = true;
-    TMyHKeyType RegRootKey = vxHKEY_CURRENT_USER;
     std::string SubKey;
+    TMyHKeyType RegRootKey() const { return root_; }
+    // ELanguageError for a root the registry file does not keep; the root is then unchanged.
+    void SetRegRootKey(TMyHKeyType root);
 
     void Restore();
     void Save();
@@ -118,6 +124,7 @@ public:
 private:
     QPointer<QWidget> form_;
     platform::RegistryFile* registry_;
+    TMyHKeyType root_ = vxHKEY_CURRENT_USER;
 };
 
 } // namespace translation

@@ -1,5 +1,5 @@
-// File operations on the translators' text files and translation files, merging one list with
-// its language columns placed by name, and the translation of Qt's own looked-up texts.
+// File operations on the translators' text files and translation files, and merging one list
+// with its language columns placed by name.
 
 #include "translation/lang/vx_comp.h"
 
@@ -8,9 +8,6 @@
 #include "translation/lang/vx_detail.h"
 #include "translation/lang/vx_dispatch.h"
 #include "translation/lang/vxb_file.h"
-
-#include <QCoreApplication>
-#include <QTranslator>
 
 #include <algorithm>
 #include <filesystem>
@@ -239,64 +236,6 @@ void TvxCustomLang::ReloadAllFromFile(const std::string& fileName, bool clearFir
     if (failed)
         throw ELanguageError("Cannot import all of file \"" + fileName +
                              "\": the lists that failed are as they were.");
-}
-
-// ---- Qt's own texts
-
-namespace {
-
-class ResourceTranslator : public QTranslator
-{
-public:
-    QString translate(const char* context, const char* sourceText, const char* disambiguation,
-                      int n) const override
-    {
-        (void)context;
-        (void)disambiguation;
-        (void)n;
-        if (owner == nullptr || sourceText == nullptr)
-            return QString();
-        const QString translated = owner->TranslateResourceText(QString::fromUtf8(sourceText));
-        return translated == QString::fromUtf8(sourceText) ? QString() : translated;
-    }
-    bool isEmpty() const override { return false; }
-    QPointer<const TvxCustomLang> owner;
-};
-
-// One per process, never removed; its owner is cleared when the owning component goes.
-ResourceTranslator* g_translator = nullptr;
-
-} // namespace
-
-void TvxCustomLang::SetHandleResourceStrings(bool v)
-{
-    handleResourceStrings_ = v;
-    if (!v || loading_ || QCoreApplication::instance() == nullptr)
-        return;
-    if (g_translator == nullptr) {
-        g_translator = new ResourceTranslator;
-        g_translator->setParent(QCoreApplication::instance());
-        QCoreApplication::installTranslator(g_translator);
-    }
-    if (g_translator->owner == nullptr)
-        g_translator->owner = this;
-    RefreshStrings();
-}
-
-QString TvxCustomLang::TranslateResourceText(const QString& text) const
-{
-    if (!handleResourceStrings_ || resourceLanguageIndex_ == activeLanguage_ || parent() == nullptr)
-        return text;
-    const std::optional<std::string> narrow = ToNarrow(text);
-    if (!narrow)
-        return text;
-    std::string found = resourceCache_.TextByText(*narrow, activeLanguage_);
-    if (const TTestModeInfo* test = found.empty() ? ActiveTestMode() : nullptr)
-        found = test->Transform(resourceCache_.TextByText(*narrow, 1));
-    if (found.empty() || found == *narrow)
-        return text;
-    const std::optional<QString> wide = ToWide(found);
-    return wide ? *wide : text;
 }
 
 } // namespace translation

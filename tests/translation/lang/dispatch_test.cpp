@@ -66,6 +66,216 @@ TEST(Dispatcher, SwitchesItsComponentsTogetherAndFeedsThemFromOneFile)
     EXPECT_EQ(two.GetText("Id"), "Да");
 }
 
+using test::Cp;
+
+// Three windows whose components follow one dispatcher.
+struct Windows
+{
+    explicit Windows(TvxLangDispatcher& d)
+    {
+        for (int i = 0; i < 3; ++i) {
+            forms[i] = std::make_unique<test::TFormTest>();
+            langs[i] = new TvxLang(forms[i].get());
+            langs[i]->SetCaptions({L("Label1|Name|" + Cp("Имя") + "|")});
+            langs[i]->SetLangDispatcher(&d);
+        }
+    }
+    std::unique_ptr<test::TFormTest> forms[3];
+    TvxLang* langs[3] = {};
+};
+
+TEST(Dispatcher, RefusesALanguageOutsideItsRangeAndStaysAsItWas)
+{
+    test::EnsureApplication();
+    TvxLangDispatcher bare;
+    EXPECT_THROW(bare.SetActiveLanguage(0), ELanguageError);
+    bare.SetLangNames({"A"}); // read the active language's name
+    EXPECT_EQ(bare.Language(), "A");
+
+    TvxLangDispatcher d;
+    d.SetLangNames({"English", "Russian"});
+    Windows w(d);
+    for (int n : {0, -1, 3}) {
+        try {
+            d.SetActiveLanguage(n);
+            ADD_FAILURE() << n << " taken";
+        } catch (const ELanguageError& e) {
+            EXPECT_EQ(e.what(), std::to_string(n) +
+                                    " - is not a valid property value!\rValue must be within "
+                                    "[1..2]!");
+        }
+        EXPECT_EQ(d.ActiveLanguage(), 1) << n;
+        EXPECT_EQ(d.Language(), "English") << n;
+        EXPECT_EQ(w.langs[0]->ActiveLanguage(), 1) << n;
+    }
+    d.SetLangNames({"English", "Russian"});
+    d.SetLanguage("russian"); // names without regard to letter case
+    EXPECT_EQ(d.ActiveLanguage(), 2);
+    for (TvxLang* lang : w.langs)
+        EXPECT_EQ(lang->ActiveLanguage(), 2);
+}
+
+// A change handler may delete a window or move a component while the dispatcher switches them:
+// the others are switched all the same, and the gone ones are not touched.
+TEST(Dispatcher, HandlersThatDeleteWindowsOrLeaveDoNotBreakTheSwitch)
+{
+    test::EnsureApplication();
+    const struct
+    {
+        const char* what;
+        std::function<void(Windows&, TvxLangDispatcher& other)> handler; // of the first window
+        int linked;                                                      // afterwards
+        bool secondSwitched;
+    } cases[] = {
+        {"deletes the last window", [](Windows& w, TvxLangDispatcher&) { w.forms[2].reset(); }, 2,
+         true},
+        {"leaves", [](Windows& w, TvxLangDispatcher&) { w.langs[0]->SetLangDispatcher(nullptr); },
+         2, true},
+        {"moves the second away",
+         [](Windows& w, TvxLangDispatcher& other) { w.langs[1]->SetLangDispatcher(&other); }, 2,
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TvxLangDispatcher d, other;
+        d.SetLangNames({"English", "Russian"});
+        other.SetLangNames({"English", "Russian"});
+        Windows w(d);
+        bool once = false;
+        w.langs[0]->OnChangeLanguage = [&](TvxCustomLang*) {
+            if (!once) {
+                once = true;
+                c.handler(w, other);
+            }
+        };
+        d.SetActiveLanguage(2);
+        EXPECT_EQ(d.Count(), c.linked);
+        EXPECT_EQ(w.forms[1]->label->text(), c.secondSwitched ? "Имя" : "Name");
+        if (w.forms[2]) {
+            EXPECT_EQ(w.forms[2]->label->text(), "Имя");
+        }
+        for (int i = 0; i < d.Count(); ++i)
+            EXPECT_EQ(d.Component(i)->ActiveLanguage(), 2);
+    }
+}
+
+TEST(Dispatcher, LanguageCountAndDefaultsReachEveryComponent)
+{
+    test::EnsureApplication();
+    TvxLangDispatcher d;
+    d.SetLangNames({"English", "Russian"});
+    Windows w(d);
+    d.SetNumOfLanguages(3);
+    d.SetDefaultLanguage(3);
+    d.SetUseDefaultLanguage(true);
+    for (TvxLang* lang : w.langs) {
+        EXPECT_EQ(lang->NumOfLanguages(), 3);
+        EXPECT_EQ(lang->LangNames().back(), "Language N3");
+        EXPECT_EQ(lang->DefaultLanguage(), 3);
+        EXPECT_TRUE(lang->UseDefaultLanguage());
+    }
+    d.SetUseDefaultLanguage(false);
+    for (TvxLang* lang : w.langs)
+        EXPECT_FALSE(lang->UseDefaultLanguage());
+}
+
+// Read from form data, a component takes the dispatcher's counts at once and registers when
+// its own data is in; Qt's texts are redirected from then on too.
+TEST(Dispatcher, AComponentReadFromFormDataRegistersWhenLoaded)
+{
+    test::EnsureApplication();
+    TvxLangDispatcher d;
+    d.SetLangNames({"English", "Russian", "Deutsch"});
+    d.SetDefaultLanguage(2);
+    d.SetUseDefaultLanguage(true);
+    d.SetActiveLanguage(3);
+    test::TFormTest form;
+    TvxLang lang(&form);
+    lang.BeginLoading();
+    lang.SetLangDispatcher(&d);
+    EXPECT_EQ(d.Count(), 0);
+    EXPECT_EQ(lang.NumOfLanguages(), 3);
+    EXPECT_EQ(lang.DefaultLanguage(), 2);
+    EXPECT_TRUE(lang.UseDefaultLanguage());
+    lang.SetCaptions({L("Label1|Name|" + Cp("Имя") + "||")});
+    lang.SetStrings({L("Id1|&Yes|" + Cp("&Да") + "|&Ja|")});
+    lang.SetHandleResourceStrings(true);
+    lang.EndLoading();
+    EXPECT_EQ(d.Count(), 1);
+    EXPECT_EQ(lang.ActiveLanguage(), 3);
+    EXPECT_EQ(form.label->text(), "Имя"); // the default language fills the gap
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Ja");
+    lang.SetHandleResourceStrings(false);
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Yes");
+}
+
+// Under the options a component's strings, dialog captions and locales come from the
+// dispatcher's other components.
+TEST(Dispatcher, CommonStringsComeFromTheOtherComponents)
+{
+    test::EnsureApplication();
+    TvxLangDispatcher d;
+    d.SetLangNames({"English", "Russian"});
+    test::TFormTest formA, formB;
+    TvxLang common(&formA);
+    common.SetStrings({L("Id|Yes|" + Cp("Да") + "|")});
+    common.SetDlgsCaptions({L("Warning|Warning|" + Cp("Внимание") + "|")});
+    common.SetLangDispatcher(&d);
+    TvxLang user(&formB);
+    user.BeginLoading();
+    user.SetLangNames({"English", "Russian"});
+    user.SetOptions(loUseExtCommonStrings | loUseExtUDStrings);
+    user.SetStrings({L("Id|own|" + Cp("своё") + "|")});
+    user.EndLoading();
+    EXPECT_EQ(user.GetText("Id"), "") << "no dispatcher: no text";
+    EXPECT_EQ(user.GetTextFromList(stDlgsCaptions, "Warning", false), "");
+    user.SetLangDispatcher(&d);
+    d.SetActiveLanguage(2);
+    EXPECT_EQ(user.GetText("Id"), Cp("Да"));
+    EXPECT_EQ(user.GetTextFromList(stDlgsCaptions, "Warning", false), Cp("Внимание"));
+    EXPECT_EQ(user.GetListText(stDlgsCaptions, 0, false), Cp("Внимание"));
+    EXPECT_EQ(common.GetText("Id"), Cp("Да"));
+}
+
+// A window without character sets of its own takes those of another window's component.
+TEST(Dispatcher, AWindowWithoutCharacterSetsTakesAnothersSet)
+{
+    test::EnsureApplication();
+    TvxLangDispatcher d;
+    d.SetLangNames({"English", "Greek"});
+    test::TFormTest formA, formB;
+    TvxLang holder(&formA);
+    holder.SetCharSets({L("TFormTest|DEFAULT_CHARSET|GREEK_CHARSET|")});
+    holder.SetLangDispatcher(&d);
+    TvxLang lang(&formB);
+    lang.SetCaptions({L("Label1|Name|\xCC\xE5\xED\xFC|")}); // in Windows-1253
+    lang.SetLangDispatcher(&d);
+    d.SetActiveLanguage(2);
+    EXPECT_EQ(lang.CurrentCharset(), 161);
+    EXPECT_EQ(formB.label->text(), "Μενό");
+}
+
+TEST(FormStorage, RefusesRootsTheRegistryFileDoesNotKeep)
+{
+    test::EnsureApplication();
+    platform::test::TempDir dir;
+    platform::RegistryFile registry(dir.File("registry.reg"));
+    QWidget form;
+    TvxFormStorage storage(&form, &registry);
+    storage.SubKey = "Software\\Vendaxo\\Roots";
+    for (TMyHKeyType root :
+         {vxHKEY_CLASSES_ROOT, vxHKEY_USERS, vxHKEY_CURRENT_CONFIG, vxHKEY_DYN_DATA}) {
+        EXPECT_THROW(storage.SetRegRootKey(root), ELanguageError) << root;
+        EXPECT_EQ(storage.RegRootKey(), vxHKEY_CURRENT_USER);
+    }
+    storage.SetRegRootKey(vxHKEY_LOCAL_MACHINE);
+    storage.Save();
+    storage.Active = false;
+    EXPECT_EQ(registry.ReadString(platform::Hive::LocalMachine, storage.SubKey, "State"), "Normal");
+    EXPECT_EQ(registry.ReadString(platform::Hive::CurrentUser, storage.SubKey, "State"),
+              std::nullopt);
+}
+
 TEST(FormStorage, StateAndBoundsRoundTripThroughTheRegistryFile)
 {
     test::EnsureApplication();
