@@ -10,11 +10,15 @@
 #include "platform/registry.h"
 #include "platform/tcp.h"
 #include "tests/platform/temp_dir.h"
+#include "tests/xmlrpc/alloc_fault.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
+#include <cstdlib>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <thread>
 
@@ -32,6 +36,18 @@ IXrpcResult CallOn(uint16_t port, const std::string& method, int32_t arg = 0)
     IXrpcResult r;
     client.Execute(f, false, r, "/RPC2", port, "127.0.0.1");
     return r;
+}
+
+// The next answer on a bare connection, parsed, within deadline.
+IXrpcResult ReadAnswer(platform::TcpConnection& c, std::chrono::milliseconds deadline)
+{
+    c.SetDeadline(std::chrono::steady_clock::now() + deadline);
+    ResponseHeadReader head;
+    while (head.State() == HeadState::NeedMore)
+        c.Consume(head.Feed(c.Peek()));
+    TXrpcClientParser parser;
+    parser.Parse(c.ReadExact(static_cast<size_t>(head.ContentLength())));
+    return parser.Result();
 }
 
 TXRMethod Item(const std::string& name, TXrpcMethodEvent run = nullptr)
@@ -223,6 +239,166 @@ TEST(XrpcServer, AnAnswerLargerThanTheSocketTakesArrivesWhole)
     EXPECT_EQ(got, (std::vector<std::string>{big, "42", big, "42"}));
 }
 
+// Whatever way a call throws, its client has 1001 with the exception's text at once (not after
+// the owner wait), and the server keeps nothing of the call.
+TEST(XrpcServer, ACallThatThrowsAnywhereIsAnsweredAt1001AndLeavesNothingBehind)
+{
+    TXrpcServer server; // the owner wait is the full 10 s
+    server.SetListenPort(0);
+    std::string mode;
+    server.OnReceiveXML = [&](const std::string&, TXrpcStruct&) {
+        if (mode == "receive")
+            throw EXrpcError("receiving failed");
+    };
+    server.OnSendXML = [&](const std::string&, TXrpcStruct&) {
+        if (mode == "send")
+            throw std::runtime_error("sending failed");
+    };
+    server.Methods = {Item(
+        "M", [&](const std::string&, const TXrpcParams&, TXrpcFunction& ret, TXrpcStruct&) {
+            if (mode == "object")
+                throw 7;
+            ret.AddItem(std::string(256 * 1024, 'a'));
+            if (mode == "memory")
+                test::FailAllocationFrom(200 * 1024); // next so large: the answer
+        })};
+    ASSERT_TRUE(server.SetActive(true));
+    struct Case
+    {
+        std::string mode;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"receive", "receiving failed"},
+        {"send", "sending failed"},
+        {"object", "An object that is no exception was raised while handling the call"},
+        {"memory", std::bad_alloc().what()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        mode = c.mode;
+        IXrpcResult r;
+        std::atomic<bool> done{false};
+        const auto start = std::chrono::steady_clock::now();
+        std::thread caller([&] {
+            r = CallOn(server.BoundPort(), "M");
+            done = true;
+        });
+        server.Channel().WaitServing([&] { return done.load(); }, 30s);
+        caller.join();
+        test::FailAllocationFrom(0);
+        // Far below the owner wait, which a call left behind would have to run out.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        ASSERT_TRUE(r && r->IsError());
+        EXPECT_EQ(r->ErrorCode(), 1001);
+        EXPECT_EQ(r->ErrorMsg(), c.text);
+        EXPECT_EQ(server.HeldCalls(), 0u);
+    }
+    mode.clear();
+    const IXrpcResult r = [&] {
+        IXrpcResult got;
+        std::atomic<bool> done{false};
+        std::thread caller([&] {
+            got = CallOn(server.BoundPort(), "M");
+            done = true;
+        });
+        server.Channel().WaitServing([&] { return done.load(); }, 30s);
+        caller.join();
+        return got;
+    }();
+    ASSERT_TRUE(r && !r->IsError());
+    EXPECT_EQ(r->AsString().size(), 256u * 1024);
+}
+
+// The answer gets its own time to be written: a call that used most of the request's time
+// still gets a large answer out whole, to a client slow to read it.
+TEST(XrpcServer, AnAnswerReadyLateInTheRequestsTimeStillArrivesWhole)
+{
+    TXrpcServerLimits limits;
+    limits.request = 300ms;
+    TXrpcServer server(limits);
+    server.SetListenPort(0);
+    const std::string big(14 * 1024 * 1024, 'q'); // more than the sockets take at once
+    std::atomic<bool> answered{false};
+    server.Methods = {
+        Item("Big", [&](const std::string&, const TXrpcParams&, TXrpcFunction& ret, TXrpcStruct&) {
+            std::this_thread::sleep_for(500ms); // past the request's time
+            ret.AddItem(big);
+            answered = true;
+        })};
+    ASSERT_TRUE(server.SetActive(true));
+    std::string got;
+    std::atomic<bool> done{false};
+    std::thread caller([&] {
+        try {
+            auto c = platform::TcpConnection::Connect("127.0.0.1", server.BoundPort(), 5s);
+            TXrpcFunction f;
+            f.SetObjectMethod("Big");
+            c->SendAll(WriteRequest("/RPC2", "127.0.0.1", f.GetRequestXML()));
+            while (!answered)
+                std::this_thread::sleep_for(10ms);
+            std::this_thread::sleep_for(300ms); // the server's writing now waits for room
+            got = ReadAnswer(*c, 30s)->AsString();
+        } catch (const std::exception& e) {
+            got = e.what();
+        }
+        done = true;
+    });
+    server.Channel().WaitServing([&] { return done.load(); }, 60s);
+    caller.join();
+    EXPECT_EQ(got.size(), big.size()) << got.substr(0, 200);
+    EXPECT_TRUE(got == big);
+}
+
+// What is refused before the owner sees it: a wrong digest (in any letter case it is right)
+// with the text that names both digests, and a NUL.
+TEST(XrpcServer, RefusedCallsCarryTheirFaultTexts)
+{
+    const std::string body = "<?xml version=\"1.0\"?><methodCall/>";
+    const std::string right = ContentMd5(body);
+    const std::string wrong = "AAAAAAAAAAAAAAAAAAAAAA==";
+    std::string lower = right;
+    for (char& ch : lower)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    ASSERT_NE(lower, right);
+    struct Case
+    {
+        const char* what;
+        std::string body;
+        std::optional<std::string> digest;
+        int32_t code; // 0: taken
+        std::string text;
+    };
+    const Case cases[] = {
+        {"right", body, right, 0, ""},
+        {"right in lower case", body, lower, 0, ""},
+        {"none", body, std::nullopt, 0, ""},
+        {"wrong", body, wrong, 1002,
+         "Checksum MD5 error of client request \r\nShould be: " + wrong + " contains: " + right +
+             "\r\n"},
+        {"NUL", std::string("<a>\0</a>", 8), std::nullopt, 1001,
+         "Request body holds a NUL character"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::optional<std::string> refused = TXrpcServer::RefuseCall(c.body, c.digest);
+        ASSERT_EQ(refused.has_value(), c.code != 0);
+        if (!refused)
+            continue;
+        // The document itself: a reader would turn the CR LF into LF.
+        TXrpcFunction fault;
+        fault.SetError(c.code, c.text);
+        EXPECT_EQ(*refused, fault.GetResponseXML());
+    }
+}
+
+// Construction ends with the server's own message to itself.
+TEST(XrpcServer, ConstructionAnnouncesItselfOnItsChannel)
+{
+    TXrpcServer server;
+    EXPECT_TRUE(server.CreationAnnounced());
+}
+
 TEST(XrpcServer, ACallTheOwnerDoesNotTakeInTimeGetsFault1001)
 {
     TXrpcServerLimits limits;
@@ -273,13 +449,7 @@ TEST(XrpcServer, AnAnswerTheConnectionGaveUpOnIsNeverWritten)
             f.SetObjectMethod("Echo");
             f.AddItem(arg);
             c->SendAll(WriteRequest("/RPC2", "127.0.0.1", f.GetRequestXML()));
-            c->SetDeadline(std::chrono::steady_clock::now() + 20s);
-            ResponseHeadReader head;
-            while (head.State() == HeadState::NeedMore)
-                c->Consume(head.Feed(c->Peek()));
-            TXrpcClientParser parser;
-            parser.Parse(c->ReadExact(static_cast<size_t>(head.ContentLength())));
-            const IXrpcResult r = parser.Result();
+            const IXrpcResult r = ReadAnswer(*c, 20s);
             got.push_back(r->IsError() ? r->ErrorCode() : r->AsInteger());
             while (!slowDone)
                 std::this_thread::sleep_for(10ms);
@@ -411,13 +581,8 @@ TEST(XrpcServer, BrokenRequestsAreAnsweredAndConnectionsAreCapped)
     const uint16_t port = server.BoundPort();
     auto connect = [&] { return platform::TcpConnection::Connect("127.0.0.1", port, 5s); };
     auto faultOf = [](platform::TcpConnection& c) {
-        c.SetDeadline(std::chrono::steady_clock::now() + 10s);
-        ResponseHeadReader head;
-        while (head.State() == HeadState::NeedMore)
-            c.Consume(head.Feed(c.Peek()));
-        TXrpcClientParser parser;
-        parser.Parse(c.ReadExact(static_cast<size_t>(head.ContentLength())));
-        return parser.Result()->IsError() ? parser.Result()->ErrorCode() : 0;
+        const IXrpcResult r = ReadAnswer(c, 10s);
+        return r->IsError() ? r->ErrorCode() : 0;
     };
     // A body that stops short while the connection stays open: 1001 at the request's limit.
     auto a = connect();
