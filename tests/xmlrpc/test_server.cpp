@@ -246,13 +246,17 @@ TEST(XrpcServer, ACallThatThrowsAnywhereIsAnsweredAt1001AndLeavesNothingBehind)
     TXrpcServer server; // the owner wait is the full 10 s
     server.SetListenPort(0);
     std::string mode;
+    int sends = 0;
     server.OnReceiveXML = [&](const std::string&, TXrpcStruct&) {
         if (mode == "receive")
             throw EXrpcError("receiving failed");
     };
     server.OnSendXML = [&](const std::string&, TXrpcStruct&) {
+        ++sends;
         if (mode == "send")
             throw std::runtime_error("sending failed");
+        if (mode == "send object")
+            throw 8;
     };
     server.Methods = {Item(
         "M", [&](const std::string&, const TXrpcParams&, TXrpcFunction& ret, TXrpcStruct&) {
@@ -263,20 +267,23 @@ TEST(XrpcServer, ACallThatThrowsAnywhereIsAnsweredAt1001AndLeavesNothingBehind)
                 test::FailAllocationFrom(200 * 1024); // next so large: the answer
         })};
     ASSERT_TRUE(server.SetActive(true));
+    const std::string noException =
+        "An object that is no exception was raised while handling the call";
     struct Case
     {
         std::string mode;
         std::string text;
+        int sends; // OnSendXML sees a handler's failure as the answer it is
     };
     const Case cases[] = {
-        {"receive", "receiving failed"},
-        {"send", "sending failed"},
-        {"object", "An object that is no exception was raised while handling the call"},
-        {"memory", std::bad_alloc().what()},
+        {"receive", "receiving failed", 0},      {"send", "sending failed", 1},
+        {"send object", noException, 1},         {"object", noException, 1},
+        {"memory", std::bad_alloc().what(), 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mode);
         mode = c.mode;
+        sends = 0;
         IXrpcResult r;
         std::atomic<bool> done{false};
         const auto start = std::chrono::steady_clock::now();
@@ -292,6 +299,7 @@ TEST(XrpcServer, ACallThatThrowsAnywhereIsAnsweredAt1001AndLeavesNothingBehind)
         ASSERT_TRUE(r && r->IsError());
         EXPECT_EQ(r->ErrorCode(), 1001);
         EXPECT_EQ(r->ErrorMsg(), c.text);
+        EXPECT_EQ(sends, c.sends);
         EXPECT_EQ(server.HeldCalls(), 0u);
     }
     mode.clear();
@@ -316,6 +324,7 @@ TEST(XrpcServer, AnAnswerReadyLateInTheRequestsTimeStillArrivesWhole)
 {
     TXrpcServerLimits limits;
     limits.request = 300ms;
+    limits.answer = 60s; // room for a slow machine
     TXrpcServer server(limits);
     server.SetListenPort(0);
     const std::string big(14 * 1024 * 1024, 'q'); // more than the sockets take at once
