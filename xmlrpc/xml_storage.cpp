@@ -350,9 +350,9 @@ bool TXMLStorage::Load(const std::string& bytes, std::string* error)
     std::vector<std::pair<std::string, int>> loaded;
     for (const Client& c : clients_)
         loaded.emplace_back(c.host, c.port);
-    for (const auto& [host, port] : loaded) {
+    for (const auto& key : loaded) {
         auto client = std::find_if(clients_.begin(), clients_.end(), [&](const Client& c) {
-            return c.host == host && c.port == port;
+            return c.host == key.first && c.port == key.second;
         });
         if (client != clients_.end())
             DeliverNext(*client);
