@@ -1,6 +1,7 @@
 #include "app/program_start.h"
 
 #include "platform/text1251.h"
+#include "xmlrpc/rpc_log.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -8,8 +9,11 @@
 namespace app {
 
 ProgramStart::ProgramStart(translation::ResolverInputs inputs, const std::string& exeFolder)
-    : settings_(std::move(inputs))
+    : settings_(inputs)
 {
+    // The XML-RPC logs' switch: the key is made when missing, "CreateWriteFile" turns them on.
+    if (inputs.registry)
+        xrpc::InitRpcLogs(*inputs.registry);
     translation::TActiveZemraLanguage::Read(translation::GetConfigFileName());
     language_ = translation::StartLanguageModule(
         exeFolder, translation::TActiveZemraLanguage::GetActiveLanguage());

@@ -1,6 +1,6 @@
 #pragma once
 // The program's units in their start-up order, before any window: the path helpers and the
-// resolver of zemra.ini (with the working folders), the active language read from it, the
+// resolver of zemra.ini (with the working folders), the XML-RPC logs' switch from the registry, the active language read from it, the
 // translation classes registered, the language data module loading Lang/trans1.vxb.  They end
 // in the reverse order when the object goes; each is owned in one place.
 

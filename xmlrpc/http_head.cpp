@@ -77,13 +77,18 @@ std::string WriteTextResponse(std::string_view text, std::string_view serverName
 
 namespace detail {
 
+// ASCII upper case: header names and the words looked for are ASCII whatever the locale.
+char UpperAsciiChar(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : c;
+}
+
 std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name)
 {
     if (line.size() <= name.size() || line[name.size()] != ':')
         return std::nullopt;
     for (size_t i = 0; i < name.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(line[i])) !=
-            std::toupper(static_cast<unsigned char>(name[i])))
+        if (UpperAsciiChar(line[i]) != UpperAsciiChar(name[i]))
             return std::nullopt;
     std::string_view value = line.substr(name.size() + 1);
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
@@ -110,9 +115,7 @@ namespace {
 
 bool ContainsNoCase(std::string_view text, std::string_view upperNeedle)
 {
-    const auto same = [](char a, char b) {
-        return std::toupper(static_cast<unsigned char>(a)) == static_cast<unsigned char>(b);
-    };
+    const auto same = [](char a, char b) { return UpperAsciiChar(a) == b; };
     return std::search(text.begin(), text.end(), upperNeedle.begin(), upperNeedle.end(), same) !=
            text.end();
 }

@@ -3,8 +3,8 @@
 // within its limits, answer a GET without a call with the help text, read the counted body,
 // hand it to the call handler and write its answer.  Shared by every server of the link.
 //
-// Any violation of a bound (head line, head, body, the time to finish a request, idle time)
-// ends the connection; a server that gives a refusal answers a body that breaks off or is too
+// Any violation of a bound (head line, head, body, the time to finish a request, idle time,
+// the time to write an answer) ends the connection; a server that gives a refusal answers a body that breaks off or is too
 // large with it first, so its client is not left waiting.  Runs on the connection's own
 // thread.
 
@@ -25,6 +25,9 @@ struct HttpServeLimits
 {
     std::chrono::milliseconds request{10000}; // to finish a request once its first byte came
     std::chrono::milliseconds idle{30000};    // to wait for the next request
+    // To write an answer, from the moment it is ready: a call that took most of the request's
+    // time still gets its answer out whole.
+    std::chrono::milliseconds answer{10000};
 };
 
 // What a call handler gives back: the XML answer, for the loop to write; or, where the handler
@@ -74,6 +77,7 @@ void ServeHttpCallsOn(Connection& c, const HttpServeOptions& options, const Call
         if (!options.refuse)
             return;
         try {
+            c.SetDeadline(Clock::now() + options.limits.answer);
             c.SendAll(WriteResponse(options.refuse(why), options.serverName));
         } catch (const platform::SocketError&) {
         }
@@ -130,6 +134,7 @@ void ServeHttpCallsOn(Connection& c, const HttpServeOptions& options, const Call
                 }
             } answered{options.answered};
             const CallAnswer answer = handle(body, head.Digest());
+            c.SetDeadline(Clock::now() + options.limits.answer);
             if (answer.written)
                 c.SendAll(std::string_view(answer.response).substr(answer.sent));
             else

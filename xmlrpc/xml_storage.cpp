@@ -116,6 +116,13 @@ bool SafeName(const std::string& name)
            name.find("..") == std::string::npos && name.find('\0') == std::string::npos;
 }
 
+// A host whose entry names Load reads back as that host: not empty, no "..", no "/" or "\" in
+// front, no "\" (the separator before the GUID) and no NUL.
+bool StorableHost(const std::string& host)
+{
+    return SafeName(host) && host.find('\\') == std::string::npos;
+}
+
 } // namespace
 
 TXMLStorage::TXMLStorage(TXMLStorageLimits limits)
@@ -147,6 +154,8 @@ bool TXMLStorage::EventSet() const
 std::optional<std::string> TXMLStorage::Store(const std::string& host, int port,
                                               const std::string& text)
 {
+    if (!StorableHost(host) || port < 0 || port > 65535)
+        return std::nullopt;
     if (Count() >= limits_.maxEntries || text.size() > limits_.maxBytes - bytes_)
         return std::nullopt;
     const std::string guid = platform::GuidText(platform::NewGuid());
@@ -308,6 +317,8 @@ bool TXMLStorage::Load(const std::string& bytes, std::string* error)
                 slash + 1 == name.size() || name.find('\\', slash + 1) != std::string::npos)
                 return refuse("Entry name refused: " + name);
             const std::string host = name.substr(0, dot);
+            if (!StorableHost(host))
+                return refuse("Entry name refused: " + name);
             const std::string portText = name.substr(dot + 1, slash - dot - 1);
             if (portText.empty() || portText.size() > 5 ||
                 portText.find_first_not_of("0123456789") != std::string::npos)
@@ -334,6 +345,18 @@ bool TXMLStorage::Load(const std::string& bytes, std::string* error)
     archive_ = bytes;
     clients_ = std::move(clients);
     bytes_ = total;
+    // Each client's oldest result goes out now, as it would have when it was stored.  The
+    // callback may store or acknowledge, which changes the list: each client is looked up anew.
+    std::vector<std::pair<std::string, int>> loaded;
+    for (const Client& c : clients_)
+        loaded.emplace_back(c.host, c.port);
+    for (const auto& key : loaded) {
+        auto client = std::find_if(clients_.begin(), clients_.end(), [&](const Client& c) {
+            return c.host == key.first && c.port == key.second;
+        });
+        if (client != clients_.end())
+            DeliverNext(*client);
+    }
     return true;
 }
 

@@ -46,7 +46,9 @@ public:
 
     // Keeps text for the client host:port under a new GUID and returns it; delivers it at once
     // when the client has no delivered result waiting for its acknowledgement.  nullopt, with
-    // nothing kept, past a cap or when the archive cannot be written.
+    // nothing kept, past a cap, for a client Load could not read back (a host that is empty,
+    // holds ".." or "\", or begins with "/" or "\"; a port outside 0 to 65535), or when the
+    // archive cannot be written.
     std::optional<std::string> Store(const std::string& host, int port, const std::string& text);
     // Removes the delivered entry guid and delivers its client's next one.  False for a GUID
     // that is not the one its client was last given (unknown, or not yet delivered).
@@ -59,7 +61,8 @@ public:
     // The kept text of an entry, read back from the archive.
     std::optional<std::string> Read(const std::string& guid) const;
     // The archive as zip bytes, and an archive from outside: checked in full first, then it
-    // replaces the store's contents (nothing is delivered).  False with error set when refused.
+    // replaces the store's contents and each client's oldest result is delivered.  False with
+    // error set when refused.
     std::string Archive() const { return archive_; }
     bool Load(const std::string& bytes, std::string* error = nullptr);
     // The name of the store's manual-reset event: set while a delivered result waits.

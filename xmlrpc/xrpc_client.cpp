@@ -6,6 +6,7 @@
 #include "xmlrpc/rpc_log.h"
 
 #include "platform/guid.h"
+#include "platform/last_error.h"
 #include "platform/tcp.h"
 #include "platform/text1251.h"
 
@@ -23,6 +24,21 @@ std::string TrimRight(std::string text)
 }
 
 } // namespace
+
+int AsyncErrorId(const platform::SocketError& e, bool inConnect)
+{
+    if (inConnect)
+        return e.Code() == platform::kWsaTimedOut ? kErrIdConnectTimeout : kErrIdConnect;
+    return e.Graceful() ? kErrIdConnect : e.Code();
+}
+
+int AsyncErrorId(bool inConnect)
+{
+    if (inConnect)
+        return kErrIdConnect;
+    const uint32_t last = platform::LastError();
+    return last != platform::kErrorSuccess ? static_cast<int>(last) : kErrorEmptyResponse;
+}
 
 TXrpcClient::TXrpcClient() : maxAnswerBody_(kMaxClientAnswerBody)
 {
@@ -115,12 +131,15 @@ void TXrpcClient::ExecuteXML(const std::string& xml, bool async, IXrpcResult& re
         OnSendXML(xml);
     std::string reportHost;
     int reportPort = 0;
+    std::string asyncEndpoint;
     {
         // Not the client's lock: an asynchronous call from the owner must not wait for an
         // exchange in flight.
         std::lock_guard guard(addressMutex_);
         reportHost = host_;
         reportPort = port_;
+        if (async)
+            asyncEndpoint = !endpoint.empty() ? endpoint : EndPoint;
     }
     auto fail = [&](int32_t code, const std::string& text) {
         Report(text, methodName, reportHost, reportPort);
@@ -136,7 +155,7 @@ void TXrpcClient::ExecuteXML(const std::string& xml, bool async, IXrpcResult& re
         AsyncCall call;
         call.host = !host.empty() ? host : reportHost;
         call.port = port != 0 ? port : reportPort;
-        call.endpoint = !endpoint.empty() ? endpoint : EndPoint;
+        call.endpoint = std::move(asyncEndpoint);
         call.request = xml;
         call.methodName = methodName;
         call.guid = platform::GuidText(platform::NewGuid());
@@ -166,6 +185,7 @@ void TXrpcClient::ExecuteXML(const std::string& xml, bool async, IXrpcResult& re
         if (port != 0 && !host.empty()) {
             SetHost(host);
             SetPort(port);
+            std::lock_guard address(addressMutex_);
             EndPoint = endpoint;
         }
         reportHost = host_;
@@ -198,13 +218,15 @@ void TXrpcClient::ExecuteXML(const std::string& xml, bool async, IXrpcResult& re
 std::string TXrpcClient::Exchange(const std::string& body)
 {
     std::lock_guard guard(lock_);
-    return ExchangeWith(body, EndPoint);
+    bool connectFailed = false;
+    return ExchangeWith(body, EndPoint, connectFailed);
 }
 
-std::string TXrpcClient::ExchangeWith(const std::string& body, const std::string& endpoint)
+std::string TXrpcClient::ExchangeWith(const std::string& body, const std::string& endpoint,
+                                      bool& connectFailed)
 {
     std::lock_guard guard(lock_);
-    connectFailed_ = false;
+    connectFailed = false;
     for (int attempt = 0;; ++attempt) {
         if (connection_ &&
             (connectedHost_ != host_ || connectedPort_ != port_ || connection_->Stale()))
@@ -218,7 +240,7 @@ std::string TXrpcClient::ExchangeWith(const std::string& body, const std::string
                 connection_ = platform::TcpConnection::Connect(host_, static_cast<uint16_t>(port_),
                                                                connectTimeout_);
             } catch (...) {
-                connectFailed_ = true;
+                connectFailed = true;
                 throw;
             }
             connectedHost_ = host_;
@@ -321,27 +343,25 @@ void TXrpcClient::RunAsync(const AsyncCall& call)
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     AsyncOutcome outcome{call, {}, {}, 0};
+    bool connectFailed = false;
     AppendRpcLog("rpc.log", "Buffer: " + std::to_string(call.request.size()));
     AppendRpcLog("rpc.log", call.request);
+    platform::SetLastError(platform::kErrorSuccess); // what a failure reports is its own
     try {
         // One lock across Host, Port and the exchange: a synchronous call in another thread
         // can neither redirect this exchange nor share its connection.
         std::lock_guard guard(lock_);
         SetHost(call.host);
         SetPort(call.port);
-        outcome.answer = ExchangeWith(call.request, call.endpoint);
+        outcome.answer = ExchangeWith(call.request, call.endpoint, connectFailed);
         AppendRpcLog("rpc.log", "Data: " + std::to_string(outcome.answer.size()));
         AppendRpcLog("rpc.log", platform::Utf8ToCp1251("Выслано!"));
     } catch (const platform::SocketError& e) {
         outcome.error = e.what();
-        if (connectFailed_)
-            outcome.errId =
-                e.Code() == platform::kWsaTimedOut ? kErrIdConnectTimeout : kErrIdConnect;
-        else
-            outcome.errId = e.Graceful() ? kErrIdConnect : e.Code();
+        outcome.errId = AsyncErrorId(e, connectFailed);
     } catch (const std::exception& e) {
         outcome.error = e.what();
-        outcome.errId = kErrorEmptyResponse;
+        outcome.errId = AsyncErrorId(connectFailed);
     }
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();

@@ -42,7 +42,8 @@
 
 namespace platform {
 class TcpConnection;
-}
+class SocketError;
+} // namespace platform
 
 namespace xrpc {
 
@@ -54,6 +55,14 @@ inline constexpr uint32_t kMsgOwnerExchange = 3731;
 inline constexpr uint32_t kMsgAsyncError = 3732;
 inline constexpr int kErrIdConnect = 20001; // connect failed, or the peer closed
 inline constexpr int kErrIdConnectTimeout = 2003;
+
+// The code of a failed asynchronous call (OnError's errId, the result's error code): 2003 for
+// a connect that timed out, 20001 for any other failed connect or a peer that closed, the
+// socket's code for any other socket failure, and for a failure that is no socket's the
+// thread's last system error; where the failure left none (a malformed or oversized answer,
+// which no system call reported), 600, so that a failure never carries the code 0.
+int AsyncErrorId(const platform::SocketError& error, bool inConnect);
+int AsyncErrorId(bool inConnect);
 
 class TXrpcClient
 {
@@ -154,7 +163,9 @@ private:
     };
     void Report(const std::string& error, const std::string& method, const std::string& host,
                 int port);
-    std::string ExchangeWith(const std::string& body, const std::string& endpoint);
+    // connectFailed: set when the failure that leaves it came from the connect.
+    std::string ExchangeWith(const std::string& body, const std::string& endpoint,
+                             bool& connectFailed);
     std::string ExchangeOnce(const std::string& body, const std::string& endpoint,
                              bool& answerStarted, bool& sent);
     void Worker();
@@ -169,7 +180,8 @@ private:
     std::string connectedHost_;
     int connectedPort_ = 0;
     mutable std::recursive_mutex lock_;
-    // host_ and port_ are written under both locks, so either lock suffices to read them.
+    // host_, port_ and EndPoint are written under both locks (EndPoint by the client itself;
+    // the owner sets it only while no call is made), so either lock suffices to read them.
     mutable std::mutex addressMutex_;
     bool propagate_ = false;
     bool readTwoMore_ = false;
@@ -177,7 +189,6 @@ private:
     std::chrono::milliseconds connectTimeout_{5000};
     std::chrono::milliseconds readTimeout_{10000};
     size_t maxAnswerBody_;
-    bool connectFailed_ = false; // the last exchange failed in its connect
 
     // The owner's side.
     platform::OwnerChannel channel_;

@@ -471,7 +471,11 @@ std::string NormalizeEmptyValues(std::string_view document)
         out.append(document.substr(i, lt - i));
         i = lt;
         bool replaced = false;
+        // Every form begins "<s" or "<v": most tags are passed at once.
+        const char next = i + 1 < document.size() ? LowerAscii(document[i + 1]) : '\0';
         for (const auto& [form, with] : kForms) {
+            if (next != form[1])
+                continue;
             if (matches(i, form)) {
                 out.append(with);
                 i += form.size();

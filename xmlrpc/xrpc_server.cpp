@@ -22,6 +22,28 @@ std::string Fault(int32_t code, const std::string& text)
     return f.GetResponseXML();
 }
 
+// The text of the exception being handled; a fixed one for an object that is no exception.
+std::string CurrentExceptionText()
+{
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "An object that is no exception was raised while handling the call";
+    }
+}
+
+// Fault 1001 for the exception being handled, or an empty text when even that cannot be made.
+std::string CurrentFault() noexcept
+{
+    try {
+        return Fault(kFaultHandling, CurrentExceptionText());
+    } catch (...) {
+        return {};
+    }
+}
+
 std::string FirstParamName(const TXrpcParams& params)
 {
     if (params.empty() || !params[0]->IsString())
@@ -58,8 +80,17 @@ TXrpcServer::TXrpcServer(TXrpcServerLimits limits) : limits_(limits)
     channel_.SetHandler([this](const platform::OwnerMessage& m) -> intptr_t {
         if (m.msg == kMsgServerCall)
             RunQueuedCall();
+        else if (m.msg == kMsgServerCreated)
+            created_ = true;
         return 0;
     });
+    channel_.Send({kMsgServerCreated, 0, 0, {}});
+}
+
+size_t TXrpcServer::HeldCalls() const
+{
+    std::lock_guard lock(mutex_);
+    return queue_.size() + running_.size();
 }
 
 TXrpcServer::~TXrpcServer()
@@ -203,7 +234,7 @@ void TXrpcServer::AddIntrospection()
 HttpServeOptions TXrpcServer::RequestOptions(const TXrpcServerLimits& limits)
 {
     HttpServeOptions options;
-    options.limits = {limits.request, limits.idle};
+    options.limits = {limits.request, limits.idle, limits.answer};
     options.serverName = kXrpcServerName;
     options.help = [](const std::string& headText, const std::optional<std::string>& url) {
         // Without a GET the connection just closes.
@@ -245,9 +276,13 @@ void TXrpcServer::ServeConnection(platform::TcpConnection& c)
                 std::lock_guard lock(mutex_);
                 ++inCall_;
             }
-            if (std::optional<std::string> refused = RefuseCall(body, digest))
-                return CallAnswer(std::move(*refused));
-            return WaitForOwner(body, host, port, c);
+            try {
+                if (std::optional<std::string> refused = RefuseCall(body, digest))
+                    return CallAnswer(std::move(*refused));
+                return WaitForOwner(body, host, port, c);
+            } catch (...) {
+                return CallAnswer(CurrentFault());
+            }
         },
         [](const std::string& what) { AppendRpcLog("rpc_err.txt", what); });
 }
@@ -260,31 +295,40 @@ CallAnswer TXrpcServer::WaitForOwner(std::string_view body, const std::string& h
     call->host = host;
     call->port = port;
     call->connection = &connection;
+    // Whatever way this leaves before the owner has it, the call leaves the queue with it, so
+    // the owner never runs it later.  Made before the lock, so it runs after the lock is gone.
+    struct Forget
+    {
+        TXrpcServer& server;
+        const std::shared_ptr<Call>& call;
+        ~Forget()
+        {
+            std::lock_guard lock(server.mutex_);
+            std::erase(server.queue_, call);
+            call->done = true;
+        }
+    } forget{*this, call};
     std::unique_lock lock(mutex_);
     if (stopping_)
         return Fault(kFaultHandling, "The server is shutting down");
     queue_.push_back(call);
     lock.unlock();
-    if (!channel_.Post({kMsgServerCall, 0, 0, {}})) {
-        lock.lock();
-        std::erase(queue_, call);
+    if (!channel_.Post({kMsgServerCall, 0, 0, {}}))
         return Fault(kFaultHandling, "The server is shutting down");
-    }
     lock.lock();
     const auto ready = [&] { return call->ready; };
     if (!cv_.wait_for(lock, limits_.ownerWait, ready)) {
-        if (call->done) {
-            // Taken and being written by the owner, which never waits on the socket.
-            cv_.wait(lock, ready);
-        } else {
+        if (!call->done)
             // Still queued: it will never run.  Taken already: its answer is dropped.
-            std::erase(queue_, call);
-            call->done = true;
             return Fault(kFaultHandling, "The server's owner did not take the call within " +
                                              std::to_string(limits_.ownerWait.count()) + " ms");
-        }
+        // Taken and being written by the owner, which never waits on the socket.
+        cv_.wait(lock, ready);
     }
-    return std::move(call->answer);
+    CallAnswer answer = std::move(call->answer);
+    if (!answer.written && answer.xml.empty())
+        answer.xml = Fault(kFaultHandling, "The call failed and its answer could not be made");
+    return answer;
 }
 
 void TXrpcServer::RunQueuedCall()
@@ -298,9 +342,15 @@ void TXrpcServer::RunQueuedCall()
         queue_.pop_front();
         running_.push_back(call);
     }
+    // Every way out of the call, a throw included, leaves running_ and answers it below.
     CallAnswer answer;
-    answer.response =
-        WriteResponse(HandleCall(call->body, call->host, call->port), kXrpcServerName);
+    try {
+        answer.response =
+            WriteResponse(HandleCall(call->body, call->host, call->port), kXrpcServerName);
+    } catch (...) {
+        answer.response.clear();
+        answer.xml = CurrentFault(); // written by the connection's thread
+    }
     {
         std::lock_guard lock(mutex_);
         std::erase(running_, call);
@@ -309,8 +359,10 @@ void TXrpcServer::RunQueuedCall()
         call->done = true;
     }
     // The connection's thread now waits for ready and leaves the socket alone until then.
-    answer.sent = call->connection->TrySend(answer.response);
-    answer.written = true;
+    if (!answer.response.empty()) {
+        answer.sent = call->connection->TrySend(answer.response);
+        answer.written = true;
+    }
     {
         std::lock_guard lock(mutex_);
         call->answer = std::move(answer);
@@ -337,8 +389,8 @@ std::string TXrpcServer::HandleCall(std::string_view body, const std::string& pe
         method = parser.MethodName();
         const TXrpcParams params = parser.TakeParams();
         Execute(method, params, ret, info, body);
-    } catch (const std::exception& e) {
-        ret.SetError(kFaultHandling, e.what());
+    } catch (...) {
+        ret.SetError(kFaultHandling, CurrentExceptionText());
     }
     std::string answer = ret.GetResponseXML();
     if (OnSendXML)

@@ -5,12 +5,14 @@
 // owner serves the channel (Channel().ServePending() from its event loop, or WaitServing).
 //
 // Faults: 1000 method not registered (an item without OnExecute handles nothing), 1001 a
-// failure while handling (also: a body with a NUL, a body shorter than announced or larger
+// failure while handling, with the exception's text where it has one (whatever raised it: a
+// handler, an event, or writing the answer; also: a body with a NUL, a body shorter than announced or larger
 // than 1 MiB, an owner that did not take the call within the owner wait, a server going
 // down), 1002 a request whose Content-MD5 is wrong, 1003 and 1004 a malformed "AsyncResult".
 //
 // Bounds: a head line of 8 KiB, a head of 64 KiB, a body of 1 MiB, 10 s to finish a request,
-// 30 s of idle keep-alive, a cap on connections.  The server listens on 127.0.0.1 unless the
+// 10 s more to write its answer once it is ready, 30 s of idle keep-alive, a cap on
+// connections.  The server listens on 127.0.0.1 unless the
 // caller binds another address.  TLS is refused: SetActive(true) with SSLEnable fails.
 //
 // Threads: everything but the connection threads belongs to the owner's thread (the thread
@@ -42,6 +44,7 @@ class TcpConnection;
 
 namespace xrpc {
 
+inline constexpr uint32_t kMsgServerCreated = 3728; // sent to itself as construction ends
 inline constexpr uint32_t kMsgServerCall = 3729;
 inline constexpr int32_t kFaultUnknownMethod = 1000;
 inline constexpr int32_t kFaultHandling = 1001;
@@ -85,6 +88,7 @@ struct TXrpcServerLimits
     std::chrono::milliseconds request{10000};   // to finish a request once begun
     std::chrono::milliseconds idle{30000};      // idle keep-alive
     std::chrono::milliseconds ownerWait{10000}; // for the owner's thread to run a call
+    std::chrono::milliseconds answer{10000};    // to write an answer once it is ready
     int maxConnections = 16;
 };
 
@@ -116,6 +120,10 @@ public:
     uint16_t BoundPort() const;
 
     std::vector<TXrpcMethodHandler>& Handlers() { return handlers_; }
+    // Calls the server holds: waiting for the owner, or taken by it and not yet answered.
+    size_t HeldCalls() const;
+    // True once the server's own channel has served its construction message.
+    bool CreationAnnounced() const { return created_; }
     platform::OwnerChannel& Channel() { return channel_; }
 
     // --- events (owner's thread)
@@ -155,11 +163,12 @@ private:
     int listenPort_ = 8080;
     std::string bindAddress_ = "127.0.0.1";
     std::string lastError_;
+    bool created_ = false;
     std::vector<TXrpcMethodHandler> handlers_;
     std::unique_ptr<platform::TcpServer> server_;
 
     // Shared with the connection threads.
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<std::shared_ptr<Call>> queue_;
     std::vector<std::shared_ptr<Call>> running_; // taken by the owner, handler still running

@@ -8,6 +8,7 @@
 #include "tests/app/translation_file.h"
 #include "tests/platform/temp_dir.h"
 #include "translation/lang/vxb_file.h"
+#include "xmlrpc/rpc_log.h"
 
 #include <QApplication>
 
@@ -63,6 +64,17 @@ TEST(ProgramStart, ActiveLanguageSpellings)
     TActiveZemraLanguage::Clear();
 }
 
+// A start of the executable in exe with registry, and a fixed environment and host.
+ResolverInputs StartInputs(const std::string& exe, platform::RegistryFile& registry)
+{
+    ResolverInputs inputs;
+    inputs.exeFolder = exe;
+    inputs.registry = &registry;
+    inputs.environment = [](const std::string&) { return std::nullopt; };
+    inputs.hostIdentity = [] { return platform::HostIdentity{"host", "10.0.0.1"}; };
+    return inputs;
+}
+
 TEST(ProgramStart, ActiveLanguageFromTheRegistrysZemraIniAndOneReportOnFailure)
 {
     App();
@@ -104,11 +116,7 @@ TEST(ProgramStart, ActiveLanguageFromTheRegistrysZemraIniAndOneReportOnFailure)
         // The windows read their own language from Settings.ini.
         Write(exe + "Settings.ini", "[Language]\r\nLanguage=Eng\r\n");
 
-        ResolverInputs inputs;
-        inputs.exeFolder = exe;
-        inputs.registry = &registry;
-        inputs.environment = [](const std::string&) { return std::nullopt; };
-        inputs.hostIdentity = [] { return platform::HostIdentity{"host", "10.0.0.1"}; };
+        const ResolverInputs inputs = StartInputs(exe, registry);
         {
             app::ProgramStart units(inputs, exe);
             EXPECT_EQ(GetConfigFileName(), exe + "cfg/zemra.ini") << c.what;
@@ -136,6 +144,31 @@ TEST(ProgramStart, ActiveLanguageFromTheRegistrysZemraIniAndOneReportOnFailure)
         EXPECT_EQ(GetConfigFileName(), "");
         EXPECT_EQ(TActiveZemraLanguage::GetActiveLanguage(), 1);
     }
+}
+
+// The start makes the XML-RPC logs' key and switches the optional logs on only when the value
+// "CreateWriteFile" is under it.
+TEST(ProgramStart, SwitchesTheRpcLogsFromTheRegistry)
+{
+    App();
+    for (const bool value : {true, false, true}) {
+        SCOPED_TRACE(value);
+        platform::test::TempDir dir;
+        const std::string exe = dir.Path() + "/bin/";
+        fs::create_directories(exe);
+        platform::RegistryFile registry(dir.File("registry.reg"));
+        if (value) {
+            ASSERT_TRUE(registry.WriteString(platform::Hive::LocalMachine, xrpc::kRpcLogKey,
+                                             "CreateWriteFile", ""));
+        }
+        const ResolverInputs inputs = StartInputs(exe, registry);
+        {
+            app::ProgramStart units(inputs, exe);
+            EXPECT_EQ(xrpc::RpcLogsEnabled(), value);
+        }
+        EXPECT_TRUE(registry.KeyExists(platform::Hive::LocalMachine, xrpc::kRpcLogKey));
+    }
+    xrpc::SetRpcLogsEnabled(false);
 }
 
 } // namespace

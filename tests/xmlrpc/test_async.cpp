@@ -2,12 +2,15 @@
 // in call order, the store keeps them until acknowledged, failures are reported before their
 // result, and synchronous calls from another thread never take an asynchronous call's answer.
 
+#include "xmlrpc/http_head.h"
 #include "xmlrpc/rpc_log.h"
 #include "xmlrpc/xrpc_client.h"
 #include "xmlrpc/xrpc_server.h"
 
+#include "platform/registry.h"
 #include "platform/tcp.h"
 #include "platform/text1251.h"
+#include "tests/platform/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -108,6 +111,140 @@ TEST(XrpcAsync, ResultsReachTheOwnerInCallOrderAndTheStoreKeepsThemUntilAcknowle
     EXPECT_FALSE(p.client.AsyncBusy());
 }
 
+// A port whose connects time out: a listener nobody accepts on, its backlog filled.
+struct DeafPort
+{
+    platform::TcpServer listener;
+    std::vector<std::unique_ptr<platform::TcpConnection>> queued;
+    uint16_t port = 0;
+    DeafPort()
+    {
+        if (!listener.Listen("127.0.0.1", 0))
+            return;
+        for (int i = 0; i < 1000; ++i) {
+            try {
+                queued.push_back(
+                    platform::TcpConnection::Connect("127.0.0.1", listener.Port(), 200ms));
+            } catch (const platform::SocketError& e) {
+                if (e.Code() == platform::kWsaTimedOut)
+                    port = listener.Port();
+                return;
+            }
+        }
+    }
+};
+
+uint16_t ClosedPort()
+{
+    platform::TcpServer gone;
+    EXPECT_TRUE(gone.Listen("127.0.0.1", 0));
+    return gone.Port();
+}
+
+// The code each kind of failure gives an asynchronous call, in its OnError and its result.
+TEST(XrpcAsync, EachFailureGivesItsOwnErrorCode)
+{
+    DeafPort deaf;
+    ASSERT_NE(deaf.port, 0) << "no connect timed out";
+    // Takes the request and then either says nothing or closes.
+    std::atomic<bool> release{false};
+    platform::TcpServer silent, closer;
+    ASSERT_TRUE(silent.Listen("127.0.0.1", 0));
+    ASSERT_TRUE(closer.Listen("127.0.0.1", 0));
+    silent.Start([&](platform::TcpConnection& c) {
+        c.Peek();
+        while (!release)
+            std::this_thread::sleep_for(5ms);
+    });
+    closer.Start([](platform::TcpConnection& c) {
+        // The whole request first: unread bytes would make the close a reset.
+        RequestHeadReader head;
+        while (head.State() == HeadState::NeedMore)
+            c.Consume(head.Feed(c.Peek()));
+        c.ReadExact(static_cast<size_t>(std::max<int64_t>(head.ContentLength(), 0)));
+    });
+    Pair p;
+    p.client.SetConnectTimeout(300ms);
+    p.client.SetReadTimeout(300ms);
+    struct Case
+    {
+        const char* what;
+        int port;
+        size_t maxAnswer;
+        int code;
+    };
+    const Case cases[] = {
+        {"refused connect", ClosedPort(), kMaxClientAnswerBody, kErrIdConnect},
+        {"connect timed out", deaf.port, kMaxClientAnswerBody, kErrIdConnectTimeout},
+        {"no answer after the connect", silent.Port(), kMaxClientAnswerBody,
+         platform::kWsaTimedOut},
+        {"closed after the connect", closer.Port(), kMaxClientAnswerBody, kErrIdConnect},
+        {"answer over the limit", p.server.BoundPort(), 10, kErrorEmptyResponse},
+    };
+    std::vector<int> errIds;
+    p.client.OnError = [&](const std::string&, const std::string&, const std::string&,
+                           const std::string&, int, int errId) { errIds.push_back(errId); };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        p.got.clear();
+        errIds.clear();
+        p.client.SetMaxAnswerBody(c.maxAnswer);
+        p.CallAsync("x", c.port);
+        ASSERT_TRUE(p.Serve([&] { return p.got.size() == 1; }));
+        EXPECT_EQ(errIds, std::vector<int>{c.code});
+        ASSERT_TRUE(p.got[0].result && p.got[0].result->IsError());
+        EXPECT_EQ(p.got[0].result->ErrorCode(), c.code);
+    }
+    release = true;
+}
+
+// Asynchronous calls from the owner and synchronous ones from another thread at once, with and
+// without an endpoint and address of their own, to a server, a closed port and one whose
+// connects time out: every call ends, and nothing is shared unguarded (TSan).
+TEST(XrpcAsync, AsynchronousAndSynchronousCallsFromTwoThreadsShareNothingUnguarded)
+{
+    DeafPort deaf;
+    ASSERT_NE(deaf.port, 0) << "no connect timed out";
+    const int closed = ClosedPort();
+    Pair p;
+    const int good = p.server.BoundPort();
+    p.client.SetConnectTimeout(100ms);
+    p.client.SetHost("127.0.0.1");
+    p.client.SetPort(good);
+    TXrpcFunction echo;
+    echo.SetObjectMethod("Echo");
+    echo.AddItem("x");
+    const std::string request = echo.GetRequestXML();
+    const int ports[] = {good, closed, deaf.port};
+    constexpr int kRounds = 12;
+    std::atomic<bool> syncDone{false};
+    int syncAnswered = 0;
+    std::thread sync([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            IXrpcResult r;
+            if (i % 2 == 0)
+                p.client.ExecuteXML(request, false, r, "/RPC2", "Echo", ports[i % 3], "127.0.0.1");
+            else
+                p.client.ExecuteXML(request, false, r);
+            syncAnswered += r != nullptr;
+        }
+        syncDone = true;
+    });
+    for (int i = 0; i < kRounds; ++i) {
+        IXrpcResult r;
+        if (i % 2 == 0)
+            p.client.ExecuteXML(request, true, r, "", "Echo", ports[(i / 2) % 3], "127.0.0.1");
+        else
+            p.client.ExecuteXML(request, true, r);
+        EXPECT_FALSE(r);
+    }
+    const bool served = p.Serve([&] { return syncDone && p.got.size() == kRounds; });
+    sync.join();
+    ASSERT_TRUE(served);
+    EXPECT_EQ(syncAnswered, kRounds);
+    EXPECT_FALSE(p.client.AsyncBusy());
+}
+
 TEST(XrpcAsync, AFailureIsReportedBeforeItsResultAndLogged)
 {
     const auto dir =
@@ -152,6 +289,38 @@ TEST(XrpcAsync, AFailureIsReportedBeforeItsResultAndLogged)
     SetRpcLogsEnabled(false);
     unsetenv("VENDAXO_LOG_DIR");
     std::filesystem::remove_all(dir);
+}
+
+// The registry's switch: with "CreateWriteFile" a call writes the traffic log and the data log;
+// without it neither is written, and the error log only when a call fails.
+TEST(XrpcAsync, TheOptionalLogsFollowTheRegistrysSwitch)
+{
+    platform::test::TempDir dir;
+    setenv("VENDAXO_LOG_DIR", dir.Path().c_str(), 1);
+    const auto exists = [](const char* name) { return std::filesystem::exists(RpcLogPath(name)); };
+    for (const bool on : {true, false}) {
+        SCOPED_TRACE(on);
+        for (const char* name : {"rpc.log", "xmlrpcdata.txt", "rpc_err.txt"})
+            std::filesystem::remove(RpcLogPath(name));
+        platform::RegistryFile registry(dir.File(on ? "on.reg" : "off.reg"));
+        if (on) {
+            ASSERT_TRUE(registry.WriteString(platform::Hive::LocalMachine, kRpcLogKey,
+                                             "CreateWriteFile", ""));
+        }
+        InitRpcLogs(registry);
+        EXPECT_TRUE(registry.KeyExists(platform::Hive::LocalMachine, kRpcLogKey));
+        Pair p;
+        p.CallAsync("fine");
+        ASSERT_TRUE(p.Serve([&] { return p.got.size() == 1; }));
+        EXPECT_EQ(exists("rpc.log"), on);
+        EXPECT_EQ(exists("xmlrpcdata.txt"), on);
+        EXPECT_FALSE(exists("rpc_err.txt"));
+        p.CallAsync("fails", ClosedPort());
+        ASSERT_TRUE(p.Serve([&] { return p.got.size() == 2; }));
+        EXPECT_TRUE(exists("rpc_err.txt"));
+    }
+    SetRpcLogsEnabled(false);
+    unsetenv("VENDAXO_LOG_DIR");
 }
 
 // A synchronous caller on another thread and the worker share the client: every answer must

@@ -159,6 +159,13 @@ TEST(HttpHead, HelpAnswerCarriesTheRequestHead)
     EXPECT_NE(help.find("without a XML RPC command:\r\n\r\nGET /x HTTP/1.1\r\nHost: h\r\n\r\n\r\n"),
               std::string::npos);
     EXPECT_NE(help.find("Current URL is: /x\r\n"), std::string::npos);
+    // The whole text, its closing lines included.
+    EXPECT_EQ(HelpText("HEAD", "/u"),
+              "Kavex XML RPC Server received the following request without a XML RPC command:"
+              "\r\n\r\nHEAD\r\n\r\nCurrent URL is: /u\r\n\r\n"
+              "For information about web-service use XML RPC calls system.listMethods\r\n"
+              "  system.methodSignature and system.methodHelp\r\n"
+              "In web browser use /wsdl in URL\r\n");
 }
 
 // A peer without Content-MD5 gets a note after its answer: the reader stops at the root.

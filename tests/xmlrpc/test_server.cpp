@@ -10,11 +10,15 @@
 #include "platform/registry.h"
 #include "platform/tcp.h"
 #include "tests/platform/temp_dir.h"
+#include "tests/xmlrpc/alloc_fault.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
+#include <cstdlib>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <thread>
 
@@ -32,6 +36,18 @@ IXrpcResult CallOn(uint16_t port, const std::string& method, int32_t arg = 0)
     IXrpcResult r;
     client.Execute(f, false, r, "/RPC2", port, "127.0.0.1");
     return r;
+}
+
+// The next answer on a bare connection, parsed, within deadline.
+IXrpcResult ReadAnswer(platform::TcpConnection& c, std::chrono::milliseconds deadline)
+{
+    c.SetDeadline(std::chrono::steady_clock::now() + deadline);
+    ResponseHeadReader head;
+    while (head.State() == HeadState::NeedMore)
+        c.Consume(head.Feed(c.Peek()));
+    TXrpcClientParser parser;
+    parser.Parse(c.ReadExact(static_cast<size_t>(head.ContentLength())));
+    return parser.Result();
 }
 
 TXRMethod Item(const std::string& name, TXrpcMethodEvent run = nullptr)
@@ -191,7 +207,9 @@ TEST(XrpcServer, AHandlerMayReplaceTheListsItIsCalledFrom)
 // for the calls after it.
 TEST(XrpcServer, AnAnswerLargerThanTheSocketTakesArrivesWhole)
 {
-    TXrpcServer server;
+    TXrpcServerLimits limits;
+    limits.ownerWait = 120s; // a sanitizer on a loaded machine takes long to make 6 MiB
+    TXrpcServer server(limits);
     server.SetListenPort(0);
     const std::string big(6 * 1024 * 1024, 'z');
     server.Methods = {
@@ -205,6 +223,7 @@ TEST(XrpcServer, AnAnswerLargerThanTheSocketTakesArrivesWhole)
     std::atomic<bool> done{false};
     std::thread caller([&] {
         TXrpcClient client;
+        client.SetReadTimeout(120s); // a sanitizer on a loaded machine is slow with 6 MiB
         for (const char* method : {"Big", "Twice", "Big", "Twice"}) {
             auto f = std::make_shared<TXrpcFunction>();
             f->SetObjectMethod(method);
@@ -218,9 +237,180 @@ TEST(XrpcServer, AnAnswerLargerThanTheSocketTakesArrivesWhole)
         }
         done = true;
     });
-    server.Channel().WaitServing([&] { return done.load(); }, 60s);
+    server.Channel().WaitServing([&] { return done.load(); }, 600s);
     caller.join();
     EXPECT_EQ(got, (std::vector<std::string>{big, "42", big, "42"}));
+}
+
+// Whatever way a call throws, its client has 1001 with the exception's text at once (not after
+// the owner wait), and the server keeps nothing of the call.
+TEST(XrpcServer, ACallThatThrowsAnywhereIsAnsweredAt1001AndLeavesNothingBehind)
+{
+    TXrpcServer server; // the owner wait is the full 10 s
+    server.SetListenPort(0);
+    std::string mode;
+    int sends = 0;
+    server.OnReceiveXML = [&](const std::string&, TXrpcStruct&) {
+        if (mode == "receive")
+            throw EXrpcError("receiving failed");
+    };
+    server.OnSendXML = [&](const std::string&, TXrpcStruct&) {
+        ++sends;
+        if (mode == "send")
+            throw std::runtime_error("sending failed");
+        if (mode == "send object")
+            throw 8;
+    };
+    server.Methods = {Item(
+        "M", [&](const std::string&, const TXrpcParams&, TXrpcFunction& ret, TXrpcStruct&) {
+            if (mode == "object")
+                throw 7;
+            ret.AddItem(std::string(256 * 1024, 'a'));
+            if (mode == "memory")
+                test::FailAllocationFrom(200 * 1024); // next so large: the answer
+        })};
+    ASSERT_TRUE(server.SetActive(true));
+    const std::string noException =
+        "An object that is no exception was raised while handling the call";
+    struct Case
+    {
+        std::string mode;
+        std::string text;
+        int sends; // OnSendXML sees a handler's failure as the answer it is
+    };
+    const Case cases[] = {
+        {"receive", "receiving failed", 0},      {"send", "sending failed", 1},
+        {"send object", noException, 1},         {"object", noException, 1},
+        {"memory", std::bad_alloc().what(), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        mode = c.mode;
+        sends = 0;
+        IXrpcResult r;
+        std::atomic<bool> done{false};
+        const auto start = std::chrono::steady_clock::now();
+        std::thread caller([&] {
+            r = CallOn(server.BoundPort(), "M");
+            done = true;
+        });
+        server.Channel().WaitServing([&] { return done.load(); }, 30s);
+        caller.join();
+        test::FailAllocationFrom(0);
+        // Far below the owner wait, which a call left behind would have to run out.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        ASSERT_TRUE(r && r->IsError());
+        EXPECT_EQ(r->ErrorCode(), 1001);
+        EXPECT_EQ(r->ErrorMsg(), c.text);
+        EXPECT_EQ(sends, c.sends);
+        EXPECT_EQ(server.HeldCalls(), 0u);
+    }
+    mode.clear();
+    const IXrpcResult r = [&] {
+        IXrpcResult got;
+        std::atomic<bool> done{false};
+        std::thread caller([&] {
+            got = CallOn(server.BoundPort(), "M");
+            done = true;
+        });
+        server.Channel().WaitServing([&] { return done.load(); }, 30s);
+        caller.join();
+        return got;
+    }();
+    ASSERT_TRUE(r && !r->IsError());
+    EXPECT_EQ(r->AsString().size(), 256u * 1024);
+}
+
+// The answer gets its own time to be written: a call that used most of the request's time
+// still gets a large answer out whole, to a client slow to read it.
+TEST(XrpcServer, AnAnswerReadyLateInTheRequestsTimeStillArrivesWhole)
+{
+    TXrpcServerLimits limits;
+    limits.request = 300ms;
+    limits.answer = 120s;    // room for a slow machine
+    limits.ownerWait = 120s; // which may take long to make the answer, too
+    TXrpcServer server(limits);
+    server.SetListenPort(0);
+    const std::string big(14 * 1024 * 1024, 'q'); // more than the sockets take at once
+    std::atomic<bool> answered{false};
+    server.Methods = {
+        Item("Big", [&](const std::string&, const TXrpcParams&, TXrpcFunction& ret, TXrpcStruct&) {
+            std::this_thread::sleep_for(500ms); // past the request's time
+            ret.AddItem(big);
+            answered = true;
+        })};
+    ASSERT_TRUE(server.SetActive(true));
+    std::string got;
+    std::atomic<bool> done{false};
+    std::thread caller([&] {
+        try {
+            auto c = platform::TcpConnection::Connect("127.0.0.1", server.BoundPort(), 5s);
+            TXrpcFunction f;
+            f.SetObjectMethod("Big");
+            c->SendAll(WriteRequest("/RPC2", "127.0.0.1", f.GetRequestXML()));
+            while (!answered)
+                std::this_thread::sleep_for(10ms);
+            std::this_thread::sleep_for(300ms); // the server's writing now waits for room
+            const IXrpcResult r = ReadAnswer(*c, 120s); // a sanitizer on a loaded machine is slow
+            got = r->IsError() ? r->ErrorMsg() : r->AsString();
+        } catch (const std::exception& e) {
+            got = e.what();
+        }
+        done = true;
+    });
+    server.Channel().WaitServing([&] { return done.load(); }, 180s);
+    caller.join();
+    EXPECT_EQ(got.size(), big.size()) << got.substr(0, 200);
+    EXPECT_TRUE(got == big);
+}
+
+// What is refused before the owner sees it: a wrong digest (in any letter case it is right)
+// with the text that names both digests, and a NUL.
+TEST(XrpcServer, RefusedCallsCarryTheirFaultTexts)
+{
+    const std::string body = "<?xml version=\"1.0\"?><methodCall/>";
+    const std::string right = ContentMd5(body);
+    const std::string wrong = "AAAAAAAAAAAAAAAAAAAAAA==";
+    std::string lower = right;
+    for (char& ch : lower)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    ASSERT_NE(lower, right);
+    struct Case
+    {
+        const char* what;
+        std::string body;
+        std::optional<std::string> digest;
+        int32_t code; // 0: taken
+        std::string text;
+    };
+    const Case cases[] = {
+        {"right", body, right, 0, ""},
+        {"right in lower case", body, lower, 0, ""},
+        {"none", body, std::nullopt, 0, ""},
+        {"wrong", body, wrong, 1002,
+         "Checksum MD5 error of client request \r\nShould be: " + wrong + " contains: " + right +
+             "\r\n"},
+        {"NUL", std::string("<a>\0</a>", 8), std::nullopt, 1001,
+         "Request body holds a NUL character"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::optional<std::string> refused = TXrpcServer::RefuseCall(c.body, c.digest);
+        ASSERT_EQ(refused.has_value(), c.code != 0);
+        if (!refused)
+            continue;
+        // The document itself: a reader would turn the CR LF into LF.
+        TXrpcFunction fault;
+        fault.SetError(c.code, c.text);
+        EXPECT_EQ(*refused, fault.GetResponseXML());
+    }
+}
+
+// Construction ends with the server's own message to itself.
+TEST(XrpcServer, ConstructionAnnouncesItselfOnItsChannel)
+{
+    TXrpcServer server;
+    EXPECT_TRUE(server.CreationAnnounced());
 }
 
 TEST(XrpcServer, ACallTheOwnerDoesNotTakeInTimeGetsFault1001)
@@ -273,13 +463,7 @@ TEST(XrpcServer, AnAnswerTheConnectionGaveUpOnIsNeverWritten)
             f.SetObjectMethod("Echo");
             f.AddItem(arg);
             c->SendAll(WriteRequest("/RPC2", "127.0.0.1", f.GetRequestXML()));
-            c->SetDeadline(std::chrono::steady_clock::now() + 20s);
-            ResponseHeadReader head;
-            while (head.State() == HeadState::NeedMore)
-                c->Consume(head.Feed(c->Peek()));
-            TXrpcClientParser parser;
-            parser.Parse(c->ReadExact(static_cast<size_t>(head.ContentLength())));
-            const IXrpcResult r = parser.Result();
+            const IXrpcResult r = ReadAnswer(*c, 20s);
             got.push_back(r->IsError() ? r->ErrorCode() : r->AsInteger());
             while (!slowDone)
                 std::this_thread::sleep_for(10ms);
@@ -411,13 +595,8 @@ TEST(XrpcServer, BrokenRequestsAreAnsweredAndConnectionsAreCapped)
     const uint16_t port = server.BoundPort();
     auto connect = [&] { return platform::TcpConnection::Connect("127.0.0.1", port, 5s); };
     auto faultOf = [](platform::TcpConnection& c) {
-        c.SetDeadline(std::chrono::steady_clock::now() + 10s);
-        ResponseHeadReader head;
-        while (head.State() == HeadState::NeedMore)
-            c.Consume(head.Feed(c.Peek()));
-        TXrpcClientParser parser;
-        parser.Parse(c.ReadExact(static_cast<size_t>(head.ContentLength())));
-        return parser.Result()->IsError() ? parser.Result()->ErrorCode() : 0;
+        const IXrpcResult r = ReadAnswer(c, 10s);
+        return r->IsError() ? r->ErrorCode() : 0;
     };
     // A body that stops short while the connection stays open: 1001 at the request's limit.
     auto a = connect();

@@ -189,5 +189,65 @@ TEST(XMLStorage, AnArchiveFromOutsideIsCheckedBeforeAnythingOfItIsTaken)
     EXPECT_EQ(g.store.Read(guid), "r");
 }
 
+// A loaded archive's results go out as they would have when stored: each client's oldest at
+// once, the next after its acknowledgement, so none waits for a new result of its client.
+TEST(XMLStorage, ALoadedArchiveDeliversEachClientsOldestResult)
+{
+    Fixture f;
+    f.store.SetDelivery(nullptr);
+    const auto a1 = f.store.Store("127.0.0.1", 8080, "a1");
+    const auto a2 = f.store.Store("127.0.0.1", 8080, "a2");
+    const auto b1 = f.store.Store("10.0.0.5", 9000, "b1");
+    ASSERT_TRUE(a1 && a2 && b1);
+
+    Fixture g;
+    ASSERT_TRUE(g.store.Load(f.store.Archive()));
+    ASSERT_EQ(g.seen.size(), 2u);
+    EXPECT_EQ(g.seen[0].guid, *a1);
+    EXPECT_EQ(g.seen[0].text, "a1");
+    EXPECT_EQ(g.seen[1].guid, *b1);
+    EXPECT_EQ(g.seen[1].host, "10.0.0.5");
+    EXPECT_EQ(g.seen[1].port, 9000);
+    EXPECT_TRUE(g.store.EventSet());
+    EXPECT_TRUE(g.store.Acknowledge(*a1));
+    ASSERT_EQ(g.seen.size(), 3u);
+    EXPECT_EQ(g.seen[2].guid, *a2);
+    EXPECT_TRUE(g.store.Acknowledge(*a2));
+    EXPECT_TRUE(g.store.Acknowledge(*b1));
+    EXPECT_EQ(g.store.Count(), 0u);
+}
+
+// Store takes no client whose entries Load would refuse, so every archive it writes loads.
+TEST(XMLStorage, StoreRefusesAClientItsArchiveCouldNotBeLoadedWith)
+{
+    struct Case
+    {
+        std::string host;
+        int port;
+    };
+    const Case refused[] = {
+        {"", 1},        {"..", 1},  {"a..b", 1}, {"/etc", 1}, {"\\h", 1},
+        {"a\\b", 1},  {"h", -1},  {"h", 65536}, {std::string("a\0b", 3), 1},
+    };
+    Fixture f;
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.host + " " + std::to_string(c.port));
+        EXPECT_FALSE(f.store.Store(c.host, c.port, "r"));
+    }
+    EXPECT_EQ(f.store.Count(), 0u);
+    EXPECT_TRUE(f.store.Archive().empty());
+    const Case taken[] = {{"a/b", 0}, {"10.0.0.5", 65535}, {"host.name", 80}};
+    for (const Case& c : taken)
+        ASSERT_TRUE(f.store.Store(c.host, c.port, "r")) << c.host;
+    Fixture g;
+    std::string error;
+    ASSERT_TRUE(g.store.Load(f.store.Archive(), &error)) << error;
+    ASSERT_EQ(g.seen.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(g.seen[i].host, taken[i].host);
+        EXPECT_EQ(g.seen[i].port, taken[i].port);
+    }
+}
+
 } // namespace
 } // namespace xrpc
