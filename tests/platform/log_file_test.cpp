@@ -123,17 +123,17 @@ TEST(LogFile, AnythingButARegularFileIsRefusedWithoutBlocking)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         c.plant();
-        errno = 0;
-        const int fd = OpenLogFile(path);
-        EXPECT_EQ(fd, -1);
-        EXPECT_NE(errno, 0);
-        if (fd >= 0)
-            ::close(fd);
-        // Written from another thread, so that a writer that blocks fails the test instead of
-        // hanging it; the FIFO is then opened for reading to let the writer go.
+        // Opened and written from another thread, so that a writer that blocks fails the test
+        // instead of hanging it; the FIFO is then opened for reading to let the writer go.
         auto written = std::async(std::launch::async, [&] {
+            errno = 0;
+            const int fd = OpenLogFile(path);
+            const int error = errno;
+            if (fd >= 0)
+                ::close(fd);
             AppendLogLine(path, "line");
             AppendLogLine(path, "anew", 0);
+            return fd < 0 && error != 0;
         });
         const bool returned = written.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
         EXPECT_TRUE(returned) << "the log writer blocked";
@@ -143,6 +143,7 @@ TEST(LogFile, AnythingButARegularFileIsRefusedWithoutBlocking)
             if (unblock >= 0)
                 ::close(unblock);
         }
+        EXPECT_TRUE(written.get()) << "the open was not refused";
         c.check();
         if (reader >= 0) {
             ::close(reader);
