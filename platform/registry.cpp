@@ -478,8 +478,9 @@ struct RegistryFile::Data
             std::string joined(line);
             // A value's data may continue on the next lines after a trailing backslash.  Only
             // a line of hex bytes continues one: a key, a value or a blank line after a bad line
-            // that happens to end in a backslash stays what it is.
-            while (AwaitsContinuation(joined)) {
+            // that happens to end in a backslash stays what it is.  Each line is appended once,
+            // so a value of many lines is read in time linear in its length.
+            for (bool awaits = AwaitsContinuation(joined), trimmed = false; awaits;) {
                 const size_t line_start = pos;
                 const size_t line_count = line_no;
                 std::string_view more;
@@ -490,9 +491,14 @@ struct RegistryFile::Data
                     line_no = line_count;
                     break;
                 }
-                joined = std::string(Trim(joined));
-                joined.pop_back();
-                joined += Trim(more);
+                if (!trimmed) {
+                    joined = std::string(Trim(joined));
+                    trimmed = true;
+                }
+                joined.pop_back(); // the backslash
+                more = Trim(more);
+                joined += more;
+                awaits = more.ends_with('\\');
             }
             const std::string_view t = Trim(joined);
             auto keep_raw = [&](bool bad) {

@@ -168,7 +168,7 @@ std::optional<std::vector<uint8_t>> BuildPayload(const std::vector<uint8_t>& fra
 // --- the link
 
 TfrRPC::TfrRPC(platform::RegistryFile& registry, TLinkTimeouts timeouts, std::string logPath)
-    : registry_(registry), timeouts_(timeouts), logPath_(std::move(logPath)),
+    : registry_(registry), timeouts_(timeouts), logPath_(platform::LogFilePath(logPath)),
       reach_(timeouts_.retryFirst, timeouts_.retryMost),
       connect_(timeouts_.retryFirst, timeouts_.retryMost)
 {

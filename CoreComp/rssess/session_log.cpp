@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -63,15 +62,7 @@ int LogMilliseconds(double date)
 
 std::string LogPath(const std::string& name)
 {
-    if (!name.empty() && name.front() == '/')
-        return name;
-    const char* dir = std::getenv("VENDAXO_LOG_DIR");
-    if (!dir || !*dir)
-        return name;
-    std::string path = dir;
-    if (path.back() != '/')
-        path += '/';
-    return path + name;
+    return platform::LogFilePath(name);
 }
 
 void TLogFile::AppendLogLine(const std::string& fileName, std::string_view line,
@@ -86,13 +77,8 @@ void TLogFile::AppendLogLine(const std::string& fileName, std::string_view line,
     text.append(line);
     if (line.empty())
         return;
-    if (fileName.find("events_log") != std::string::npos) {
-        std::error_code ec;
-        const auto size = std::filesystem::file_size(fileName, ec);
-        if (!ec && size > kEventsLogLimit)
-            std::filesystem::remove(fileName, ec);
-    }
-    platform::AppendLogLine(fileName, text);
+    const bool restarts = fileName.find("events_log") != std::string::npos;
+    platform::AppendLogLine(fileName, text, restarts ? kEventsLogLimit : platform::kLogNoRestart);
 }
 
 void TSaveTextToFile::SaveTextLine(std::string_view line)
@@ -105,12 +91,10 @@ void TSaveTextToFile::SaveTextLine(std::string_view line)
 void AppendDebugLine(const std::string& fileName, std::string_view text, bool rewrite,
                      platform::Clock& clock)
 {
-    std::error_code ec;
-    if (rewrite)
-        std::filesystem::remove(fileName, ec);
     const double now = clock.Now();
-    platform::AppendLogLine(fileName, FormatLogDate(now) + " " + FormatLogTime(now) + "  " +
-                                          std::string(text));
+    platform::AppendLogLine(fileName,
+                            FormatLogDate(now) + " " + FormatLogTime(now) + "  " + std::string(text),
+                            rewrite ? 0 : platform::kLogNoRestart);
 }
 
 void CopyCodeCardReport(const std::vector<uint8_t>& report, platform::Clock& clock)

@@ -5,8 +5,13 @@
 #include "CoreComp/rssess/bus_crc.h"
 #include "CoreComp/rssess/session_log.h"
 
+#include <chrono>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -98,4 +103,38 @@ TEST_F(SessionTest, CodeCardReportsAreCopiedOnlyWhileTheMarkerFileExists)
               "09.12.2025 00:00:00   14 1 40 255\r\n09.12.2025 00:00:00   7\r\n");
     corecomp::AppendDebugLine(LogFile("debug_rdr_out.txt"), "anew", true, clock_);
     EXPECT_EQ(ReadFile(LogFile("debug_rdr_out.txt")), "09.12.2025 00:00:00  anew\r\n");
+}
+
+TEST_F(SessionTest, AFifoOrALinkAtThePortLogBlocksNothingAndIsNotWrittenThrough)
+{
+    SetDword("LogCommand", 1);
+    const std::string fifo = LogFile("LogCommand1.txt");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const std::string target = LogFile("target.txt");
+    std::ofstream(target) << "kept";
+    std::filesystem::create_symlink(target, LogFile("LogCommand2.txt"));
+    TRSSession& s = MakeSession();
+    s.SetRetryCount(0);
+    const Bytes answer = MakeAnswer({1, 0, 44, 23, 2});
+    line_->responder = [&](const Bytes&) { return answer; };
+    // A watchdog lets a log writer that blocks go after a while (by opening the FIFO for
+    // reading), so that the test fails instead of hanging.
+    std::promise<void> done;
+    auto watchdog = std::async(std::launch::async, [&, finished = done.get_future()] {
+        if (finished.wait_for(std::chrono::seconds(20)) == std::future_status::ready)
+            return false;
+        const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        finished.wait();
+        if (reader >= 0)
+            ::close(reader);
+        return true;
+    });
+    EXPECT_TRUE(s.SendCommand({1, 6, 0, 13, 0, 0}, true, false, 0, 0));
+    s.SetComPort(2);
+    EXPECT_TRUE(s.SendCommand({1, 6, 0, 13, 0, 0}, true, false, 0, 0));
+    done.set_value();
+    EXPECT_FALSE(watchdog.get()) << "the port log blocked the exchange";
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    EXPECT_TRUE(std::filesystem::is_symlink(LogFile("LogCommand2.txt")));
+    EXPECT_EQ(ReadFile(target), "kept");
 }

@@ -490,4 +490,33 @@ TEST(LinkFrame, ComLineModeLetsTheLineSettleBeforeItIsUp)
     EXPECT_TRUE(link.IsConnected());
 }
 
+TEST(LinkFrame, TheLinkLogGoesUnderTheLogFolderAndNeverThroughALink)
+{
+    ScriptedService service;
+    const std::string logs = service.dir.File("logs");
+    std::filesystem::create_directory(logs);
+    const char* saved = std::getenv("VENDAXO_LOG_DIR");
+    const std::string keep = saved ? saved : "";
+    ::setenv("VENDAXO_LOG_DIR", logs.c_str(), 1);
+    const std::string log = logs + "/logzemra21.txt";
+    const std::string target = service.dir.File("elsewhere.txt");
+    platform::test::WriteBytes(target, "kept\r\n");
+    {
+        TfrRPC link(service.reg); // the log by its own relative name
+        service.onSendData = [&](const Bytes& p) { service.Callback(AnswerTo(p)); };
+        ASSERT_TRUE(link.Connect());
+        ASSERT_TRUE(link.SendFrame(kRequest));
+        EXPECT_NE(platform::test::ReadBytes(log).find("RecvData: "), std::string::npos);
+        std::filesystem::remove(log);
+        std::filesystem::create_symlink(target, log);
+        ASSERT_TRUE(link.SendFrame(kRequest));
+        link.Disconnect();
+    }
+    EXPECT_EQ(platform::test::ReadBytes(target), "kept\r\n");
+    if (saved)
+        ::setenv("VENDAXO_LOG_DIR", keep.c_str(), 1);
+    else
+        ::unsetenv("VENDAXO_LOG_DIR");
+}
+
 } // namespace
