@@ -148,7 +148,7 @@ void TRSSession::ReportConsoleLost(uint8_t a)
         std::lock_guard guard(lock_);
         ConsoleRecord& c = consoles_->consoles.at(a);
         const double now = clock_.Now();
-        if (settings_.LogCommand)
+        if (logCommand_)
             LogPort(LogStamp() + " Потеря пульта:" + std::to_string(a));
         reports.push_back({kReportDeviceLostRecord, ConsoleReport(0, c, now)});
         c.found = 1;
@@ -157,7 +157,7 @@ void TRSSession::ReportConsoleLost(uint8_t a)
             if (s.flags == 0)
                 continue;
             s.version = 0;
-            if (settings_.LogCommand)
+            if (logCommand_)
                 LogPort(LogStamp() + " Потеря устройства:" + std::to_string(a) + "." +
                         std::to_string(j));
             reports.push_back({kReportDeviceLostRecord, ConsoleReport(j, c, now)});
@@ -352,7 +352,7 @@ void TRSSession::HandleConsoleEvent(uint8_t a, const std::vector<uint8_t>& event
         reports.push_back({kReportDeviceList, ConsoleListReport(c, j)});
         c.subs.at(j).flags = 0;
         c.subs.at(j).version = 0;
-        if (settings_.LogCommand)
+        if (logCommand_)
             LogPort(LogStamp() + " Потеря устройства:" + std::to_string(a) + "." +
                     std::to_string(j));
         reports.push_back({kReportDeviceLostRecord, ConsoleReport(j, c, clock_.Now())});
@@ -363,7 +363,7 @@ void TRSSession::HandleConsoleEvent(uint8_t a, const std::vector<uint8_t>& event
             c.address = a;
             c.subs.at(j).address = j;
             c.subs.at(j).flags = 16;
-            if (settings_.LogCommand)
+            if (logCommand_)
                 LogPort(LogStamp() + " Найдено устройство:" + std::to_string(a) + "." +
                         std::to_string(j));
         }
@@ -401,7 +401,7 @@ void TRSSession::HandleConsoleList(uint8_t a, const std::vector<uint8_t>& answer
                 c.state = 1;
                 c.found = 0;
                 consoles_->commands.push_back({a, 6, {0}});
-                if (settings_.LogCommand)
+                if (logCommand_)
                     LogPort("2:" + LogStamp() + " Найден пульт:" + std::to_string(a));
                 reports.push_back({kReportDeviceFoundWithType, ConsoleReport(0, c, clock_.Now())});
             }

@@ -17,20 +17,18 @@ namespace {
 
 constexpr size_t kBatchPerCall = 16;
 constexpr uint32_t kPollEveryCommands = 25;
-constexpr uint32_t kReadListFirst = 666, kReadListLast = 669;
-constexpr uint32_t kReadRequestFirst = 670, kReadRequestLast = 673;
 
+// A read-list operation carries its code (666..669) as its number, a read-list request its code
+// (670..673) as its GUID; only the session's own flag tells them from an owner's records.
 bool IsReadListOperation(const TCommandRecord& r)
 {
-    return r.message == kRecordReadListOperation && r.sequence >= kReadListFirst &&
-           r.sequence <= kReadListLast;
+    return r.sessionOwn && r.message == kRecordReadListOperation;
 }
 
 // The session's own read-list requests: their answers are the session's, not the owner's.
 bool IsReadListRequest(const TCommandRecord& r)
 {
-    return r.message == kRecordReadListRequest && r.sequence >= kReadRequestFirst &&
-           r.sequence <= kReadRequestLast;
+    return r.sessionOwn && r.message == kRecordReadListRequest;
 }
 
 } // namespace
@@ -43,17 +41,29 @@ size_t TRSSession::QueuedCommandCount() const
     return pendingQueue_.size();
 }
 
+// The lock is held.  The bound covers what waits in the pending queue and in the batch: a
+// steady poster cannot outgrow a slow line.
+bool TRSSession::EnqueueRecord(TCommandRecord record, size_t* queued)
+{
+    if (pendingQueue_.size() + batchCount_ >= kMaxPendingCommands)
+        return false;
+    AppendPending(std::move(record));
+    if (queued)
+        *queued = pendingQueue_.size();
+    return true;
+}
+
 int32_t TRSSession::PostCommand(uint32_t postHandle, uint32_t message,
                                 const std::vector<uint8_t>& frame, const PostOptions& o)
 {
     if (o.routing && (*o.routing)[0] == 0)
         return -1;
     uint32_t sequence;
-    size_t count;
+    size_t count = 0;
     {
         std::lock_guard guard(lock_);
         // While Work is off nothing drains the queue; it stops growing at its bound.
-        if (pendingQueue_.size() >= kMaxPendingCommands)
+        if (pendingQueue_.size() + batchCount_ >= kMaxPendingCommands)
             return -1;
         sequence =
             o.sequenceOverride != 0 ? SetSequenceNumber(o.sequenceOverride) : NextSequenceNumber();
@@ -71,11 +81,10 @@ int32_t TRSSession::PostCommand(uint32_t postHandle, uint32_t message,
         r.extra = o.extra;
         r.word = -1;
         r.frame = frame;
-        AppendPending(std::move(r));
-        count = pendingQueue_.size();
+        EnqueueRecord(std::move(r), &count);
     }
     ++asyncOutstanding_;
-    if (Settings().LogCommand)
+    if (logCommand_)
         TLogFileLine("logCmd.txt", "Команда " + std::to_string(sequence) +
                                        "  помещена в буфер Всего:" + std::to_string(count));
     return static_cast<int32_t>(sequence);
@@ -180,9 +189,15 @@ void TRSSession::GeneralCommand(uint8_t address, uint8_t command, const std::vec
 int TRSSession::FindBatchRecord(uint32_t sequence) const
 {
     for (size_t i = 0; i < batch_.size(); ++i)
-        if (batch_[i].sequence == sequence)
+        if (!batch_[i].sessionOwn && batch_[i].sequence == sequence)
             return static_cast<int>(i);
     return -1;
+}
+
+void TRSSession::TakeFromBatchFront()
+{
+    batch_.pop_front();
+    batchCount_ = batch_.size();
 }
 
 void TRSSession::QueueStep()
@@ -193,6 +208,8 @@ void TRSSession::QueueStep()
         std::lock_guard guard(lock_);
         moved.swap(pendingQueue_);
         deferred.swap(deferred_);
+        // Counted as the batch's at once, so the bound holds while they move.
+        batchCount_ = batch_.size() + moved.size() + deferred.size();
     }
     // Commands the session queued for itself (a unit asking for the time) travel the same way.
     for (QueuedCommand& d : deferred) {
@@ -205,16 +222,16 @@ void TRSSession::QueueStep()
     }
     for (TCommandRecord& r : moved) {
         if (IsReadListOperation(r)) {
+            // Not a command: it ends here, and no answer is owed for it.
             ApplyReadListOperation(r.sequence, r.frame);
             if (ReadListOperationHook)
                 ReadListOperationHook(r.sequence, r.frame);
-            // Not a command: it ends here, and no answer is owed for it.
-            --asyncOutstanding_;
             continue;
         }
         r.time = clock_.Now();
         batch_.push_back(std::move(r));
     }
+    batchCount_ = batch_.size();
 }
 
 void TRSSession::PollOneScheduled()
@@ -222,6 +239,15 @@ void TRSSession::PollOneScheduled()
     // After a delivery: the line is touched only while Work is still on.
     if (work_)
         PollDeviceEvents(0);
+}
+
+// After every 25 commands, counted across calls of SendBatch, one scheduled address is polled.
+void TRSSession::CountSentCommand()
+{
+    if (++commandsSincePoll_ >= kPollEveryCommands) {
+        commandsSincePoll_ = 0;
+        PollOneScheduled();
+    }
 }
 
 // Ends an entry without sending it.
@@ -241,11 +267,10 @@ void TRSSession::SendBatch()
 {
     if (frameMode_ != 1)
         return;
-    uint32_t sent = 0;
     for (size_t handled = 0; handled < kBatchPerCall && !batch_.empty() && work_; ++handled) {
         // Out of the batch before anything is delivered: it ends exactly once, here.
         TCommandRecord r = std::move(batch_.front());
-        batch_.erase(batch_.begin());
+        TakeFromBatchFront();
         if (r.frame.empty() || !r.extra.empty() || r.routing[0] != 0) {
             // General commands and routed ones take effect on the other frame form only;
             // an entry with nothing to send is answered empty all the same.
@@ -261,7 +286,8 @@ void TRSSession::SendBatch()
                 answer = lastFrameAnswer_;
             else if (!work_) {
                 // Polling stopped before the tries were done: the entry waits for the next start.
-                batch_.insert(batch_.begin(), std::move(r));
+                batch_.push_front(std::move(r));
+                batchCount_ = batch_.size();
                 return;
             }
         }
@@ -271,12 +297,10 @@ void TRSSession::SendBatch()
             answer = ExpandShortEvent(answer);
         if (own) {
             // Not the owner's command: it ends here, and no answer is owed for it.
-            --asyncOutstanding_;
-            HandleReadListAnswer(r.sequence, request, answer);
+            HandleReadListAnswer(static_cast<uint32_t>(r.guid), request, answer);
             if (answer.empty())
                 PollOneScheduled();
-            if (++sent % kPollEveryCommands == 0)
-                PollOneScheduled();
+            CountSentCommand();
             continue;
         }
         // A zone's value goes to its zone as well as to the poster.
@@ -288,7 +312,6 @@ void TRSSession::SendBatch()
             PollOneScheduled();
         }
         Deliver(kMsgAsyncAnswer, 0, r.ToPayload());
-        if (++sent % kPollEveryCommands == 0)
-            PollOneScheduled();
+        CountSentCommand();
     }
 }

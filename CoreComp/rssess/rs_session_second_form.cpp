@@ -188,7 +188,7 @@ void TRSSession::SendConsoleCommands()
             c = std::move(consoles_->commands.front());
             consoles_->commands.pop_front();
         }
-        if (settings_.LogCommand) {
+        if (logCommand_) {
             const double now = clock_.Now();
             // Built by appending: GCC 12 at -O3 warns falsely on chains of string operator+.
             std::string text = FormatLogDate(now);
@@ -239,7 +239,7 @@ void TRSSession::SendQueuedRecords()
             --l.ringCount;
         }
         const uint8_t a = request[0] & 0x7F;
-        if (settings_.LogCommand) {
+        if (logCommand_) {
             std::string line = LogStamp();
             line += "  ЗАПРОС!!! Адрес:";
             line += std::to_string(a);
@@ -256,7 +256,7 @@ void TRSSession::SendQueuedRecords()
         }
         const auto r = ExchangeSecondForm(request, request.size() > 2 ? request[2] : 0);
         if (r.code != kSecondFormOk) {
-            if (settings_.LogCommand)
+            if (logCommand_)
                 LogPort(LogStamp() + " ОТВЕТ!!!! Ошибка:" + std::to_string(r.code) +
                         " Адрес:" + std::to_string(a) + " Тип:" + std::to_string(request[1]));
             if (ValidConsole(a)) {

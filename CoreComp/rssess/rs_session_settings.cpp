@@ -32,8 +32,10 @@ void TRSSession::ReadRegistrySettings()
     s.TailInUS = 400;
 
     if (!registry_.KeyExists(Hive::LocalMachine, kSettingsKey) &&
-        !registry_.CreateKey(Hive::LocalMachine, kSettingsKey))
+        !registry_.CreateKey(Hive::LocalMachine, kSettingsKey)) {
+        logCommand_ = s.LogCommand;
         return;
+    }
 
     auto dword = [&](const char* name) {
         return registry_.ReadDword(Hive::LocalMachine, kSettingsKey, name);
@@ -103,5 +105,6 @@ void TRSSession::ReadRegistrySettings()
     s.PauseTotalCommand = value("PauseTotalCommand", 0);
     s.CmdChecked = value("CmdChecked", 1);
     s.LogCommand = present("LogCommand");
+    logCommand_ = s.LogCommand;
     s.NoTranslateWalk = value("NoTranslateWalk", 0);
 }

@@ -356,3 +356,18 @@ TEST_F(ReadListPollTest, ChangingTheListWhileThePassRunsNeverFaults)
 }
 
 } // namespace
+
+TEST_F(ReadListPollTest, ATypeRequestThatIsNeverAnsweredDoesNotBlockLaterTyping)
+{
+    TRSSession& s = Start(0);
+    s.AddReadChannel(9, 2, {});
+    s.ApplyQueuedReadListOperations();
+    // Nothing sends the queue: the first type request (671) waits unanswered.
+    ASSERT_TRUE(s.PostChannelTyping(9, 2));
+    EXPECT_EQ(s.QueuedCommandCount(), 2u) << "the unit's type and the channel's";
+    ASSERT_TRUE(s.PostChannelTyping(9, 2));
+    EXPECT_EQ(s.QueuedCommandCount(), 3u) << "the type is on its way: asked once";
+    clock_.AdvanceMilliseconds(61000);
+    ASSERT_TRUE(s.PostChannelTyping(9, 2));
+    EXPECT_EQ(s.QueuedCommandCount(), 5u) << "a request a minute old is lost: asked again";
+}
