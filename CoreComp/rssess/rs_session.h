@@ -415,6 +415,15 @@ private:
     void SendQueuedRecords();
     void SendPendingRequest();
     void QueueConsoleCommand(uint8_t console, uint8_t command, std::vector<uint8_t> data);
+    // The general commands 3, 4 (unless NoTime) and 1 for a console just found.
+    void QueueConsoleGreeting(uint8_t console);
+    // [4, hour, minute, second, day, month, year - 2000] for the given moment.
+    static std::vector<uint8_t> ClockCommand(double date);
+    void SendBatchSecondForm();
+    uint8_t NextConsoleNumber(uint8_t console); // the number the console's next request takes
+    // Ends the owner's queued commands for a console with an error answer of this code.
+    void FailConsoleRecords(uint8_t console, uint8_t code);
+    void EndConsoleRecord(TCommandRecord& record, uint8_t console, uint8_t code);
     void ConsoleAnswered(uint8_t a, const SecondFormResult& r);
     void ConsoleFailed(uint8_t a, uint8_t code);
     bool ConsoleLostNow(uint8_t a);
@@ -430,6 +439,7 @@ private:
     void LogFrame(const std::vector<uint8_t>& bytes);
     void LogNoAnswer();
     std::string LogStamp();
+    std::string LogTime(); // the stamp without its closing ':'
     void TLogFileLine(const std::string& file, const std::string& utf8Line);
     void QueueCommand(std::vector<uint8_t> frame);
     bool ServiceTransceive(const std::vector<uint8_t>& request, bool waitAnswer);
@@ -482,6 +492,7 @@ private:
     void AppendPending(TCommandRecord record);
     // Queues a record within the bound; false when the bound is reached.
     bool EnqueueRecord(TCommandRecord record, size_t* queued);
+    bool QueueFull() const; // the lock is held
     void TakeFromBatchFront();
     void ZonePollStep();
     static std::vector<uint8_t> ZonePayload(uint8_t zone, const std::vector<uint8_t>& answer);

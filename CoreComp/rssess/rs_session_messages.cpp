@@ -183,10 +183,15 @@ void TRSSession::LogPort(const std::string& utf8Line)
         TLogFileLine("LogCommand" + std::to_string(comPort_) + ".txt", utf8Line);
 }
 
-std::string TRSSession::LogStamp()
+std::string TRSSession::LogTime()
 {
     const double now = clock_.Now();
-    return corecomp::FormatLogDate(now) + ":" + corecomp::FormatLogTime(now) + ":";
+    return corecomp::FormatLogDate(now) + ":" + corecomp::FormatLogTime(now);
+}
+
+std::string TRSSession::LogStamp()
+{
+    return LogTime() + ":";
 }
 
 void TRSSession::LogFrame(const std::vector<uint8_t>& bytes)

@@ -7,6 +7,7 @@
 // entries that are still unsent.
 
 #include "CoreComp/rssess/rs_session.h"
+#include "CoreComp/rssess/rs_session_console_line.h"
 
 #include "CoreComp/rssess/bus_frame.h"
 #include "CoreComp/rssess/session_log.h"
@@ -43,9 +44,14 @@ size_t TRSSession::QueuedCommandCount() const
 
 // The lock is held.  The bound covers what waits in the pending queue and in the batch: a
 // steady poster cannot outgrow a slow line.
+bool TRSSession::QueueFull() const
+{
+    return pendingQueue_.size() + batchCount_ >= kMaxPendingCommands;
+}
+
 bool TRSSession::EnqueueRecord(TCommandRecord record, size_t* queued)
 {
-    if (pendingQueue_.size() + batchCount_ >= kMaxPendingCommands)
+    if (QueueFull())
         return false;
     AppendPending(std::move(record));
     if (queued)
@@ -63,7 +69,7 @@ int32_t TRSSession::PostCommand(uint32_t postHandle, uint32_t message,
     {
         std::lock_guard guard(lock_);
         // While Work is off nothing drains the queue; it stops growing at its bound.
-        if (pendingQueue_.size() + batchCount_ >= kMaxPendingCommands)
+        if (QueueFull())
             return -1;
         sequence =
             o.sequenceOverride != 0 ? SetSequenceNumber(o.sequenceOverride) : NextSequenceNumber();
@@ -122,7 +128,6 @@ void TRSSession::GeneralCommand(uint8_t address, uint8_t command, const std::vec
         return;
     // One moment for every record: the computer's clock one second ahead.
     const double now = clock_.Now();
-    const corecomp::CivilTime t = corecomp::SplitDate(now + 1.0 / 86400.0);
     bool noTime;
     bool log;
     std::vector<uint8_t> targets;
@@ -139,6 +144,18 @@ void TRSSession::GeneralCommand(uint8_t address, uint8_t command, const std::vec
     }
     if (command == 4 && noTime)
         return;
+    if (frameMode_ == 2) {
+        // On the console line a general command goes to the consoles that are present.
+        std::lock_guard guard(lock_);
+        targets.clear();
+        for (size_t a = 1; a <= 127; ++a) {
+            if (address != 0 && a != address)
+                continue;
+            const corecomp::ConsoleRecord& c = consoles_->consoles.at(a);
+            if (c.address == a && c.state != 0)
+                targets.push_back(static_cast<uint8_t>(a));
+        }
+    }
     for (uint8_t a : targets) {
         std::vector<uint8_t> body;
         body.reserve(8 + data.size());
@@ -156,8 +173,7 @@ void TRSSession::GeneralCommand(uint8_t address, uint8_t command, const std::vec
             line = "запрос типа и версии";
             break;
         case 4:
-            for (int v : {t.hour, t.minute, t.second, t.day, t.month, t.year - 2000})
-                body.push_back(static_cast<uint8_t>(v));
+            body = ClockCommand(now + 1.0 / 86400.0);
             line = "время";
             break;
         case 6:
@@ -182,6 +198,15 @@ void TRSSession::GeneralCommand(uint8_t address, uint8_t command, const std::vec
         if (log && !line.empty())
             TLogFileLine("logCmd.txt", line);
     }
+}
+
+std::vector<uint8_t> TRSSession::ClockCommand(double date)
+{
+    const corecomp::CivilTime t = corecomp::SplitDate(date);
+    std::vector<uint8_t> body{4};
+    for (int v : {t.hour, t.minute, t.second, t.day, t.month, t.year - 2000})
+        body.push_back(static_cast<uint8_t>(v));
+    return body;
 }
 
 // --- the polling thread's side
