@@ -17,6 +17,20 @@
 namespace {
 
 constexpr size_t kBatchPerCall = 16;
+
+// Message 1724 with 123123: two texts, the answer and its request, each a length byte and its
+// bytes (a frame is at most 255 bytes).
+std::vector<uint8_t> StatisticsPayload(const std::vector<uint8_t>& answer,
+                                       const std::vector<uint8_t>& request)
+{
+    std::vector<uint8_t> p;
+    for (const std::vector<uint8_t>* text : {&answer, &request}) {
+        const size_t n = std::min<size_t>(text->size(), 255);
+        p.push_back(static_cast<uint8_t>(n));
+        p.insert(p.end(), text->begin(), text->begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    return p;
+}
 constexpr uint32_t kPollEveryCommands = 25;
 
 // A read-list operation carries its code (666..669) as its number, a read-list request its code
@@ -282,9 +296,10 @@ void TRSSession::CloseRecord(TCommandRecord& record, bool withStatistics)
         Deliver(kMsgSearchProgress, 0, record.extra);
         return;
     }
+    const std::vector<uint8_t> request = std::move(record.frame);
     record.frame.clear();
     if (withStatistics)
-        Deliver(kMsgStatistics, kStatisticsAnswer, {});
+        Deliver(kMsgStatistics, kStatisticsAnswer, StatisticsPayload({}, request));
     Deliver(kMsgAsyncAnswer, 0, record.ToPayload());
 }
 
@@ -304,7 +319,7 @@ void TRSSession::SendBatch()
         }
         std::vector<uint8_t> answer;
         const bool own = IsReadListRequest(r);
-        const std::vector<uint8_t> request = own ? r.frame : std::vector<uint8_t>{};
+        const std::vector<uint8_t> request = r.frame;
         {
             std::lock_guard guard(lock_);
             if (ThreadExchange(r.frame, true))
@@ -331,9 +346,14 @@ void TRSSession::SendBatch()
         // A zone's value goes to its zone as well as to the poster.
         if (r.message == kRecordZoneRequest && !answer.empty() && r.frame.size() > 4)
             Deliver(kMsgStatistics, r.frame[0] & 0x7Fu, ZonePayload(r.frame[4], answer));
+        // The read lists see the answers to the owner's commands too: a value read of a
+        // listed channel reports its value.
+        if (!answer.empty() && r.frame.size() > 4 && (r.frame[3] == 27 || r.frame[3] == 57) &&
+            answer[0] == (r.frame[0] & 0x7F))
+            HandleChannelValue(answer[0], r.frame[4], answer);
         r.frame = answer;
         if (answer.empty()) {
-            Deliver(kMsgStatistics, kStatisticsAnswer, {});
+            Deliver(kMsgStatistics, kStatisticsAnswer, StatisticsPayload(answer, request));
             PollOneScheduled();
         }
         Deliver(kMsgAsyncAnswer, 0, r.ToPayload());

@@ -28,6 +28,7 @@ public:
         int foreign = 0; // non-zero: answers the poll with this command
         std::deque<uint8_t> events;
         std::deque<Bytes> bodies; // whole event answers (without L and CRC), before events
+        Bytes version = {223, 0}; // the type answer's bytes after the type
     };
 
     void Add(uint8_t a, uint8_t type)
@@ -74,9 +75,12 @@ public:
             else if (!u.events.empty())
                 u.events.pop_front();
             return {};
-        case 13:
-            answer = MakeAnswer({a, 0, u.type, 223, 0});
+        case 13: {
+            Bytes body = {a, 0, u.type};
+            body.insert(body.end(), u.version.begin(), u.version.end());
+            answer = MakeAnswer(body);
             break;
+        }
         case 17:
             answer = MakeAnswer({a, 18, f[4], 0});
             break;
@@ -737,4 +741,60 @@ TEST_F(PollTest, SettingsPostsAndPollingRunTogether)
     EXPECT_GT(posted, 0);
     ASSERT_TRUE(Await([&] { return session_->AsyncOutstanding() == 0; }));
     StopPolling();
+}
+
+TEST_F(PollTest, TheVersionIsOneByteInASixByteTypeAnswerAndTwoInALongerOne)
+{
+    struct Case
+    {
+        uint8_t address;
+        Bytes version; // after the type byte
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {1, {7}, 7},             // 6 bytes: one version byte
+        {2, {2, 1}, 2 + 256},    // 7 bytes: two
+        {3, {5, 9, 4}, 5 + 2304}, // longer: still the two after the type
+        {4, {223, 0}, 223},
+    };
+    for (const Case& c : cases) {
+        units_.Add(c.address, 1);
+        units_.Change(c.address, [&](Units::Unit& u) { u.version = c.version; });
+    }
+    TRSSession& s = Start();
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return log_.size() == std::size(cases); }));
+    StopPolling();
+    for (const Case& c : cases)
+        EXPECT_EQ(s.FirmwareVersion(c.address), c.expected) << int(c.address);
+}
+
+TEST_F(PollTest, KeysAreRenewedOneFullScheduleAfterTheSilence)
+{
+    for (uint8_t a : {1, 2})
+        units_.Add(a, 1);
+    TRSSession& s = Start();
+    s.SetSearchEnabled(false);
+    for (uint8_t a : {1, 2}) {
+        s.SetPollWeight(a, 1);
+        s.SetAbsent(a, false);
+    }
+    s.BuildPollSchedule();
+    ASSERT_EQ(s.PollSchedule().size(), 2u);
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return s.PollCounters().polls > 5; }));
+    StopPolling();
+    clock_.AdvanceMilliseconds(6000);
+    line_->ClearCalls();
+    const uint32_t polls = s.PollCounters().polls;
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return s.PollCounters().polls > polls + 20; }));
+    StopPolling();
+    // The first poll after the silence arms the countdown and counts it to 2; the second
+    // takes it past the schedule's 2 slots, and the keys go out after it.
+    std::vector<int> commands;
+    for (const Bytes& f : line_->frames)
+        if (commands.size() < 4)
+            commands.push_back(f[3]);
+    EXPECT_EQ(commands, (std::vector<int>{1, 1, 17, 17}));
 }

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <thread>
@@ -368,4 +370,75 @@ TEST_F(QueueTest, AScheduledAddressIsPolledAfterEveryTwentyFiveCommands)
     }
     EXPECT_NE(std::find(pollsAfter.begin(), pollsAfter.end(), 25), pollsAfter.end())
         << "polls after commands: " << testing::PrintToString(pollsAfter);
+}
+
+TEST_F(QueueTest, TheClockCommandIsPostedOnlyToUnitsThatTakeIt)
+{
+    struct Case
+    {
+        uint16_t type;
+        uint32_t firmware;
+        bool noTime;
+        uint8_t command;
+        bool queued;
+    };
+    const Case cases[] = {
+        {2, 158, false, 41, false}, {2, 159, false, 41, true},  {2, 300, false, 41, true},
+        {1, 300, false, 41, false}, {3, 0, false, 41, true},    {44, 0, false, 41, true},
+        {3, 0, true, 41, false},    {2, 200, true, 41, false},  {1, 0, true, 19, true},
+    };
+    for (const Case& c : cases) {
+        registry_->DeleteValue(platform::Hive::LocalMachine, kBusKey, "NoTime");
+        if (c.noTime)
+            SetDword("NoTime", 1);
+        S().ReadRegistrySettings();
+        S().SetDeviceType(3, c.type);
+        S().SetFirmwareVersion(3, c.firmware);
+        const size_t before = S().QueuedCommandCount();
+        EXPECT_EQ(S().PostFrame({3, 6, 0, c.command, 0, 0}), c.queued)
+            << c.type << "/" << c.firmware << "/" << c.noTime;
+        EXPECT_EQ(S().QueuedCommandCount() - before, c.queued ? 1u : 0u);
+    }
+}
+
+TEST_F(QueueTest, AnyDevicePresentNeedsAFoundAddressThatIsNotAbsent)
+{
+    struct Case
+    {
+        uint8_t weight;
+        bool absent;
+        bool present;
+    };
+    const Case cases[] = {
+        {128, false, false}, {128, true, false}, {4, true, false},
+        {4, false, true},    {0, false, true},   {255, false, true},
+    };
+    for (const Case& c : cases) {
+        for (int a = 1; a <= 127; ++a) {
+            S().SetPollWeight(a, 128);
+            S().SetAbsent(a, false);
+        }
+        S().SetPollWeight(77, c.weight);
+        S().SetAbsent(77, c.absent);
+        EXPECT_EQ(S().AnyDevicePresent(), c.present) << int(c.weight) << "/" << c.absent;
+    }
+}
+
+TEST_F(QueueTest, EveryAnswerIsLoggedWithTheCommandsLeft)
+{
+    SetDword("LogCommand", 1);
+    S().ReadRegistrySettings();
+    OneUnit();
+    const int32_t first = S().PostCommand(0, 0, {1, 6, 0, 19, 0, 0}, {});
+    const int32_t second = S().PostCommand(0, 0, {1, 6, 0, 19, 1, 0}, {});
+    S().SetWork(true);
+    ASSERT_TRUE(Await([&] { return answers_.size() == 2; }));
+    S().SetWork(false);
+    std::ifstream in(LogFile("logCmd.txt"), std::ios::binary);
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // "Ответ на N команду Осталось:M" in Windows-1251, after each line's time stamp.
+    const std::string answer = "\xCE\xF2\xE2\xE5\xF2\x20\xED\xE0\x20";
+    const std::string left = "\x20\xEA\xEE\xEC\xE0\xED\xE4\xF3\x20\xCE\xF1\xF2\xE0\xEB\xEE\xF1\xFC\x3A";
+    EXPECT_NE(log.find(answer + std::to_string(first) + left + "1\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(answer + std::to_string(second) + left + "0\r\n"), std::string::npos);
 }
