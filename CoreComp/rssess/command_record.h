@@ -53,6 +53,11 @@ struct TCommandRecord
     double time = 0;
     uint8_t flag2 = 0;
 
+    // The session's own record (a read-list operation or request), never an owner's: the
+    // message alone cannot tell, since an owner may post with any message and number.  It does
+    // not travel in the block.
+    bool sessionOwn = false;
+
     std::vector<uint8_t> frame;       // the request; after sending, the answer (empty: none)
     std::vector<uint8_t> requestCopy; // read-list requests: the request frame
     std::vector<uint8_t> extra;       // optional block (a search-progress record, ...)

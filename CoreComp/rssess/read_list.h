@@ -31,7 +31,8 @@ struct TReadItem
     uint16_t key = 0; // the unit's address in the low byte
     int32_t type = -1;
     size_t cursor = 0;
-    bool requestPending = false;
+    bool requestPending = false; // a type request (671) is on its way
+    uint32_t requestTick = 0;    // monotonic ms when it was posted
     bool gone = false; // its channels were reported lost or unexpected; cleared by the type
     std::vector<TReadChannel> channels;
 };

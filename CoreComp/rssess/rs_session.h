@@ -33,6 +33,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -189,6 +190,8 @@ public:
     void ReadRegistrySettings();
     // The owner's thread only (the polling thread reads the settings under the lock).
     const TBusSettings& Settings() const { return settings_; }
+    // Whether the registry value LogCommand exists; any thread.
+    bool LogCommandOn() const { return logCommand_; }
     void SetRetryCount(uint16_t n) { retryCount_ = n; }
     void SetSecondRetryCount(uint16_t n) { secondRetryCount_ = n; }
     uint16_t RetryCount() const { return retryCount_; }
@@ -341,6 +344,8 @@ public:
     std::vector<uint8_t> ReadAnswerInto(const std::vector<uint8_t>& frame);
 
     // --- queued and general commands (rs_session_queue.cpp); any thread
+    // The bound of the pending queue and the thread's batch together; a post past it is
+    // refused with -1.
     static constexpr size_t kMaxPendingCommands = 1050; // three growths of 350 entries
     struct PostOptions
     {
@@ -415,6 +420,15 @@ private:
     void SendQueuedRecords();
     void SendPendingRequest();
     void QueueConsoleCommand(uint8_t console, uint8_t command, std::vector<uint8_t> data);
+    // The general commands 3, 4 (unless NoTime) and 1 for a console just found.
+    void QueueConsoleGreeting(uint8_t console);
+    // [4, hour, minute, second, day, month, year - 2000] for the given moment.
+    static std::vector<uint8_t> ClockCommand(double date);
+    void SendBatchSecondForm();
+    uint8_t NextConsoleNumber(uint8_t console); // the number the console's next request takes
+    // Ends the owner's queued commands for a console with an error answer of this code.
+    void FailConsoleRecords(uint8_t console, uint8_t code);
+    void EndConsoleRecord(TCommandRecord& record, uint8_t console, uint8_t code);
     void ConsoleAnswered(uint8_t a, const SecondFormResult& r);
     void ConsoleFailed(uint8_t a, uint8_t code);
     bool ConsoleLostNow(uint8_t a);
@@ -430,6 +444,7 @@ private:
     void LogFrame(const std::vector<uint8_t>& bytes);
     void LogNoAnswer();
     std::string LogStamp();
+    std::string LogTime(); // the stamp without its closing ':'
     void TLogFileLine(const std::string& file, const std::string& utf8Line);
     void QueueCommand(std::vector<uint8_t> frame);
     bool ServiceTransceive(const std::vector<uint8_t>& request, bool waitAnswer);
@@ -446,6 +461,7 @@ private:
     void DriverSelectPort();
     void DriverRelease();
     void RenewKeys();
+    void RunDueRenewal(); // the polling thread, holding no lock
     void RestoreDriverPortSettings();
     void SaveDriverPortSettings();
     uint8_t RandomKey();
@@ -477,10 +493,15 @@ private:
     void SendBatch();
     void CloseRecord(TCommandRecord& record, bool withStatistics);
     void PollOneScheduled();
+    void CountSentCommand();
     void AppendPending(TCommandRecord record);
+    // Queues a record within the bound; false when the bound is reached.
+    bool EnqueueRecord(TCommandRecord record, size_t* queued);
+    bool QueueFull() const; // the lock is held
+    void TakeFromBatchFront();
     void ZonePollStep();
     static std::vector<uint8_t> ZonePayload(uint8_t zone, const std::vector<uint8_t>& answer);
-    void ReportCodeCardEvent(const std::vector<uint8_t>& answer);
+    bool ReportCodeCardEvent(const std::vector<uint8_t>& answer);
     void ZoneRead(int line, uint8_t address, uint8_t zone, bool notify);
     void DispatchZoneReport(uintptr_t code, const std::vector<uint8_t>& payload);
     void HandleZoneMark(const std::vector<uint8_t>& record);
@@ -524,7 +545,7 @@ private:
 
     std::atomic<int> comPort_{1};
     std::atomic<bool> work_{false};
-    uint8_t searchPriority_ = 0;
+    std::atomic<uint8_t> searchPriority_{0};
     std::atomic<bool> codeSession_{true};
     bool ethernet_ = false;
     bool serviceMode_ = false;
@@ -533,11 +554,13 @@ private:
     std::vector<uint8_t> savedSettings_;
 
     TBusSettings settings_;
+    std::atomic<bool> logCommand_{false}; // settings_.LogCommand, for every thread
     platform::Dcb dcb_{};
     uint16_t retryCount_ = 5;
     uint16_t secondRetryCount_ = 15;
     int32_t keySilence_ = 5;
     int renewalCountdown_ = 0;
+    bool renewalDue_ = false; // under lock_
     uint16_t scheduleLength_ = 0;
     bool pollingPass_ = false;
     int frameMode_ = 1;
@@ -566,6 +589,7 @@ private:
     std::vector<uint8_t> answer_;
     std::vector<std::vector<uint8_t>> pending_;
     std::vector<QueuedCommand> deferred_;
+    std::mutex randomMutex_; // RandomKey is called from any thread
     std::mt19937 random_;
 
     std::atomic<uint32_t> cmdCount_{0}, frameCount_{0}, failedTries_{0}, failedCommands_{0},
@@ -598,7 +622,9 @@ private:
 
     // The command queue: pending entries (any thread, under lock_) and the thread's batch.
     std::vector<TCommandRecord> pendingQueue_;
-    std::vector<TCommandRecord> batch_;
+    std::deque<TCommandRecord> batch_;
+    std::atomic<size_t> batchCount_{0}; // batch_.size(), for PostCommand's bound
+    uint32_t commandsSincePoll_ = 0;    // the thread's: commands sent since a scheduled poll
 
     std::unique_ptr<ConsoleLine> consoles_; // under lock_
 

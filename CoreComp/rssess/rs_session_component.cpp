@@ -154,21 +154,27 @@ void TRSSession::SetComPort(int port)
 
 void TRSSession::SetSearchPriority(uint8_t priority)
 {
+    std::lock_guard guard(lock_);
     if (priority == searchPriority_)
         return;
     searchPriority_ = priority;
-    std::lock_guard guard(lock_);
     pollWeight_.at(128) = priority;
 }
 
 void TRSSession::SetWork(bool on)
 {
-    if (on == work_)
-        return;
-    work_ = on;
-    closeRequest_ = !on;
-    if (on)
-        fullRound_ = true;
+    bool parked;
+    {
+        // Decided under the thread mutex, as the port-failure sweep parks the thread under it.
+        std::lock_guard guard(threadMutex_);
+        if (on == work_)
+            return;
+        work_ = on;
+        closeRequest_ = !on;
+        if (on)
+            fullRound_ = true;
+        parked = !threadResumed_;
+    }
     if (!thread_.joinable())
         return;
     if (!on || threadFinished_) {
@@ -181,11 +187,6 @@ void TRSSession::SetWork(bool on)
         }
         WaitUntilThreadIdle();
         return;
-    }
-    bool parked;
-    {
-        std::lock_guard guard(threadMutex_);
-        parked = !threadResumed_;
     }
     if (parked) {
         if (!ReopenPort()) {

@@ -19,6 +19,9 @@ constexpr size_t kPayload = 8;
 constexpr uint8_t kEventKind = 2;
 constexpr uint8_t kListKind = 8;
 constexpr uint32_t kSearchEvery = 100;
+// The code with which a console's queued commands end when it is reset, first answers or is
+// found by the search.
+constexpr uint8_t kConsoleCommandsFailed = 150;
 
 bool ValidIndex(int n)
 {
@@ -80,11 +83,29 @@ std::optional<ConsoleRecordCopy> TRSSession::FindSubDevice(uint8_t subAddress) c
 // Drops the console's pending requests and the general commands not yet sent to it.
 void TRSSession::ForgetConsoleWork(uint8_t a)
 {
-    std::lock_guard guard(lock_);
-    auto& p = consoles_->pending;
-    std::erase_if(p, [a](const ConsoleLine::Pending& e) { return e.console == a; });
-    auto& q = consoles_->commands;
-    std::erase_if(q, [a](const ConsoleLine::Command& e) { return e.console == a; });
+    {
+        std::lock_guard guard(lock_);
+        auto& p = consoles_->pending;
+        std::erase_if(p, [a](const ConsoleLine::Pending& e) { return e.console == a; });
+        auto& q = consoles_->commands;
+        std::erase_if(q, [a](const ConsoleLine::Command& e) { return e.console == a; });
+    }
+    FailConsoleRecords(a, kConsoleCommandsFailed);
+}
+
+void TRSSession::QueueConsoleGreeting(uint8_t a)
+{
+    bool noTime;
+    {
+        std::lock_guard guard(lock_);
+        noTime = settings_.NoTime;
+    }
+    QueueConsoleCommand(a, 3, {0});
+    if (!noTime) {
+        std::vector<uint8_t> clock = ClockCommand(clock_.Now() + 1.0 / 86400.0);
+        QueueConsoleCommand(a, 4, std::vector<uint8_t>(clock.begin() + 1, clock.end()));
+    }
+    QueueConsoleCommand(a, 1, {RandomKey()});
 }
 
 void TRSSession::ProbeConsole(uint8_t a)
@@ -110,9 +131,7 @@ void TRSSession::ProbeConsole(uint8_t a)
         c.awaitingType = 1;
         record = ConsoleReport(0, c, clock_.Now());
     }
-    QueueConsoleCommand(a, 3, {0});
-    QueueConsoleCommand(a, 4, {});
-    QueueConsoleCommand(a, 1, {RandomKey()});
+    QueueConsoleGreeting(a);
     ReportToOwner(kReportDeviceFoundWithType, std::move(record));
 }
 
@@ -148,8 +167,8 @@ void TRSSession::ReportConsoleLost(uint8_t a)
         std::lock_guard guard(lock_);
         ConsoleRecord& c = consoles_->consoles.at(a);
         const double now = clock_.Now();
-        if (settings_.LogCommand)
-            LogPort(LogStamp() + " Потеря пульта:" + std::to_string(a));
+        if (logCommand_)
+            LogPort(LogTime() + " Потеря пульта:" + std::to_string(a));
         reports.push_back({kReportDeviceLostRecord, ConsoleReport(0, c, now)});
         c.found = 1;
         for (uint8_t j = 1; j <= 127; ++j) {
@@ -157,8 +176,8 @@ void TRSSession::ReportConsoleLost(uint8_t a)
             if (s.flags == 0)
                 continue;
             s.version = 0;
-            if (settings_.LogCommand)
-                LogPort(LogStamp() + " Потеря устройства:" + std::to_string(a) + "." +
+            if (logCommand_)
+                LogPort(LogTime() + " Потеря устройства:" + std::to_string(a) + "." +
                         std::to_string(j));
             reports.push_back({kReportDeviceLostRecord, ConsoleReport(j, c, now)});
             reports.push_back({kReportZoneMark, ZoneMarkReport(a, j, 250, now)});
@@ -238,9 +257,7 @@ void TRSSession::PollConsoles(uint8_t filter)
                         std::lock_guard guard(lock_);
                         consoles_->consoles.at(a).awaitingType = 1;
                     }
-                    QueueConsoleCommand(a, 3, {0});
-                    QueueConsoleCommand(a, 4, {});
-                    QueueConsoleCommand(a, 1, {RandomKey()});
+                    QueueConsoleGreeting(a);
                 }
                 ConsoleAnswered(a, r);
                 int& repeats = consoles_->repeats; // the polling thread's own
@@ -302,9 +319,7 @@ void TRSSession::SearchConsoles()
         c.awaitingType = 1;
     }
     ForgetConsoleWork(a);
-    QueueConsoleCommand(a, 3, {0});
-    QueueConsoleCommand(a, 4, {});
-    QueueConsoleCommand(a, 1, {RandomKey()});
+    QueueConsoleGreeting(a);
 }
 
 void TRSSession::DrainConsole(uint8_t a)
@@ -352,8 +367,8 @@ void TRSSession::HandleConsoleEvent(uint8_t a, const std::vector<uint8_t>& event
         reports.push_back({kReportDeviceList, ConsoleListReport(c, j)});
         c.subs.at(j).flags = 0;
         c.subs.at(j).version = 0;
-        if (settings_.LogCommand)
-            LogPort(LogStamp() + " Потеря устройства:" + std::to_string(a) + "." +
+        if (logCommand_)
+            LogPort(LogTime() + " Потеря устройства:" + std::to_string(a) + "." +
                     std::to_string(j));
         reports.push_back({kReportDeviceLostRecord, ConsoleReport(j, c, clock_.Now())});
     } else if (code == 251) {
@@ -363,8 +378,8 @@ void TRSSession::HandleConsoleEvent(uint8_t a, const std::vector<uint8_t>& event
             c.address = a;
             c.subs.at(j).address = j;
             c.subs.at(j).flags = 16;
-            if (settings_.LogCommand)
-                LogPort(LogStamp() + " Найдено устройство:" + std::to_string(a) + "." +
+            if (logCommand_)
+                LogPort(LogTime() + " Найдено устройство:" + std::to_string(a) + "." +
                         std::to_string(j));
         }
         QueueConsoleCommand(a, 7, {j});
@@ -400,9 +415,9 @@ void TRSSession::HandleConsoleList(uint8_t a, const std::vector<uint8_t>& answer
                 c.active = 1;
                 c.state = 1;
                 c.found = 0;
-                consoles_->commands.push_back({a, 6, {0}});
-                if (settings_.LogCommand)
-                    LogPort("2:" + LogStamp() + " Найден пульт:" + std::to_string(a));
+                QueueConsoleCommand(a, 6, {0});
+                if (logCommand_)
+                    LogPort("2:" + LogTime() + " Найден пульт:" + std::to_string(a));
                 reports.push_back({kReportDeviceFoundWithType, ConsoleReport(0, c, clock_.Now())});
             }
             c.active = 1;
@@ -420,7 +435,7 @@ void TRSSession::HandleConsoleList(uint8_t a, const std::vector<uint8_t>& answer
                     s.changed = 1;
                     s.address = n;
                     if (!(s.flags & 16))
-                        consoles_->commands.push_back({a, 7, {n}});
+                        QueueConsoleCommand(a, 7, {n}); // within the commands' bound
                 } else {
                     s.flags = static_cast<uint8_t>(s.flags & ~16u);
                 }

@@ -87,6 +87,7 @@ std::vector<uint8_t> TRSSession::LastFrameAnswer() const
 
 uint8_t TRSSession::RandomKey()
 {
+    std::lock_guard guard(randomMutex_);
     return static_cast<uint8_t>(std::uniform_int_distribution<int>(1, 254)(random_));
 }
 
@@ -121,22 +122,40 @@ bool TRSSession::KeysExpired()
         return expired;
     ++renewalCountdown_;
     if (scheduleLength_ != 0 && renewalCountdown_ > scheduleLength_) {
-        // Zeroed first: a frame prepared during the renewal must not start it again.
+        // Zeroed first: a frame prepared during the renewal must not start it again.  The
+        // renewal itself runs when the polling thread next holds no lock (RunDueRenewal).
         renewalCountdown_ = 0;
-        RenewKeys();
+        renewalDue_ = true;
     }
     return expired;
 }
 
+void TRSSession::RunDueRenewal()
+{
+    {
+        std::lock_guard guard(lock_);
+        if (!renewalDue_)
+            return;
+        renewalDue_ = false;
+    }
+    RenewKeys();
+}
+
+// Up to 127 exchanges: the lock is taken for each one alone, so the owner's getters and posts
+// go on between them.
 void TRSSession::RenewKeys()
 {
-    if (!codeSession_)
-        return;
     for (int a = 1; a <= 127; ++a) {
         const size_t i = static_cast<size_t>(a);
-        if (pollWeight_.at(i) == 128 || absent_.at(i) || keyWord_.at(i) != 0)
-            continue;
-        const uint8_t k = RandomKey();
+        uint8_t k;
+        {
+            std::lock_guard guard(lock_);
+            if (!codeSession_)
+                return;
+            if (pollWeight_.at(i) == 128 || absent_.at(i) || keyWord_.at(i) != 0)
+                continue;
+            k = RandomKey();
+        }
         if (!work_)
             return;
         ExchangeFrame({static_cast<uint8_t>(a), 6, 0, 17, k, k}, true, 1, 0, false);
@@ -365,6 +384,9 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
                                int keepTimeout, uint32_t readTimeout, bool noAcknowledge)
 {
     std::lock_guard guard(lock_);
+    // The polling thread never uses the line once Work is off: the owner may have closed it.
+    if (!work_ && std::this_thread::get_id() == thread_.get_id())
+        return false;
     const TBusSettings& s = settings_;
     if (((s.PauseFromSession > 0 && waitAnswer) || s.AllPause) && s.PauseFromSession > 0)
         clock_.Sleep(static_cast<uint32_t>(s.PauseFromSession));

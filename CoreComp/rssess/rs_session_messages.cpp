@@ -143,7 +143,7 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
             if (const auto record = TCommandRecord::FromPayload(p)) {
                 const int left = --asyncOutstanding_;
                 const auto sequence = static_cast<int32_t>(record->sequence);
-                if (Settings().LogCommand)
+                if (logCommand_)
                     TLogFileLine("logCmd.txt", "Ответ на " + std::to_string(sequence) +
                                                    " команду Осталось:" + std::to_string(left));
                 if (OnAsynchAnswer)
@@ -179,14 +179,19 @@ void TRSSession::TLogFileLine(const std::string& file, const std::string& utf8Li
 
 void TRSSession::LogPort(const std::string& utf8Line)
 {
-    if (settings_.LogCommand)
+    if (logCommand_)
         TLogFileLine("LogCommand" + std::to_string(comPort_) + ".txt", utf8Line);
+}
+
+std::string TRSSession::LogTime()
+{
+    const double now = clock_.Now();
+    return corecomp::FormatLogDate(now) + ":" + corecomp::FormatLogTime(now);
 }
 
 std::string TRSSession::LogStamp()
 {
-    const double now = clock_.Now();
-    return corecomp::FormatLogDate(now) + ":" + corecomp::FormatLogTime(now) + ":";
+    return LogTime() + ":";
 }
 
 void TRSSession::LogFrame(const std::vector<uint8_t>& bytes)

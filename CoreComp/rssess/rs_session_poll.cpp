@@ -183,7 +183,7 @@ void TRSSession::PollDeviceEvents(uint8_t address)
         answer.clear();
     if (!answer.empty() && eventExpansion_)
         answer = ExpandShortEvent(answer);
-    if (answer.size() > 3 && (answer[2] == 4 || answer[2] == 12) && settings_.LogCommand)
+    if (answer.size() > 3 && (answer[2] == 4 || answer[2] == 12) && logCommand_)
         LogPort(LogStamp() + "событие " + corecomp::FrameText(answer, '-'));
     if (answer.empty())
         PollMissed(a);
@@ -229,10 +229,11 @@ void TRSSession::HandleEventAnswer(const std::vector<uint8_t>& answer)
     if (RelayEventAnswerHook)
         RelayEventAnswerHook(answer);
     ++eventCount_;
-    if (Deliver(kMsgSessionReport, kReportEventAnswer, answer)) {
-        ReportCodeCardEvent(answer);
+    // A credential read goes to the owner as such, never also as an event.
+    if (ReportCodeCardEvent(answer))
+        return;
+    if (Deliver(kMsgSessionReport, kReportEventAnswer, answer))
         ReadListEvent(answer, false);
-    }
 }
 
 // The no-answer side of a poll: statistics, the bad-line report and the loss rule.

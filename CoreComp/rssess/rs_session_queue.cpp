@@ -7,6 +7,7 @@
 // entries that are still unsent.
 
 #include "CoreComp/rssess/rs_session.h"
+#include "CoreComp/rssess/rs_session_console_line.h"
 
 #include "CoreComp/rssess/bus_frame.h"
 #include "CoreComp/rssess/session_log.h"
@@ -16,21 +17,33 @@
 namespace {
 
 constexpr size_t kBatchPerCall = 16;
-constexpr uint32_t kPollEveryCommands = 25;
-constexpr uint32_t kReadListFirst = 666, kReadListLast = 669;
-constexpr uint32_t kReadRequestFirst = 670, kReadRequestLast = 673;
 
+// Message 1724 with 123123: two texts, the answer and its request, each a length byte and its
+// bytes (a frame is at most 255 bytes).
+std::vector<uint8_t> StatisticsPayload(const std::vector<uint8_t>& answer,
+                                       const std::vector<uint8_t>& request)
+{
+    std::vector<uint8_t> p;
+    for (const std::vector<uint8_t>* text : {&answer, &request}) {
+        const size_t n = std::min<size_t>(text->size(), 255);
+        p.push_back(static_cast<uint8_t>(n));
+        p.insert(p.end(), text->begin(), text->begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    return p;
+}
+constexpr uint32_t kPollEveryCommands = 25;
+
+// A read-list operation carries its code (666..669) as its number, a read-list request its code
+// (670..673) as its GUID; only the session's own flag tells them from an owner's records.
 bool IsReadListOperation(const TCommandRecord& r)
 {
-    return r.message == kRecordReadListOperation && r.sequence >= kReadListFirst &&
-           r.sequence <= kReadListLast;
+    return r.sessionOwn && r.message == kRecordReadListOperation;
 }
 
 // The session's own read-list requests: their answers are the session's, not the owner's.
 bool IsReadListRequest(const TCommandRecord& r)
 {
-    return r.message == kRecordReadListRequest && r.sequence >= kReadRequestFirst &&
-           r.sequence <= kReadRequestLast;
+    return r.sessionOwn && r.message == kRecordReadListRequest;
 }
 
 } // namespace
@@ -43,17 +56,34 @@ size_t TRSSession::QueuedCommandCount() const
     return pendingQueue_.size();
 }
 
+// The lock is held.  The bound covers what waits in the pending queue and in the batch: a
+// steady poster cannot outgrow a slow line.
+bool TRSSession::QueueFull() const
+{
+    return pendingQueue_.size() + batchCount_ >= kMaxPendingCommands;
+}
+
+bool TRSSession::EnqueueRecord(TCommandRecord record, size_t* queued)
+{
+    if (QueueFull())
+        return false;
+    AppendPending(std::move(record));
+    if (queued)
+        *queued = pendingQueue_.size();
+    return true;
+}
+
 int32_t TRSSession::PostCommand(uint32_t postHandle, uint32_t message,
                                 const std::vector<uint8_t>& frame, const PostOptions& o)
 {
     if (o.routing && (*o.routing)[0] == 0)
         return -1;
     uint32_t sequence;
-    size_t count;
+    size_t count = 0;
     {
         std::lock_guard guard(lock_);
         // While Work is off nothing drains the queue; it stops growing at its bound.
-        if (pendingQueue_.size() >= kMaxPendingCommands)
+        if (QueueFull())
             return -1;
         sequence =
             o.sequenceOverride != 0 ? SetSequenceNumber(o.sequenceOverride) : NextSequenceNumber();
@@ -71,11 +101,10 @@ int32_t TRSSession::PostCommand(uint32_t postHandle, uint32_t message,
         r.extra = o.extra;
         r.word = -1;
         r.frame = frame;
-        AppendPending(std::move(r));
-        count = pendingQueue_.size();
+        EnqueueRecord(std::move(r), &count);
     }
     ++asyncOutstanding_;
-    if (Settings().LogCommand)
+    if (logCommand_)
         TLogFileLine("logCmd.txt", "Команда " + std::to_string(sequence) +
                                        "  помещена в буфер Всего:" + std::to_string(count));
     return static_cast<int32_t>(sequence);
@@ -113,7 +142,6 @@ void TRSSession::GeneralCommand(uint8_t address, uint8_t command, const std::vec
         return;
     // One moment for every record: the computer's clock one second ahead.
     const double now = clock_.Now();
-    const corecomp::CivilTime t = corecomp::SplitDate(now + 1.0 / 86400.0);
     bool noTime;
     bool log;
     std::vector<uint8_t> targets;
@@ -130,6 +158,18 @@ void TRSSession::GeneralCommand(uint8_t address, uint8_t command, const std::vec
     }
     if (command == 4 && noTime)
         return;
+    if (frameMode_ == 2) {
+        // On the console line a general command goes to the consoles that are present.
+        std::lock_guard guard(lock_);
+        targets.clear();
+        for (size_t a = 1; a <= 127; ++a) {
+            if (address != 0 && a != address)
+                continue;
+            const corecomp::ConsoleRecord& c = consoles_->consoles.at(a);
+            if (c.address == a && c.state != 0)
+                targets.push_back(static_cast<uint8_t>(a));
+        }
+    }
     for (uint8_t a : targets) {
         std::vector<uint8_t> body;
         body.reserve(8 + data.size());
@@ -147,8 +187,7 @@ void TRSSession::GeneralCommand(uint8_t address, uint8_t command, const std::vec
             line = "запрос типа и версии";
             break;
         case 4:
-            for (int v : {t.hour, t.minute, t.second, t.day, t.month, t.year - 2000})
-                body.push_back(static_cast<uint8_t>(v));
+            body = ClockCommand(now + 1.0 / 86400.0);
             line = "время";
             break;
         case 6:
@@ -175,14 +214,29 @@ void TRSSession::GeneralCommand(uint8_t address, uint8_t command, const std::vec
     }
 }
 
+std::vector<uint8_t> TRSSession::ClockCommand(double date)
+{
+    const corecomp::CivilTime t = corecomp::SplitDate(date);
+    std::vector<uint8_t> body{4};
+    for (int v : {t.hour, t.minute, t.second, t.day, t.month, t.year - 2000})
+        body.push_back(static_cast<uint8_t>(v));
+    return body;
+}
+
 // --- the polling thread's side
 
 int TRSSession::FindBatchRecord(uint32_t sequence) const
 {
     for (size_t i = 0; i < batch_.size(); ++i)
-        if (batch_[i].sequence == sequence)
+        if (!batch_[i].sessionOwn && batch_[i].sequence == sequence)
             return static_cast<int>(i);
     return -1;
+}
+
+void TRSSession::TakeFromBatchFront()
+{
+    batch_.pop_front();
+    batchCount_ = batch_.size();
 }
 
 void TRSSession::QueueStep()
@@ -193,6 +247,8 @@ void TRSSession::QueueStep()
         std::lock_guard guard(lock_);
         moved.swap(pendingQueue_);
         deferred.swap(deferred_);
+        // Counted as the batch's at once, so the bound holds while they move.
+        batchCount_ = batch_.size() + moved.size() + deferred.size();
     }
     // Commands the session queued for itself (a unit asking for the time) travel the same way.
     for (QueuedCommand& d : deferred) {
@@ -205,16 +261,16 @@ void TRSSession::QueueStep()
     }
     for (TCommandRecord& r : moved) {
         if (IsReadListOperation(r)) {
+            // Not a command: it ends here, and no answer is owed for it.
             ApplyReadListOperation(r.sequence, r.frame);
             if (ReadListOperationHook)
                 ReadListOperationHook(r.sequence, r.frame);
-            // Not a command: it ends here, and no answer is owed for it.
-            --asyncOutstanding_;
             continue;
         }
         r.time = clock_.Now();
         batch_.push_back(std::move(r));
     }
+    batchCount_ = batch_.size();
 }
 
 void TRSSession::PollOneScheduled()
@@ -224,6 +280,15 @@ void TRSSession::PollOneScheduled()
         PollDeviceEvents(0);
 }
 
+// After every 25 commands, counted across calls of SendBatch, one scheduled address is polled.
+void TRSSession::CountSentCommand()
+{
+    if (++commandsSincePoll_ >= kPollEveryCommands) {
+        commandsSincePoll_ = 0;
+        PollOneScheduled();
+    }
+}
+
 // Ends an entry without sending it.
 void TRSSession::CloseRecord(TCommandRecord& record, bool withStatistics)
 {
@@ -231,9 +296,10 @@ void TRSSession::CloseRecord(TCommandRecord& record, bool withStatistics)
         Deliver(kMsgSearchProgress, 0, record.extra);
         return;
     }
+    const std::vector<uint8_t> request = std::move(record.frame);
     record.frame.clear();
     if (withStatistics)
-        Deliver(kMsgStatistics, kStatisticsAnswer, {});
+        Deliver(kMsgStatistics, kStatisticsAnswer, StatisticsPayload({}, request));
     Deliver(kMsgAsyncAnswer, 0, record.ToPayload());
 }
 
@@ -241,11 +307,10 @@ void TRSSession::SendBatch()
 {
     if (frameMode_ != 1)
         return;
-    uint32_t sent = 0;
     for (size_t handled = 0; handled < kBatchPerCall && !batch_.empty() && work_; ++handled) {
         // Out of the batch before anything is delivered: it ends exactly once, here.
         TCommandRecord r = std::move(batch_.front());
-        batch_.erase(batch_.begin());
+        TakeFromBatchFront();
         if (r.frame.empty() || !r.extra.empty() || r.routing[0] != 0) {
             // General commands and routed ones take effect on the other frame form only;
             // an entry with nothing to send is answered empty all the same.
@@ -254,14 +319,15 @@ void TRSSession::SendBatch()
         }
         std::vector<uint8_t> answer;
         const bool own = IsReadListRequest(r);
-        const std::vector<uint8_t> request = own ? r.frame : std::vector<uint8_t>{};
+        const std::vector<uint8_t> request = r.frame;
         {
             std::lock_guard guard(lock_);
             if (ThreadExchange(r.frame, true))
                 answer = lastFrameAnswer_;
             else if (!work_) {
                 // Polling stopped before the tries were done: the entry waits for the next start.
-                batch_.insert(batch_.begin(), std::move(r));
+                batch_.push_front(std::move(r));
+                batchCount_ = batch_.size();
                 return;
             }
         }
@@ -271,24 +337,26 @@ void TRSSession::SendBatch()
             answer = ExpandShortEvent(answer);
         if (own) {
             // Not the owner's command: it ends here, and no answer is owed for it.
-            --asyncOutstanding_;
-            HandleReadListAnswer(r.sequence, request, answer);
+            HandleReadListAnswer(static_cast<uint32_t>(r.guid), request, answer);
             if (answer.empty())
                 PollOneScheduled();
-            if (++sent % kPollEveryCommands == 0)
-                PollOneScheduled();
+            CountSentCommand();
             continue;
         }
         // A zone's value goes to its zone as well as to the poster.
         if (r.message == kRecordZoneRequest && !answer.empty() && r.frame.size() > 4)
             Deliver(kMsgStatistics, r.frame[0] & 0x7Fu, ZonePayload(r.frame[4], answer));
+        // The read lists see the answers to the owner's commands too: a value read of a
+        // listed channel reports its value.
+        if (!answer.empty() && r.frame.size() > 4 && (r.frame[3] == 27 || r.frame[3] == 57) &&
+            answer[0] == (r.frame[0] & 0x7F))
+            HandleChannelValue(answer[0], r.frame[4], answer);
         r.frame = answer;
         if (answer.empty()) {
-            Deliver(kMsgStatistics, kStatisticsAnswer, {});
+            Deliver(kMsgStatistics, kStatisticsAnswer, StatisticsPayload(answer, request));
             PollOneScheduled();
         }
         Deliver(kMsgAsyncAnswer, 0, r.ToPayload());
-        if (++sent % kPollEveryCommands == 0)
-            PollOneScheduled();
+        CountSentCommand();
     }
 }

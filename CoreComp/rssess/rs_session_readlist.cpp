@@ -17,6 +17,9 @@ namespace {
 constexpr uint32_t kOpRemoveItem = 666, kOpRemoveChannel = 667, kOpClear = 668, kOpAdd = 669;
 // The session's own requests through the queue, told apart by these codes.
 constexpr uint32_t kReqRead = 670, kReqDeviceType = 671, kReqChannelType = 672, kReqArm = 673;
+// A type request that has not been answered in this long is taken as lost (a queued entry
+// older than a minute counts as expired), so the unit's type is asked again.
+constexpr uint32_t kTypeAnswerWaitMs = 60000;
 
 std::vector<uint8_t> ReadRequest(uint8_t address, uint8_t channel, uint8_t command)
 {
@@ -60,9 +63,16 @@ bool TRSSession::PostReadListOperation(uint32_t code, uint16_t key, uint8_t chan
     frame.push_back(channel);
     for (uint8_t b : data)
         frame.push_back(b);
-    PostOptions o;
-    o.sequenceOverride = code;
-    return PostCommand(0, kRecordReadListOperation, frame, o) >= 0;
+    // The operation's code is its number; the owner's sequence is left alone.
+    TCommandRecord r;
+    r.used = true;
+    r.sessionOwn = true;
+    r.message = kRecordReadListOperation;
+    r.sequence = code;
+    r.word = -1;
+    r.frame = std::move(frame);
+    std::lock_guard guard(lock_);
+    return EnqueueRecord(std::move(r), nullptr);
 }
 
 bool TRSSession::AddReadChannel(uint16_t key, uint8_t channel, const std::vector<uint8_t>& data)
@@ -87,9 +97,16 @@ bool TRSSession::ClearReadList()
 
 bool TRSSession::PostReadListRequest(uint32_t code, const std::vector<uint8_t>& frame)
 {
-    PostOptions o;
-    o.sequenceOverride = code;
-    return PostCommand(0, kRecordReadListRequest, frame, o) >= 0;
+    // The request's code travels in the GUID field; it takes no number of the owner's.
+    TCommandRecord r;
+    r.used = true;
+    r.sessionOwn = true;
+    r.message = kRecordReadListRequest;
+    r.guid = static_cast<int32_t>(code);
+    r.word = -1;
+    r.frame = frame;
+    std::lock_guard guard(lock_);
+    return EnqueueRecord(std::move(r), nullptr);
 }
 
 // Runs f on the listed channel under the lock; false when the list does not hold it or the key
@@ -113,10 +130,16 @@ bool TRSSession::PostChannelTyping(uint16_t key, uint8_t channel)
 {
     const auto address = static_cast<uint8_t>(key);
     bool askType = false;
-    // One type request at a time: the flag stays until its answer (or its failure) is in.
+    const uint32_t now = clock_.TickCount();
+    // One type request at a time: the flag stays until its answer (or its failure) is in, or
+    // until it is too old to come.
     if (!WithListedChannel(key, channel, [&](corecomp::TReadItem& it, corecomp::TReadChannel&) {
-            askType = it.type == -1 && !it.requestPending;
-            it.requestPending = it.requestPending || askType;
+            askType = it.type == -1 &&
+                      (!it.requestPending || now - it.requestTick >= kTypeAnswerWaitMs);
+            if (askType) {
+                it.requestPending = true;
+                it.requestTick = now;
+            }
         }))
         return false;
     if (askType && !PostReadListRequest(kReqDeviceType, {address, 6, 0, 13, 0, 0})) {
@@ -206,18 +229,15 @@ void TRSSession::ApplyQueuedReadListOperations()
     {
         std::lock_guard guard(lock_);
         auto isOperation = [](const TCommandRecord& r) {
-            return r.message == kRecordReadListOperation && r.sequence >= kOpRemoveItem &&
-                   r.sequence <= kOpAdd;
+            return r.sessionOwn && r.message == kRecordReadListOperation;
         };
         for (TCommandRecord& r : pendingQueue_)
             if (isOperation(r))
                 operations.push_back(std::move(r));
         std::erase_if(pendingQueue_, isOperation);
     }
-    for (const TCommandRecord& r : operations) {
+    for (const TCommandRecord& r : operations)
         ApplyReadListOperation(r.sequence, r.frame);
-        --asyncOutstanding_;
-    }
 }
 
 // The polling thread, from its queue step.

@@ -188,7 +188,7 @@ void TRSSession::SendConsoleCommands()
             c = std::move(consoles_->commands.front());
             consoles_->commands.pop_front();
         }
-        if (settings_.LogCommand) {
+        if (logCommand_) {
             const double now = clock_.Now();
             // Built by appending: GCC 12 at -O3 warns falsely on chains of string operator+.
             std::string text = FormatLogDate(now);
@@ -239,12 +239,12 @@ void TRSSession::SendQueuedRecords()
             --l.ringCount;
         }
         const uint8_t a = request[0] & 0x7F;
-        if (settings_.LogCommand) {
+        if (logCommand_) {
             std::string line = LogStamp();
             line += "  ЗАПРОС!!! Адрес:";
             line += std::to_string(a);
             line += "  Номер:";
-            line += std::to_string(request.size() > 2 ? request[2] : 0);
+            line += std::to_string(NextConsoleNumber(a));
             line += " Тип:";
             line += std::to_string(request[1]);
             line += " -";
@@ -254,9 +254,16 @@ void TRSSession::SendQueuedRecords()
             }
             LogPort(line);
         }
-        const auto r = ExchangeSecondForm(request, request.size() > 2 ? request[2] : 0);
+        // [address] [kind] [command] [data] goes as the long body [command] [number] [data].
+        const uint8_t command = request.size() > 2 ? request[2] : 0;
+        std::vector<uint8_t> body{request[0], request[1]};
+        if (request.size() > 3)
+            body.insert(body.end(), request.begin() + 3, request.end());
+        else
+            body.push_back(0); // a long request carries at least one byte of its own
+        const auto r = ExchangeSecondForm(body, command);
         if (r.code != kSecondFormOk) {
-            if (settings_.LogCommand)
+            if (logCommand_)
                 LogPort(LogStamp() + " ОТВЕТ!!!! Ошибка:" + std::to_string(r.code) +
                         " Адрес:" + std::to_string(a) + " Тип:" + std::to_string(request[1]));
             if (ValidConsole(a)) {
@@ -332,6 +339,10 @@ void TRSSession::RunSecondFormPass()
     SendPendingRequest();
     SendQueuedRecords();
     SendConsoleCommands();
+    Checkpoint();
+    // The owner's queue: posted and general commands, read-list operations.
+    QueueStep();
+    SendBatchSecondForm();
     for (uint8_t a = 1; a <= 127 && work_; ++a) {
         bool due;
         {
@@ -348,6 +359,139 @@ void TRSSession::RunSecondFormPass()
     threadIdle_ = true;
     ThreadSleep(20);
     Checkpoint();
+}
+
+namespace {
+
+// The console an owner's record goes to: a general command carries it in its routing, a frame
+// of this line in its address byte; 0 for a record of another line.
+uint8_t RecordConsole(const TCommandRecord& r)
+{
+    if (r.routing[1] == 7)
+        return r.routing[0];
+    if (r.routing[0] == 0 && !r.frame.empty())
+        return r.frame[0] & 0x7F;
+    return 0;
+}
+
+} // namespace
+
+uint8_t TRSSession::NextConsoleNumber(uint8_t console)
+{
+    std::lock_guard guard(lock_);
+    if (!ValidConsole(console))
+        return 1;
+    const uint8_t n = consoles_->consoles.at(console).requestNumber;
+    return n ? n : 1;
+}
+
+// An owner's record that ends without an answer of its console: the error answer
+// [console, 0, line, 6, code] goes back with message 1037 (12: it could not be sent; 150: the
+// console was reset or found anew; others: the exchange's result code).
+void TRSSession::EndConsoleRecord(TCommandRecord& record, uint8_t console, uint8_t code)
+{
+    record.frame = {console, 0, record.routing[1] == 9 ? record.routing[0] : uint8_t{0}, 6, code};
+    record.state = code;
+    if (std::this_thread::get_id() == thread_.get_id())
+        Deliver(kMsgAsyncAnswer, 0, record.ToPayload());
+    else
+        SendToOwner(kMsgAsyncAnswer, 0, record.ToPayload());
+}
+
+void TRSSession::FailConsoleRecords(uint8_t console, uint8_t code)
+{
+    if (!ValidConsole(console))
+        return;
+    std::vector<TCommandRecord> failed;
+    {
+        std::lock_guard guard(lock_);
+        auto isConsoles = [console](const TCommandRecord& r) {
+            return !r.sessionOwn && !r.HasProgressRecord() && RecordConsole(r) == console;
+        };
+        for (TCommandRecord& r : pendingQueue_)
+            if (isConsoles(r))
+                failed.push_back(std::move(r));
+        std::erase_if(pendingQueue_, isConsoles);
+        // The batch is the polling thread's own.
+        if (std::this_thread::get_id() == thread_.get_id()) {
+            for (TCommandRecord& r : batch_)
+                if (isConsoles(r))
+                    failed.push_back(std::move(r));
+            std::erase_if(batch_, isConsoles);
+            batchCount_ = batch_.size();
+        }
+    }
+    for (TCommandRecord& r : failed)
+        EndConsoleRecord(r, console, code);
+}
+
+// The owner's queued commands on the console line: each goes to its console as a long request
+// of kind 3 whose tag is the command, [command] [number] [data]; the console's answer is the
+// command's, and goes back with message 1037.
+void TRSSession::SendBatchSecondForm()
+{
+    for (size_t handled = 0; handled < 8 && !batch_.empty() && work_; ++handled) {
+        TCommandRecord r = std::move(batch_.front());
+        TakeFromBatchFront();
+        if (r.HasProgressRecord()) {
+            Deliver(kMsgSearchProgress, 0, r.extra);
+            continue;
+        }
+        if (r.sessionOwn) {
+            // The read list's own requests are first-form requests: not on this line.
+            if (r.message == kRecordReadListRequest)
+                HandleReadListAnswer(static_cast<uint32_t>(r.guid), r.frame, {});
+            continue;
+        }
+        const uint8_t console = RecordConsole(r);
+        std::vector<uint8_t> body; // [command] [data]
+        if (r.routing[1] == 7) {
+            body = r.frame;
+        } else if (console != 0) {
+            const std::vector<uint8_t> shaped = SecondFormShape(r.frame);
+            if (shaped.size() >= 2)
+                body.assign(shaped.begin() + 1, shaped.end());
+        }
+        bool present = false;
+        if (ValidConsole(console)) {
+            std::lock_guard guard(lock_);
+            const ConsoleRecord& c = consoles_->consoles.at(console);
+            present = c.address == console && c.state != 0;
+        }
+        if (!present || body.empty()) {
+            EndConsoleRecord(r, console, 12);
+            continue;
+        }
+        std::vector<uint8_t> request{console, 3};
+        request.insert(request.end(), body.begin() + 1, body.end());
+        if (request.size() == 2)
+            request.push_back(0);
+        const uint8_t number = NextConsoleNumber(console);
+        const auto result = ExchangeSecondForm(request, body[0]);
+        if (result.code != kSecondFormOk) {
+            {
+                std::lock_guard guard(lock_);
+                consoles_->stats.at(console).Count(result.code);
+            }
+            if (!work_) {
+                // Polling stopped meanwhile: the command waits for the next start.
+                batch_.push_front(std::move(r));
+                batchCount_ = batch_.size();
+                return;
+            }
+            EndConsoleRecord(r, console, result.code);
+            continue;
+        }
+        ConsoleAnswered(console, result);
+        if (logCommand_) {
+            const uint8_t kind = result.answer.size() > 7 ? result.answer[7]
+                                                          : static_cast<uint8_t>(result.answer[2] & 0x0F);
+            LogPort(LogStamp() + " ОТВЕТ НА КОМАНДУ!!!! Адрес:" + std::to_string(console) +
+                    " Тип:" + std::to_string(kind) + " Номер:" + std::to_string(number));
+        }
+        r.frame = result.answer;
+        Deliver(kMsgAsyncAnswer, 0, r.ToPayload());
+    }
 }
 
 // A synchronous command in the console form: Work is off for its duration, so the polling

@@ -35,8 +35,10 @@ void TRSSession::ReadRegistrySettings()
     s.TailInUS = 400;
 
     if (!registry_.KeyExists(Hive::LocalMachine, kSettingsKey) &&
-        !registry_.CreateKey(Hive::LocalMachine, kSettingsKey))
+        !registry_.CreateKey(Hive::LocalMachine, kSettingsKey)) {
+        logCommand_ = s.LogCommand;
         return;
+    }
 
     auto dword = [&](const char* name) {
         return registry_.ReadDword(Hive::LocalMachine, kSettingsKey, name);
@@ -121,6 +123,7 @@ void TRSSession::ReadRegistrySettings()
         ceiling("PauseTotalCommand", value("PauseTotalCommand", 0), kMaxRegistryMs);
     s.CmdChecked = value("CmdChecked", 1);
     s.LogCommand = present("LogCommand");
+    logCommand_ = s.LogCommand;
     s.NoTranslateWalk = value("NoTranslateWalk", 0);
     for (const auto& [name, v] : cut) {
         if (std::find(clampsLogged_.begin(), clampsLogged_.end(), name) != clampsLogged_.end())

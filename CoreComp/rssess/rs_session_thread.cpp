@@ -111,8 +111,13 @@ void TRSSession::Execute()
     {
         std::lock_guard guard(lock_);
         exchangeObject_.reset();
-        // Nobody is left to take the answers of what was never sent.
+        // Nobody is left to take the answers of what was never sent; a type request among
+        // them will not be answered, so the units' types may be asked again.
         batch_.clear();
+        batchCount_ = 0;
+        for (const corecomp::TReadItem& it : readList_.Items())
+            if (corecomp::TReadItem* item = readList_.Item(readList_.FindReadItem(it.key)))
+                item->requestPending = false;
     }
     std::lock_guard guard(threadMutex_);
     threadRunning_ = false;
@@ -147,12 +152,15 @@ void TRSSession::RunPass()
             ++reopenFailures_;
             if (++failed >= kReopenFailuresBeforeSweep) {
                 // The line is gone: every device on it is reported lost, and polling stops
-                // with Work left off, so the owner sees it and may switch it on again.
+                // with Work left off, so the owner sees it and may switch it on again.  Work
+                // goes off and the thread parks in one step under the thread mutex, as SetWork
+                // decides under it: an owner's SetWork(true) comes either before (and this
+                // turns it off) or after (and finds the thread parked, and resumes it).
                 threadIdle_ = true;
-                work_ = false;
-                closeRequest_ = true;
                 {
                     std::lock_guard guard(threadMutex_);
+                    work_ = false;
+                    closeRequest_ = true;
                     threadResumed_ = false;
                 }
                 MarkAllAbsent();
@@ -194,21 +202,30 @@ void TRSSession::RunPass()
             uint32_t polls = 0;
             for (int round = 0; round < rounds; ++round) {
                 for (uint32_t i = 0; i < slots; ++i) {
+                    // Every step may have delivered to the owner, who may have switched Work
+                    // off and closed the port meanwhile: each is checked before the line.
                     Checkpoint();
                     PollDeviceEvents(0);
+                    RunDueRenewal();
+                    Checkpoint();
                     QueueStep();
                     if (IsReadDue(readStart_))
                         ReadListStep();
+                    Checkpoint();
                     ZonePollStep();
+                    Checkpoint();
                     if (slots < 10 || ++polls % 10 == 0)
                         SendBatch();
+                    RunDueRenewal();
                 }
             }
         }
         fullRound_ = false;
     }
-    if (work_ && searchEnabled_)
+    Checkpoint();
+    if (searchEnabled_)
         SearchNextDevice();
+    Checkpoint();
     SendBatch();
     threadIdle_ = true;
     std::this_thread::yield();
@@ -217,7 +234,9 @@ void TRSSession::RunPass()
     QueueStep();
     if (IsReadDue(readStart_))
         ReadListStep();
+    Checkpoint();
     ZonePollStep();
+    Checkpoint();
     SendBatch();
     Checkpoint();
 }

@@ -25,6 +25,12 @@ bool CarriesReader(uint8_t kind)
     return kind == 14 || kind == 26 || kind == 28 || kind == 29 || kind == 32 || kind == 34;
 }
 
+// Only these event codes report a presented credential.
+bool IsCredentialCode(uint8_t code)
+{
+    return code == 26 || code == 28 || code == 29 || code == 32 || code == 34;
+}
+
 uint32_t Le32(const std::vector<uint8_t>& p, size_t at)
 {
     return static_cast<uint32_t>(p.at(at)) | static_cast<uint32_t>(p.at(at + 1)) << 8 |
@@ -140,22 +146,29 @@ std::vector<uint8_t> TRSSession::ZonePayload(uint8_t zone, const std::vector<uin
     return p;
 }
 
-// Event answers of units in the reading list also go to the owner raw, with the list index.
-void TRSSession::ReportCodeCardEvent(const std::vector<uint8_t>& answer)
+// A credential report (event code 26, 28, 29, 32 or 34) of a unit in the reading list goes to
+// the owner raw, with the list index, in place of the event record.  The list is matched by
+// device; of a device's entries the one of the reader in byte 4 is taken, and a device's entry
+// that does not tell readers apart (any kind but 16) takes every reader.  False: the answer is
+// an ordinary event.
+bool TRSSession::ReportCodeCardEvent(const std::vector<uint8_t>& answer)
 {
-    if (answer.size() < 6)
-        return;
-    int index;
+    if (answer.size() < 6 || !IsCredentialCode(answer[3]))
+        return false;
+    int index = -1;
     {
         std::lock_guard guard(lock_);
-        if (readingList_.Count() == 0)
-            return;
-        const uint32_t key =
-            static_cast<uint32_t>(comPort_ & 0xFF) << 24 | static_cast<uint32_t>(answer[0]) << 8;
-        index = readingList_.Find(key, true);
+        const uint32_t key = static_cast<uint32_t>(comPort_ & 0xFF) << 24 |
+                             static_cast<uint32_t>(answer[0]) << 8 | answer[4];
+        index = readingList_.Find(key, false);
+        for (int i = 0; index < 0 && i < static_cast<int>(readingList_.Count()); ++i) {
+            const std::optional<corecomp::TReadingEntry> e = readingList_.Get(i);
+            if (e && (e->key & 0xFFFFFF00u) == (key & 0xFFFFFF00u) && e->kind != 16)
+                index = i;
+        }
     }
     if (index < 0)
-        return;
+        return false;
     std::vector<uint8_t> record(4, 0);
     for (int i = 0; i < 4; ++i)
         record[static_cast<size_t>(i)] =
@@ -163,6 +176,7 @@ void TRSSession::ReportCodeCardEvent(const std::vector<uint8_t>& answer)
     for (uint8_t b : answer)
         record.push_back(b);
     Deliver(kMsgSessionReport, kReportCodeCardRead, std::move(record));
+    return true;
 }
 
 // --- the owner's side of the messages

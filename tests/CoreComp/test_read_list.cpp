@@ -239,3 +239,23 @@ TEST(ReadList, ReportRecordsCarryTheDataInFull)
 }
 
 } // namespace
+
+TEST(ReadList, TypeNineAnswerRangesAtTheirEdges)
+{
+    struct Case
+    {
+        uint8_t s;
+        int32_t state;
+    };
+    const Case cases[] = {
+        {2, 2},  {3, 1},  {4, 2},  {7, 2},  {8, 0},  {9, 2},  {29, 2},  {30, 0},
+        {39, 0}, {40, 3}, {49, 3}, {50, 2}, {59, 2}, {60, 4}, {69, 4},  {70, 2},
+        {79, 2}, {80, 1}, {89, 1}, {90, 2}, {91, 2}, {139, 2}, {140, 0}, {254, 0},
+    };
+    for (const Case& c : cases) {
+        const auto t = TypeFromAnswer(9, c.s);
+        ASSERT_TRUE(t) << int(c.s);
+        EXPECT_EQ(t->state, c.state) << int(c.s);
+        EXPECT_EQ(t->command, 57) << int(c.s);
+    }
+}

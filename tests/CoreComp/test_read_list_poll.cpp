@@ -356,3 +356,42 @@ TEST_F(ReadListPollTest, ChangingTheListWhileThePassRunsNeverFaults)
 }
 
 } // namespace
+
+TEST_F(ReadListPollTest, ATypeRequestThatIsNeverAnsweredDoesNotBlockLaterTyping)
+{
+    TRSSession& s = Start(0);
+    s.AddReadChannel(9, 2, {});
+    s.ApplyQueuedReadListOperations();
+    // Nothing sends the queue: the first type request (671) waits unanswered.
+    ASSERT_TRUE(s.PostChannelTyping(9, 2));
+    EXPECT_EQ(s.QueuedCommandCount(), 2u) << "the unit's type and the channel's";
+    ASSERT_TRUE(s.PostChannelTyping(9, 2));
+    EXPECT_EQ(s.QueuedCommandCount(), 3u) << "the type is on its way: asked once";
+    clock_.AdvanceMilliseconds(61000);
+    ASSERT_TRUE(s.PostChannelTyping(9, 2));
+    EXPECT_EQ(s.QueuedCommandCount(), 5u) << "a request a minute old is lost: asked again";
+}
+
+TEST_F(ReadListPollTest, AnOwnersValueReadOfAListedChannelReportsItsValue)
+{
+    units_.Change(5, [](auto& u) {
+        u.type = 1;
+        u.values[1] = 60;
+        u.values[2] = 70;
+    });
+    TRSSession& s = Start(0); // no pass: only the owner reads
+    s.AddReadChannel(5, 1, {0x11});
+    s.ApplyQueuedReadListOperations();
+    int answers = 0;
+    s.OnAsynchAnswer = [&](uint32_t, int32_t, int32_t, int64_t, const platform::OwnerMessage&) {
+        ++answers;
+    };
+    ASSERT_GE(s.PostCommand(0, 0, {5, 6, 0, 27, 1, 0}, {}), 0);
+    ASSERT_GE(s.PostCommand(0, 0, {5, 6, 0, 27, 2, 0}, {}), 0); // not listed
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return answers == 2; }));
+    Stop();
+    ASSERT_EQ(adc_.size(), 1u);
+    EXPECT_EQ(adc_[0].channel, 1);
+    EXPECT_EQ(adc_[0].data, Bytes{0x11});
+}

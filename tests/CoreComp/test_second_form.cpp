@@ -338,3 +338,34 @@ TEST(SecondFormRequest, ShapeNumbersAndStamps)
             << int(c.stamp[3]) << ":" << int(c.stamp[4]) << ":" << int(c.stamp[5]);
     }
 }
+
+// Known answers of the running-key coding, worked out by hand from the published 1-Wire table:
+// k starts as byte 1 XOR the key (the console's key when the key given is 0), each coded byte
+// is XORed with k and k becomes T[k]; byte 4 stays plain and leaves k alone.  For the first
+// frame: k = 0x3C ^ 0x5A = 0x66; byte 2 = 0x01 ^ 0x66 = 0x67, k = T[0x66] = 0xB8; byte 3 =
+// 0x00 ^ 0xB8 = 0xB8, k = T[0xB8] = 0xF0, which the answer's decoding starts from.
+TEST(SecondFormCoding, KnownAnswers)
+{
+    struct Case
+    {
+        std::vector<uint8_t> plain;
+        uint8_t key, consoleKey;
+        std::vector<uint8_t> coded;
+        uint8_t left;
+    };
+    const Case cases[] = {
+        {{0x85, 0x3C, 0x01, 0x00}, 0, 0x5A, {0x85, 0x3C, 0x67, 0xB8}, 0xF0},
+        {{0x85, 0x3C, 0x03, 0x00, 0x04, 0x07, 0x09, 0x11, 0x22, 0x33, 0x44},
+         0,
+         0x5A,
+         {0x85, 0x3C, 0x65, 0xB8, 0x04, 0xF7, 0x7D, 0x88, 0xAF, 0x42, 0xE2},
+         0x72},
+        {{0x81, 0x10, 0x01, 0x00}, 0x77, 0x5A, {0x81, 0x10, 0x66, 0xE6}, 0x34},
+        {{0x05, 0x3C, 0x01, 0x00}, 0, 0x5A, {0x05, 0x3C, 0x01, 0x00}, 0}, // bit 7 clear: plain
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> f = c.plain;
+        EXPECT_EQ(corecomp::CodeSecondForm(f, true, c.key, c.consoleKey), c.left);
+        EXPECT_EQ(f, c.coded);
+    }
+}

@@ -27,6 +27,8 @@ public:
         bool silent = false;
         int foreign = 0; // non-zero: answers the poll with this command
         std::deque<uint8_t> events;
+        std::deque<Bytes> bodies; // whole event answers (without L and CRC), before events
+        Bytes version = {223, 0}; // the type answer's bytes after the type
     };
 
     void Add(uint8_t a, uint8_t type)
@@ -60,23 +62,33 @@ public:
         case 1:
             if (u.foreign)
                 answer = MakeAnswer({a, static_cast<uint8_t>(u.foreign), 0, 0});
+            else if (!u.bodies.empty())
+                answer = MakeAnswer(u.bodies.front());
             else if (u.events.empty())
                 answer = MakeAnswer({a, 2, 0, 0});
             else
                 answer = MakeAnswer({a, 4, 22, u.events.front(), 0});
             break;
         case 3:
-            if (!u.events.empty())
+            if (!u.bodies.empty())
+                u.bodies.pop_front();
+            else if (!u.events.empty())
                 u.events.pop_front();
             return {};
-        case 13:
-            answer = MakeAnswer({a, 0, u.type, 223, 0});
+        case 13: {
+            Bytes body = {a, 0, u.type};
+            body.insert(body.end(), u.version.begin(), u.version.end());
+            answer = MakeAnswer(body);
             break;
+        }
         case 17:
             answer = MakeAnswer({a, 18, f[4], 0});
             break;
         case 19:
             answer = MakeAnswer({a, 20, 0, 0});
+            break;
+        case 43: // a credential read's confirmation
+            answer = MakeAnswer({a, 10, 0, 0});
             break;
         default:
             return {};
@@ -559,4 +571,230 @@ TEST_F(PollTest, ShortEventsAreExpandedWithTheirStampOrKeptWhenTheyWouldNotFit)
         tail.push_back(0);
         EXPECT_EQ(Bytes(got.end() - 10, got.end() - 1), tail) << Hex(c.body);
     }
+}
+
+TEST_F(PollTest, OnlyCredentialCodesOfAListedReaderAreCredentialReads)
+{
+    for (uint8_t a : {5, 6, 7})
+        units_.Add(a, 1);
+    TRSSession& s = Start();
+    // Unit 5 has two readers of its own (kind 16), unit 6 one entry for all its readers.
+    s.AddCodeCardReader(5, 1, 16, 501);
+    s.AddCodeCardReader(5, 2, 16, 502);
+    s.AddCodeCardReader(6, 0, 0, 600);
+    std::vector<std::pair<int64_t, uint8_t>> reads; // id, first code byte
+    std::vector<Bytes> newEvents;
+    s.OnReadCodeCards = [&](int32_t, const std::array<uint8_t, 8>& c, int64_t id) {
+        reads.emplace_back(id, c[0]);
+    };
+    s.OnNewEvent = [&](const Bytes& e) { newEvents.push_back(e); };
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return Count("new 5") + Count("new 6") + Count("new 7") == 3; }));
+
+    struct Case
+    {
+        uint8_t unit, code, reader;
+        int64_t id; // the entry that reads it; 0: an ordinary event
+    };
+    const Case cases[] = {
+        {5, 26, 1, 501}, {5, 28, 2, 502}, {5, 29, 2, 502}, {5, 32, 1, 501}, {5, 34, 2, 502},
+        {5, 26, 3, 0},   // a reader the unit's list does not hold
+        {5, 4, 1, 0},    // an ordinary event of a listed reader
+        {5, 27, 2, 0},   // next to a credential code
+        {5, 14, 1, 0},   // carries a reader, but reports no credential
+        {6, 32, 0, 600}, {6, 34, 9, 600}, // an entry that takes every reader
+        {6, 22, 0, 0},   // not a credential code
+        {7, 26, 1, 0},   // a unit without an entry
+    };
+    size_t expectedReads = 0;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(testing::Message() << int(c.unit) << "/" << int(c.code) << "/" << int(c.reader));
+        const auto mark = static_cast<uint8_t>(0xC0 + i);
+        const size_t before = reads.size() + newEvents.size();
+        units_.Change(c.unit, [&](Units::Unit& u) {
+            u.bodies.push_back({c.unit, 4, c.code, c.reader, mark, 2, 3, 4, 5, 6, 7, 8});
+        });
+        ASSERT_TRUE(Await([&] { return reads.size() + newEvents.size() > before; }));
+        if (c.id != 0) {
+            ++expectedReads;
+            ASSERT_EQ(reads.size(), expectedReads);
+            EXPECT_EQ(reads.back(), std::make_pair(c.id, mark));
+        } else {
+            ASSERT_EQ(reads.size(), expectedReads);
+            EXPECT_EQ(newEvents.back().at(3), c.code);
+            EXPECT_EQ(newEvents.back().at(5), mark);
+        }
+    }
+    // Each read's confirmation reaches the line once; no other event is confirmed.
+    ASSERT_TRUE(Await([&] { return s.AsyncOutstanding() == 0; }));
+    StopPolling();
+    std::vector<std::string> confirmed;
+    for (const Bytes& f : line_->frames)
+        if (f[3] == 43)
+            confirmed.push_back(Hex(Bytes(f.begin(), f.end() - 1)));
+    std::vector<std::string> expected;
+    for (const Case& c : cases)
+        if (c.id != 0)
+            expected.push_back(Hex({c.unit, 6, 0, 43, 5, c.reader}));
+    EXPECT_EQ(confirmed, expected);
+    EXPECT_EQ(newEvents.size() + reads.size(), std::size(cases)) << "50 or 14, never both";
+}
+
+TEST_F(PollTest, NoFrameAfterWorkOffAndAPortClosedByTheOwnerStaysClosed)
+{
+    units_.Add(1, 1);
+    TRSSession& s = Start();
+    // A read-list channel and a zone: both steps follow the poll in a pass.
+    s.AddReadChannel(1, 3, {});
+    s.ApplyQueuedReadListOperations();
+    s.SetReadInterval(1);
+    s.AddZone(0, 1, 4, 1, 0);
+    s.SetZoneInterval(1);
+    size_t mark = 0;
+    bool closed = false;
+    s.OnNewEvent = [&](const Bytes&) {
+        if (closed)
+            return;
+        // The owner stops polling and closes the port from its handler, while the thread
+        // waits in this delivery.
+        session_->SetWork(false);
+        session_->ClosePort();
+        mark = line_->calls.size();
+        closed = true;
+    };
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return Count("new 1") == 1; }));
+    units_.Change(1, [](Units::Unit& u) { u.events = {5}; });
+    ASSERT_TRUE(Await([&] { return closed; }));
+    Await([] { return false; }, 300ms); // whatever the thread does next, it has done now
+    ASSERT_TRUE(s.ThreadIdle());
+    std::vector<std::string> after(line_->calls.begin() + static_cast<long>(mark),
+                                   line_->calls.end());
+    for (const std::string& call : after) {
+        EXPECT_NE(call.rfind("Open", 0), 0u) << "reopened after the owner closed it";
+        EXPECT_NE(call.rfind("Write", 0), 0u) << call;
+    }
+    EXPECT_TRUE(s.Transport().IsClosed());
+}
+
+TEST_F(PollTest, WorkSwitchedOnDuringThePortFailureSweepIsNeverLost)
+{
+    units_.Add(1, 1);
+    TRSSession& s = Start();
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return Count("new 1") == 1; }));
+    // Again and again the port goes while the owner keeps switching Work on: the thread fails,
+    // sweeps and parks.  Whenever the owner's call meets the sweep, Work must end off (the
+    // sweep came last) or the thread must run (the owner came last); never Work on with the
+    // thread parked.
+    for (int cycle = 0; cycle < 60; ++cycle) {
+        SCOPED_TRACE(cycle);
+        line_->gone = false;
+        s.SetWork(true);
+        ASSERT_TRUE(s.Work());
+        line_->gone = true;
+        for (int i = 0; i < 2000 && s.Work(); ++i) {
+            s.SetWork(true);
+            owner_.WaitServing([] { return false; }, 0ms);
+        }
+        ASSERT_TRUE(Await([&] { return !s.Work(); }, 10s)) << "Work reads on, the thread parked";
+    }
+    line_->gone = false;
+    s.SetWork(true);
+    const uint32_t polls = s.PollCounters().polls;
+    EXPECT_TRUE(Await([&] { return s.PollCounters().polls > polls + 5; }, 20s));
+    StopPolling();
+}
+
+TEST_F(PollTest, SettingsPostsAndPollingRunTogether)
+{
+    for (uint8_t a : {1, 2})
+        units_.Add(a, 1);
+    TRSSession& s = Start();
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return Count("new 1") + Count("new 2") == 2; }));
+    std::atomic<int> posted{0};
+    std::thread poster([&] {
+        for (int i = 0; i < 300; ++i) {
+            if (session_->PostCommand(0, 0, {1, 6, 0, 19, 0, 0}, {}) >= 0)
+                ++posted;
+            session_->GeneralCommand(0, 1, {}); // a fresh key drawn on this thread
+        }
+    });
+    // The owner changes the settings meanwhile: the log switch and the search priority.
+    int round = 0;
+    const bool changed = Await([&] {
+        if (round < 300) {
+            if (round % 2 == 0)
+                SetDword("LogCommand", 1);
+            else
+                registry_->DeleteValue(platform::Hive::LocalMachine, kBusKey, "LogCommand");
+            session_->ReadRegistrySettings();
+            session_->SetSearchPriority(static_cast<uint8_t>(round % 3));
+            ++round;
+        }
+        return round == 300;
+    });
+    poster.join();
+    ASSERT_TRUE(changed);
+    EXPECT_GT(posted, 0);
+    ASSERT_TRUE(Await([&] { return session_->AsyncOutstanding() == 0; }));
+    StopPolling();
+}
+
+TEST_F(PollTest, TheVersionIsOneByteInASixByteTypeAnswerAndTwoInALongerOne)
+{
+    struct Case
+    {
+        uint8_t address;
+        Bytes version; // after the type byte
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {1, {7}, 7},             // 6 bytes: one version byte
+        {2, {2, 1}, 2 + 256},    // 7 bytes: two
+        {3, {5, 9, 4}, 5 + 2304}, // longer: still the two after the type
+        {4, {223, 0}, 223},
+    };
+    for (const Case& c : cases) {
+        units_.Add(c.address, 1);
+        units_.Change(c.address, [&](Units::Unit& u) { u.version = c.version; });
+    }
+    TRSSession& s = Start();
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return log_.size() == std::size(cases); }));
+    StopPolling();
+    for (const Case& c : cases)
+        EXPECT_EQ(s.FirmwareVersion(c.address), c.expected) << int(c.address);
+}
+
+TEST_F(PollTest, KeysAreRenewedOneFullScheduleAfterTheSilence)
+{
+    for (uint8_t a : {1, 2})
+        units_.Add(a, 1);
+    TRSSession& s = Start();
+    s.SetSearchEnabled(false);
+    for (uint8_t a : {1, 2}) {
+        s.SetPollWeight(a, 1);
+        s.SetAbsent(a, false);
+    }
+    s.BuildPollSchedule();
+    ASSERT_EQ(s.PollSchedule().size(), 2u);
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return s.PollCounters().polls > 5; }));
+    StopPolling();
+    clock_.AdvanceMilliseconds(6000);
+    line_->ClearCalls();
+    const uint32_t polls = s.PollCounters().polls;
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return s.PollCounters().polls > polls + 20; }));
+    StopPolling();
+    // The first poll after the silence arms the countdown and counts it to 2; the second
+    // takes it past the schedule's 2 slots, and the keys go out after it.
+    std::vector<int> commands;
+    for (const Bytes& f : line_->frames)
+        if (commands.size() < 4)
+            commands.push_back(f[3]);
+    EXPECT_EQ(commands, (std::vector<int>{1, 1, 17, 17}));
 }

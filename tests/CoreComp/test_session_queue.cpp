@@ -7,7 +7,11 @@
 
 #include "platform/guid.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <thread>
@@ -242,4 +246,199 @@ TEST(Guid, VersionFourAndUnique)
         seen.insert(text);
     }
     EXPECT_EQ(seen.size(), 1000u);
+}
+
+TEST_F(QueueTest, ReadListRecordsTakeNoOwnersNumberAndOwnersNumbersAreNotReadListCodes)
+{
+    // Four posters and one thread that changes the read list: every owner's number is new and
+    // each poster's run goes up.
+    std::vector<std::vector<int32_t>> got(4);
+    ASSERT_TRUE(S().AddReadChannel(5, 1, {}));
+    S().ApplyQueuedReadListOperations();
+    std::thread lists([&] {
+        for (int i = 0; i < 150; ++i) {
+            S().AddReadChannel(5, static_cast<uint8_t>(i % 7 + 2), {});
+            S().RemoveReadChannel(5, static_cast<uint8_t>(i % 7 + 2));
+            EXPECT_TRUE(S().PostChannelTyping(5, 1)); // requests 671 and 672
+        }
+    });
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < got.size(); ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 60; ++i)
+                got[t].push_back(S().PostCommand(1, 0, {1, 6, 0, 19, 0, 0}, {}));
+        });
+    for (auto& t : threads)
+        t.join();
+    lists.join();
+    std::set<int32_t> unique;
+    for (const auto& g : got) {
+        EXPECT_TRUE(std::is_sorted(g.begin(), g.end()));
+        unique.insert(g.begin(), g.end());
+    }
+    EXPECT_EQ(unique.size(), 240u);
+    EXPECT_FALSE(unique.count(-1));
+    EXPECT_EQ(S().AsyncOutstanding(), 240) << "read-list records owe the owner nothing";
+    const int32_t next = S().PostCommand(1, 0, {1, 6, 0, 19, 0, 0}, {});
+    EXPECT_GT(next, *unique.rbegin()) << "the read list set the counter back";
+}
+
+TEST_F(QueueTest, OwnersRecordsWithReadListNumbersAndMessagesAreAnswered)
+{
+    OneUnit();
+    struct Case
+    {
+        uint32_t message, sequence;
+    };
+    const Case cases[] = {
+        {kRecordReadListOperation, 666}, {kRecordReadListOperation, 669},
+        {kRecordReadListRequest, 670},   {kRecordReadListRequest, 673},
+        {0, 671},
+    };
+    for (const Case& c : cases) {
+        TRSSession::PostOptions o;
+        o.sequenceOverride = c.sequence;
+        o.guid = static_cast<int32_t>(c.sequence);
+        ASSERT_EQ(S().PostCommand(7, c.message, {1, 6, 0, 19, 3, 0}, o),
+                  static_cast<int32_t>(c.sequence));
+    }
+    S().SetWork(true);
+    ASSERT_TRUE(Await([&] { return answers_.size() == std::size(cases); }));
+    S().SetWork(false);
+    for (const Case& c : cases) {
+        ASSERT_EQ(answers_[c.sequence].size(), 1u) << c.message << "/" << c.sequence;
+        EXPECT_EQ(Hex(answers_[c.sequence][0]).substr(0, 8), "01 05 14");
+    }
+    EXPECT_EQ(S().AsyncOutstanding(), 0);
+    EXPECT_TRUE(S().ReadList().Empty()) << "no owner's record is applied to the read list";
+}
+
+TEST_F(QueueTest, TheBoundCoversTheBatchAndEveryAcceptedRecordIsAnsweredOnce)
+{
+    OneUnit();
+    // A slow line: every command takes a while, far longer than a post.
+    line_->responder = [](const Bytes& f) {
+        if (f[3] == 19)
+            std::this_thread::sleep_for(200us);
+        return Answer(f);
+    };
+    S().SetWork(true);
+    std::atomic<bool> done{false};
+    std::atomic<int> accepted{0}, refused{0}, worst{0};
+    std::thread poster([&] {
+        for (int i = 0; i < 100000; ++i) {
+            if (S().PostCommand(1, 0, {1, 6, 0, 19, 0, 0}, {}) >= 0)
+                ++accepted;
+            else
+                ++refused;
+            worst = std::max(worst.load(), S().AsyncOutstanding());
+        }
+        done = true;
+    });
+    const bool posted = Await([&] { return done.load(); });
+    poster.join();
+    ASSERT_TRUE(posted);
+    ASSERT_TRUE(Await([&] { return answers_.size() == static_cast<size_t>(accepted); }));
+    S().SetWork(false);
+    EXPECT_GT(refused, 0);
+    // What waits, in the queue or the batch, plus the one being answered.
+    EXPECT_LE(worst, static_cast<int>(TRSSession::kMaxPendingCommands) + 1);
+    for (const auto& [sequence, list] : answers_)
+        ASSERT_EQ(list.size(), 1u) << sequence;
+    EXPECT_EQ(S().AsyncOutstanding(), 0);
+}
+
+TEST_F(QueueTest, AScheduledAddressIsPolledAfterEveryTwentyFiveCommands)
+{
+    // Address 1 alone in the schedule: the pass polls it before every batch of 16, and the
+    // count of 25 runs on across batches.
+    OneUnit();
+    for (int i = 0; i < 50; ++i)
+        S().PostCommand(0, 0, {1, 6, 0, 19, static_cast<uint8_t>(i), 0}, {});
+    S().SetWork(true);
+    ASSERT_TRUE(Await([&] { return answers_.size() == 50; }));
+    S().SetWork(false);
+    // In the run of commands, a poll follows the 25th and the 50th.
+    std::vector<int> pollsAfter;
+    int commands = 0;
+    for (const Bytes& f : line_->frames) {
+        if (f[3] == 19)
+            ++commands;
+        else if (f[3] == 1 && commands > 0 && commands < 50 &&
+                 (pollsAfter.empty() || pollsAfter.back() != commands))
+            pollsAfter.push_back(commands);
+    }
+    EXPECT_NE(std::find(pollsAfter.begin(), pollsAfter.end(), 25), pollsAfter.end())
+        << "polls after commands: " << testing::PrintToString(pollsAfter);
+}
+
+TEST_F(QueueTest, TheClockCommandIsPostedOnlyToUnitsThatTakeIt)
+{
+    struct Case
+    {
+        uint16_t type;
+        uint32_t firmware;
+        bool noTime;
+        uint8_t command;
+        bool queued;
+    };
+    const Case cases[] = {
+        {2, 158, false, 41, false}, {2, 159, false, 41, true},  {2, 300, false, 41, true},
+        {1, 300, false, 41, false}, {3, 0, false, 41, true},    {44, 0, false, 41, true},
+        {3, 0, true, 41, false},    {2, 200, true, 41, false},  {1, 0, true, 19, true},
+    };
+    for (const Case& c : cases) {
+        registry_->DeleteValue(platform::Hive::LocalMachine, kBusKey, "NoTime");
+        if (c.noTime)
+            SetDword("NoTime", 1);
+        S().ReadRegistrySettings();
+        S().SetDeviceType(3, c.type);
+        S().SetFirmwareVersion(3, c.firmware);
+        const size_t before = S().QueuedCommandCount();
+        EXPECT_EQ(S().PostFrame({3, 6, 0, c.command, 0, 0}), c.queued)
+            << c.type << "/" << c.firmware << "/" << c.noTime;
+        EXPECT_EQ(S().QueuedCommandCount() - before, c.queued ? 1u : 0u);
+    }
+}
+
+TEST_F(QueueTest, AnyDevicePresentNeedsAFoundAddressThatIsNotAbsent)
+{
+    struct Case
+    {
+        uint8_t weight;
+        bool absent;
+        bool present;
+    };
+    const Case cases[] = {
+        {128, false, false}, {128, true, false}, {4, true, false},
+        {4, false, true},    {0, false, true},   {255, false, true},
+    };
+    for (const Case& c : cases) {
+        for (int a = 1; a <= 127; ++a) {
+            S().SetPollWeight(a, 128);
+            S().SetAbsent(a, false);
+        }
+        S().SetPollWeight(77, c.weight);
+        S().SetAbsent(77, c.absent);
+        EXPECT_EQ(S().AnyDevicePresent(), c.present) << int(c.weight) << "/" << c.absent;
+    }
+}
+
+TEST_F(QueueTest, EveryAnswerIsLoggedWithTheCommandsLeft)
+{
+    SetDword("LogCommand", 1);
+    S().ReadRegistrySettings();
+    OneUnit();
+    const int32_t first = S().PostCommand(0, 0, {1, 6, 0, 19, 0, 0}, {});
+    const int32_t second = S().PostCommand(0, 0, {1, 6, 0, 19, 1, 0}, {});
+    S().SetWork(true);
+    ASSERT_TRUE(Await([&] { return answers_.size() == 2; }));
+    S().SetWork(false);
+    std::ifstream in(LogFile("logCmd.txt"), std::ios::binary);
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // "Ответ на N команду Осталось:M" in Windows-1251, after each line's time stamp.
+    const std::string answer = "\xCE\xF2\xE2\xE5\xF2\x20\xED\xE0\x20";
+    const std::string left = "\x20\xEA\xEE\xEC\xE0\xED\xE4\xF3\x20\xCE\xF1\xF2\xE0\xEB\xEE\xF1\xFC\x3A";
+    EXPECT_NE(log.find(answer + std::to_string(first) + left + "1\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(answer + std::to_string(second) + left + "0\r\n"), std::string::npos);
 }

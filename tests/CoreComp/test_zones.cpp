@@ -266,3 +266,22 @@ TEST_F(ZoneSessionTest, ZonePollReadsTheUnitThenItsValuesAndOutlivesAClockSetBac
 }
 
 } // namespace
+
+TEST_F(ZoneSessionTest, ValuesAboveOneHundredTwentyEightAreNegativeInSignedZones)
+{
+    TRSSession& s = MakeSession();
+    s.AddZone(0, 5, 3, 1, 7); // signed
+    s.AddZone(0, 5, 4, 1, 0); // unsigned
+    struct Case
+    {
+        uint8_t raw;
+        int32_t signedValue;
+    };
+    const Case cases[] = {{0, 0}, {127, 127}, {128, 128}, {129, -127}, {255, -1}};
+    for (const Case& c : cases) {
+        Send(kMsgStatistics, 5, {3, 5, 5, 28, 3, c.raw, 0});
+        Send(kMsgStatistics, 5, {4, 5, 5, 28, 4, c.raw, 0});
+        EXPECT_EQ(s.Zones()[0].raw, c.signedValue) << int(c.raw);
+        EXPECT_EQ(s.Zones()[1].raw, c.raw) << int(c.raw);
+    }
+}

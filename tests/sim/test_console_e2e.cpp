@@ -5,6 +5,7 @@
 #include "sim/console_bus.h"
 #include "sim/pty_server.h"
 
+#include "CoreComp/rssess/command_record.h"
 #include "CoreComp/rssess/rs_session.h"
 #include "CoreComp/rssess/second_form.h"
 #include "platform/owner_channel.h"
@@ -14,6 +15,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <map>
 
 using namespace std::chrono_literals;
 
@@ -49,9 +51,12 @@ protected:
         TRSSession::Collaborators c;
         c.owner = &owner_;
         session_ = std::make_unique<TRSSession>(std::move(c));
-        owner_.SetHandler([this](const platform::OwnerMessage& m) {
+        owner_.SetHandler([this](const platform::OwnerMessage& m) -> intptr_t {
             Note(m);
-            return session_->SessionWindowProc(m);
+            // A report the thread had in flight is served while the session is destroyed,
+            // when session_ reads null already.
+            TRSSession* s = session_.get();
+            return s ? s->SessionWindowProc(m) : 0;
         });
         S().SetComPort(kCom);
         S().SetFrameMode(2);
@@ -88,6 +93,8 @@ protected:
                 text += "\n seen " + s;
             // Failed exchanges by console and result code (a late answer counts as short).
             for (uint8_t console : {1, 2}) {
+                if (!session_)
+                    break;
                 const corecomp::ConsoleStatistics st = S().ConsoleStats(console);
                 text += "\n console " + std::to_string(console) + ": " +
                         std::to_string(st.polls) + " polls, " + std::to_string(st.failedPolls) +
@@ -298,4 +305,94 @@ TEST_F(ConsolesOnSim, EventsDuplicatesRepeatsAndFaults)
     ASSERT_TRUE(Await([&] { return S().ConsoleStats(1).codes[corecomp::kSecondFormBadCrc] >= 2; }));
     S().SetWork(false);
     EXPECT_EQ(Count(kReportDeviceLostRecord, 1, 0) + Count(kReportDeviceLostRecord, 2, 0), 0u);
+}
+
+TEST_F(ConsolesOnSim, LostOnTheSixthFailedPollInARowAndNotBefore)
+{
+    ASSERT_TRUE(line_.AddConsole(1, 31, 7));
+    Open(0, 300);
+    S().MarkConsoleForProbe(1);
+    S().SetWork(true);
+    ASSERT_TRUE(Await([&] { return Count(kReportDeviceFoundWithType, 1, 0) == 1; }));
+    ASSERT_TRUE(Await([&] { return line_.Commands(1).size() >= 3; }));
+    // Only the polls are left on the line: each silent answer is one failed poll.
+    const auto polls = line_.Requests(1, 1);
+    ASSERT_TRUE(Await([&] { return line_.Requests(1, 1) > polls + 3; }));
+    for (int silent : {5, 6}) {
+        SCOPED_TRACE(silent);
+        const uint32_t failed = S().ConsoleStats(1).failedPolls;
+        line_.SetFault(sim::ConsoleFault::Silence, silent);
+        ASSERT_TRUE(Await([&] { return S().ConsoleStats(1).failedPolls >= failed + silent; }));
+        if (silent == 5) {
+            ASSERT_TRUE(Await([&] { return S().ConsoleStats(1).consecutiveFailures == 0; }));
+            EXPECT_EQ(Count(kReportDeviceLostRecord, 1, 0), 0u) << "lost after five failures";
+        } else {
+            ASSERT_TRUE(Await([&] { return Count(kReportDeviceLostRecord, 1, 0) == 1; }));
+        }
+    }
+    S().SetWork(false);
+}
+
+TEST_F(ConsolesOnSim, OwnersCommandsGoToTheConsolesAndEachIsAnsweredOnce)
+{
+    ASSERT_TRUE(line_.AddConsole(1, 31, 7));
+    Open();
+    std::map<int32_t, std::vector<uint8_t>> answers;
+    size_t answered = 0;
+    S().OnAsynchAnswer = [&](uint32_t, int32_t, int32_t sequence, int64_t,
+                             const platform::OwnerMessage& m) {
+        const auto r = TCommandRecord::FromPayload(m.payload);
+        ASSERT_TRUE(r);
+        answers[sequence] = r->frame;
+        ++answered;
+    };
+    S().MarkConsoleForProbe(1);
+    S().SetWork(true);
+    ASSERT_TRUE(Await([&] { return Count(kReportDeviceFoundWithType, 1, 0) == 1; }));
+    ASSERT_TRUE(Await([&] { return line_.Commands(1).size() >= 3; }));
+
+    // A first-form frame to console 1 (its type request), one to a console that is not there,
+    // a general command and a posted frame through the ring.
+    const int32_t toConsole = S().PostCommand(5, 0, {1, 6, 0, 3, 0, 0}, {});
+    const int32_t toNobody = S().PostCommand(5, 0, {9, 6, 0, 3, 0, 0}, {});
+    ASSERT_GE(toConsole, 0);
+    ASSERT_GE(toNobody, 0);
+    S().GeneralCommand(1, 4, {});
+    ASSERT_TRUE(S().PostFrame({1, 8, 0, 7, 5, 6, 0, 0}));
+    ASSERT_TRUE(Await([&] { return answered == 3; }));
+    ASSERT_TRUE(Await([&] { return line_.Commands(1).size() >= 6; }));
+    const auto type = answers.at(toConsole);
+    ASSERT_GE(type.size(), 11u);
+    EXPECT_EQ(std::vector<uint8_t>(type.begin() + 7, type.begin() + 11),
+              (std::vector<uint8_t>{8, 3, 31, 7}))
+        << "the console's answer to the type request";
+    EXPECT_EQ(answers.at(toNobody), (std::vector<uint8_t>{9, 0, 0, 6, 12}));
+
+    // Long requests on the wire: [command] [number] [data], the clock with every command 4.
+    size_t clocks = 0, posted = 0;
+    for (const auto& h : line_.History()) {
+        const auto& p = h.plain;
+        if (p.size() < 8 || p[2] != 3)
+            continue;
+        if (p[5] == 4) {
+            ++clocks;
+            EXPECT_EQ(p[4], 8) << "command 4 carries six clock bytes";
+        }
+        if (p[5] == 7) {
+            ++posted;
+            EXPECT_EQ(std::vector<uint8_t>(p.begin() + 7, p.end() - 2),
+                      (std::vector<uint8_t>{5, 6, 0, 0}))
+                << "the command is not repeated in the data";
+        }
+    }
+    EXPECT_EQ(clocks, 2u) << "the greeting's and the owner's";
+    EXPECT_EQ(posted, 1u);
+
+    // A reset ends the console's waiting commands with code 150.
+    S().SetWork(false);
+    const int32_t waiting = S().PostCommand(5, 0, {1, 6, 0, 3, 0, 0}, {});
+    S().ResetConsole(1);
+    ASSERT_TRUE(Await([&] { return answers.count(waiting) == 1; }));
+    EXPECT_EQ(answers.at(waiting), (std::vector<uint8_t>{1, 0, 0, 6, 150}));
+    EXPECT_EQ(S().AsyncOutstanding(), 0);
 }
