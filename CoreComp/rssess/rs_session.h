@@ -456,7 +456,9 @@ private:
     void LineToSending();
     void LineToReceiving();
     bool ReadAnswer(std::vector<uint8_t>& raw);
-    bool WaitForQuietLine(); // false when the line was lost meanwhile
+    // Waits for the answers owed that a request to address could meet (0: any answer, -1:
+    // every owed answer); false when the line was lost meanwhile.
+    bool WaitForQuietLine(int address);
     bool LineLost();
     void DriverSelectPort();
     void DriverRelease();
@@ -573,11 +575,14 @@ private:
     std::array<std::array<uint32_t, 128>, 2> noAnswer_{};
     std::array<double, 128> lastAnswer_{};
     bool exchanged_ = false;
-    // A try's read ended without a whole answer: the rest, or the answer itself, may still be
-    // on its way until answerOwedUntil_ (a tick), and the line must stay quiet until then
-    // before anything else is sent, in this command or the next.
-    bool answerOwed_ = false;
-    uint32_t answerOwedUntil_ = 0;
+    // A try's read ended without a whole answer from its unit: the rest, or the answer itself,
+    // may still be on its way until answerOwedUntil_[a] (a tick), and the line must stay quiet
+    // until then before that unit is asked anything else, in this command or the next.  Entry
+    // 0 is an answer that may come from any address (command 15).  A request to another unit
+    // need not wait: an answer from a unit it was not sent to fails its address check.
+    std::array<bool, 128> answerOwed_{};
+    std::array<uint32_t, 128> answerOwedUntil_{};
+    void OweAnswer(int from, uint32_t until);
     // The registry values whose cut to a minute has been logged.
     std::vector<std::string> clampsLogged_;
     // A read or write failed with a hang-up; the port has been closed.

@@ -79,7 +79,7 @@ bool TRSSession::RunTries(const std::vector<uint8_t>& request, bool waitAnswer, 
             return false;
         // The answer of a try that timed out may still come: it must not be taken for the
         // next try's, nor the next try's for a later command's.
-        WaitForQuietLine();
+        WaitForQuietLine(broadcast ? -1 : command == 15 ? 0 : static_cast<int>(address & 0x7F));
         if (lineLost_) {
             ++failedCommands_;
             break;

@@ -253,7 +253,7 @@ bool TRSSession::ReopenPort()
         return true;
     LogPort("Переоткрытие порта");
     transport_->Close();
-    answerOwed_ = false; // a new port has nothing on its way
+    answerOwed_.fill(false); // a new port has nothing on its way
     if (UseDriver()) {
         // Saved once per selection: a second save would keep the zeros written below.
         if (!driverPortOpen_)

@@ -270,8 +270,8 @@ bool TRSSession::WriteToLine(const std::vector<uint8_t>& frame, bool broadcast, 
             // this try is over.  What is stuck is dropped; the unit may still have heard the
             // frame, so its answer is owed.
             transport_->PurgeComm(platform::kPurgeTxAbort | platform::kPurgeTxClear);
-            answerOwed_ = true;
-            answerOwedUntil_ = clock_.TickCount() + QuietGapMs(s) + kLateAnswerMs;
+            OweAnswer(command == 15 ? 0 : frame[0] & 0x7F,
+                      clock_.TickCount() + QuietGapMs(s) + kLateAnswerMs);
             return false;
         }
         platform::SetLastError(before);
@@ -301,18 +301,38 @@ bool TRSSession::ReadAnswer(std::vector<uint8_t>& raw)
     return true;
 }
 
-bool TRSSession::WaitForQuietLine()
+void TRSSession::OweAnswer(int from, uint32_t until)
 {
-    if (!answerOwed_)
+    const size_t i = static_cast<size_t>(from);
+    if (!answerOwed_.at(i) || Later(until, answerOwedUntil_.at(i)))
+        answerOwedUntil_.at(i) = until;
+    answerOwed_.at(i) = true;
+}
+
+bool TRSSession::WaitForQuietLine(int address)
+{
+    // The latest horizon among the answers this request could meet: its own unit's and one
+    // from any address; a broadcast, or a request that takes any answer, meets them all.
+    bool owed = false;
+    uint32_t horizon = 0;
+    for (size_t i = 0; i < answerOwed_.size(); ++i) {
+        const bool meets = address <= 0 || i == 0 || i == static_cast<size_t>(address);
+        if (!meets || !answerOwed_[i])
+            continue;
+        if (!owed || Later(answerOwedUntil_[i], horizon))
+            horizon = answerOwedUntil_[i];
+        owed = true;
+        answerOwed_[i] = false;
+    }
+    if (!owed)
         return true;
-    answerOwed_ = false;
     if (UseDriver() || ethernet_ || serviceMode_ || transport_->IsClosed())
         return true;
     const uint32_t gapMs = QuietGapMs(settings_);
     const uint32_t start = clock_.TickCount();
-    if (!Later(answerOwedUntil_, start))
+    if (!Later(horizon, start))
         return true; // whatever came meanwhile is purged before the next write
-    const uint32_t boundMs = (answerOwedUntil_ - start) + std::max(kQuietBoundMs, 3 * gapMs);
+    const uint32_t boundMs = (horizon - start) + std::max(kQuietBoundMs, 3 * gapMs);
     // Each read waits for a first byte up to the horizon (or the quiet gap after the last byte
     // seen) and returns with what has come; all of it is dropped.
     platform::CommTimeouts t{};
@@ -327,7 +347,7 @@ bool TRSSession::WaitForQuietLine()
         const uint32_t elapsed = now - start;
         if (elapsed >= boundMs)
             return true;
-        uint32_t until = answerOwedUntil_;
+        uint32_t until = horizon;
         if (heard && Later(lastByte + gapMs, until))
             until = lastByte + gapMs;
         if (!Later(until, now))
@@ -412,7 +432,7 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
         return false;
     // An answer still owed to an earlier try, of this command or an earlier one, must not
     // meet this frame on the line, nor be read as its answer.
-    if (!WaitForQuietLine())
+    if (!WaitForQuietLine(frame[0] == 0 ? -1 : frame[3] == 15 ? 0 : frame[0] & 0x7F))
         return false;
 
     // The send buffer, mask and expected address belong to this exchange alone, so the
@@ -475,7 +495,7 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
     // A unit known to be away gets a probe without a wait (the polling thread's): its answer
     // is owed only the quiet gap, not the late second.
     const bool whole = raw.size() >= 6 && raw.size() == size_t{raw[1]} + 1;
-    if (!driver && !ethernet_ && !whole) {
+    const auto owe = [&] {
         const bool probe = command != 1 && command != 3 &&
                            absent_.at(static_cast<size_t>(address)) && keepTimeout == 0;
         const uint32_t due = sentTick + QuietGapMs(s) - kDeliveryLatencyMs;
@@ -483,12 +503,18 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
         const uint32_t afterRead = clock_.TickCount() + QuietGapMs(s);
         if (Later(afterRead, until))
             until = afterRead;
-        answerOwed_ = true;
-        answerOwedUntil_ = until;
-    }
+        OweAnswer(command == 15 ? 0 : address, until);
+    };
+    if (!driver && !ethernet_ && !whole)
+        owe();
     std::vector<uint8_t> answer;
     if (wellFormed) {
         answer = corecomp::DecodeAnswer(raw, mask);
+        // A whole frame from another unit (a late answer of its own) was not this request's:
+        // the unit asked still owes its answer.
+        if (!driver && !ethernet_ && expected != corecomp::kAnyAddress && answer.size() >= 6 &&
+            answer[0] != expected)
+            owe();
         if (!corecomp::AnswerFitsRequest(answer, expected, command))
             answer.clear();
     }
