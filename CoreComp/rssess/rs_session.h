@@ -167,6 +167,8 @@ public:
     std::function<void(uint8_t addrDevice, uint8_t addrShl, int32_t typeDevice,
                        int32_t typeEventShl)>
         OnNewTypeEventADC;
+    // answer: the record's message part: msg its message, wparam its number, payload the
+    // answer frame (empty when none came).
     std::function<void(uint32_t postHandle, int32_t fast, int32_t guid, int64_t fullAddress,
                        const platform::OwnerMessage& answer)>
         OnAsynchAnswer;
