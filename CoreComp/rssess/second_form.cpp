@@ -261,8 +261,8 @@ std::optional<int64_t> StampSeconds(std::span<const uint8_t, 6> s)
     const year_month_day ymd{std::chrono::year{2000 + s[0]}, month{s[1]}, day{s[2]}};
     if (!ymd.ok())
         return std::nullopt;
-    return static_cast<int64_t>(sys_days{ymd}.time_since_epoch().count()) * 86400 +
-           s[3] * 3600 + s[4] * 60 + s[5];
+    return static_cast<int64_t>(sys_days{ymd}.time_since_epoch().count()) * 86400 + s[3] * 3600 +
+           s[4] * 60 + s[5];
 }
 
 } // namespace

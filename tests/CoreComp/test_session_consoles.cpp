@@ -139,7 +139,8 @@ TEST_F(ConsoleTest, ASubDeviceLossCarriesTheDevicesTimeOnlyWhenItsStampIsUsable)
         owner_.ServePending();
         ASSERT_EQ(times.size(), 1u);
         EXPECT_NEAR(times[0], c.time == kNow ? now : c.time, 1e-7)
-            << int(c.stamp.size() > 2 ? c.stamp[2] : 0) << "." << int(c.stamp.size() > 1 ? c.stamp[1] : 0);
+            << int(c.stamp.size() > 2 ? c.stamp[2] : 0) << "."
+            << int(c.stamp.size() > 1 ? c.stamp[1] : 0);
     }
 }
 

@@ -163,7 +163,8 @@ TEST_F(QueueTest, TwentyCommandsAreSentSixteenThenFourAndEachIsAnsweredOnce)
         ASSERT_EQ(answers_[posted[i]].size(), 1u) << i;
         EXPECT_EQ(Hex(answers_[posted[i]][0]).substr(0, 11),
                   "01 05 14 " + Hex({static_cast<uint8_t>(i)}));
-        EXPECT_EQ(callers_[posted[i]], (Caller{static_cast<uint32_t>(i), 1, 1000 + static_cast<int64_t>(i)}));
+        EXPECT_EQ(callers_[posted[i]],
+                  (Caller{static_cast<uint32_t>(i), 1, 1000 + static_cast<int64_t>(i)}));
         EXPECT_EQ(messages_[posted[i]], 0u);
     }
     EXPECT_EQ(callers_[unsent], (Caller{99, 0, 0}));

@@ -157,9 +157,7 @@ TEST_F(PollOnSim, QueuedAndSynchronousCommandsShareTheLine)
     S().SetWork(false);
     std::map<int32_t, sim::Bytes> answers;
     S().OnAsynchAnswer = [&](uint32_t, int32_t, int32_t sequence, int64_t,
-                             const platform::OwnerMessage& m) {
-        answers[sequence] = m.payload;
-    };
+                             const platform::OwnerMessage& m) { answers[sequence] = m.payload; };
     std::vector<bool> fromHandler;
     S().OnNewEvent = [&](const sim::Bytes&) {
         fromHandler.push_back(session_->SendCommand({1, 6, 0, 19, 0x55, 0}, true, false, 0, 0));
