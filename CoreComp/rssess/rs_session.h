@@ -511,6 +511,11 @@ private:
     bool ReadListOn() const;
     void HandleChannelValue(uint8_t address, uint8_t channel, const std::vector<uint8_t>& answer);
     void ReadListEvent(const std::vector<uint8_t>& answer, bool arming);
+    // The owner's queued command and its answer as the read list sees them: an arming command
+    // first types the listed channel it names; a value or event answer acts on its channel.
+    void ReadListBeforeOwnersCommand(const std::vector<uint8_t>& request);
+    void ReadListAfterOwnersCommand(const std::vector<uint8_t>& request,
+                                    const std::vector<uint8_t>& answer);
     void ReadListDeviceGone(uint8_t address, int32_t state);
     bool PostReadListRequest(uint32_t code, const std::vector<uint8_t>& frame);
     bool WithListedChannel(uint16_t key, uint8_t channel,
