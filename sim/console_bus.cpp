@@ -19,6 +19,22 @@ bool ValidIndex(int n)
     return n >= 1 && n <= 127;
 }
 
+// The console's running key, worked bit by bit so that it does not lean on the session's table:
+// from position `from` on, every byte but the length byte (position 4) is XORed with k, and k
+// then becomes the 1-Wire CRC-8 of a zero byte taken with register k.  Returns the last k.
+uint8_t ConsoleRunningKey(Bytes& bytes, size_t from, uint8_t k)
+{
+    constexpr size_t kPlainPosition = 4;
+    for (size_t i = from; i < bytes.size(); ++i) {
+        if (i == kPlainPosition)
+            continue;
+        bytes[i] ^= k;
+        for (int bit = 0; bit < 8; ++bit)
+            k = (k & 1) ? static_cast<uint8_t>((k >> 1) ^ 0x8C) : static_cast<uint8_t>(k >> 1);
+    }
+    return k;
+}
+
 } // namespace
 
 bool ConsoleBus::AddConsole(uint8_t address, uint8_t type, uint8_t version)
@@ -194,12 +210,12 @@ void ConsoleBus::Frame(int64_t now_us, LineActivity& activity)
     const uint8_t k0 = coded ? static_cast<uint8_t>(plain_[1] ^ key) : 0;
     Bytes head(plain_.begin(), plain_.begin() + 4);
     if (coded)
-        RunKey(head, 2, k0);
+        ConsoleRunningKey(head, 2, k0);
     const bool isLong = head[2] != 1;
     if (isLong && (plain_.size() < 5 || plain_.size() < plain_[kLengthPosition] + 7u))
         return;
     Bytes request = plain_;
-    const uint8_t left = coded ? RunKey(request, 2, k0) : 0;
+    const uint8_t left = coded ? ConsoleRunningKey(request, 2, k0) : 0;
     Heard heard{wire_, request, {}};
     inFrame_ = false;
     const bool good = SecondFormCrc8(std::span(request).first(3)) == request[3] &&
@@ -229,7 +245,7 @@ void ConsoleBus::Frame(int64_t now_us, LineActivity& activity)
         answer.push_back(static_cast<uint8_t>(crc >> 8));
     }
     if (coded)
-        RunKey(answer, 2, left);
+        ConsoleRunningKey(answer, 2, left);
     if (Take(ConsoleFault::BadCrc8))
         answer[3] ^= 0x01;
     if (answer.size() > kSecondFormHead && Take(ConsoleFault::BadCrc16))

@@ -169,6 +169,8 @@ public:
     std::function<void(uint8_t addrDevice, uint8_t addrShl, int32_t typeDevice,
                        int32_t typeEventShl)>
         OnNewTypeEventADC;
+    // answer: the record's message part: msg its message, wparam its number, payload the
+    // answer frame (empty when none came).
     std::function<void(uint32_t postHandle, int32_t fast, int32_t guid, int64_t fullAddress,
                        const platform::OwnerMessage& answer)>
         OnAsynchAnswer;
@@ -516,6 +518,11 @@ private:
     bool ReadListOn() const;
     void HandleChannelValue(uint8_t address, uint8_t channel, const std::vector<uint8_t>& answer);
     void ReadListEvent(const std::vector<uint8_t>& answer, bool arming);
+    // The owner's queued command and its answer as the read list sees them: an arming command
+    // first types the listed channel it names; a value or event answer acts on its channel.
+    void ReadListBeforeOwnersCommand(const std::vector<uint8_t>& request);
+    void ReadListAfterOwnersCommand(const std::vector<uint8_t>& request,
+                                    const std::vector<uint8_t>& answer);
     void ReadListDeviceGone(uint8_t address, int32_t state);
     bool PostReadListRequest(uint32_t code, const std::vector<uint8_t>& frame);
     bool WithListedChannel(uint16_t key, uint8_t channel,

@@ -370,7 +370,9 @@ void TRSSession::HandleConsoleEvent(uint8_t a, const std::vector<uint8_t>& event
         if (logCommand_)
             LogPort(LogTime() + " Потеря устройства:" + std::to_string(a) + "." +
                     std::to_string(j));
-        reports.push_back({kReportDeviceLostRecord, ConsoleReport(j, c, clock_.Now())});
+        // The loss is reported at the device's own time when its stamp is usable.
+        const double at = EventTime(std::span(event).subspan(2), clock_.Now());
+        reports.push_back({kReportDeviceLostRecord, ConsoleReport(j, c, at)});
     } else if (code == 251) {
         {
             std::lock_guard guard(lock_);

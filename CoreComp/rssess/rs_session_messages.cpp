@@ -146,9 +146,16 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
                 if (logCommand_)
                     TLogFileLine("logCmd.txt", "Ответ на " + std::to_string(sequence) +
                                                    " команду Осталось:" + std::to_string(left));
-                if (OnAsynchAnswer)
+                if (OnAsynchAnswer) {
+                    // The record's message part: its message, its number, and its frame,
+                    // which by now is the answer.
+                    platform::OwnerMessage part;
+                    part.msg = record->message;
+                    part.wparam = record->sequence;
+                    part.payload = record->frame;
                     OnAsynchAnswer(record->postHandle, record->fast, sequence, record->fullAddress,
-                                   message);
+                                   part);
+                }
             }
             break;
         case kMsgSearchProgress:

@@ -320,6 +320,8 @@ void TRSSession::SendBatch()
         std::vector<uint8_t> answer;
         const bool own = IsReadListRequest(r);
         const std::vector<uint8_t> request = r.frame;
+        if (!own)
+            ReadListBeforeOwnersCommand(request);
         {
             std::lock_guard guard(lock_);
             if (ThreadExchange(r.frame, true))
@@ -346,11 +348,7 @@ void TRSSession::SendBatch()
         // A zone's value goes to its zone as well as to the poster.
         if (r.message == kRecordZoneRequest && !answer.empty() && r.frame.size() > 4)
             Deliver(kMsgStatistics, r.frame[0] & 0x7Fu, ZonePayload(r.frame[4], answer));
-        // The read lists see the answers to the owner's commands too: a value read of a
-        // listed channel reports its value.
-        if (!answer.empty() && r.frame.size() > 4 && (r.frame[3] == 27 || r.frame[3] == 57) &&
-            answer[0] == (r.frame[0] & 0x7F))
-            HandleChannelValue(answer[0], r.frame[4], answer);
+        ReadListAfterOwnersCommand(request, answer);
         r.frame = answer;
         if (answer.empty()) {
             Deliver(kMsgStatistics, kStatisticsAnswer, StatisticsPayload(answer, request));

@@ -415,6 +415,33 @@ int TRSSession::CheckReadItem(int index, int channelIndex)
     return 0;
 }
 
+void TRSSession::ReadListBeforeOwnersCommand(const std::vector<uint8_t>& request)
+{
+    if (request.size() <= 5 || request[3] != 25 || !work_)
+        return;
+    int item = -1, index = -1;
+    {
+        std::lock_guard guard(lock_);
+        item = readList_.FindReadItem(request[0] & 0x7F);
+        index = readList_.FindReadChannel(item, request[4]);
+    }
+    if (item >= 0 && index >= 0)
+        CheckReadItem(item, index);
+}
+
+// The read list sees the answers to the owner's commands too: a value read of a listed channel
+// reports its value, and an event answer sets its channel's state as the unit's own events do.
+void TRSSession::ReadListAfterOwnersCommand(const std::vector<uint8_t>& request,
+                                            const std::vector<uint8_t>& answer)
+{
+    if (answer.empty() || request.size() <= 4 || answer[0] != (request[0] & 0x7F))
+        return;
+    if (request[3] == 27 || request[3] == 57)
+        HandleChannelValue(answer[0], request[4], answer);
+    else if (corecomp::ChannelEventOf(answer))
+        ReadListEvent(answer, request[3] == 25);
+}
+
 // Step 5: an event answer sets the state of the channel it names.
 void TRSSession::ReadListEvent(const std::vector<uint8_t>& answer, bool arming)
 {

@@ -3,6 +3,8 @@
 #include "platform/crc8.h"
 
 #include <chrono>
+#include <cmath>
+#include <optional>
 
 namespace corecomp {
 
@@ -248,18 +250,39 @@ std::vector<uint8_t> SecondFormShape(std::span<const uint8_t> request)
     return out;
 }
 
-bool StampUsable(std::span<const uint8_t, 6> s, int64_t nowEpochSeconds)
+namespace {
+
+// Seconds since the epoch of a real date and time, or nothing.
+std::optional<int64_t> StampSeconds(std::span<const uint8_t, 6> s)
 {
     using namespace std::chrono;
-    const int year = 2000 + s[0];
     if (s[0] == 0 || s[1] < 1 || s[1] > 12 || s[2] == 0 || s[3] >= 24 || s[4] >= 60 || s[5] >= 60)
-        return false;
-    const year_month_day ymd{std::chrono::year{year}, month{s[1]}, day{s[2]}};
+        return std::nullopt;
+    const year_month_day ymd{std::chrono::year{2000 + s[0]}, month{s[1]}, day{s[2]}};
     if (!ymd.ok())
-        return false;
-    const int64_t at = static_cast<int64_t>(sys_days{ymd}.time_since_epoch().count()) * 86400 +
-                       s[3] * 3600 + s[4] * 60 + s[5];
-    return at <= nowEpochSeconds + 600;
+        return std::nullopt;
+    return static_cast<int64_t>(sys_days{ymd}.time_since_epoch().count()) * 86400 + s[3] * 3600 +
+           s[4] * 60 + s[5];
+}
+
+} // namespace
+
+bool StampUsable(std::span<const uint8_t, 6> s, int64_t nowEpochSeconds)
+{
+    const auto at = StampSeconds(s);
+    return at && *at <= nowEpochSeconds + 600;
+}
+
+double EventTime(std::span<const uint8_t> stamp, double now)
+{
+    constexpr double kEpochDate = 25569.0; // 1 January 1970 as a date value
+    if (stamp.size() < 6 || !std::isfinite(now))
+        return now;
+    const auto nowSeconds = static_cast<int64_t>(std::floor((now - kEpochDate) * 86400.0));
+    const auto at = StampSeconds(stamp.first<6>());
+    if (!at || *at > nowSeconds + 600)
+        return now;
+    return kEpochDate + static_cast<double>(*at) / 86400.0;
 }
 
 } // namespace corecomp

@@ -136,4 +136,8 @@ std::vector<uint8_t> SecondFormShape(std::span<const uint8_t> request);
 // and time, not more than 10 minutes after now (seconds since the epoch, local time fields).
 bool StampUsable(std::span<const uint8_t, 6> stamp, int64_t nowEpochSeconds);
 
+// The time of an event as a date value (days since 30 December 1899): the device's stamp, the
+// six bytes at the front of stamp, when they are usable, else now.
+double EventTime(std::span<const uint8_t> stamp, double now);
+
 } // namespace corecomp

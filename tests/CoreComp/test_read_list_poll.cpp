@@ -372,6 +372,49 @@ TEST_F(ReadListPollTest, ATypeRequestThatIsNeverAnsweredDoesNotBlockLaterTyping)
     EXPECT_EQ(s.QueuedCommandCount(), 5u) << "a request a minute old is lost: asked again";
 }
 
+TEST_F(ReadListPollTest, AnOwnersArmingTypesItsListedChannelAndItsEventAnswerSetsTheState)
+{
+    units_.Change(5, [](auto& u) {
+        u.type = 12;
+        u.states[1] = 31;
+        u.armingCode = 17;
+        u.values[2] = 40;
+    });
+    // The list is on, but its own pass never comes due: only the owner's commands act.
+    TRSSession& s = Start(100000000);
+    s.AddReadChannel(5, 1, {});
+    s.ApplyQueuedReadListOperations();
+    int answers = 0;
+    s.OnAsynchAnswer = [&](uint32_t, int32_t, int32_t, int64_t, const platform::OwnerMessage&) {
+        ++answers;
+    };
+    ASSERT_GE(s.PostCommand(0, 0, {5, 6, 0, 25, 1, 0}, {}), 0); // listed, not yet typed
+    ASSERT_GE(s.PostCommand(0, 0, {5, 6, 0, 25, 2, 0}, {}), 0); // not listed
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return answers == 2; }));
+    Stop();
+
+    // The listed channel was typed before the owner's arming went out.
+    ASSERT_EQ(types_.size(), 1u);
+    EXPECT_EQ(types_[0], (std::array<int32_t, 4>{5, 1, 12, 1}));
+    std::vector<int> commands;
+    for (const Bytes& f : units_.Requests())
+        if (f[3] != 1)
+            commands.push_back(f[3] * 1000 + f[4]);
+    // Unit type, channel state, arming and the read its event asks for; then the owner's arming
+    // and the read its event asks for; then the unlisted channel's arming and its value read.
+    const std::vector<int> expected{13000, 57001, 25001, 57001, 25001, 57001, 25002, 27002};
+    EXPECT_EQ(commands, expected);
+    const auto list = s.ReadList();
+    ASSERT_EQ(list.Items().size(), 1u);
+    EXPECT_EQ(list.Items()[0].channels.at(0).state, 1) << "the event's state is given back";
+
+    // The unlisted channel's arming answer is an event: its value goes out with its state.
+    ASSERT_FALSE(adc_.empty());
+    EXPECT_EQ(adc_.back().channel, 2);
+    EXPECT_EQ(adc_.back().state, -11);
+}
+
 TEST_F(ReadListPollTest, AnOwnersValueReadOfAListedChannelReportsItsValue)
 {
     units_.Change(5, [](auto& u) {

@@ -93,6 +93,57 @@ TEST_F(ConsoleTest, SubDeviceNumbersFromTheWireAreChecked)
     EXPECT_FALSE(s.FindSubDevice(200));
 }
 
+TEST_F(ConsoleTest, ASubDeviceLossCarriesTheDevicesTimeOnlyWhenItsStampIsUsable)
+{
+    // The fake clock starts at 9 December 2025, 00:00 (date value 46000).
+    TRSSession& s = Mode2();
+    std::vector<double> times;
+    s.OnConsoleLost = [&](uint8_t, const corecomp::ConsoleRecord&, double time) {
+        times.push_back(time);
+    };
+    constexpr double kNow = -1; // stands for the session's clock at the report
+    const auto at = [](double day, int h, int m, int sec) {
+        return day + (h * 3600 + m * 60 + sec) / 86400.0;
+    };
+    struct Case
+    {
+        Bytes stamp; // year - 2000, month, day, hour, minute, second
+        double time;
+    };
+    const Case cases[] = {
+        {{25, 12, 8, 23, 30, 15}, at(45999, 23, 30, 15)},
+        {{24, 2, 29, 12, 0, 0}, at(45351, 12, 0, 0)}, // a leap day
+        {{25, 12, 9, 0, 9, 0}, at(46000, 0, 9, 0)},   // less than 10 minutes ahead
+        {{25, 12, 9, 0, 11, 0}, kNow},                // more than 10 minutes ahead
+        {{26, 1, 1, 0, 0, 0}, kNow},
+        {{0, 12, 8, 1, 0, 0}, kNow},
+        {{25, 0, 8, 1, 0, 0}, kNow},
+        {{25, 13, 8, 1, 0, 0}, kNow},
+        {{25, 11, 0, 1, 0, 0}, kNow},
+        {{25, 11, 31, 1, 0, 0}, kNow},
+        {{25, 2, 29, 1, 0, 0}, kNow}, // not a leap year
+        {{25, 11, 30, 24, 0, 0}, kNow},
+        {{25, 11, 30, 23, 60, 0}, kNow},
+        {{25, 11, 30, 23, 59, 60}, kNow},
+        {{25, 11, 30, 23, 59}, kNow}, // cut short
+        {{}, kNow},
+    };
+    for (const auto& c : cases) {
+        Bytes event(2 + c.stamp.size());
+        event[0] = 250;
+        event[1] = 4;
+        std::copy(c.stamp.begin(), c.stamp.end(), event.begin() + 2);
+        times.clear();
+        const double now = clock_.Now();
+        s.HandleConsoleEvent(3, event);
+        owner_.ServePending();
+        ASSERT_EQ(times.size(), 1u);
+        EXPECT_NEAR(times[0], c.time == kNow ? now : c.time, 1e-7)
+            << int(c.stamp.size() > 2 ? c.stamp[2] : 0) << "."
+            << int(c.stamp.size() > 1 ? c.stamp[1] : 0);
+    }
+}
+
 TEST_F(ConsoleTest, RecordsTravelWholeAndBuildingARequest)
 {
     corecomp::ConsoleRecord c;

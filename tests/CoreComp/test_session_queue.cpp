@@ -48,12 +48,10 @@ protected:
         line_->responder = Answer;
         S().OnAsynchAnswer = [this](uint32_t handle, int32_t fast, int32_t sequence, int64_t full,
                                     const platform::OwnerMessage& m) {
-            const auto r = TCommandRecord::FromPayload(m.payload);
-            ASSERT_TRUE(r);
-            EXPECT_EQ(r->postHandle, handle);
-            EXPECT_EQ(r->fast, fast);
-            EXPECT_EQ(r->fullAddress, full);
-            answers_[static_cast<uint32_t>(sequence)].push_back(r->frame);
+            callers_[static_cast<uint32_t>(sequence)] = {handle, fast, full};
+            EXPECT_EQ(m.wparam, static_cast<uint32_t>(sequence));
+            messages_[static_cast<uint32_t>(sequence)] = m.msg;
+            answers_[static_cast<uint32_t>(sequence)].push_back(m.payload);
         };
     }
     TRSSession& S() { return *session_; }
@@ -66,6 +64,15 @@ protected:
     }
     bool Await(const std::function<bool()>& done) { return owner_.WaitServing(done, 20s); }
     std::map<uint32_t, std::vector<Bytes>> answers_;
+    std::map<uint32_t, uint32_t> messages_; // the message of each answered record
+    struct Caller
+    {
+        uint32_t handle;
+        int32_t fast;
+        int64_t fullAddress;
+        bool operator==(const Caller&) const = default;
+    };
+    std::map<uint32_t, Caller> callers_; // what came back of the caller's values
 };
 
 TEST_F(QueueTest, RecordBlockKeepsEveryField)
@@ -156,7 +163,12 @@ TEST_F(QueueTest, TwentyCommandsAreSentSixteenThenFourAndEachIsAnsweredOnce)
         ASSERT_EQ(answers_[posted[i]].size(), 1u) << i;
         EXPECT_EQ(Hex(answers_[posted[i]][0]).substr(0, 11),
                   "01 05 14 " + Hex({static_cast<uint8_t>(i)}));
+        EXPECT_EQ(callers_[posted[i]],
+                  (Caller{static_cast<uint32_t>(i), 1, 1000 + static_cast<int64_t>(i)}));
+        EXPECT_EQ(messages_[posted[i]], 0u);
     }
+    EXPECT_EQ(callers_[unsent], (Caller{99, 0, 0}));
+    EXPECT_EQ(messages_[unsent], 544u);
     ASSERT_EQ(answers_[unsent].size(), 1u);
     EXPECT_TRUE(answers_[unsent][0].empty());
     EXPECT_EQ(S().AsyncOutstanding(), 0);
@@ -308,6 +320,7 @@ TEST_F(QueueTest, OwnersRecordsWithReadListNumbersAndMessagesAreAnswered)
     for (const Case& c : cases) {
         ASSERT_EQ(answers_[c.sequence].size(), 1u) << c.message << "/" << c.sequence;
         EXPECT_EQ(Hex(answers_[c.sequence][0]).substr(0, 8), "01 05 14");
+        EXPECT_EQ(messages_[c.sequence], c.message) << "the answer carries the record's message";
     }
     EXPECT_EQ(S().AsyncOutstanding(), 0);
     EXPECT_TRUE(S().ReadList().Empty()) << "no owner's record is applied to the read list";

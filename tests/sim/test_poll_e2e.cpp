@@ -4,7 +4,6 @@
 
 #include "sim/pty_server.h"
 
-#include "CoreComp/rssess/command_record.h"
 #include "CoreComp/rssess/rs_session.h"
 #include "platform/owner_channel.h"
 #include "platform/registry.h"
@@ -160,9 +159,7 @@ TEST_F(PollOnSim, QueuedAndSynchronousCommandsShareTheLine)
     S().SetWork(false);
     std::map<int32_t, sim::Bytes> answers;
     S().OnAsynchAnswer = [&](uint32_t, int32_t, int32_t sequence, int64_t,
-                             const platform::OwnerMessage& m) {
-        answers[sequence] = TCommandRecord::FromPayload(m.payload).value().frame;
-    };
+                             const platform::OwnerMessage& m) { answers[sequence] = m.payload; };
     std::vector<bool> fromHandler;
     S().OnNewEvent = [&](const sim::Bytes&) {
         fromHandler.push_back(session_->SendCommand({1, 6, 0, 19, 0x55, 0}, true, false, 0, 0));

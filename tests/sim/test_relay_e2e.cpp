@@ -2,7 +2,6 @@
 // pty.  The units' events are queued from the command line; what went over the line is read
 // back from the program's traffic log, and what the session got from its owner channel.
 
-#include "CoreComp/rssess/command_record.h"
 #include "CoreComp/rssess/rs_session.h"
 #include "platform/owner_channel.h"
 #include "raw_line.h"
@@ -79,7 +78,7 @@ protected:
             session.OnNewEvent = [&](const sim::Bytes& e) { events_[e.at(0)].push_back(e); };
             session.OnAsynchAnswer = [&](uint32_t, int32_t, int32_t, int64_t,
                                          const platform::OwnerMessage& m) {
-                answers_.push_back(TCommandRecord::FromPayload(m.payload).value().frame);
+                answers_.push_back(m.payload);
             };
             session.SetWork(true);
             ASSERT_TRUE(session.Work());
