@@ -290,19 +290,28 @@ bool TcpServer::Listen(const std::string& host, uint16_t port, std::string* erro
     return true;
 }
 
-void TcpServer::Start(Handler handler, ErrorHandler onError)
+bool TcpServer::Start(Handler handler, ErrorHandler onError, std::string* error)
 {
-    if (listenFd_ < 0 || Running())
-        return;
+    if (Running())
+        return true;
+    if (listenFd_ < 0) {
+        if (error)
+            *error = "not listening";
+        return false;
+    }
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        if (error)
+            *error = std::string("pipe2: ") + std::strerror(errno);
+        return false;
+    }
     wakeRead_ = fds[0];
     wakeWrite_ = fds[1];
     handler_ = std::move(handler);
     onError_ = std::move(onError);
     stop_ = false;
     acceptThread_ = std::thread([this] { AcceptLoop(); });
+    return true;
 }
 
 int TcpServer::OpenConnections() const
@@ -336,6 +345,7 @@ void TcpServer::Reap(bool all)
 
 void TcpServer::AcceptLoop()
 {
+    bool outOfResources = false;
     while (!stop_) {
         pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
         const int r = ::poll(p, 2, 1000);
@@ -345,8 +355,21 @@ void TcpServer::AcceptLoop()
         if (!(p[0].revents & POLLIN))
             continue;
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
+        if (fd < 0) {
+            const int e = errno;
+            if (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM) {
+                // The connection stays queued and the listening socket readable: without a
+                // pause the loop would spin until a descriptor is free.  A stop still ends it.
+                ++acceptFailures_;
+                if (onError_ && !outOfResources)
+                    onError_(std::string("accept: ") + std::strerror(e));
+                outOfResources = true;
+                pollfd wake{wakeRead_, POLLIN, 0};
+                ::poll(&wake, 1, static_cast<int>(kAcceptBackOff.count()));
+            }
             continue;
+        }
+        outOfResources = false;
         auto connection = std::make_shared<TcpConnection>(fd);
         std::lock_guard guard(mutex_);
         int open = 0;

@@ -117,12 +117,18 @@ public:
     // cannot; Port() is then 0.
     bool Listen(const std::string& host, uint16_t port, std::string* error = nullptr);
     uint16_t Port() const { return port_; }
-    // Starts the accept loop.  A connection past the cap is closed at once.
-    void Start(Handler handler, ErrorHandler onError = nullptr);
+    // Starts the accept loop.  A connection past the cap is closed at once.  False with error
+    // set when the loop cannot start (not listening, no descriptor for its wake-up pipe).
+    // While accepting fails for want of descriptors or memory, the loop waits kAcceptBackOff
+    // between tries, and reports the first failure of each such run to onError.
+    bool Start(Handler handler, ErrorHandler onError = nullptr, std::string* error = nullptr);
     // Stops accepting, shuts every open connection down and joins every thread.  Idempotent.
     void Stop();
     bool Running() const { return acceptThread_.joinable(); }
     int OpenConnections() const;
+    // Accepts that failed for want of descriptors or memory.
+    int AcceptFailures() const { return acceptFailures_; }
+    static constexpr std::chrono::milliseconds kAcceptBackOff{100};
 
 private:
     struct Client
@@ -142,6 +148,7 @@ private:
     Handler handler_;
     ErrorHandler onError_;
     std::atomic<bool> stop_{false};
+    std::atomic<int> acceptFailures_{0};
     std::thread acceptThread_;
     mutable std::mutex mutex_;
     std::list<Client> clients_;

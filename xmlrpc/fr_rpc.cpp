@@ -255,14 +255,14 @@ bool TfrRPC::StartServer()
     StopServer();
     server_ = std::make_unique<platform::TcpServer>(16);
     std::string error;
-    if (!server_->Listen(settings_.clientIp, settings_.clientPort, &error)) {
+    if (!server_->Listen(settings_.clientIp, settings_.clientPort, &error) ||
+        !server_->Start([this](platform::TcpConnection& c) { ServeConnection(c); },
+                        [this](const std::string& what) { Log("OnMessage= " + what); }, &error)) {
         errorFlag_ = true;
         errorText_ = error + "\r\n";
         server_.reset();
         return false;
     }
-    server_->Start([this](platform::TcpConnection& c) { ServeConnection(c); },
-                   [this](const std::string& what) { Log("OnMessage= " + what); });
     return true;
 }
 
@@ -600,9 +600,7 @@ std::string TfrRPC::HandleCall(std::string_view body, const std::optional<std::s
     if (!body.empty() && digest) {
         const std::string computed = ContentMd5(body);
         if (*digest != computed) {
-            answer.SetError(kErrorBadDigest,
-                            "Checksum MD5 error of client request \r\nShould be: " + *digest +
-                                " contains: " + computed + "\r\n");
+            answer.SetError(kErrorBadDigest, RequestDigestFaultText(*digest, computed));
             return answer.GetResponseXML();
         }
     }

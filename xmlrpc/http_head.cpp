@@ -19,6 +19,12 @@ std::string ContentMd5(std::string_view body)
     return EncodeBase64(std::string_view(reinterpret_cast<const char*>(digest), sizeof digest));
 }
 
+std::string RequestDigestFaultText(std::string_view received, std::string_view computed)
+{
+    return "Checksum MD5 error of client request \r\nShould be: " + std::string(received) +
+           " contains: " + std::string(computed) + "\r\n";
+}
+
 std::string WriteRequest(std::string_view endpoint, std::string_view host, std::string_view body)
 {
     std::string out;

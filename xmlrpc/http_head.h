@@ -26,6 +26,9 @@ inline constexpr size_t kMaxClientAnswerBody = 16 * 1024 * 1024;
 
 // The Base64 text (24 characters) of the MD5 digest of body, as Content-MD5 carries it.
 std::string ContentMd5(std::string_view body);
+// The text of fault 1002 for a request whose Content-MD5 (received) is not its body's
+// (computed); every server of the link answers with it.
+std::string RequestDigestFaultText(std::string_view received, std::string_view computed);
 
 // "POST endpoint HTTP/1.1", User-Agent, Host, Content-Type, Content-Length, Content-MD5, the
 // empty line, then the body: the whole request for one write.

@@ -66,6 +66,7 @@ struct XmlReader::Callbacks
             if (r.hasPendingStart_ && XML_GetCurrentByteCount(P(r.parser_)) == 0) {
                 r.hasPendingStart_ = false;
                 r.text_.clear();
+                r.OnSkippedElement();
                 return;
             }
             r.DeliverPendingStart();

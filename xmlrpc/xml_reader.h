@@ -38,6 +38,8 @@ protected:
     virtual void OnStartTag(std::string_view name) = 0;
     virtual void OnEndTag(std::string_view name) = 0;
     virtual void OnText(std::string_view utf8) = 0;
+    // An empty-element tag, skipped.
+    virtual void OnSkippedElement() {}
 
 private:
     struct Callbacks;

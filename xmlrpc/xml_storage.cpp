@@ -123,6 +123,8 @@ bool StorableHost(const std::string& host)
     return SafeName(host) && host.find('\\') == std::string::npos;
 }
 
+constexpr int kMaxPort = 65535;
+
 } // namespace
 
 TXMLStorage::TXMLStorage(TXMLStorageLimits limits)
@@ -152,36 +154,44 @@ bool TXMLStorage::EventSet() const
 }
 
 std::optional<std::string> TXMLStorage::Store(const std::string& host, int port,
-                                              const std::string& text)
+                                              const std::string& text, StoreRefusal* refusal)
 {
-    if (!StorableHost(host) || port < 0 || port > 65535)
+    auto refuse = [&](StoreRefusal why) -> std::optional<std::string> {
+        if (refusal)
+            *refusal = why;
         return std::nullopt;
-    if (Count() >= limits_.maxEntries || text.size() > limits_.maxBytes - bytes_)
-        return std::nullopt;
-    const std::string guid = platform::GuidText(platform::NewGuid());
+    };
     const std::string folder = Folder(host, port);
+    // The whole folder name, as Load checks it: a host ending in "." gives "host..port".
+    if (!StorableHost(host) || !SafeName(folder))
+        return refuse(StoreRefusal::Host);
+    if (port < 0 || port > kMaxPort)
+        return refuse(StoreRefusal::Port);
+    if (Count() >= limits_.maxEntries || text.size() > limits_.maxBytes - bytes_)
+        return refuse(StoreRefusal::Full);
+    const std::string guid = platform::GuidText(platform::NewGuid());
     auto client = std::find_if(clients_.begin(), clients_.end(),
                                [&](const Client& c) { return c.host == host && c.port == port; });
     {
         MemoryZip zip(archive_);
         if (!zip.Get())
-            return std::nullopt;
+            return refuse(StoreRefusal::Archive);
         if (client == clients_.end() && zip_name_locate(zip.Get(), (folder + "/").c_str(), 0) < 0 &&
             zip_dir_add(zip.Get(), (folder + "/").c_str(), ZIP_FL_ENC_UTF_8) < 0)
-            return std::nullopt;
+            return refuse(StoreRefusal::Archive);
         zip_source_t* data = zip_source_buffer(zip.Get(), text.data(), text.size(), 0);
         if (!data)
-            return std::nullopt;
+            return refuse(StoreRefusal::Archive);
         const zip_int64_t index =
             zip_file_add(zip.Get(), (folder + "\\" + guid).c_str(), data, ZIP_FL_ENC_UTF_8);
         if (index < 0) {
             zip_source_free(data);
-            return std::nullopt;
+            return refuse(StoreRefusal::Archive);
         }
         zip_set_file_compression(zip.Get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 0);
         std::optional<std::string> bytes = zip.Commit(); // text is read here, still alive
         if (!bytes)
-            return std::nullopt;
+            return refuse(StoreRefusal::Archive);
         archive_ = std::move(*bytes);
     }
     if (client == clients_.end()) {
@@ -321,7 +331,8 @@ bool TXMLStorage::Load(const std::string& bytes, std::string* error)
                 return refuse("Entry name refused: " + name);
             const std::string portText = name.substr(dot + 1, slash - dot - 1);
             if (portText.empty() || portText.size() > 5 ||
-                portText.find_first_not_of("0123456789") != std::string::npos)
+                portText.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoi(portText) > kMaxPort)
                 return refuse("Entry name refused: " + name);
             // The stated size first: nothing is inflated past the caps.
             if (++count > limits_.maxEntries || st.size > limits_.maxBytes - total)
@@ -358,6 +369,21 @@ bool TXMLStorage::Load(const std::string& bytes, std::string* error)
             DeliverNext(*client);
     }
     return true;
+}
+
+std::string StoreRefusalText(StoreRefusal why)
+{
+    switch (why) {
+    case StoreRefusal::Full:
+        return "The result store is full";
+    case StoreRefusal::Host:
+        return "The result store cannot keep results of this host";
+    case StoreRefusal::Port:
+        return "The result store cannot keep results of this port";
+    case StoreRefusal::Archive:
+        break;
+    }
+    return "The result store could not write its archive";
 }
 
 } // namespace xrpc

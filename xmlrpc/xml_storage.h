@@ -30,6 +30,15 @@ struct TXMLStorageLimits
     size_t maxBytes = 16 * 1024 * 1024; // of kept (uncompressed) text
 };
 
+// Why Store kept nothing; StoreRefusalText gives each its own text.
+enum class StoreRefusal {
+    Full,
+    Host,
+    Port,
+    Archive,
+};
+std::string StoreRefusalText(StoreRefusal why);
+
 class TXMLStorage
 {
 public:
@@ -46,10 +55,12 @@ public:
 
     // Keeps text for the client host:port under a new GUID and returns it; delivers it at once
     // when the client has no delivered result waiting for its acknowledgement.  nullopt, with
-    // nothing kept, past a cap, for a client Load could not read back (a host that is empty,
-    // holds ".." or "\", or begins with "/" or "\"; a port outside 0 to 65535), or when the
-    // archive cannot be written.
-    std::optional<std::string> Store(const std::string& host, int port, const std::string& text);
+    // nothing kept and the reason in refusal, past a cap, for a client Load could not read back
+    // (a host that is empty, holds "\", begins with "/" or "\", or whose folder name holds
+    // "..", as a host ending in "." does; a port outside 0 to 65535), or when the archive
+    // cannot be written.
+    std::optional<std::string> Store(const std::string& host, int port, const std::string& text,
+                                     StoreRefusal* refusal = nullptr);
     // Removes the delivered entry guid and delivers its client's next one.  False for a GUID
     // that is not the one its client was last given (unknown, or not yet delivered).
     bool Acknowledge(const std::string& guid);

@@ -431,9 +431,10 @@ void TXrpcClient::DeliverAsync(AsyncOutcome outcome)
     if (!outcome.error.empty())
         result->SetError(outcome.errId, outcome.error);
     result->SetTag(call.port);
+    StoreRefusal refusal = StoreRefusal::Full;
     if (call.store && outcome.error.empty() &&
-        !storage_.Store(call.host, call.port, outcome.answer))
-        Report("The result store is full: the result of " + call.guid + " was not kept",
+        !storage_.Store(call.host, call.port, outcome.answer, &refusal))
+        Report(StoreRefusalText(refusal) + ": the result of " + call.guid + " was not kept",
                call.methodName, call.host, call.port);
     if (OnGetASYNCHResult)
         OnGetASYNCHResult(call.guid, call.methodName, call.host, result);

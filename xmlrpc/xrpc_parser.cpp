@@ -88,20 +88,63 @@ std::string TagName(std::string_view name)
     return UpperAscii(Trim(name));
 }
 
+// Blank text is a value inside a string element, and inside a value element when the value
+// ends with it; before a child element it is only the layout between tags.  So blank text
+// directly in a value is held until the next tag tells which.
+class BlankValueText
+{
+public:
+    // True when text is to be read now.
+    bool Counts(const std::string& tag, std::string_view text)
+    {
+        if (!Trim(text).empty() || tag == "STRING")
+            return true;
+        if (tag == "VALUE" && !blocked_)
+            held_ = std::string(text);
+        return false;
+    }
+    // At every start tag.
+    void Drop()
+    {
+        held_.reset();
+        blocked_ = false;
+    }
+    // At a skipped element (<nil/>) inside the value: the value is not blank text.
+    void Block()
+    {
+        held_.reset();
+        blocked_ = true;
+    }
+    // The held text, when the value element ends now.
+    std::optional<std::string> TakeAtEnd(const std::string& tag, std::string_view endTag)
+    {
+        std::optional<std::string> text;
+        if (held_ && tag == "VALUE" && TagName(endTag) == "VALUE")
+            text = std::move(held_);
+        held_.reset();
+        return text;
+    }
+
+private:
+    std::optional<std::string> held_;
+    bool blocked_ = false;
+};
+
 // The limits that keep a hostile document from exhausting the stack or memory.
 class Limits
 {
 public:
-    void Reset()
+    void Reset(size_t documentBytes = 0)
     {
         items_ = 0;
         nesting_ = 0;
+        maxItems_ = MaxDocumentValues(documentBytes);
     }
     void CountItem()
     {
-        if (++items_ > kMaxDocumentItems)
-            throw EXrpcError("XML-RPC document holds more than " +
-                             std::to_string(kMaxDocumentItems) + " values");
+        if (++items_ > maxItems_)
+            throw EXrpcError("XML-RPC document holds more than " + std::to_string(maxItems_) +
+                             " values");
     }
     void OpenValue()
     {
@@ -114,8 +157,9 @@ public:
     void CloseAll() { nesting_ = 0; }
 
 private:
-    int items_ = 0;
+    size_t items_ = 0;
     int nesting_ = 0;
+    size_t maxItems_ = kMinDocumentValues;
 };
 
 } // namespace
@@ -129,7 +173,9 @@ public:
     {
         Reset();
         try {
-            Read(NormalizeEmptyValues(document));
+            const std::string text = NormalizeEmptyValues(document);
+            limits_.Reset(text.size());
+            Read(text);
         } catch (...) {
             Reset();
             throw;
@@ -147,6 +193,7 @@ public:
         tag_.clear();
         name_.clear();
         limits_.Reset();
+        blank_.Drop();
     }
 
 private:
@@ -179,8 +226,11 @@ private:
         stack_.emplace_back(std::move(value));
     }
 
+    void OnSkippedElement() override { blank_.Block(); }
+
     void OnStartTag(std::string_view name) override
     {
+        blank_.Drop();
         std::string tag = TagName(name);
         if (tag == "PARAM") {
             limits_.CountItem();
@@ -196,6 +246,8 @@ private:
 
     void OnEndTag(std::string_view name) override
     {
+        if (const std::optional<std::string> blank = blank_.TakeAtEnd(tag_, name))
+            TakeText(*blank);
         tag_.clear();
         const std::string tag = TagName(name);
         if (tag == "ARRAY" && Top<TXrpcArray>()) {
@@ -219,8 +271,12 @@ private:
 
     void OnText(std::string_view text) override
     {
-        if (Trim(text).empty())
-            return;
+        if (blank_.Counts(tag_, text))
+            TakeText(text);
+    }
+
+    void TakeText(std::string_view text)
+    {
         if (tag_ == "METHODNAME") {
             method = platform::Utf8ToCp1251(text);
             return;
@@ -251,6 +307,7 @@ private:
     std::string tag_;
     std::string name_;
     Limits limits_;
+    BlankValueText blank_;
 };
 
 TXrpcServerParser::TXrpcServerParser() : reader_(std::make_unique<Reader>()) {}
@@ -285,7 +342,8 @@ public:
         result_ = &result;
         stack_.clear();
         tag_.clear();
-        limits_.Reset();
+        limits_.Reset(document.size());
+        blank_.Drop();
         Read(document);
     }
 
@@ -320,8 +378,11 @@ private:
         return name;
     }
 
+    void OnSkippedElement() override { blank_.Block(); }
+
     void OnStartTag(std::string_view name) override
     {
+        blank_.Drop();
         tag_ = TagName(name);
         if (tag_ == "STRUCT") {
             limits_.OpenValue();
@@ -333,8 +394,7 @@ private:
     }
 
     // A closed array or struct joins the value below it, or becomes the result.
-    template <class T>
-    void Attach(std::shared_ptr<T> value)
+    template <class T> void Attach(std::shared_ptr<T> value)
     {
         constexpr bool isArray = std::is_same_v<T, TXrpcArray>;
         limits_.CloseValue();
@@ -372,6 +432,8 @@ private:
 
     void OnEndTag(std::string_view name) override
     {
+        if (const std::optional<std::string> blank = blank_.TakeAtEnd(tag_, name))
+            TakeText(*blank);
         const std::string tag = TagName(name);
         if (tag == "STRUCT" && TopStruct()) {
             Attach(PopStruct());
@@ -389,8 +451,12 @@ private:
 
     void OnText(std::string_view text) override
     {
-        if (Trim(text).empty() || tag_.empty())
-            return;
+        if (!tag_.empty() && blank_.Counts(tag_, text))
+            TakeText(text);
+    }
+
+    void TakeText(std::string_view text)
+    {
         if (tag_ == "VALUE")
             tag_ = "STRING";
         if (tag_ == "STRING" && text == kNull)
@@ -422,6 +488,7 @@ private:
     std::vector<Open> stack_;
     std::string tag_;
     Limits limits_;
+    BlankValueText blank_;
 };
 
 TXrpcClientParser::TXrpcClientParser()

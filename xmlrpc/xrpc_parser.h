@@ -8,13 +8,17 @@
 // value and becomes '?' in a name.
 //
 // Hostile documents: a DOCTYPE, elements nested deeper than 64, values nested deeper than
-// kMaxValueNesting or more than kMaxDocumentItems values raise EXrpcError, as does every
-// malformed document and every number, boolean or date that cannot be read.
+// kMaxValueNesting or more values than MaxDocumentValues of the document's size raise
+// EXrpcError, as does every malformed document and every number, boolean or date that cannot
+// be read.  The value cap follows the bytes: no well-formed XML-RPC document within the
+// callers' byte bounds holds more values than it allows, and the memory of the values read
+// stays within a fixed multiple of the document's size.
 //
 // Threads: a parser is used by one thread at a time.
 
 #include "xmlrpc/xrpc_types.h"
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,7 +27,15 @@
 namespace xrpc {
 
 inline constexpr int kMaxValueNesting = 32;
-inline constexpr int kMaxDocumentItems = 10000;
+// The smallest value a document can carry, "<value>x</value>", and the cap it gives a
+// document of the given size (never below kMinDocumentValues).
+inline constexpr size_t kMinValueBytes = 16;
+inline constexpr size_t kMinDocumentValues = 10000;
+constexpr size_t MaxDocumentValues(size_t documentBytes)
+{
+    return documentBytes / kMinValueBytes > kMinDocumentValues ? documentBytes / kMinValueBytes
+                                                               : kMinDocumentValues;
+}
 
 class TXrpcServerParser
 {

@@ -7,6 +7,8 @@
 
 #include "platform/tcp.h"
 
+#include <algorithm>
+
 namespace xrpc {
 
 namespace {
@@ -42,6 +44,16 @@ std::string CurrentFault() noexcept
     } catch (...) {
         return {};
     }
+}
+
+// A call the owner did not finish within the owner wait.  Whether it ran matters to the
+// caller: a call that was taken may have done its work, and must not simply be repeated.
+std::string OwnerWaitText(bool taken, std::chrono::milliseconds wait)
+{
+    const std::string within = " within " + std::to_string(wait.count()) + " ms";
+    return taken ? "The server's owner took the call but did not finish it" + within +
+                       "; it may have run, and its answer is lost"
+                 : "The server's owner did not take the call" + within + "; it did not run";
 }
 
 std::string FirstParamName(const TXrpcParams& params)
@@ -178,8 +190,10 @@ bool TXrpcServer::SetActive(bool on)
         return false;
     if (EnableIntrospect)
         AddIntrospection();
-    server->Start([this](platform::TcpConnection& c) { ServeConnection(c); },
-                  [](const std::string& what) { AppendRpcLog("rpc_err.txt", what); });
+    if (!server->Start([this](platform::TcpConnection& c) { ServeConnection(c); },
+                       [](const std::string& what) { AppendRpcLog("rpc_err.txt", what); },
+                       &lastError_))
+        return false;
     server_ = std::move(server);
     return true;
 }
@@ -251,8 +265,7 @@ std::optional<std::string> TXrpcServer::RefuseCall(std::string_view body,
     if (digest && !body.empty()) {
         const std::string computed = ContentMd5(body);
         if (UpperAscii(*digest) != UpperAscii(computed))
-            return Fault(kFaultDigest, "Checksum MD5 error of client request \r\nShould be: " +
-                                           *digest + " contains: " + computed + "\r\n");
+            return Fault(kFaultDigest, RequestDigestFaultText(*digest, computed));
     }
     if (body.find('\0') != std::string_view::npos)
         return Fault(kFaultHandling, "Request body holds a NUL character");
@@ -318,11 +331,22 @@ CallAnswer TXrpcServer::WaitForOwner(std::string_view body, const std::string& h
     lock.lock();
     const auto ready = [&] { return call->ready; };
     if (!cv_.wait_for(lock, limits_.ownerWait, ready)) {
-        if (!call->done)
-            // Still queued: it will never run.  Taken already: its answer is dropped.
-            return Fault(kFaultHandling, "The server's owner did not take the call within " +
-                                             std::to_string(limits_.ownerWait.count()) + " ms");
+        if (!call->done) {
+            // Still queued: it will never run.  Taken already: its answer is dropped.  Marked
+            // here, under the lock that decided it, so the owner cannot answer it as well.
+            const bool taken = std::find(running_.begin(), running_.end(), call) != running_.end();
+            std::erase(queue_, call);
+            call->done = true;
+            lock.unlock();
+            if (testHooks_.ownerWaitExpired)
+                testHooks_.ownerWaitExpired();
+            return Fault(kFaultHandling, OwnerWaitText(taken, limits_.ownerWait));
+        }
         // Taken and being written by the owner, which never waits on the socket.
+        lock.unlock();
+        if (testHooks_.ownerWaitExpired)
+            testHooks_.ownerWaitExpired();
+        lock.lock();
         cv_.wait(lock, ready);
     }
     CallAnswer answer = std::move(call->answer);
@@ -359,6 +383,8 @@ void TXrpcServer::RunQueuedCall()
         call->done = true;
     }
     // The connection's thread now waits for ready and leaves the socket alone until then.
+    if (testHooks_.answerTaken)
+        testHooks_.answerTaken();
     if (!answer.response.empty()) {
         answer.sent = call->connection->TrySend(answer.response);
         answer.written = true;

@@ -6,9 +6,10 @@
 //
 // Faults: 1000 method not registered (an item without OnExecute handles nothing), 1001 a
 // failure while handling, with the exception's text where it has one (whatever raised it: a
-// handler, an event, or writing the answer; also: a body with a NUL, a body shorter than announced or larger
-// than 1 MiB, an owner that did not take the call within the owner wait, a server going
-// down), 1002 a request whose Content-MD5 is wrong, 1003 and 1004 a malformed "AsyncResult".
+// handler, an event, or writing the answer; also: a body with a NUL, a body shorter than
+// announced or larger than 1 MiB, an owner that did not take the call, or did not finish it,
+// within the owner wait (the text says which), a server going down), 1002 a request whose
+// Content-MD5 is wrong, 1003 and 1004 a malformed "AsyncResult".
 //
 // Bounds: a head line of 8 KiB, a head of 64 KiB, a body of 1 MiB, 10 s to finish a request,
 // 10 s more to write its answer once it is ready, 30 s of idle keep-alive, a cap on
@@ -92,6 +93,15 @@ struct TXrpcServerLimits
     int maxConnections = 16;
 };
 
+// Test hooks; each runs outside the server's lock, in the thread named.
+struct TXrpcServerTestHooks
+{
+    // A connection's thread, once the owner wait for its call has run out.
+    std::function<void()> ownerWaitExpired;
+    // The owner's thread, when it has taken a finished call's answer to write it.
+    std::function<void()> answerTaken;
+};
+
 class TXrpcServer
 {
 public:
@@ -125,6 +135,8 @@ public:
     // True once the server's own channel has served its construction message.
     bool CreationAnnounced() const { return created_; }
     platform::OwnerChannel& Channel() { return channel_; }
+    // Set before the server is activated.
+    void SetTestHooks(TXrpcServerTestHooks hooks) { testHooks_ = std::move(hooks); }
 
     // --- events (owner's thread)
     std::function<void(const std::string& methodName, const TXrpcParams& params, TXrpcFunction& ret,
@@ -166,6 +178,7 @@ private:
     bool created_ = false;
     std::vector<TXrpcMethodHandler> handlers_;
     std::unique_ptr<platform::TcpServer> server_;
+    TXrpcServerTestHooks testHooks_;
 
     // Shared with the connection threads.
     mutable std::mutex mutex_;

@@ -2,12 +2,20 @@
 // its stop.
 
 #include "platform/tcp.h"
+#include "tests/platform/descriptor_limit.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <atomic>
 #include <cerrno>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 using namespace platform;
 using namespace std::chrono_literals;
@@ -104,6 +112,67 @@ TEST(Tcp, ServerCapsItsConnectionsAndStopsWhileHandlersWait)
 
     TcpServer second;
     EXPECT_FALSE(second.Listen("256.1.1.1", 0));
+}
+
+// A server whose accept loop cannot start says so, and starts once it can.
+TEST(Tcp, StartReportsALoopThatCannotStart)
+{
+    TcpServer server;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    std::string error;
+    {
+        test::DescriptorLimit none(0);
+        ASSERT_TRUE(none.Ok());
+        EXPECT_FALSE(server.Start([](TcpConnection&) {}, nullptr, &error));
+    }
+    EXPECT_NE(error.find("pipe2"), std::string::npos) << error;
+    EXPECT_FALSE(server.Running());
+    EXPECT_TRUE(server.Start([](TcpConnection&) {}));
+    EXPECT_TRUE(server.Running());
+    TcpServer idle;
+    EXPECT_FALSE(idle.Start([](TcpConnection&) {}, nullptr, &error));
+}
+
+// Out of descriptors, a waiting connection keeps the listening socket readable: the loop
+// pauses between tries instead of spinning, reports the failure once, and takes the connection
+// once a descriptor is free.
+TEST(Tcp, AcceptOutOfDescriptorsBacksOff)
+{
+    TcpServer server;
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    std::atomic<int> served{0};
+    std::vector<std::string> errors;
+    std::mutex errorsMutex;
+    ASSERT_TRUE(server.Start([&](TcpConnection&) { ++served; },
+                             [&](const std::string& what) {
+                                 std::lock_guard guard(errorsMutex);
+                                 errors.push_back(what);
+                             }));
+    // The client's socket is made first; connecting needs no new descriptor.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(server.Port());
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    {
+        test::DescriptorLimit none(0);
+        ASSERT_TRUE(none.Ok());
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+        for (int i = 0; i < 5000 && server.AcceptFailures() == 0; ++i)
+            std::this_thread::sleep_for(1ms);
+        ASSERT_GT(server.AcceptFailures(), 0);
+        std::this_thread::sleep_for(10 * TcpServer::kAcceptBackOff);
+        // A spinning loop fails hundreds of thousands of times in that time.
+        EXPECT_LE(server.AcceptFailures(), 20);
+    }
+    for (int i = 0; i < 5000 && served == 0; ++i)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(served, 1);
+    ::close(fd);
+    server.Stop();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("accept"), std::string::npos) << errors[0];
 }
 
 } // namespace

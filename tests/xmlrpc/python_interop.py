@@ -22,6 +22,7 @@ CALL_PARAMS = [
     0, -5, 2**31 - 1, -2**31,
     "", "plain", "a<b&c>d", "a&lt;b", "quote\"'s", "Привет, мир", "line1\nline2",
     "  padded  ", "tab\there", "中文 and ‰",
+    "  ", "\n", "\t", ["  ", "\n", "\t"], {"blank": "  ", "line": "\n", "tab": "\t"},
     1.5, -0.25, 1e20, 1.5e-7, 3.14159265358979, 0.0,
     True, False,
     xc.DateTime("20260131T07:05:09"), xc.DateTime("00010101T00:00:00"),
@@ -32,7 +33,8 @@ CALL_PARAMS = [
 ]
 # A typical answer of the link and a few single values.
 RESPONSES = [True, "001A2B3C0000", 7, [{"ID": 1, "Port": 3, "Auto": True, "Type": "RS232",
-                                       "ComSpeed": 9600}], {"MAC": "001A2B3C0000"}]
+                                       "ComSpeed": 9600}], {"MAC": "001A2B3C0000"},
+             "  ", "\n", "\t", ["  ", "\t"], {"k": "\n"}]
 FAULT = xc.Fault(1002, "bad <md5> & Привет")
 
 

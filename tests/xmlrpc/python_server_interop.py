@@ -151,6 +151,9 @@ def run(port):
     check("short body", fault_body(body) == 1001, (head, body))
     head, body, closed = raw(port, post(b"", length=1 << 30), shut=True)
     check("oversized length", fault_body(body) == 1001, (head, body))
+    # A POST with no body runs nothing and gets nothing: the connection closes.
+    head, body, closed = raw(port, post(b""))
+    check("Content-Length 0", closed and head == "" and body == b"", (head, body, closed))
     head, body, closed = raw(port, b"GET /where?x HTTP/1.1\r\nHost: h\r\n\r\n")
     text = body.decode()
     check("GET head", head.split("\r\n") == [

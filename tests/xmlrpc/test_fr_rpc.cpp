@@ -144,13 +144,17 @@ public:
 
     // Calls the link's "OnMethodData" with hex; with a wrong digest when asked.  Returns the
     // link's answer document.
-    std::string Callback(const std::string& hex, bool badDigest = false)
+    static std::string CallbackBody(const std::string& hex)
     {
         TXrpcFunction call;
         call.SetObjectMethod("OnMethodData");
         call.AddItem("001A2B3C4D5E");
         call.AddItem(std::string_view(hex));
-        const std::string body = call.GetRequestXML();
+        return call.GetRequestXML();
+    }
+    std::string Callback(const std::string& hex, bool badDigest = false)
+    {
+        const std::string body = CallbackBody(hex);
         std::string request = WriteRequest("/", "127.0.0.1", body);
         if (badDigest)
             request.replace(request.find(ContentMd5(body)), 24, ContentMd5("x"));
@@ -287,10 +291,14 @@ TEST(LinkFrame, OnlyTheAnswerWithTheRequestsCounterIsTaken)
          false},
         {"a wrong digest gets fault 1002 and is not taken",
          [](ScriptedService& s, const Bytes& p) {
-             const std::string answer = s.Callback(AnswerTo(p), true);
-             TXrpcClientParser parser;
-             parser.Parse(answer);
-             EXPECT_EQ(parser.Result()->ErrorCode(), kErrorBadDigest);
+             const std::string hex = AnswerTo(p);
+             const std::string answer = s.Callback(hex, true);
+             TXrpcFunction fault;
+             fault.SetError(
+                 kErrorBadDigest,
+                 "Checksum MD5 error of client request \r\nShould be: " + ContentMd5("x") +
+                     " contains: " + ContentMd5(ScriptedService::CallbackBody(hex)) + "\r\n");
+             EXPECT_EQ(answer, fault.GetResponseXML());
          },
          false},
         {"no answer", [](ScriptedService&, const Bytes&) {}, false},

@@ -18,8 +18,8 @@ namespace {
 
 std::string Call(const std::string& param)
 {
-    return "<?xml version=\"1.0\"?><methodCall><methodName>m</methodName><params><param>" +
-           param + "</param></params></methodCall>";
+    return "<?xml version=\"1.0\"?><methodCall><methodName>m</methodName><params><param>" + param +
+           "</param></params></methodCall>";
 }
 
 std::string Response(const std::string& param)
@@ -72,6 +72,19 @@ TEST(XrpcParsers, ValueTableThroughBothParsers)
         {"empty string element", "<value><string></string></value>", "s:", ""},
         {"empty value element", "<value></value>", "s:", ""},
         {"the [NULL] marker", "<value><string>[NULL]</string></value>", "s:", ""},
+        // Blank text is the string's value; only the one blank peers send for "empty" is not.
+        {"one blank string", "<value><string> </string></value>", "s:", ""},
+        {"two blanks string", "<value><string>  </string></value>", "s:  ", ""},
+        {"line end string", "<value><string>\n</string></value>", "s:\n", ""},
+        {"tab string", "<value><string>\t</string></value>", "s:\t", ""},
+        {"blank directly in a value", "<value>\t </value>", "s:\t ", ""},
+        {"layout around a typed value", "<value>\n  <int>3</int>\n</value>", "i:3", ""},
+        {"layout around a skipped element", "<value>\n<nil/>\n</value>", "none", ""},
+        {"blank strings in an array and a struct",
+         "<value><array><data>\n<value><string>\t</string></value>\n<value>  </value>\n"
+         "<value><struct><member><name>k</name><value><string>\n</string></value></member>"
+         "</struct></value>\n</data></array></value>",
+         "[s:\t,s:  ,{k=s:\n}]", ""},
         {"i4 with blanks", "<value><i4> 12 </i4></value>", "i:12", ""},
         {"int across lines", "<value><int>\n  -3\n</int></value>", "i:-3", ""},
         {"int4 (calls only)", "<value><int4>7</int4></value>", "i:7", "none"},
@@ -91,8 +104,7 @@ TEST(XrpcParsers, ValueTableThroughBothParsers)
         {"unknown kinds", "<value><nil/></value><value><i8>5</i8></value>", "none", ""},
         {"empty array", "<value><array><data></data></array></value>", "[]", ""},
         {"array in a struct in an array", nested, "[{k=[i:1,s:x];after=b:1},i:9]", ""},
-        {"multi-line Base64", "<value><base64>\nQUJD\nREVG\n</base64></value>", "64:ABCDEF",
-         ""},
+        {"multi-line Base64", "<value><base64>\nQUJD\nREVG\n</base64></value>", "64:ABCDEF", ""},
         {"duplicate member names",
          "<value><struct><member><name>A</name><value><int>1</int></value></member>"
          "<member><name>a</name><value>2</value></member></struct></value>",
@@ -112,8 +124,7 @@ TEST(XrpcParsers, ValueTableThroughBothParsers)
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ServerDump(Call(c.value)), c.server) << c.what;
-        EXPECT_EQ(ClientDump(Response(c.value)), c.client.empty() ? c.server : c.client)
-            << c.what;
+        EXPECT_EQ(ClientDump(Response(c.value)), c.client.empty() ? c.server : c.client) << c.what;
     }
 }
 
@@ -133,8 +144,10 @@ TEST(XrpcParsers, SameCyrillicTextInUtf8AndWindows1251)
     const std::string cp1251 = "\xCF\xF0\xE8\xE2\xE5\xF2"; // Привет
     const std::string utf8 = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
     auto body = [](const std::string& text) {
-        return "<methodCall><methodName>" + text + "</methodName><params><param><value><struct>"
-               "<member><name>" + text + "</name><value><string>" + text +
+        return "<methodCall><methodName>" + text +
+               "</methodName><params><param><value><struct>"
+               "<member><name>" +
+               text + "</name><value><string>" + text +
                "</string></value></member></struct></value></param></params></methodCall>";
     };
     const std::string docs[] = {
@@ -257,6 +270,14 @@ std::string ManyInts(int n)
     return s + "</data></array></value>";
 }
 
+std::string ManyBareInts(int n)
+{
+    std::string s = "<value><array><data>";
+    for (int i = 0; i < n; ++i)
+        s += "<i4>1</i4>";
+    return s + "</data></array></value>";
+}
+
 TEST(XrpcParsers, HostileAndMalformedDocumentsRaise)
 {
     struct Case
@@ -279,7 +300,9 @@ TEST(XrpcParsers, HostileAndMalformedDocumentsRaise)
         {"elements too deep", Call(Nest(62, "<x>", "</x>", "")), "deeper than 64"},
         {"values too deep", Call("<value>" + Nest(33, "<array>", "</array>", "") + "</value>"),
          "values deeper than 32"},
-        {"too many values", Call(ManyInts(10000)), "more than 10000 values"},
+        // Bare typed elements, 10 bytes a value: more values than any XML-RPC document of
+        // that size can hold.
+        {"too many values", Call(ManyBareInts(200000)), "more than 125"},
         {"unclosed tag", "<methodCall><methodName>m</methodName>", "no element found"},
         {"mismatched tag", Call("<value><int>1</string></value>"), "mismatched tag"},
         {"undefined entity", Call("<value><string>&nbsp;</string></value>"), "undefined entity"},
@@ -295,8 +318,7 @@ TEST(XrpcParsers, HostileAndMalformedDocumentsRaise)
          "<?xml version=\"1.0\" encoding=\"Windows-1251\"?><methodCall><methodName>\x98"
          "</methodName></methodCall>",
          "not well-formed"},
-        {"bad UTF-8", "<methodCall><methodName>\xC3(</methodName></methodCall>",
-         "not well-formed"},
+        {"bad UTF-8", "<methodCall><methodName>\xC3(</methodName></methodCall>", "not well-formed"},
         {"empty document", "", "no element found"},
     };
     for (const auto& c : cases) {
@@ -330,13 +352,21 @@ TEST(XrpcParsers, HostileAndMalformedDocumentsRaise)
 
 TEST(XrpcParsers, LimitsLeaveRoomForRealDocuments)
 {
-    // Twenty levels of arrays fit the element limit; 10,000 values are allowed.
+    // Twenty levels of arrays fit the element limit.
     const std::string deep =
         Nest(20, "<value><array><data>", "</data></array></value>", "<value>x</value>");
     EXPECT_EQ(ServerDump(Call(deep)).size(), 20u * 2 + 3);
-    EXPECT_NO_THROW(ServerDump(Call(ManyInts(9998)))); // + the array + the param
-    EXPECT_NO_THROW(ClientDump(Response("<value>" + Nest(32, "<array>", "</array>", "") +
-                                        "</value>")));
+    // Values as small as a document can write them, far past 10,000, in both readers.
+    std::string smallest = "<value><array><data>";
+    for (int i = 0; i < 50000; ++i)
+        smallest += "<value>x</value>";
+    smallest += "</data></array></value>";
+    EXPECT_EQ(ServerDump(Call(smallest)).size(), 50000u * 4 + 1);
+    EXPECT_EQ(ClientDump(Response(smallest)).size(), 50000u * 4 + 1);
+    // An answer of 20,000 values (about 600 KB), well inside the answer bound.
+    EXPECT_NO_THROW(ClientDump(Response(ManyInts(20000))));
+    EXPECT_NO_THROW(
+        ClientDump(Response("<value>" + Nest(32, "<array>", "</array>", "") + "</value>")));
 }
 
 TEST(XrpcParsers, AParserIsReusableAfterAFailure)

@@ -9,6 +9,7 @@
 
 #include "platform/registry.h"
 #include "platform/tcp.h"
+#include "tests/platform/descriptor_limit.h"
 #include "tests/platform/temp_dir.h"
 #include "tests/xmlrpc/alloc_fault.h"
 
@@ -36,6 +37,20 @@ IXrpcResult CallOn(uint16_t port, const std::string& method, int32_t arg = 0)
     IXrpcResult r;
     client.Execute(f, false, r, "/RPC2", port, "127.0.0.1");
     return r;
+}
+
+// A call from another thread while this one, the owner, serves the server.
+IXrpcResult ServedCall(TXrpcServer& server, const std::string& method)
+{
+    IXrpcResult got;
+    std::atomic<bool> done{false};
+    std::thread caller([&] {
+        got = CallOn(server.BoundPort(), method);
+        done = true;
+    });
+    server.Channel().WaitServing([&] { return done.load(); }, 30s);
+    caller.join();
+    return got;
 }
 
 // The next answer on a bare connection, parsed, within deadline.
@@ -98,6 +113,22 @@ TEST(XrpcServer, ListensOnLoopbackUnlessToldOtherwiseAndRefusesTls)
     EXPECT_FALSE(server.Active());
 }
 
+// Room for the listening socket but not for the accept loop's wake-up pipe: the server does
+// not start, and says so.
+TEST(XrpcServer, AServerThatCannotStartSaysSo)
+{
+    TXrpcServer server;
+    server.SetListenPort(0);
+    {
+        platform::test::DescriptorLimit one(1);
+        ASSERT_TRUE(one.Ok());
+        EXPECT_FALSE(server.SetActive(true));
+    }
+    EXPECT_FALSE(server.Active());
+    EXPECT_NE(server.LastError().find("pipe2"), std::string::npos) << server.LastError();
+    EXPECT_TRUE(server.SetActive(true)) << server.LastError();
+}
+
 // The owner runs every call; the events come in their order, an item without OnExecute
 // handles nothing, and a handler that raises gives 1001.
 TEST(XrpcServer, CallsRunInTheOwnersThreadWithTheirEvents)
@@ -116,7 +147,13 @@ TEST(XrpcServer, CallsRunInTheOwnersThreadWithTheirEvents)
     server.OnAfterExecute = [&](const std::string& m, const TXrpcParams&, TXrpcFunction&,
                                 TXrpcStruct&) { events.push_back("after " + m); };
     server.OnReceiveXML = [&](const std::string&, TXrpcStruct&) { events.push_back("receive"); };
-    server.OnSendXML = [&](const std::string&, TXrpcStruct&) { events.push_back("send"); };
+    std::string sent;
+    int callerPort = 0;
+    server.OnSendXML = [&](const std::string& xml, TXrpcStruct& info) {
+        events.push_back("send");
+        sent = xml;
+        callerPort = info.GetKey("Port").AsInteger();
+    };
     server.Methods = {
         Item("Twice",
              [&](const std::string&, const TXrpcParams& p, TXrpcFunction& ret, TXrpcStruct&) {
@@ -128,6 +165,14 @@ TEST(XrpcServer, CallsRunInTheOwnersThreadWithTheirEvents)
                          TXrpcStruct&) { throw EXrpcError("no such thing"); }),
     };
     ASSERT_TRUE(server.SetActive(true));
+    // A method of the handler list (activation has just rebuilt it) has its after event too.
+    server.Handlers().push_back(
+        {"Listed",
+         [&](const std::string&, const TXrpcParams&, TXrpcFunction& ret, TXrpcStruct&) {
+             events.push_back("run listed");
+             ret.AddItem(7);
+         },
+         "", ""});
     struct Case
     {
         std::string method;
@@ -140,6 +185,10 @@ TEST(XrpcServer, CallsRunInTheOwnersThreadWithTheirEvents)
          42,
          false,
          {"receive", "before twice 127.0.0.1 xml", "run", "after twice", "send"}},
+        {"Listed",
+         7,
+         false,
+         {"receive", "before Listed 127.0.0.1 xml", "run listed", "after Listed", "send"}},
         {"Empty", 1000, true, {"receive", "before Empty 127.0.0.1 xml", "after Empty", "send"}},
         {"Nothing", 1000, true, {"receive", "before Nothing 127.0.0.1 xml", "send"}},
         {"Raise", 1001, true, {"receive", "before Raise 127.0.0.1 xml", "send"}},
@@ -155,6 +204,15 @@ TEST(XrpcServer, CallsRunInTheOwnersThreadWithTheirEvents)
         EXPECT_EQ(r->IsError(), c.fault);
         EXPECT_EQ(c.fault ? r->ErrorCode() : r->AsInteger(), c.value);
         EXPECT_EQ(events, c.events);
+        // OnSendXML has the answer document itself; the caller's port is the peer's own.
+        TXrpcFunction expected;
+        if (c.fault)
+            expected.SetError(c.value, r->ErrorMsg());
+        else
+            expected.AddItem(c.value);
+        EXPECT_EQ(sent, expected.GetResponseXML());
+        EXPECT_GT(callerPort, 0);
+        EXPECT_NE(callerPort, server.BoundPort());
     }
     EXPECT_FALSE(elsewhere);
 }
@@ -261,8 +319,8 @@ TEST(XrpcServer, ACallThatThrowsAnywhereIsAnsweredAt1001AndLeavesNothingBehind)
         if (mode == "send object")
             throw 8;
     };
-    server.Methods = {Item(
-        "M", [&](const std::string&, const TXrpcParams&, TXrpcFunction& ret, TXrpcStruct&) {
+    server.Methods = {
+        Item("M", [&](const std::string&, const TXrpcParams&, TXrpcFunction& ret, TXrpcStruct&) {
             if (mode == "object")
                 throw 7;
             ret.AddItem(std::string(256 * 1024, 'a'));
@@ -279,8 +337,8 @@ TEST(XrpcServer, ACallThatThrowsAnywhereIsAnsweredAt1001AndLeavesNothingBehind)
         int sends; // OnSendXML sees a handler's failure as the answer it is
     };
     const Case cases[] = {
-        {"receive", "receiving failed", 0},      {"send", "sending failed", 1},
-        {"send object", noException, 1},         {"object", noException, 1},
+        {"receive", "receiving failed", 0},     {"send", "sending failed", 1},
+        {"send object", noException, 1},        {"object", noException, 1},
         {"memory", std::bad_alloc().what(), 0},
     };
     for (const Case& c : cases) {
@@ -306,17 +364,7 @@ TEST(XrpcServer, ACallThatThrowsAnywhereIsAnsweredAt1001AndLeavesNothingBehind)
         EXPECT_EQ(server.HeldCalls(), 0u);
     }
     mode.clear();
-    const IXrpcResult r = [&] {
-        IXrpcResult got;
-        std::atomic<bool> done{false};
-        std::thread caller([&] {
-            got = CallOn(server.BoundPort(), "M");
-            done = true;
-        });
-        server.Channel().WaitServing([&] { return done.load(); }, 30s);
-        caller.join();
-        return got;
-    }();
+    const IXrpcResult r = ServedCall(server, "M");
     ASSERT_TRUE(r && !r->IsError());
     EXPECT_EQ(r->AsString().size(), 256u * 1024);
 }
@@ -350,7 +398,7 @@ TEST(XrpcServer, AnAnswerReadyLateInTheRequestsTimeStillArrivesWhole)
             c->SendAll(WriteRequest("/RPC2", "127.0.0.1", f.GetRequestXML()));
             while (!answered)
                 std::this_thread::sleep_for(10ms);
-            std::this_thread::sleep_for(300ms); // the server's writing now waits for room
+            std::this_thread::sleep_for(300ms);         // the server's writing now waits for room
             const IXrpcResult r = ReadAnswer(*c, 120s); // a sanitizer on a loaded machine is slow
             got = r->IsError() ? r->ErrorMsg() : r->AsString();
         } catch (const std::exception& e) {
@@ -426,7 +474,8 @@ TEST(XrpcServer, ACallTheOwnerDoesNotTakeInTimeGetsFault1001)
     const IXrpcResult r = CallOn(server.BoundPort(), "M");
     ASSERT_TRUE(r && r->IsError());
     EXPECT_EQ(r->ErrorCode(), 1001);
-    EXPECT_NE(r->ErrorMsg().find("did not take the call"), std::string::npos);
+    EXPECT_EQ(r->ErrorMsg(),
+              "The server's owner did not take the call within 300 ms; it did not run");
     // The call given up is not run later.
     int ran = 0;
     server.Methods[0].OnExecute = [&](const std::string&, const TXrpcParams&, TXrpcFunction&,
@@ -454,6 +503,7 @@ TEST(XrpcServer, AnAnswerTheConnectionGaveUpOnIsNeverWritten)
         })};
     ASSERT_TRUE(server.SetActive(true));
     std::vector<int32_t> got;
+    std::string text;
     std::atomic<bool> done{false};
     std::thread caller([&] {
         // A bare connection: it takes whatever comes next as the answer, stale or not.
@@ -465,6 +515,8 @@ TEST(XrpcServer, AnAnswerTheConnectionGaveUpOnIsNeverWritten)
             c->SendAll(WriteRequest("/RPC2", "127.0.0.1", f.GetRequestXML()));
             const IXrpcResult r = ReadAnswer(*c, 20s);
             got.push_back(r->IsError() ? r->ErrorCode() : r->AsInteger());
+            if (r->IsError())
+                text = r->ErrorMsg();
             while (!slowDone)
                 std::this_thread::sleep_for(10ms);
             std::this_thread::sleep_for(100ms); // room for a late answer to show up
@@ -474,6 +526,102 @@ TEST(XrpcServer, AnAnswerTheConnectionGaveUpOnIsNeverWritten)
     server.Channel().WaitServing([&] { return done.load(); }, 30s);
     caller.join();
     EXPECT_EQ(got, (std::vector<int32_t>{1001, 2}));
+    // The call ran: its caller must not be told it did not.
+    EXPECT_EQ(text, "The server's owner took the call but did not finish it within 200 ms; it may "
+                    "have run, and its answer is lost");
+}
+
+// Echo(1) then Echo(2) on one bare kept-alive connection, which takes whatever comes next as
+// the answer, stale or not.
+struct EchoPair
+{
+    std::vector<int32_t> got;
+    std::atomic<bool> done{false};
+    std::thread caller;
+    void Start(uint16_t port)
+    {
+        caller = std::thread([this, port] {
+            auto c = platform::TcpConnection::Connect("127.0.0.1", port, 5s);
+            for (int32_t arg : {1, 2}) {
+                TXrpcFunction f;
+                f.SetObjectMethod("Echo");
+                f.AddItem(arg);
+                c->SendAll(WriteRequest("/RPC2", "127.0.0.1", f.GetRequestXML()));
+                const IXrpcResult r = ReadAnswer(*c, 20s);
+                got.push_back(r->IsError() ? r->ErrorCode() : r->AsInteger());
+            }
+            done = true;
+        });
+    }
+};
+
+TXRMethod EchoItem()
+{
+    return Item("Echo", [](const std::string&, const TXrpcParams& p, TXrpcFunction& ret,
+                           TXrpcStruct&) { ret.AddItem(p.at(0)->AsInteger()); });
+}
+
+// Waits, up to 20 s, for flag.
+bool WaitFor(const std::atomic<bool>& flag)
+{
+    for (int i = 0; i < 20000 && !flag; ++i)
+        std::this_thread::sleep_for(1ms);
+    return flag;
+}
+
+// A server with Echo whose owner waits 1 s: long enough that the call after a test's first is
+// served at once.
+std::unique_ptr<TXrpcServer> EchoServer(TXrpcServerTestHooks hooks)
+{
+    TXrpcServerLimits limits;
+    limits.ownerWait = 1s;
+    auto server = std::make_unique<TXrpcServer>(limits);
+    server->SetListenPort(0);
+    server->Methods = {EchoItem()};
+    server->SetTestHooks(std::move(hooks));
+    EXPECT_TRUE(server->SetActive(true));
+    return server;
+}
+
+// The owner comes for the call just after its connection gave up on it (the hook holds the
+// connection there until the owner has served): the call gets one answer, 1001, and the next
+// call on the connection reads its own.
+TEST(XrpcServer, ACallGivenUpOnIsNotAnsweredByTheOwnerAsWell)
+{
+    std::atomic<bool> expired{false}, served{false};
+    const auto server = EchoServer({[&] {
+                                        if (!expired.exchange(true))
+                                            WaitFor(served);
+                                    },
+                                    nullptr});
+    EchoPair pair;
+    pair.Start(server->BoundPort());
+    ASSERT_TRUE(WaitFor(expired));
+    server->Channel().ServePending(); // the owner, in the gap
+    served = true;
+    server->Channel().WaitServing([&] { return pair.done.load(); }, 30s);
+    pair.caller.join();
+    EXPECT_EQ(pair.got, (std::vector<int32_t>{1001, 2}));
+}
+
+// The owner has the answer and is writing it as the wait runs out: that answer is the call's
+// only one, and the connection goes on with the next call.
+TEST(XrpcServer, AnAnswerBeingWrittenWhenTheWaitRunsOutIsTheOnlyOne)
+{
+    std::atomic<bool> expired{false}, first{true};
+    const auto server = EchoServer({[&] { expired = true; },
+                                    [&] {
+                                        // Only the first answer waits for the connection to
+                                        // give up.
+                                        if (first.exchange(false))
+                                            WaitFor(expired);
+                                    }});
+    EchoPair pair;
+    pair.Start(server->BoundPort());
+    server->Channel().WaitServing([&] { return pair.done.load(); }, 30s);
+    pair.caller.join();
+    EXPECT_TRUE(expired);
+    EXPECT_EQ(pair.got, (std::vector<int32_t>{1, 2}));
 }
 
 TEST(XrpcServer, DestructionAnswersWaitingCallsWith1001AndJoinsItsThreads)
@@ -613,6 +761,25 @@ TEST(XrpcServer, BrokenRequestsAreAnsweredAndConnectionsAreCapped)
     a.reset();
     b.reset();
     c.reset();
+}
+
+// The three introspection methods exist only while EnableIntrospect is on at activation.
+TEST(XrpcServer, IntrospectionAnswersOnlyWhenEnabled)
+{
+    for (const bool on : {true, false}) {
+        SCOPED_TRACE(on);
+        TXrpcServer server;
+        server.SetListenPort(0);
+        server.EnableIntrospect = on;
+        ASSERT_TRUE(server.SetActive(true));
+        const IXrpcResult r = ServedCall(server, "system.listMethods");
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->IsError(), !on);
+        if (on)
+            EXPECT_EQ(r->AsArray()->Count(), 3);
+        else
+            EXPECT_EQ(r->ErrorCode(), 1000);
+    }
 }
 
 TEST(XrpcServer, TheLinkFramesServerIsBuiltInactive)

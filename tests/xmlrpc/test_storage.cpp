@@ -112,7 +112,9 @@ TEST(XMLStorage, RefusesResultsPastItsCapsAndTakesThemAgainOnceThereIsRoom)
             kept.push_back(*g);
         }
         const size_t count = f.store.Count(), bytes = f.store.Bytes();
-        EXPECT_FALSE(f.store.Store("h", 1, std::string(c.sizes.back(), 'b')));
+        StoreRefusal why = StoreRefusal::Host;
+        EXPECT_FALSE(f.store.Store("h", 1, std::string(c.sizes.back(), 'b'), &why));
+        EXPECT_EQ(why, StoreRefusal::Full);
         EXPECT_EQ(f.store.Count(), count);
         EXPECT_EQ(f.store.Bytes(), bytes);
         if (!kept.empty() && c.sizes.back() <= c.limits.maxBytes) {
@@ -166,6 +168,8 @@ TEST(XMLStorage, AnArchiveFromOutsideIsCheckedBeforeAnythingOfItIsTaken)
         {"leading slash", MakeZip({{"/etc.1\\x", "r"}})},
         {"leading backslash", MakeZip({{"\\h.1\\x", "r"}})},
         {"no port", MakeZip({{"host\\x", "r"}})},
+        {"port past 65535", MakeZip({{"h.65536\\x", "r"}})},
+        {"five-digit port past 65535", MakeZip({{"h.99999\\x", "r"}})},
         {"stated size past the cap", MakeZip({{"h.1\\x", std::string(1001, 'z')}})},
         {"too many entries",
          MakeZip({{"h.1\\a", ""}, {"h.1\\b", ""}, {"h.1\\c", ""}, {"h.1\\d", ""}, {"h.1\\e", ""}})},
@@ -224,26 +228,37 @@ TEST(XMLStorage, StoreRefusesAClientItsArchiveCouldNotBeLoadedWith)
     {
         std::string host;
         int port;
+        StoreRefusal why = StoreRefusal::Host;
     };
     const Case refused[] = {
-        {"", 1},        {"..", 1},  {"a..b", 1}, {"/etc", 1}, {"\\h", 1},
-        {"a\\b", 1},  {"h", -1},  {"h", 65536}, {std::string("a\0b", 3), 1},
+        {"", 1},
+        {"..", 1},
+        {"a..b", 1},
+        {"/etc", 1},
+        {"\\h", 1},
+        {"a\\b", 1},
+        {"example.com.", 80}, // its folder "example.com..80" would make the archive unloadable
+        {std::string("a\0b", 3), 1},
+        {"h", -1, StoreRefusal::Port},
+        {"h", 65536, StoreRefusal::Port},
     };
     Fixture f;
     for (const Case& c : refused) {
         SCOPED_TRACE(c.host + " " + std::to_string(c.port));
-        EXPECT_FALSE(f.store.Store(c.host, c.port, "r"));
+        StoreRefusal why = StoreRefusal::Full;
+        EXPECT_FALSE(f.store.Store(c.host, c.port, "r", &why));
+        EXPECT_EQ(why, c.why);
     }
     EXPECT_EQ(f.store.Count(), 0u);
     EXPECT_TRUE(f.store.Archive().empty());
-    const Case taken[] = {{"a/b", 0}, {"10.0.0.5", 65535}, {"host.name", 80}};
+    const Case taken[] = {{"a/b", 0}, {"10.0.0.5", 65535}, {"host.name", 80}, {".host", 1}};
     for (const Case& c : taken)
         ASSERT_TRUE(f.store.Store(c.host, c.port, "r")) << c.host;
     Fixture g;
     std::string error;
     ASSERT_TRUE(g.store.Load(f.store.Archive(), &error)) << error;
-    ASSERT_EQ(g.seen.size(), 3u);
-    for (size_t i = 0; i < 3; ++i) {
+    ASSERT_EQ(g.seen.size(), std::size(taken));
+    for (size_t i = 0; i < std::size(taken); ++i) {
         EXPECT_EQ(g.seen[i].host, taken[i].host);
         EXPECT_EQ(g.seen[i].port, taken[i].port);
     }
