@@ -250,6 +250,19 @@ void TcpConnection::Shutdown()
     ::shutdown(fd_, SHUT_RDWR);
 }
 
+void TcpConnection::SetIdle(bool idle)
+{
+    idleSince_ = idle ? std::chrono::steady_clock::now().time_since_epoch().count() + 1 : 0;
+}
+
+std::optional<SteadyTime> TcpConnection::IdleSince() const
+{
+    const SteadyTime::rep since = idleSince_;
+    if (since == 0)
+        return std::nullopt;
+    return SteadyTime(SteadyTime::duration(since - 1));
+}
+
 // --- server
 
 TcpServer::TcpServer(int maxConnections) : maxConnections_(maxConnections) {}
@@ -373,10 +386,26 @@ void TcpServer::AcceptLoop()
         auto connection = std::make_shared<TcpConnection>(fd);
         std::lock_guard guard(mutex_);
         int open = 0;
-        for (const Client& c : clients_)
-            open += c.done ? 0 : 1;
-        if (open >= maxConnections_)
-            continue; // over the cap: the connection closes as it goes out of scope
+        Client* idlest = nullptr;
+        SteadyTime idleSince = SteadyTime::max();
+        for (Client& c : clients_) {
+            if (c.done || c.evicted)
+                continue;
+            ++open;
+            const std::optional<SteadyTime> since = c.connection->IdleSince();
+            if (since && *since < idleSince) {
+                idleSince = *since;
+                idlest = &c;
+            }
+        }
+        if (open >= maxConnections_) {
+            if (!idlest)
+                continue; // all busy: the new connection closes as it goes out of scope
+            // A kept-alive connection that only waits gives way, so idle peers cannot lock
+            // every other peer out.
+            idlest->evicted = true;
+            idlest->connection->Shutdown();
+        }
         Client& client = clients_.emplace_back();
         client.connection = connection;
         client.thread = std::thread([this, &client] {

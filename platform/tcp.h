@@ -19,6 +19,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -90,6 +91,12 @@ public:
     std::string PeerHost() const { return peerHost_; }
     uint16_t PeerPort() const { return peerPort_; }
 
+    // Marks the connection idle (waiting for its peer's next request) or busy.  A server at
+    // its cap shuts the connection idle the longest down to take a new one.  Any thread.
+    void SetIdle(bool idle);
+    // When it became idle; nullopt while busy.
+    std::optional<SteadyTime> IdleSince() const;
+
 private:
     void WaitReadable();
     int fd_;
@@ -98,6 +105,7 @@ private:
     size_t start_ = 0;
     std::string peerHost_;
     uint16_t peerPort_ = 0;
+    std::atomic<SteadyTime::rep> idleSince_{0}; // ticks since the clock's epoch + 1; 0: busy
 };
 
 class TcpServer
@@ -117,7 +125,9 @@ public:
     // cannot; Port() is then 0.
     bool Listen(const std::string& host, uint16_t port, std::string* error = nullptr);
     uint16_t Port() const { return port_; }
-    // Starts the accept loop.  A connection past the cap is closed at once.  False with error
+    // Starts the accept loop.  A connection past the cap takes the place of the connection
+    // idle the longest (see TcpConnection::SetIdle), which is shut down; with none idle it is
+    // closed at once.  False with error
     // set when the loop cannot start (not listening, no descriptor for its wake-up pipe).
     // While accepting fails for want of descriptors or memory, the loop waits kAcceptBackOff
     // between tries, and reports the first failure of each such run to onError.
@@ -136,6 +146,7 @@ private:
         std::shared_ptr<TcpConnection> connection;
         std::thread thread;
         std::atomic<bool> done{false};
+        bool evicted = false; // shut down to make room; its thread is ending
     };
     void AcceptLoop();
     void Reap(bool all);

@@ -4,9 +4,9 @@
 // hand it to the call handler and write its answer.  Shared by every server of the link.
 //
 // Any violation of a bound (head line, head, body, the time to finish a request, idle time,
-// the time to write an answer) ends the connection; a server that gives a refusal answers a body that breaks off or is too
-// large with it first, so its client is not left waiting.  Runs on the connection's own
-// thread.
+// the time to write an answer) ends the connection; a server that gives a refusal answers a body
+// that breaks off or is too large with it first, so its client is not left waiting.  Runs on the
+// connection's own thread.
 
 #include "xmlrpc/http_head.h"
 
@@ -86,7 +86,12 @@ void ServeHttpCallsOn(Connection& c, const HttpServeOptions& options, const Call
         for (;;) {
             RequestHeadReader head;
             c.SetDeadline(Clock::now() + options.limits.idle);
+            // Waiting for the next request, the connection may give way to a new one.
+            if constexpr (requires { c.SetIdle(true); })
+                c.SetIdle(true);
             c.Peek();
+            if constexpr (requires { c.SetIdle(false); })
+                c.SetIdle(false);
             c.SetDeadline(Clock::now() + options.limits.request);
             while (head.State() == HeadState::NeedMore)
                 c.Consume(head.Feed(c.Peek()));

@@ -55,7 +55,7 @@ void AppendRpcLog(std::string_view fileName, std::string_view line)
 {
     if (fileName != "rpc_err.txt" && !RpcLogsEnabled())
         return;
-    platform::AppendLogLine(RpcLogPath(fileName), line);
+    platform::AppendLogLine(RpcLogPath(fileName), line, kRpcLogLimit);
 }
 
 } // namespace xrpc

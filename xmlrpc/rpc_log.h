@@ -5,10 +5,12 @@
 // the program t4700 is "rpc_t4700.log") in $VENDAXO_LOG_DIR when set, else in the program's
 // folder.  "rpc.log" and "xmlrpcdata.txt" are written only when switched on, which
 // InitRpcLogs does when the value "CreateWriteFile" exists; "rpc_err.txt" always.  A file
-// that cannot be written is skipped.
+// that cannot be written is skipped.  A file that has grown past kRpcLogLimit bytes starts
+// afresh with the next line, as the session's events log does.
 //
 // Threads: any.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,6 +21,7 @@ class RegistryFile;
 namespace xrpc {
 
 inline constexpr const char* kRpcLogKey = "\\Software\\KAVEX\\ZEMRA_PRO\\ZEMCORE";
+inline constexpr std::uintmax_t kRpcLogLimit = 20 * 1024 * 1024;
 
 // Opens the key (creating it) and switches the optional logs on when "CreateWriteFile" exists.
 void InitRpcLogs(platform::RegistryFile& registry);

@@ -81,6 +81,18 @@ void TXrpcClient::Disconnect()
     connection_.reset();
 }
 
+std::string TXrpcClient::Host() const
+{
+    std::lock_guard address(addressMutex_);
+    return host_;
+}
+
+int TXrpcClient::Port() const
+{
+    std::lock_guard address(addressMutex_);
+    return port_;
+}
+
 void TXrpcClient::SetHost(const std::string& host)
 {
     std::lock_guard guard(lock_);
@@ -160,12 +172,24 @@ void TXrpcClient::ExecuteXML(const std::string& xml, bool async, IXrpcResult& re
         call.methodName = methodName;
         call.guid = platform::GuidText(platform::NewGuid());
         call.store = useStorage_;
-        lastGuid_ = call.guid;
+        bool full = false;
         {
             std::lock_guard guard(queueMutex_);
-            queue_.push_back(std::move(call));
-            if (!worker_.joinable())
+            // The results not yet delivered count too: an owner that does not serve its
+            // channel cannot make the client keep results without end.
+            full = queue_.size() + outcomes_.size() >= maxAsyncPending_;
+            if (!full) {
+                lastGuid_ = call.guid;
+                queue_.push_back(std::move(call));
+            }
+            if (!full && !worker_.joinable())
                 worker_ = std::thread([this] { Worker(); });
+        }
+        if (full) {
+            fail(kErrorEmptyResponse, "The queue of asynchronous calls is full (" +
+                                          std::to_string(maxAsyncPending_) +
+                                          " calls): the call was not made");
+            return;
         }
         queueCv_.notify_all();
         return;

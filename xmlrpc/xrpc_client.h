@@ -55,6 +55,7 @@ inline constexpr uint32_t kMsgOwnerExchange = 3731;
 inline constexpr uint32_t kMsgAsyncError = 3732;
 inline constexpr int kErrIdConnect = 20001; // connect failed, or the peer closed
 inline constexpr int kErrIdConnectTimeout = 2003;
+inline constexpr size_t kMaxAsyncPending = 1000;
 
 // The code of a failed asynchronous call (OnError's errId, the result's error code): 2003 for
 // a connect that timed out, 20001 for any other failed connect or a peer that closed, the
@@ -111,8 +112,10 @@ public:
     // answer, or empty when it failed or the owner is gone.
     std::string ExchangeInOwner(const std::string& body);
 
-    const std::string& Host() const { return host_; }
-    int Port() const { return port_; }
+    // Copies, read under the lock that guards them: the worker rewrites them for every
+    // asynchronous call.
+    std::string Host() const;
+    int Port() const;
     // A new value while connected closes the connection first.
     void SetHost(const std::string& host);
     void SetPort(int port);
@@ -124,6 +127,9 @@ public:
     void SetConnectTimeout(std::chrono::milliseconds t) { connectTimeout_ = t; }
     void SetReadTimeout(std::chrono::milliseconds t) { readTimeout_ = t; }
     void SetMaxAnswerBody(size_t bytes) { maxAnswerBody_ = bytes; }
+    // Asynchronous calls queued, running or with a result not yet delivered to the owner; a
+    // call past it is refused with error 600 and OnError, and nothing is queued.
+    void SetMaxAsyncPending(size_t calls) { maxAsyncPending_ = calls; }
     bool Connected() const;
 
     // Runs one call; takes the function over and clears it afterwards.  With host and port
@@ -189,6 +195,7 @@ private:
     std::chrono::milliseconds connectTimeout_{5000};
     std::chrono::milliseconds readTimeout_{10000};
     size_t maxAnswerBody_;
+    size_t maxAsyncPending_ = kMaxAsyncPending;
 
     // The owner's side.
     platform::OwnerChannel channel_;

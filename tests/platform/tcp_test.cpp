@@ -114,6 +114,53 @@ TEST(Tcp, ServerCapsItsConnectionsAndStopsWhileHandlersWait)
     EXPECT_FALSE(second.Listen("256.1.1.1", 0));
 }
 
+// At the cap a new connection takes the place of the one idle the longest; a busy one is
+// never shut down for it.
+TEST(Tcp, AtTheCapTheConnectionIdleTheLongestGivesWay)
+{
+    TcpServer server(2);
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    std::atomic<int> served{0};
+    server.Start([&](TcpConnection& c) {
+        ++served;
+        for (;;) {
+            c.SetIdle(true);
+            const std::string_view bytes = c.Peek();
+            c.SetIdle(false);
+            if (bytes.front() == 'b') {
+                c.Consume(bytes.size());
+                c.Peek(); // busy with a request until the stop
+            }
+            c.Consume(bytes.size());
+        }
+    });
+    auto connect = [&] { return TcpConnection::Connect("127.0.0.1", server.Port(), 2000ms); };
+    auto waitServed = [&](int n) {
+        for (int i = 0; i < 2000 && served < n; ++i)
+            std::this_thread::sleep_for(1ms);
+        return served.load();
+    };
+    auto a = connect();
+    ASSERT_EQ(waitServed(1), 1);
+    std::this_thread::sleep_for(20ms); // a idles first
+    auto b = connect();
+    ASSERT_EQ(waitServed(2), 2);
+    std::this_thread::sleep_for(20ms);
+    auto c = connect(); // takes the place of a, idle the longest
+    EXPECT_EQ(waitServed(3), 3);
+    a->SetDeadline(std::chrono::steady_clock::now() + 2s);
+    EXPECT_THROW(a->Peek(), SocketError) << "the connection idle the longest gave way";
+    EXPECT_FALSE(b->Stale());
+    b->SendAll("busy"); // b is busy from now on; c idles
+    std::this_thread::sleep_for(50ms);
+    auto d = connect(); // takes c's place, never b's
+    EXPECT_EQ(waitServed(4), 4);
+    c->SetDeadline(std::chrono::steady_clock::now() + 2s);
+    EXPECT_THROW(c->Peek(), SocketError);
+    EXPECT_FALSE(b->Stale());
+    server.Stop();
+}
+
 // A server whose accept loop cannot start says so, and starts once it can.
 TEST(Tcp, StartReportsALoopThatCannotStart)
 {

@@ -37,28 +37,32 @@ struct Pair
         IXrpcResult result;
     };
     std::vector<Got> got;
+    bool active = false;
 
-    Pair()
+    explicit Pair(const std::string& bindAddress = "127.0.0.1")
     {
+        server.SetBindAddress(bindAddress);
         server.SetListenPort(0);
         TXRMethod echo;
         echo.MethodName = "Echo";
         echo.OnExecute = [](const std::string&, const TXrpcParams& p, TXrpcFunction& ret,
                             TXrpcStruct&) { ret.AddNewItem().Assign(*p.at(0)); };
         server.Methods = {echo};
-        EXPECT_TRUE(server.SetActive(true));
+        active = server.SetActive(true);
+        EXPECT_TRUE(active || bindAddress != "127.0.0.1") << server.LastError();
         client.OnGetASYNCHResult = [this](const std::string& guid, const std::string& method,
                                           const std::string& host, const IXrpcResult& r) {
             got.push_back({guid, method, host, r});
         };
     }
-    std::string CallAsync(const std::string& text, int port = 0)
+    std::string CallAsync(const std::string& text, int port = 0,
+                          const std::string& host = "127.0.0.1")
     {
         auto f = std::make_shared<TXrpcFunction>();
         f->SetObjectMethod("Echo");
         f->AddItem(text);
         IXrpcResult r;
-        client.Execute(f, true, r, "/RPC2", port ? port : server.BoundPort(), "127.0.0.1");
+        client.Execute(f, true, r, "/RPC2", port ? port : server.BoundPort(), host);
         EXPECT_FALSE(r);
         return client.LastGuid();
     }
@@ -86,6 +90,12 @@ TEST(XrpcAsync, ResultsReachTheOwnerInCallOrderAndTheStoreKeepsThemUntilAcknowle
         EXPECT_EQ(port, p.server.BoundPort());
         stored.emplace_back(guid, text);
     };
+    std::vector<int> plusPorts;
+    p.client.OnGetASYNCHResultPlus = [&](TXrpcClient& owner, const std::string&, const std::string&,
+                                         const std::string&, const IXrpcResult&, int port) {
+        EXPECT_EQ(&owner, &p.client);
+        plusPorts.push_back(port);
+    };
     std::vector<std::string> guids;
     for (int i = 0; i < 20; ++i)
         guids.push_back(p.CallAsync("call " + std::to_string(i)));
@@ -100,6 +110,7 @@ TEST(XrpcAsync, ResultsReachTheOwnerInCallOrderAndTheStoreKeepsThemUntilAcknowle
         EXPECT_EQ(p.got[i].result->AsString(), "call " + std::to_string(i));
         EXPECT_EQ(p.got[i].result->GetTag(), p.server.BoundPort());
     }
+    EXPECT_EQ(plusPorts, std::vector<int>(20, p.server.BoundPort()));
     // The store hands them out one at a time, in order, each after the last was acknowledged.
     EXPECT_EQ(p.client.Storage().Count(), 20u);
     for (int i = 0; i < 20; ++i) {
@@ -219,6 +230,16 @@ TEST(XrpcAsync, AsynchronousAndSynchronousCallsFromTwoThreadsShareNothingUnguard
     constexpr int kRounds = 12;
     std::atomic<bool> syncDone{false};
     int syncAnswered = 0;
+    // A third thread reads the address the worker rewrites for every call.
+    std::atomic<bool> readerStop{false};
+    size_t readHosts = 0;
+    std::thread reader([&] {
+        while (!readerStop) {
+            readHosts += p.client.Host().size();
+            readHosts += static_cast<size_t>(p.client.Port() > 0);
+            std::this_thread::yield();
+        }
+    });
     std::thread sync([&] {
         for (int i = 0; i < kRounds; ++i) {
             IXrpcResult r;
@@ -240,6 +261,9 @@ TEST(XrpcAsync, AsynchronousAndSynchronousCallsFromTwoThreadsShareNothingUnguard
     }
     const bool served = p.Serve([&] { return syncDone && p.got.size() == kRounds; });
     sync.join();
+    readerStop = true;
+    reader.join();
+    EXPECT_GT(readHosts, 0u);
     ASSERT_TRUE(served);
     EXPECT_EQ(syncAnswered, kRounds);
     EXPECT_FALSE(p.client.AsyncBusy());
@@ -321,6 +345,82 @@ TEST(XrpcAsync, TheOptionalLogsFollowTheRegistrysSwitch)
     }
     SetRpcLogsEnabled(false);
     unsetenv("VENDAXO_LOG_DIR");
+}
+
+// The logs restart past their limit, as the session's events log does; below it they grow.
+TEST(XrpcAsync, TheLogsStartAfreshPastTheirLimit)
+{
+    platform::test::TempDir dir;
+    setenv("VENDAXO_LOG_DIR", dir.Path().c_str(), 1);
+    SetRpcLogsEnabled(true);
+    for (const char* name : {"rpc.log", "xmlrpcdata.txt", "rpc_err.txt"}) {
+        SCOPED_TRACE(name);
+        const std::string path = RpcLogPath(name);
+        for (const std::uintmax_t size : {kRpcLogLimit, kRpcLogLimit + 1}) {
+            {
+                std::ofstream(path, std::ios::binary | std::ios::trunc);
+            }
+            std::filesystem::resize_file(path, size);
+            AppendRpcLog(name, "line");
+            const std::uintmax_t now = std::filesystem::file_size(path);
+            EXPECT_EQ(now, size > kRpcLogLimit ? 6u : size + 6);
+        }
+    }
+    SetRpcLogsEnabled(false);
+    unsetenv("VENDAXO_LOG_DIR");
+}
+
+// An asynchronous call to another host goes there, not to the client's own Host: the server
+// listens on 127.0.0.2 only, the client's Host is 127.0.0.1 at the same port.
+TEST(XrpcAsync, ACallToAnotherHostGoesToThatHost)
+{
+    Pair p("127.0.0.2");
+    if (!p.active)
+        GTEST_SKIP() << "no loopback address 127.0.0.2: " << p.server.LastError();
+    p.client.SetHost("127.0.0.1");
+    p.client.SetPort(p.server.BoundPort());
+    p.CallAsync("there", 0, "127.0.0.2");
+    ASSERT_TRUE(p.Serve([&] { return p.got.size() == 1; }));
+    EXPECT_EQ(p.got[0].host, "127.0.0.2");
+    ASSERT_TRUE(p.got[0].result);
+    EXPECT_EQ(p.got[0].result->IsError() ? p.got[0].result->ErrorMsg()
+                                         : p.got[0].result->AsString(),
+              "there");
+}
+
+// The client keeps at most its cap of asynchronous calls, results not yet delivered included:
+// one past it is refused at once, and room comes back as the owner takes its results.
+TEST(XrpcAsync, AsynchronousCallsPastTheCapAreRefused)
+{
+    Pair p;
+    p.client.SetMaxAsyncPending(3);
+    std::vector<std::string> errors;
+    p.client.OnError = [&](const std::string& error, const std::string&, const std::string&,
+                           const std::string&, int, int) { errors.push_back(error); };
+    const int closed = ClosedPort(); // fails at once, so only the owner holds the results
+    for (int i = 0; i < 3; ++i)
+        p.CallAsync("x", closed);
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (p.client.AsyncBusy() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_FALSE(p.client.AsyncBusy());
+    const std::string last = p.client.LastGuid();
+    auto f = std::make_shared<TXrpcFunction>();
+    f->SetObjectMethod("Echo");
+    f->AddItem("refused");
+    IXrpcResult r;
+    p.client.Execute(f, true, r, "/RPC2", p.server.BoundPort(), "127.0.0.1");
+    ASSERT_TRUE(r && r->IsError());
+    EXPECT_EQ(r->ErrorCode(), kErrorEmptyResponse);
+    EXPECT_EQ(r->ErrorMsg(),
+              "The queue of asynchronous calls is full (3 calls): the call was not made");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], r->ErrorMsg());
+    EXPECT_EQ(p.client.LastGuid(), last);
+    ASSERT_TRUE(p.Serve([&] { return p.got.size() == 3; }));
+    p.CallAsync("taken");
+    ASSERT_TRUE(p.Serve([&] { return p.got.size() == 4; }));
+    EXPECT_EQ(p.got[3].result->AsString(), "taken");
 }
 
 // A synchronous caller on another thread and the worker share the client: every answer must

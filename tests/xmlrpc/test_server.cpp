@@ -750,10 +750,12 @@ TEST(XrpcServer, BrokenRequestsAreAnsweredAndConnectionsAreCapped)
     auto a = connect();
     a->SendAll("POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n<?xml");
     EXPECT_EQ(faultOf(*a), 1001);
-    // The cap: two connections are served, a third is closed at once.
+    // The cap: two connections are served; both busy, a third is closed at once.
     auto b = connect();
     auto c = connect();
     b->SendAll("POST / HTTP/1.1\r\nContent-Length: 1\r\n\r\n");
+    c->SendAll("POST / HTTP/1.1\r\n");
+    std::this_thread::sleep_for(50ms); // for the server to read the bytes that make them busy
     auto d = connect();
     d->SetDeadline(std::chrono::steady_clock::now() + 10s);
     EXPECT_THROW(d->Peek(), platform::SocketError);
@@ -780,6 +782,43 @@ TEST(XrpcServer, IntrospectionAnswersOnlyWhenEnabled)
         else
             EXPECT_EQ(r->ErrorCode(), 1000);
     }
+}
+
+// Idle kept-alive clients cannot lock others out: with every connection taken by a client
+// between calls, a new client's call is served, and the client whose connection gave way
+// reconnects for its next call.
+TEST(XrpcServer, AnIdleKeptAliveConnectionGivesWayToANewClient)
+{
+    TXrpcServerLimits limits;
+    limits.maxConnections = 2;
+    TXrpcServer server(limits);
+    server.SetListenPort(0);
+    server.Methods = {EchoItem()};
+    ASSERT_TRUE(server.SetActive(true));
+    std::vector<std::unique_ptr<TXrpcClient>> clients;
+    for (int i = 0; i < 3; ++i) {
+        clients.push_back(std::make_unique<TXrpcClient>());
+        clients.back()->SetHost("127.0.0.1");
+        clients.back()->SetPort(server.BoundPort());
+        clients.back()->EndPoint = "/RPC2";
+    }
+    std::vector<int32_t> got;
+    std::atomic<bool> done{false};
+    std::thread caller([&] {
+        for (int i : {0, 1, 2, 0}) {
+            TXrpcFunction f;
+            f.SetObjectMethod("Echo");
+            f.AddItem(i);
+            IXrpcResult r;
+            clients[static_cast<size_t>(i)]->ExecuteXML(f.GetRequestXML(), false, r);
+            got.push_back(r->IsError() ? -r->ErrorCode() : r->AsInteger());
+            std::this_thread::sleep_for(50ms); // for its connection to go back to idle
+        }
+        done = true;
+    });
+    server.Channel().WaitServing([&] { return done.load(); }, 30s);
+    caller.join();
+    EXPECT_EQ(got, (std::vector<int32_t>{0, 1, 2, 0}));
 }
 
 TEST(XrpcServer, TheLinkFramesServerIsBuiltInactive)
