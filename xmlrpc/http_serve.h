@@ -5,8 +5,9 @@
 //
 // Any violation of a bound (head line, head, body, the time to finish a request, idle time,
 // the time to write an answer) ends the connection; a server that gives a refusal answers a body
-// that breaks off or is too large with it first, so its client is not left waiting.  Runs on the
-// connection's own thread.
+// that breaks off or is too large with it first, so its client is not left waiting.  While it
+// waits for the next request the connection is marked idle, so that a server at its cap may let
+// it give way to a new one.  Runs on the connection's own thread.
 
 #include "xmlrpc/http_head.h"
 
