@@ -13,6 +13,7 @@ namespace {
 constexpr int64_t kPartialFrameUs = 100000;
 constexpr uint8_t kEventMessage = 2;
 constexpr uint8_t kListMessage = 8;
+constexpr uint8_t kAnswerBusy = 10;
 
 bool ValidIndex(int n)
 {
@@ -52,7 +53,7 @@ bool ConsoleBus::AddSubDevice(uint8_t console, uint8_t sub, uint8_t type, uint16
 {
     std::lock_guard guard(mutex_);
     auto it = consoles_.find(console);
-    if (it == consoles_.end() || !ValidIndex(sub) || (map != 1 && map != 2))
+    if (it == consoles_.end() || !ValidIndex(sub) || map < 0 || map > 2)
         return false;
     it->second.subs.at(sub) = {type, version, map};
     return true;
@@ -231,36 +232,40 @@ void ConsoleBus::Frame(int64_t now_us, LineActivity& activity)
         return;
     }
     Console& c = it->second;
-    Bytes answer = Answer(c, static_cast<uint8_t>(address | (coded ? 0x80 : 0)), request);
-    if (coded)
-        answer[1] = request[1];
-    if (Take(ConsoleFault::WrongAddress))
-        answer[0] = static_cast<uint8_t>((answer[0] & 0x80) | (address % 127 + 1));
-    // Checksums over the plain answer, then the key continues where the request left it.
-    answer[3] = static_cast<uint8_t>(SecondFormCrc8(std::span(answer).first(3)));
-    if (answer.size() > kSecondFormHead) {
-        answer.resize(answer.size() - 2);
-        const int crc = SecondFormCrc16(answer);
-        answer.push_back(static_cast<uint8_t>(crc & 0xFF));
-        answer.push_back(static_cast<uint8_t>(crc >> 8));
+    const std::vector<Bytes> answers =
+        Answers(c, static_cast<uint8_t>(address | (coded ? 0x80 : 0)), request);
+    // The first answer starts a turnaround after the request's last byte has passed on the line
+    // (the pty delivers at once, the session waits out the line time); each further one follows
+    // the one before it.
+    int64_t due =
+        now_us + static_cast<int64_t>(heard.wire.size() + 2) * 10'000'000 / baud_ + turnaroundUs_;
+    for (Bytes answer : answers) {
+        if (coded)
+            answer[1] = request[1];
+        if (Take(ConsoleFault::WrongAddress))
+            answer[0] = static_cast<uint8_t>((answer[0] & 0x80) | (address % 127 + 1));
+        // Checksums over the plain answer, then the key continues where the request left it.
+        answer[3] = static_cast<uint8_t>(SecondFormCrc8(std::span(answer).first(3)));
+        if (answer.size() > kSecondFormHead) {
+            answer.resize(answer.size() - 2);
+            const int crc = SecondFormCrc16(answer);
+            answer.push_back(static_cast<uint8_t>(crc & 0xFF));
+            answer.push_back(static_cast<uint8_t>(crc >> 8));
+        }
+        if (coded)
+            ConsoleRunningKey(answer, 2, left);
+        if (Take(ConsoleFault::BadCrc8))
+            answer[3] ^= 0x01;
+        if (answer.size() > kSecondFormHead && Take(ConsoleFault::BadCrc16))
+            answer.back() ^= 0x01;
+        Bytes wire = StuffFrame(answer);
+        if (Take(ConsoleFault::BadEscape))
+            wire.insert(wire.begin() + 2, {kSecondFormEscape, 0x07});
+        heard.answerWire.insert(heard.answerWire.end(), wire.begin(), wire.end());
+        const int64_t at = due;
+        due += static_cast<int64_t>(wire.size()) * 10'000'000 / baud_;
+        activity.answers.push_back({at, std::move(wire)});
     }
-    if (coded)
-        ConsoleRunningKey(answer, 2, left);
-    if (Take(ConsoleFault::BadCrc8))
-        answer[3] ^= 0x01;
-    if (answer.size() > kSecondFormHead && Take(ConsoleFault::BadCrc16))
-        answer.back() ^= 0x01;
-    Bytes wire = StuffFrame(answer);
-    if (Take(ConsoleFault::BadEscape))
-        wire.insert(wire.begin() + 2, {kSecondFormEscape, 0x07});
-    // A new key confirmed takes effect after its own answer.
-    if (request[2] == 3 && request.size() > 8 && request[5] == 1)
-        c.key = request[7];
-    heard.answerWire = wire;
-    // The answer starts a turnaround after the request's last byte has passed on the line (the
-    // pty delivers at once, the session waits out the line time).
-    const int64_t lineUs = static_cast<int64_t>(heard.wire.size() + 2) * 10'000'000 / baud_;
-    activity.answers.push_back({now_us + lineUs + turnaroundUs_, std::move(wire)});
     history_.push_back(std::move(heard));
 }
 
@@ -273,6 +278,35 @@ Bytes ConsoleBus::LongAnswer(Console& c, uint8_t address, uint8_t tag, Bytes mes
     Bytes frame = MakeSecondFormFrame({address, 0, status}, body);
     c.lastLong = frame;
     return frame;
+}
+
+std::vector<Bytes> ConsoleBus::Answers(Console& c, uint8_t address, const Bytes& r)
+{
+    std::vector<Bytes> out;
+    const uint8_t kind = r[2];
+    if (kind != 1 && Take(ConsoleFault::Busy)) {
+        ++c.requests[kind];
+        const uint8_t status = static_cast<uint8_t>(kAnswerBusy | (c.flag ? 0x80 : 0));
+        const auto head = MakeSecondFormHead(address, 0, status);
+        out.emplace_back(head.begin(), head.end());
+        return out;
+    }
+    if (kind == 3) {
+        if (!c.lastLong.empty() && Take(ConsoleFault::Repeat)) {
+            Bytes again = c.lastLong;
+            again[0] = address;
+            out.push_back(std::move(again));
+        } else if (!c.messages.empty() && Take(ConsoleFault::EventFirst)) {
+            Bytes m = std::move(c.messages.front());
+            c.messages.pop_front();
+            out.push_back(LongAnswer(c, address, 0, std::move(m)));
+        }
+    }
+    out.push_back(Answer(c, address, r));
+    // A new key confirmed takes effect after its own answer.
+    if (kind == 3 && r.size() > 8 && r[5] == 1)
+        c.key = r[7];
+    return out;
 }
 
 Bytes ConsoleBus::Answer(Console& c, uint8_t address, const Bytes& r)

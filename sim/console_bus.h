@@ -16,7 +16,20 @@
 
 namespace sim {
 
-enum class ConsoleFault { BadCrc8, BadCrc16, BadEscape, WrongAddress, Silence, Duplicate };
+// Repeat and EventFirst put a message before a general command's own answer: the last long
+// answer again (number and all), or the console's next queued message.  Busy answers a request
+// other than a poll with a head of kind 10 and leaves the request undone.
+enum class ConsoleFault {
+    BadCrc8,
+    BadCrc16,
+    BadEscape,
+    WrongAddress,
+    Silence,
+    Duplicate,
+    Repeat,
+    EventFirst,
+    Busy,
+};
 
 class ConsoleBus : public LineHandler
 {
@@ -27,7 +40,8 @@ public:
     {
     }
     bool AddConsole(uint8_t address, uint8_t type, uint8_t version);
-    // A sub-device (1..127) in the first (map 1) or second (map 2) connected-device map.
+    // A sub-device (1..127) in the first (map 1) or second (map 2) connected-device map, or in
+    // neither (map 0: not connected).
     bool AddSubDevice(uint8_t console, uint8_t sub, uint8_t type, uint16_t version, int map = 1);
     // Queues a sub-device event: 251 (found; the sub-device joins the maps), 250 (lost; it
     // leaves them) or 203 (time request).
@@ -39,7 +53,7 @@ public:
     // The next `count` answers of any console carry the fault.
     void SetFault(ConsoleFault fault, int count);
     std::optional<uint8_t> Key(uint8_t console) const;
-    // Requests a console took, by kind (1 poll, 3 general command, 9 time).
+    // Requests a console heard, by kind (1 poll, 3 general command, 9 time), busy or not.
     size_t Requests(uint8_t console, uint8_t kind) const;
     // General commands a console took, in order (the tag of each).
     std::vector<uint8_t> Commands(uint8_t console) const;
@@ -77,6 +91,8 @@ private:
     };
     void Frame(int64_t now_us, LineActivity& activity);
     Bytes Answer(Console& c, uint8_t address, const Bytes& plain);
+    // The answers to a whole request, in the order they go out.
+    std::vector<Bytes> Answers(Console& c, uint8_t address, const Bytes& plain);
     Bytes LongAnswer(Console& c, uint8_t address, uint8_t tag, Bytes message);
     bool Take(ConsoleFault f);
 

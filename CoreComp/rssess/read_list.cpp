@@ -216,7 +216,8 @@ int32_t EventChannelState(uint8_t code, uint8_t answerCommand, bool arming)
     case 149:
     case 214:
     case 216:
-        return arming || answerCommand == 26 ? -7 : -1;
+        // By the answer's command alone: these states have no arming variant.
+        return answerCommand == 26 ? -7 : -1;
     case 17:
         return arming ? -11 : -5;
     case 24:

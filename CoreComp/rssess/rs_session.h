@@ -382,10 +382,20 @@ public:
         uint8_t code = 0;
         std::vector<uint8_t> answer; // decoded; empty on failure
         bool repeated = false;
+        // Messages the console sent before the answer that were not the answer and not taken
+        // before (a poll's message, a late answer): still the console's news.
+        std::vector<std::vector<uint8_t>> passed;
     };
+    // Whether a decoded answer, repeated (its message number already taken) or not, is the one
+    // the request waits for.
+    using AnswerFilter = std::function<bool(const std::vector<uint8_t>& answer, bool repeated)>;
     // One request [address] [kind] [data]: a head when data is empty, else a long request with
-    // the tag given; the answer with its result code.
-    SecondFormResult ExchangeSecondForm(const std::vector<uint8_t>& request, uint8_t tag = 0);
+    // the tag given; the answer with its result code.  With a filter, an answer that it refuses
+    // is passed over and the next one read, within the answer time of each and at most
+    // kMaxPassedAnswers times; no answer of its own ends the exchange with 102.
+    static constexpr int kMaxPassedAnswers = 4;
+    SecondFormResult ExchangeSecondForm(const std::vector<uint8_t>& request, uint8_t tag = 0,
+                                        const AnswerFilter& accept = {});
     bool IsRepeatedMessage(uint8_t console, uint8_t sequence);
     static std::vector<uint8_t> BuildSecondFormRequest(const std::vector<uint8_t>& record);
     bool QueueSecondFormRecord(std::vector<uint8_t> request); // false: the ring is full
@@ -427,6 +437,7 @@ private:
     // [4, hour, minute, second, day, month, year - 2000] for the given moment.
     static std::vector<uint8_t> ClockCommand(double date);
     void SendBatchSecondForm();
+    static AnswerFilter CommandAnswer(uint8_t command);
     uint8_t NextConsoleNumber(uint8_t console); // the number the console's next request takes
     // Ends the owner's queued commands for a console with an error answer of this code.
     void FailConsoleRecords(uint8_t console, uint8_t code);

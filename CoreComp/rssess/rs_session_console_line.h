@@ -29,6 +29,7 @@ struct TRSSession::ConsoleLine
     {
         uint8_t console = 0, command = 0;
         std::vector<uint8_t> data;
+        bool again = false; // asked again after it got no answer
     };
     std::deque<Command> commands;
     uint32_t searchCalls = 0;

@@ -14,10 +14,6 @@ using namespace corecomp;
 
 namespace {
 
-constexpr size_t kAnswerKind = 7;
-constexpr size_t kPayload = 8;
-constexpr uint8_t kEventKind = 2;
-constexpr uint8_t kListKind = 8;
 constexpr uint32_t kSearchEvery = 100;
 // The code with which a console's queued commands end when it is reset, first answers or is
 // found by the search.
@@ -137,12 +133,15 @@ void TRSSession::ProbeConsole(uint8_t a)
 
 void TRSSession::ConsoleAnswered(uint8_t a, const SecondFormResult& r)
 {
-    if (r.repeated || r.answer.size() <= kAnswerKind + 2)
+    for (const std::vector<uint8_t>& passed : r.passed)
+        ConsoleAnswered(a, SecondFormResult{kSecondFormOk, passed, false, {}});
+    if (r.repeated || r.answer.size() <= kAnswerKindPosition + 2)
         return;
-    const std::vector<uint8_t> payload(r.answer.begin() + kPayload, r.answer.end() - 2);
-    if (r.answer[kAnswerKind] == kEventKind)
+    const std::vector<uint8_t> payload(r.answer.begin() + kAnswerPayloadPosition,
+                                       r.answer.end() - 2);
+    if (r.answer[kAnswerKindPosition] == kMessageEvent)
         HandleConsoleEvent(a, payload);
-    else if (r.answer[kAnswerKind] == kListKind)
+    else if (r.answer[kAnswerKindPosition] == kMessageList)
         HandleConsoleList(a, payload);
 }
 

@@ -9,6 +9,9 @@
 
 #include "CoreComp/rssess/bus_frame.h"
 
+#include <algorithm>
+#include <span>
+
 using namespace corecomp;
 
 namespace {
@@ -56,6 +59,22 @@ bool ValidConsole(int a)
     return a >= 1 && a <= 127;
 }
 
+// A long request [console] [kind] [bytes]; it carries at least one byte of its own.  Built up in
+// place: GCC 12 at -O3 warns falsely (-Warray-bounds) on a range insert into a vector made of
+// two bytes.
+std::vector<uint8_t> LongRequest(uint8_t console, uint8_t kind, std::span<const uint8_t> bytes)
+{
+    std::vector<uint8_t> request;
+    request.reserve(2 + std::max<size_t>(bytes.size(), 1));
+    request.push_back(console);
+    request.push_back(kind);
+    for (uint8_t b : bytes)
+        request.push_back(b);
+    if (bytes.empty())
+        request.push_back(0);
+    return request;
+}
+
 } // namespace
 
 void TRSSession::SetFrameMode(int mode)
@@ -89,7 +108,7 @@ std::vector<uint8_t> TRSSession::BuildSecondFormRequest(const std::vector<uint8_
 }
 
 TRSSession::SecondFormResult TRSSession::ExchangeSecondForm(const std::vector<uint8_t>& request,
-                                                            uint8_t tag)
+                                                            uint8_t tag, const AnswerFilter& accept)
 {
     SecondFormResult result;
     if (request.size() < 2 || request.size() > 255) {
@@ -126,8 +145,21 @@ TRSSession::SecondFormResult TRSSession::ExchangeSecondForm(const std::vector<ui
 
     TransportLine line(*transport_, clock_, static_cast<uint32_t>(settings_.CmdTimeoutConstant));
     SecondFormReader reader(line);
-    const auto answer = ReadSecondFormAnswer(
-        reader, a, left, consoleKey, [this, a](uint8_t n) { return IsRepeatedMessage(a, n); });
+    const auto repeated = [this, a](uint8_t n) { return IsRepeatedMessage(a, n); };
+    auto answer = ReadSecondFormAnswer(reader, a, left, consoleKey, repeated);
+    // Each answer the console sends to this request continues the key the request left.
+    for (int passed = 1;
+         answer.code == kSecondFormOk && accept && !accept(answer.frame, answer.repeated);
+         ++passed) {
+        if (!answer.repeated)
+            result.passed.push_back(std::move(answer.frame));
+        if (passed == kMaxPassedAnswers) {
+            answer = {};
+            answer.code = kSecondFormShort;
+            break;
+        }
+        answer = ReadSecondFormAnswer(reader, a, left, consoleKey, repeated);
+    }
     result.code = answer.code;
     result.answer = answer.frame;
     result.repeated = answer.repeated;
@@ -179,6 +211,20 @@ void TRSSession::QueueConsoleCommand(uint8_t console, uint8_t command, std::vect
 // General commands travel as long requests of kind 3 whose tag is the command.
 void TRSSession::SendConsoleCommands()
 {
+    // Queued again after this call's commands: type requests that got no answer.
+    std::vector<ConsoleLine::Command> again;
+    struct Requeue
+    {
+        TRSSession& s;
+        std::vector<ConsoleLine::Command>& again;
+        ~Requeue()
+        {
+            std::lock_guard guard(s.lock_);
+            for (ConsoleLine::Command& c : again)
+                if (s.consoles_->commands.size() < ConsoleLine::kMaxCommands)
+                    s.consoles_->commands.push_back(std::move(c));
+        }
+    } requeue{*this, again};
     for (size_t sent = 0; sent < 8 && work_; ++sent) {
         ConsoleLine::Command c;
         {
@@ -187,6 +233,12 @@ void TRSSession::SendConsoleCommands()
                 return;
             c = std::move(consoles_->commands.front());
             consoles_->commands.pop_front();
+            // A request asked again waits while its console misses its polls: a silent
+            // console is soon lost, and greeted anew when it comes back.
+            if (c.again && consoles_->stats.at(c.console).consecutiveFailures > 0) {
+                again.push_back(std::move(c));
+                continue;
+            }
         }
         if (logCommand_) {
             const double now = clock_.Now();
@@ -207,20 +259,23 @@ void TRSSession::SendConsoleCommands()
             }
             TLogFileLine("comport" + std::to_string(comPort_) + ".txt", text);
         }
-        std::vector<uint8_t> request;
-        request.reserve(2 + c.data.size());
-        request.push_back(c.console);
-        request.push_back(3);
-        for (uint8_t b : c.data)
-            request.push_back(b);
-        if (request.size() == 2)
-            request.push_back(0);
-        const auto r = ExchangeSecondForm(request, c.command);
-        if (r.code == kSecondFormOk) {
-            ConsoleAnswered(c.console, r);
-        } else {
-            std::lock_guard guard(lock_);
-            consoles_->stats.at(c.console).Count(r.code);
+        const std::vector<uint8_t> request = LongRequest(c.console, 3, c.data);
+        const auto r = ExchangeSecondForm(request, c.command, CommandAnswer(c.command));
+        ConsoleAnswered(c.console, r);
+        if (r.code == kSecondFormOk)
+            continue;
+        std::lock_guard guard(lock_);
+        consoles_->stats.at(c.console).Count(r.code);
+        // A type request that got no answer is asked again while the console is there; the
+        // console's own type makes it reportable as found again.
+        ConsoleRecord& console = consoles_->consoles.at(c.console);
+        if ((c.command == 3 || c.command == 7) && console.state != 0) {
+            if (c.command == 3) {
+                console.found = 1;
+                console.awaitingType = 1;
+            }
+            c.again = true;
+            again.push_back(std::move(c));
         }
     }
 }
@@ -256,11 +311,9 @@ void TRSSession::SendQueuedRecords()
         }
         // [address] [kind] [command] [data] goes as the long body [command] [number] [data].
         const uint8_t command = request.size() > 2 ? request[2] : 0;
-        std::vector<uint8_t> body{request[0], request[1]};
-        if (request.size() > 3)
-            body.insert(body.end(), request.begin() + 3, request.end());
-        else
-            body.push_back(0); // a long request carries at least one byte of its own
+        const std::vector<uint8_t> body =
+            LongRequest(request[0], request[1],
+                        std::span(request).subspan(std::min<size_t>(request.size(), 3)));
         const auto r = ExchangeSecondForm(body, command);
         if (r.code != kSecondFormOk) {
             if (logCommand_)
@@ -359,6 +412,15 @@ void TRSSession::RunSecondFormPass()
     threadIdle_ = true;
     ThreadSleep(20);
     Checkpoint();
+}
+
+// Only the console's answer to the command counts as the command's: a message already taken, a
+// poll's message or a late answer to another command is not.
+TRSSession::AnswerFilter TRSSession::CommandAnswer(uint8_t command)
+{
+    return [command](const std::vector<uint8_t>& answer, bool repeated) {
+        return !repeated && AnswersCommand(answer, command);
+    };
 }
 
 namespace {
@@ -462,13 +524,11 @@ void TRSSession::SendBatchSecondForm()
             EndConsoleRecord(r, console, 12);
             continue;
         }
-        std::vector<uint8_t> request{console, 3};
-        request.insert(request.end(), body.begin() + 1, body.end());
-        if (request.size() == 2)
-            request.push_back(0);
+        const std::vector<uint8_t> request = LongRequest(console, 3, std::span(body).subspan(1));
         const uint8_t number = NextConsoleNumber(console);
-        const auto result = ExchangeSecondForm(request, body[0]);
+        const auto result = ExchangeSecondForm(request, body[0], CommandAnswer(body[0]));
         if (result.code != kSecondFormOk) {
+            ConsoleAnswered(console, result); // what came before the answer is still news
             {
                 std::lock_guard guard(lock_);
                 consoles_->stats.at(console).Count(result.code);
@@ -484,8 +544,9 @@ void TRSSession::SendBatchSecondForm()
         }
         ConsoleAnswered(console, result);
         if (logCommand_) {
-            const uint8_t kind = result.answer.size() > 7 ? result.answer[7]
-                                                          : static_cast<uint8_t>(result.answer[2] & 0x0F);
+            const uint8_t kind = result.answer.size() > 7
+                                     ? result.answer[7]
+                                     : static_cast<uint8_t>(result.answer[2] & 0x0F);
             LogPort(LogStamp() + " ОТВЕТ НА КОМАНДУ!!!! Адрес:" + std::to_string(console) +
                     " Тип:" + std::to_string(kind) + " Номер:" + std::to_string(number));
         }

@@ -202,6 +202,7 @@ SecondFormAnswer ReadSecondFormAnswer(SecondFormReader& reader, uint8_t requestA
                                       const std::function<bool(uint8_t number)>& isRepeated)
 {
     SecondFormAnswer a;
+    reader.NextFrame(); // an answer starts at its own marker
     a.code = reader.Take(kSecondFormHead, a.frame);
     if (a.code != kSecondFormOk) {
         a.frame.clear();
@@ -239,6 +240,12 @@ SecondFormAnswer ReadSecondFormAnswer(SecondFormReader& reader, uint8_t requestA
     if (isRepeated && a.frame.size() > kAnswerNumberPosition + 2)
         a.repeated = isRepeated(a.frame[kAnswerNumberPosition]);
     return a;
+}
+
+bool AnswersCommand(std::span<const uint8_t> answer, uint8_t command)
+{
+    return answer.size() >= kAnswerPayloadPosition + 2 && (answer[2] & 0x0F) == kAnswerLong &&
+           answer[kAnswerTagPosition] == command && answer[kAnswerKindPosition] != kMessageEvent;
 }
 
 std::vector<uint8_t> SecondFormShape(std::span<const uint8_t> request)

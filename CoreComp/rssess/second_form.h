@@ -95,6 +95,12 @@ public:
     // Appends n unstuffed bytes to out.  0, or 102 when the line fell silent or the frame would
     // pass kMaxStuffedFrame, 111 on a bad escape, 112 when the port cannot be read.
     uint8_t Take(size_t n, std::vector<uint8_t>& out);
+    // The frame taken so far is whole: what follows belongs to the next marker.
+    void NextFrame()
+    {
+        inFrame_ = false;
+        stuffed_ = 0;
+    }
     // Reads until the line is quiet, for at most maxMs.
     void Drain(uint64_t maxMs);
     size_t StuffedCount() const { return stuffed_; }
@@ -119,8 +125,19 @@ struct SecondFormAnswer
     bool repeated = false; // a long answer whose number was already taken
 };
 
-// Position of the message number in a long answer ([tag] [number] first in its n bytes).
+// Positions in a long answer, whose n bytes are [tag] [message number] [kind] [payload]; the
+// tag is the command answered, 0 for a message fetched by a poll.
+inline constexpr size_t kAnswerTagPosition = 5;
 inline constexpr size_t kAnswerNumberPosition = 6;
+inline constexpr size_t kAnswerKindPosition = 7;
+inline constexpr size_t kAnswerPayloadPosition = 8;
+// Message kinds: a sub-device event, an answer to a general command.
+inline constexpr uint8_t kMessageEvent = 2;
+inline constexpr uint8_t kMessageList = 8;
+
+// Whether a decoded answer is the console's answer to the command sent with that tag: a long
+// answer with a message, carrying the command's tag, and not a sub-device event.
+bool AnswersCommand(std::span<const uint8_t> answer, uint8_t command);
 
 // Reads and checks the answer to a request sent to requestAddress.  startKey is what the
 // request's coding left.  isRepeated gets the number of a long answer (null: never repeated).

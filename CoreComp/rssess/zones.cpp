@@ -84,25 +84,51 @@ bool TCollectZone::SameDevice(const TADCZone& a, const TADCZone& b)
     return KeyPart(a.key, 1) == KeyPart(b.key, 1) && KeyPart(a.key, 2) == KeyPart(b.key, 2);
 }
 
+bool TADCZone::Complete() const
+{
+    return complete1 != -1 && complete2 != -1;
+}
+
 TADCZone* TCollectZone::NextZone()
 {
     const int n = static_cast<int>(zones_.size());
-    for (int tried = 0; tried < n; ++tried) {
+    if (n == 0)
+        return nullptr;
+    // The next zone after the cursor that is neither lost nor complete.
+    int tried = 0;
+    for (;;) {
         cursor_ = cursor_ + 1 >= n ? 0 : cursor_ + 1;
-        TADCZone& z = zones_[static_cast<size_t>(cursor_)];
-        if (z.deviceState == kZoneLost)
-            continue;
-        if (z.deviceState == kZoneUnconfirmed) {
-            // A unit already confirmed through another of its zones needs no second check.
-            for (const TADCZone& other : zones_)
-                if (&other != &z && SameDevice(other, z) && other.deviceState == kZoneConfirmed) {
-                    z.deviceState = kZoneConfirmed;
-                    break;
-                }
-        }
-        return &z;
+        const TADCZone& z = zones_[static_cast<size_t>(cursor_)];
+        if (z.deviceState != kZoneLost && !z.Complete())
+            break;
+        if (++tried == n)
+            return nullptr;
     }
-    return nullptr;
+    // The zones of one unit stand together: from the cursor on, each takes the state of the
+    // zone before it while they belong to the same unit.
+    for (int i = std::max(cursor_, 1); i < n; ++i) {
+        TADCZone& z = zones_[static_cast<size_t>(i)];
+        const TADCZone& before = zones_[static_cast<size_t>(i - 1)];
+        if (!SameDevice(before, z))
+            break;
+        z.deviceState = before.deviceState;
+        z.secondState = before.secondState;
+    }
+    TADCZone& z = zones_[static_cast<size_t>(cursor_)];
+    if (z.deviceState == kZoneUnconfirmed) {
+        // A unit already confirmed through an earlier zone needs no second check; else the
+        // zone goes as it is, and its unit is checked.
+        for (int i = 0; i < cursor_; ++i) {
+            const TADCZone& other = zones_[static_cast<size_t>(i)];
+            if (SameDevice(other, z) && other.deviceState != kZoneUnconfirmed &&
+                other.deviceState != kZoneLost) {
+                z.deviceState = other.deviceState;
+                z.secondState = other.secondState;
+                break;
+            }
+        }
+    }
+    return &z;
 }
 
 void TCollectZone::Mark(int line, int address, int32_t state)

@@ -25,10 +25,11 @@ struct TADCZone
     double value = 0; // the date and time of the raw value
     int32_t threshold = 1;
     bool changed = false;
-    int32_t kind = 0; // 7: the raw byte is signed
-    int32_t complete1 = -1, complete2 = -1;
+    int32_t kind = 0;                       // 7: the raw byte is signed
+    int32_t complete1 = -1, complete2 = -1; // both set: the zone's value is complete
 
     void Update(int32_t raw, double value);
+    bool Complete() const;
 };
 
 std::string ZoneKey(int line, int address, int channel);
@@ -44,7 +45,8 @@ public:
     TADCZone* FindZone(const std::string& key);
     TADCZone* Zone(int index);
     const std::vector<TADCZone>& Zones() const { return zones_; }
-    // The zone the poll reads next; nullptr when there is none to read.
+    // The zone the poll reads next, passing over lost and complete zones; nullptr when there is
+    // none to read.  A zone whose state is still unconfirmed afterwards is its unit's check.
     TADCZone* NextZone();
     void MarkLost(int line, int address);
     void MarkPresent(int line, int address);

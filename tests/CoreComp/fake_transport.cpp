@@ -4,6 +4,8 @@
 
 #include "platform/last_error.h"
 
+#include "sim/line_handler.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -189,9 +191,28 @@ bool FakeTransport::Write(const void* buffer, uint32_t count, uint32_t& written,
         written = 0;
         return false;
     }
-    line_->pendingOut.insert(line_->pendingOut.end(), bytes.begin(), bytes.end());
     written = count;
+    if (line_->consoleLine) {
+        line_->HearConsoleBytes(bytes);
+        return true;
+    }
+    line_->pendingOut.insert(line_->pendingOut.end(), bytes.begin(), bytes.end());
     return true;
+}
+
+void FakeLine::HearConsoleBytes(const Bytes& bytes)
+{
+    const int64_t now = clock ? clock->NowMicroseconds() : 0;
+    consoleLine->Expire(now);
+    sim::LineActivity activity = consoleLine->Receive(bytes, now);
+    for (sim::Transmission& t : activity.answers) {
+        const int64_t at = clock ? t.due_us + (lateUs ? lateUs(bytes) : 0) : 0;
+        auto place = std::upper_bound(scheduled.begin(), scheduled.end(), at,
+                                      [](int64_t v, const Due& d) { return v < d.at; });
+        scheduled.insert(place, {at, std::move(t.bytes)});
+    }
+    if (onConsoleHeard)
+        onConsoleHeard(*this);
 }
 
 bool FakeTransport::DrainOutput()
@@ -208,6 +229,12 @@ bool FakeTransport::Read(void* buffer, uint32_t count, uint32_t& read, void*)
 {
     line_->calls.push_back("Read " + std::to_string(count));
     FakeLine& l = *line_;
+    if (!l.clock && l.consoleLine) {
+        // Without a clock a console's answers are there by the time the session reads.
+        for (FakeLine::Due& d : l.scheduled)
+            l.input.insert(l.input.end(), d.bytes.begin(), d.bytes.end());
+        l.scheduled.clear();
+    }
     if (l.hangUpOnRead) {
         l.hangUpOnRead = false;
         read = 0;

@@ -15,6 +15,10 @@
 
 using Bytes = std::vector<uint8_t>;
 
+namespace sim {
+class LineHandler;
+}
+
 struct FakeLine
 {
     std::vector<std::string> calls; // "Open COM3", "Escape ClrDtr", "Write 01 06 ...", ...
@@ -48,6 +52,16 @@ struct FakeLine
     };
     std::vector<Due> scheduled; // in the order they fall due
     void Deliver();             // moves what has fallen due into the input
+    void HearConsoleBytes(const Bytes& bytes);
+
+    // A console line (frame mode 2) in place of the responder: each write goes to it as it
+    // stands, marker and stuffing included, and its answers come back on the input when they
+    // fall due on the clock (plus lateUs of the bytes written), or, without a clock, at the
+    // next read.  frames stays empty then: the console keeps what it heard.
+    std::shared_ptr<sim::LineHandler> consoleLine;
+    // Called on the session's thread after the console heard a write and its answers were
+    // put on the line (in scheduled), e.g. to take them off again.
+    std::function<void(FakeLine& line)> onConsoleHeard;
 
     Bytes pendingOut;
     Bytes input;

@@ -9,6 +9,8 @@
 #include "platform/owner_channel.h"
 #include "platform/registry.h"
 
+#include "sim/console_bus.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -111,11 +113,23 @@ protected:
     }
     std::string LogFile(const std::string& name) const { return dir_.Path() + "/" + name; }
 
+    // Consoles on the fake line, for a session in frame mode 2: they hear what the session
+    // writes and answer at once (on the line's clock, when it has one).
+    sim::ConsoleBus& Consoles()
+    {
+        if (!consoles_) {
+            consoles_ = std::make_shared<sim::ConsoleBus>();
+            line_->consoleLine = consoles_;
+        }
+        return *consoles_;
+    }
+
     TempDir dir_;
     platform::FakeClock clock_;
     platform::OwnerChannel owner_;
     std::unique_ptr<platform::RegistryFile> registry_;
     std::shared_ptr<FakeLine> line_;
+    std::shared_ptr<sim::ConsoleBus> consoles_;
     std::vector<TRSSession::TransportKind> kinds_;
     std::unique_ptr<TRSSession> session_;
     std::string savedRuntimeDir_;

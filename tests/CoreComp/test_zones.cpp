@@ -82,6 +82,81 @@ TEST(Zones, RoundRobinSkipsLostUnitsAndChecksANewUnitOnce)
     EXPECT_EQ(zones.Zone(-1), nullptr);
 }
 
+TEST(Zones, ZonesOfAUnitTakeTheStateOfTheZoneBeforeThem)
+{
+    TCollectZone zones;
+    zones.AddZone(0, 5, 1);
+    zones.AddZone(0, 5, 2);
+    zones.AddZone(0, 5, 3);
+    zones.AddZone(0, 9, 1);
+    zones.AddZone(0, 5, 4); // of unit 5, apart from the others
+
+    TADCZone* first = zones.NextZone();
+    ASSERT_EQ(first->key, ".0.5.1.");
+    EXPECT_EQ(first->deviceState, kZoneUnconfirmed);
+    // The unit's answer to the zone message sets the first zone's state words.
+    first->deviceState = 7;
+    first->secondState = 3;
+    TADCZone* second = zones.NextZone();
+    ASSERT_EQ(second->key, ".0.5.2.");
+    EXPECT_EQ(second->deviceState, 7);
+    EXPECT_EQ(second->secondState, 3);
+    EXPECT_EQ(zones.FindZone(".0.5.3.")->deviceState, 7) << "and the rest of the run with it";
+    EXPECT_EQ(zones.FindZone(".0.9.1.")->deviceState, kZoneUnconfirmed) << "not another unit";
+
+    // A later change of the run's first zone reaches the zones after it when the cursor does.
+    first->deviceState = kZoneConfirmed;
+    first->secondState = 0;
+    EXPECT_EQ(zones.NextZone()->key, ".0.5.3.");
+    EXPECT_EQ(zones.FindZone(".0.5.3.")->deviceState, 7)
+        << "the cursor zone takes only its neighbour's";
+    EXPECT_EQ(zones.NextZone()->key, ".0.9.1.");
+    // Not next to its unit's run: an unconfirmed zone takes the state of an earlier zone of
+    // its unit that is confirmed.
+    TADCZone* apart = zones.NextZone();
+    ASSERT_EQ(apart->key, ".0.5.4.");
+    EXPECT_EQ(apart->deviceState, kZoneConfirmed);
+}
+
+TEST(Zones, AnUnconfirmedZoneTakesTheStateOfAConfirmedEarlierZoneOfItsUnit)
+{
+    TCollectZone zones;
+    for (auto [address, channel] : {std::pair{5, 1}, {9, 1}, {5, 2}, {8, 1}, {5, 3}})
+        zones.AddZone(0, address, channel);
+    EXPECT_EQ(zones.NextZone()->key, ".0.5.1."); // its check got no answer: still unconfirmed
+    EXPECT_EQ(zones.NextZone()->key, ".0.9.1.");
+    TADCZone* checked = zones.NextZone();
+    ASSERT_EQ(checked->key, ".0.5.2.");
+    EXPECT_EQ(checked->deviceState, kZoneUnconfirmed);
+    checked->deviceState = kZoneConfirmed; // this check was answered
+    EXPECT_EQ(zones.NextZone()->key, ".0.8.1.");
+    TADCZone* last = zones.NextZone();
+    ASSERT_EQ(last->key, ".0.5.3.");
+    EXPECT_EQ(last->deviceState, kZoneConfirmed) << "past the unconfirmed first zone";
+}
+
+TEST(Zones, CompleteZonesArePassedOver)
+{
+    TCollectZone zones;
+    zones.AddZone(0, 5, 1);
+    zones.AddZone(0, 6, 1);
+    zones.AddZone(0, 7, 1);
+    TADCZone* middle = zones.FindZone(".0.6.1.");
+    middle->complete1 = 4; // one word alone does not complete it
+    std::vector<std::string> order;
+    for (int i = 0; i < 3; ++i)
+        order.push_back(zones.NextZone()->key);
+    EXPECT_EQ(order, (std::vector<std::string>{".0.5.1.", ".0.6.1.", ".0.7.1."}));
+    middle->complete2 = 0;
+    order.clear();
+    for (int i = 0; i < 3; ++i)
+        order.push_back(zones.NextZone()->key);
+    EXPECT_EQ(order, (std::vector<std::string>{".0.5.1.", ".0.7.1.", ".0.5.1."}));
+    zones.MarkLost(0, 5);
+    zones.MarkLost(0, 7);
+    EXPECT_EQ(zones.NextZone(), nullptr) << "lost or complete: nothing to read";
+}
+
 TEST(Zones, ReadingListFindAndRemove)
 {
     TDeviceListForReading list;
