@@ -256,10 +256,10 @@ void TRSSession::SendQueuedRecords()
         }
         // [address] [kind] [command] [data] goes as the long body [command] [number] [data].
         const uint8_t command = request.size() > 2 ? request[2] : 0;
-        std::vector<uint8_t> body{request[0], request[1]};
-        if (request.size() > 3)
-            body.insert(body.end(), request.begin() + 3, request.end());
-        else
+        std::vector<uint8_t> body = request;
+        if (body.size() > 2)
+            body.erase(body.begin() + 2); // the command travels as the tag
+        if (body.size() == 2)
             body.push_back(0); // a long request carries at least one byte of its own
         const auto r = ExchangeSecondForm(body, command);
         if (r.code != kSecondFormOk) {
