@@ -244,7 +244,9 @@ public:
     bool SendCommand(const std::vector<uint8_t>& request, bool waitAnswer, bool noAcknowledge,
                      int extra1, int extra2);
     const std::vector<uint8_t>& Answer() const { return answer_; }
-    bool ThreadExchange(const std::vector<uint8_t>& request, bool waitAnswer);
+    // answer, when given, gets the accepted answer (empty when none came).
+    bool ThreadExchange(const std::vector<uint8_t>& request, bool waitAnswer,
+                        std::vector<uint8_t>* answer = nullptr);
     bool ThreadCommand(const std::vector<uint8_t>& request, bool waitAnswer, int keepTimeout);
     void AddPendingFrame(std::vector<uint8_t> frame);
     size_t PendingCount() const;
@@ -264,6 +266,9 @@ public:
         std::vector<uint8_t> frame;
     };
     std::function<void(uint8_t address)> PollDeviceEventsHook;
+    // Called on the polling thread between two tries of one command, without the session
+    // lock (which the thread takes per try, so posts and getters never wait out a retry run).
+    std::function<void()> BetweenTriesHook;
     std::function<void(QueuedCommand command)> QueueCommandHook;
     std::vector<QueuedCommand> DeferredCommands() const;
     static constexpr size_t kMaxDeferredCommands = 300;
@@ -367,6 +372,7 @@ public:
     int FindBatchRecord(uint32_t sequence) const; // the polling thread only
     size_t QueuedCommandCount() const;
     int AsyncOutstanding() const { return asyncOutstanding_; }
+    size_t BatchCount() const { return batchCount_; } // what the thread's batch holds
 
     // --- owner messages
     intptr_t SessionWindowProc(const platform::OwnerMessage& message);
@@ -482,7 +488,7 @@ private:
     uint8_t RandomKey();
     enum class TryMode { Synchronous, ThreadExchange, ThreadCommand };
     bool RunTries(const std::vector<uint8_t>& request, bool waitAnswer, bool noAcknowledge,
-                  TryMode mode, int keepTimeout);
+                  TryMode mode, int keepTimeout, std::vector<uint8_t>* answer = nullptr);
     void StopThread();
     bool WaitUntilThreadIdle();
     bool UseDriver() const;
@@ -576,14 +582,15 @@ private:
     TBusSettings settings_;
     std::atomic<bool> logCommand_{false}; // settings_.LogCommand, for every thread
     platform::Dcb dcb_{};
-    uint16_t retryCount_ = 5;
-    uint16_t secondRetryCount_ = 15;
+    // Set by the owner, read by the polling thread's tries.
+    std::atomic<uint16_t> retryCount_{5};
+    std::atomic<uint16_t> secondRetryCount_{15};
     int32_t keySilence_ = 5;
     int renewalCountdown_ = 0;
     bool renewalDue_ = false; // under lock_
     uint16_t scheduleLength_ = 0;
     bool pollingPass_ = false;
-    int frameMode_ = 1;
+    std::atomic<int> frameMode_{1};
 
     std::array<uint16_t, 128> deviceType_{};
     std::array<uint16_t, 128> keyWord_{};
@@ -593,6 +600,7 @@ private:
     std::array<std::array<uint32_t, 128>, 2> noAnswer_{};
     std::array<double, 128> lastAnswer_{};
     bool exchanged_ = false;
+    bool exchangeUnderWay_ = false; // under lock_: from an exchange's start to its end
     // A try's read ended without a whole answer from its unit: the rest, or the answer itself,
     // may still be on its way until answerOwedUntil_[a] (a tick), and the line must stay quiet
     // until then before that unit is asked anything else, in this command or the next.  Entry

@@ -54,27 +54,40 @@ TRSSession::Counters TRSSession::ExchangeCounters() const
 }
 
 // Steps shared by the three command exchanges: the tries with their counting, the key of
-// command 17 and the per-address counters.  The lock is held.
+// command 17 and the per-address counters.  The lock is taken per try: the owner's
+// SendCommand holds it across all of them, the polling thread lets it go between two tries,
+// so a post or a getter from another thread waits for one try at most, not the whole run.
+// answer, when given, gets the accepted answer.
 bool TRSSession::RunTries(const std::vector<uint8_t>& request, bool waitAnswer, bool noAcknowledge,
-                          TryMode mode, int keepTimeout)
+                          TryMode mode, int keepTimeout, std::vector<uint8_t>* answer)
 {
     const bool synchronous = mode == TryMode::Synchronous;
     const bool log = mode != TryMode::ThreadExchange;
     const size_t address = request[0];
     const int command = request[3];
-    const int repetitions = (command == 17 || command == 41) ? secondRetryCount_ : retryCount_;
+    const int repetitions =
+        (command == 17 || command == 41) ? secondRetryCount_.load() : retryCount_.load();
     // The thread command makes as many tries as the count (at least one), the others one more.
     const int maxTries =
         mode == TryMode::ThreadCommand ? std::max(repetitions, 1) : repetitions + 1;
     const uint8_t newKey = command == 17 && request.size() > 4 ? request[4] : 0;
     const bool broadcast = address == 0;
     ++cmdCount_;
+    if (answer)
+        answer->clear();
 
     bool ok = false;
+    std::unique_lock guard(lock_);
     // An answer owed by the last try of the command before is still owed: the wait for it
     // carries over.
     lineLost_ = false;
     for (int tries = 0; tries < maxTries;) {
+        if (tries > 0 && !synchronous) {
+            guard.unlock();
+            if (BetweenTriesHook)
+                BetweenTriesHook();
+            guard.lock();
+        }
         if (!synchronous && !work_)
             return false;
         // The answer of a try that timed out may still come: it must not be taken for the
@@ -112,6 +125,8 @@ bool TRSSession::RunTries(const std::vector<uint8_t>& request, bool waitAnswer, 
         }
         if (good) {
             ok = true;
+            if (answer)
+                *answer = lastFrameAnswer_;
             break;
         }
         ++failedTries_;
@@ -169,14 +184,19 @@ bool TRSSession::SendCommand(const std::vector<uint8_t>& request, bool waitAnswe
     return true;
 }
 
-bool TRSSession::ThreadExchange(const std::vector<uint8_t>& request, bool waitAnswer)
+bool TRSSession::ThreadExchange(const std::vector<uint8_t>& request, bool waitAnswer,
+                                std::vector<uint8_t>* answer)
 {
+    if (answer)
+        answer->clear();
     if (!work_ || !corecomp::LengthFits(request) || request[0] > 127)
         return false;
-    std::lock_guard guard(lock_);
-    if (absent_.at(request[0]))
-        return false;
-    return RunTries(request, waitAnswer, false, TryMode::ThreadExchange, 0);
+    {
+        std::lock_guard guard(lock_);
+        if (absent_.at(request[0]))
+            return false;
+    }
+    return RunTries(request, waitAnswer, false, TryMode::ThreadExchange, 0, answer);
 }
 
 bool TRSSession::ThreadCommand(const std::vector<uint8_t>& request, bool waitAnswer,
@@ -184,7 +204,6 @@ bool TRSSession::ThreadCommand(const std::vector<uint8_t>& request, bool waitAns
 {
     if (!work_ || !corecomp::LengthFits(request) || request[0] > 127)
         return false;
-    std::lock_guard guard(lock_);
     return RunTries(request, waitAnswer, false, TryMode::ThreadCommand, keepTimeout);
 }
 

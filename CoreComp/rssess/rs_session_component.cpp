@@ -180,11 +180,10 @@ void TRSSession::SetWork(bool on)
     if (!on || threadFinished_) {
         if (!LineOpen()) {
             ReopenPort();
-            if (!LineOpen()) {
+            if (!LineOpen())
                 work_ = false;
-                return;
-            }
         }
+        // Whether or not the port opened, the thread has given up the line on return.
         WaitUntilThreadIdle();
         return;
     }

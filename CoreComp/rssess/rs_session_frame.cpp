@@ -28,6 +28,25 @@ constexpr uint32_t kLateAnswerMs = 1000;
 // late answer's horizon.
 constexpr uint32_t kQuietBoundMs = 1000;
 
+// Marks an exchange under way for its whole length; the acknowledgement sent inside it is
+// part of it.
+class ExchangeMark
+{
+public:
+    explicit ExchangeMark(bool& mark) : mark_(mark), outer_(!mark) { mark_ = true; }
+    ~ExchangeMark()
+    {
+        if (outer_)
+            mark_ = false;
+    }
+    ExchangeMark(const ExchangeMark&) = delete;
+    ExchangeMark& operator=(const ExchangeMark&) = delete;
+
+private:
+    bool& mark_;
+    bool outer_;
+};
+
 // The time one byte takes on the line: start bit, eight data bits and the stop bits.
 double ByteSeconds(const TBusSettings& s)
 {
@@ -404,9 +423,12 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
                                int keepTimeout, uint32_t readTimeout, bool noAcknowledge)
 {
     std::lock_guard guard(lock_);
-    // The polling thread never uses the line once Work is off: the owner may have closed it.
-    if (!work_ && std::this_thread::get_id() == thread_.get_id())
+    // The polling thread starts no exchange once Work is off: the owner may have closed the
+    // line.  One already under way (the lock held since) ends as it began: an event answer
+    // still gets its acknowledgement, or the unit would give the event again.
+    if (!work_ && !exchangeUnderWay_ && std::this_thread::get_id() == thread_.get_id())
         return false;
+    const ExchangeMark mark(exchangeUnderWay_);
     const TBusSettings& s = settings_;
     if (((s.PauseFromSession > 0 && waitAnswer) || s.AllPause) && s.PauseFromSession > 0)
         clock_.Sleep(static_cast<uint32_t>(s.PauseFromSession));

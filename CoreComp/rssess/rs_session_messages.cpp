@@ -159,6 +159,8 @@ void TRSSession::DispatchSessionMessage(const platform::OwnerMessage& message)
             }
             break;
         case kMsgSearchProgress:
+            // The record that carried the progress block ends with it.
+            --asyncOutstanding_;
             if (OnProgressSearchDevice && p.size() >= kProgressRecordSize)
                 OnProgressSearchDevice(Le64(p, 0), static_cast<int32_t>(Le32(p, 12)),
                                        static_cast<int32_t>(Le32(p, 16)),

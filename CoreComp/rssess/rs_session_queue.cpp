@@ -13,6 +13,7 @@
 #include "CoreComp/rssess/session_log.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -56,11 +57,12 @@ size_t TRSSession::QueuedCommandCount() const
     return pendingQueue_.size();
 }
 
-// The lock is held.  The bound covers what waits in the pending queue and in the batch: a
-// steady poster cannot outgrow a slow line.
+// The lock is held.  The bound covers what waits in the pending queue and in the batch, and
+// the session's own commands waiting to join them: a steady poster cannot outgrow a slow
+// line, nor keep those out of it.
 bool TRSSession::QueueFull() const
 {
-    return pendingQueue_.size() + batchCount_ >= kMaxPendingCommands;
+    return pendingQueue_.size() + batchCount_ + deferred_.size() >= kMaxPendingCommands;
 }
 
 bool TRSSession::EnqueueRecord(TCommandRecord record, size_t* queued)
@@ -79,7 +81,7 @@ int32_t TRSSession::PostCommand(uint32_t postHandle, uint32_t message,
     if (o.routing && (*o.routing)[0] == 0)
         return -1;
     uint32_t sequence;
-    size_t count = 0;
+    int count = 0;
     {
         std::lock_guard guard(lock_);
         // While Work is off nothing drains the queue; it stops growing at its bound.
@@ -101,9 +103,10 @@ int32_t TRSSession::PostCommand(uint32_t postHandle, uint32_t message,
         r.extra = o.extra;
         r.word = -1;
         r.frame = frame;
-        EnqueueRecord(std::move(r), &count);
+        EnqueueRecord(std::move(r), nullptr);
+        // Counted before the thread can take it, so its answer never counts down first.
+        count = ++asyncOutstanding_;
     }
-    ++asyncOutstanding_;
     if (logCommand_)
         TLogFileLine("logCmd.txt", "Команда " + std::to_string(sequence) +
                                        "  помещена в буфер Всего:" + std::to_string(count));
@@ -246,9 +249,16 @@ void TRSSession::QueueStep()
     {
         std::lock_guard guard(lock_);
         moved.swap(pendingQueue_);
-        deferred.swap(deferred_);
+        // The session's own commands join as far as the bound leaves room; the rest wait for
+        // a later step.
+        const size_t held = batch_.size() + moved.size();
+        const size_t room = held < kMaxPendingCommands ? kMaxPendingCommands - held : 0;
+        const auto take = static_cast<std::ptrdiff_t>(std::min(room, deferred_.size()));
+        deferred.assign(std::make_move_iterator(deferred_.begin()),
+                        std::make_move_iterator(deferred_.begin() + take));
+        deferred_.erase(deferred_.begin(), deferred_.begin() + take);
         // Counted as the batch's at once, so the bound holds while they move.
-        batchCount_ = batch_.size() + moved.size() + deferred.size();
+        batchCount_ = held + deferred.size();
     }
     // Commands the session queued for itself (a unit asking for the time) travel the same way.
     for (QueuedCommand& d : deferred) {
@@ -322,16 +332,13 @@ void TRSSession::SendBatch()
         const std::vector<uint8_t> request = r.frame;
         if (!own)
             ReadListBeforeOwnersCommand(request);
-        {
+        // The lock is taken per try, not across the command's tries.
+        if (!ThreadExchange(r.frame, true, &answer) && !work_) {
+            // Polling stopped before the tries were done: the entry waits for the next start.
             std::lock_guard guard(lock_);
-            if (ThreadExchange(r.frame, true))
-                answer = lastFrameAnswer_;
-            else if (!work_) {
-                // Polling stopped before the tries were done: the entry waits for the next start.
-                batch_.push_front(std::move(r));
-                batchCount_ = batch_.size();
-                return;
-            }
+            batch_.push_front(std::move(r));
+            batchCount_ = batch_.size();
+            return;
         }
         if (answer.size() < 6)
             answer.clear();

@@ -146,7 +146,15 @@ void TRSSession::RunPass()
     while (!serviceMode_ && !Terminating() && !LineOpen()) {
         ThreadSleep(10);
         LogPort("ошибка порта:" + std::to_string(platform::LastError()));
-        if (ReopenPort()) {
+        bool opened;
+        {
+            // Work is checked under the lock, as ExchangeFrame does: once it is off the owner
+            // may close the port, and the thread never opens it behind the owner's back.
+            std::lock_guard guard(lock_);
+            Checkpoint();
+            opened = ReopenPort();
+        }
+        if (opened) {
             failed = 0;
         } else {
             ++reopenFailures_;

@@ -6,11 +6,13 @@
 #include "CoreComp/rssess/bus_crc.h"
 #include "CoreComp/rssess/session_log.h"
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <random>
+#include <thread>
 
 namespace {
 
@@ -152,6 +154,40 @@ protected:
     {
         session_->SetWork(false);
         ASSERT_TRUE(session_->ThreadIdle());
+    }
+
+    // Once armed, the next poll answer that carries an event is held on the line until Work
+    // reads off (the owner switches it off while the answer is on its way); with goneAfter the
+    // adapter goes with it.  Every acknowledgement is counted.
+    struct EventHold
+    {
+        std::atomic<bool> armed{false}, held{false}, goneAfter{false};
+        std::atomic<int> acknowledgements{0};
+    };
+    void HoldEventAnswer(EventHold& h)
+    {
+        line_->responder = [this, &h](const Bytes& f) {
+            if (f[3] == 3)
+                ++h.acknowledgements;
+            const Bytes answer = units_.Answer(f);
+            if (h.armed && f[3] == 1 && answer.size() > 2 && answer[2] == 4 &&
+                !h.held.exchange(true)) {
+                while (session_->Work())
+                    std::this_thread::yield();
+                if (h.goneAfter)
+                    line_->gone = true;
+            }
+            return answer;
+        };
+    }
+
+    // Unit 1 gets the event, and the owner switches Work off while its answer is on the line.
+    void WorkOffDuringAnEvent(EventHold& h, uint8_t event)
+    {
+        h.armed = true;
+        units_.Change(1, [event](Units::Unit& u) { u.events = {event}; });
+        ASSERT_TRUE(Await([&] { return h.held.load(); }));
+        session_->SetWork(false);
     }
 
     Units units_;
@@ -797,4 +833,106 @@ TEST_F(PollTest, KeysAreRenewedOneFullScheduleAfterTheSilence)
         if (commands.size() < 4)
             commands.push_back(f[3]);
     EXPECT_EQ(commands, (std::vector<int>{1, 1, 17, 17}));
+}
+
+TEST_F(PollTest, WorkOffWhileAnEventIsReadStillAcknowledgesItSoItComesOnce)
+{
+    units_.Add(1, 1);
+    TRSSession& s = Start();
+    EventHold hold;
+    HoldEventAnswer(hold);
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return Count("new 1") == 1; }));
+    WorkOffDuringAnEvent(hold, 9);
+    EXPECT_EQ(hold.acknowledgements, 1) << "the exchange under way ends with its acknowledgement";
+    ASSERT_TRUE(Await([&] { return !events_.empty(); }));
+
+    // Polling resumes: the unit has dropped the event, and gives no other.
+    s.SetWork(true);
+    const uint32_t polls = s.PollCounters().polls;
+    ASSERT_TRUE(Await([&] { return s.PollCounters().polls > polls + 10; }));
+    StopPolling();
+    EXPECT_EQ(events_, (std::vector<uint8_t>{9}));
+    EXPECT_EQ(hold.acknowledgements, 1);
+}
+
+namespace {
+
+// A fake clock that lets a test hold a thread in one of its sleeps.
+class SleepHookClock : public platform::FakeClock
+{
+public:
+    std::function<void(uint32_t ms)> onSleep; // set before the session exists
+    void Sleep(uint32_t ms) override
+    {
+        if (onSleep)
+            onSleep(ms);
+        FakeClock::Sleep(ms);
+    }
+};
+
+} // namespace
+
+TEST_F(PollTest, APortTheOwnerClosedWhileTheThreadWaitedToReopenItStaysClosed)
+{
+    SleepHookClock clock;
+    const auto end = EndSessionFirst();
+    units_.Add(1, 1);
+    const std::thread::id owner = std::this_thread::get_id();
+    std::atomic<bool> armed{false}, waiting{false}, released{false};
+    // The thread's pause before its next try to open the lost port: it waits there, with
+    // the line given up, until the test lets it go on.
+    clock.onSleep = [&](uint32_t ms) {
+        if (ms != 10 || !armed || std::this_thread::get_id() == owner || waiting.exchange(true))
+            return;
+        while (!released)
+            std::this_thread::yield();
+    };
+    TRSSession::Collaborators c = Collaborators(&owner_);
+    c.clock = &clock;
+    session_ = std::make_unique<TRSSession>(std::move(c));
+    TRSSession& s = *session_;
+    line_->responder = [this](const Bytes& f) { return units_.Answer(f); };
+    s.OnNewDevice = [this](uint8_t a) { Log("new", a); };
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return Count("new 1") == 1; }));
+
+    armed = true;
+    line_->gone = true; // the adapter is pulled: the thread loops to reopen the port
+    ASSERT_TRUE(Await([&] { return waiting.load(); }));
+    s.SetWork(false);
+    s.ClosePort();
+    line_->gone = false; // the adapter is back
+    const size_t mark = line_->calls.size();
+    released = true;
+    session_.reset(); // the thread is gone, whatever it did next
+    const std::vector<std::string> after(line_->calls.begin() + static_cast<long>(mark),
+                                         line_->calls.end());
+    for (const std::string& call : after)
+        EXPECT_NE(call.rfind("Open", 0), 0u) << "the thread opened the port the owner closed";
+}
+
+TEST_F(PollTest, WorkOffWaitsForTheThreadEvenWhenThePortCannotBeOpened)
+{
+    units_.Add(1, 1);
+    TRSSession& s = Start();
+    EventHold hold;
+    hold.goneAfter = true;
+    HoldEventAnswer(hold);
+    std::atomic<bool> returned{false}, returnedEarly{false}, relayed{false};
+    // The thread still works on the event after its exchange: SetWork(false) has not returned.
+    // With the rule broken it returns at once, and this sees it within the second.
+    s.RelayEventAnswerHook = [&](const Bytes&) {
+        for (int i = 0; i < 100 && !returned; ++i)
+            std::this_thread::sleep_for(10ms);
+        returnedEarly = returned.load();
+        relayed = true;
+    };
+    s.SetWork(true);
+    ASSERT_TRUE(Await([&] { return Count("new 1") == 1; }));
+    WorkOffDuringAnEvent(hold, 9);
+    returned = true;
+    ASSERT_TRUE(Await([&] { return relayed.load(); }));
+    EXPECT_FALSE(returnedEarly) << "SetWork(false) returned while the thread still ran";
+    EXPECT_FALSE(s.Work());
 }

@@ -6,13 +6,16 @@
 #include "CoreComp/rssess/command_record.h"
 
 #include "platform/guid.h"
+#include "platform/text1251.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -454,4 +457,152 @@ TEST_F(QueueTest, EveryAnswerIsLoggedWithTheCommandsLeft)
     const std::string left = "\x20\xEA\xEE\xEC\xE0\xED\xE4\xF3\x20\xCE\xF1\xF2\xE0\xEB\xEE\xF1\xFC\x3A";
     EXPECT_NE(log.find(answer + std::to_string(first) + left + "1\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(answer + std::to_string(second) + left + "0\r\n"), std::string::npos);
+}
+
+TEST_F(QueueTest, ThePostLogCountsEveryCommandNotYetAnswered)
+{
+    SetDword("LogCommand", 1);
+    S().ReadRegistrySettings();
+    OneUnit();
+    // A search-progress record ends with 1064, not with an answer; then two commands.
+    TRSSession::PostOptions progress;
+    progress.extra = Bytes(24);
+    progress.extra[0] = 1;
+    const int32_t p = S().PostCommand(0, 0, {1, 6, 0, 19, 9, 0}, progress);
+    const int32_t a = S().PostCommand(0, 0, {1, 6, 0, 19, 0, 0}, {});
+    const int32_t b = S().PostCommand(0, 0, {1, 6, 0, 19, 1, 0}, {});
+    // Posted when the first command's answer comes, while the second waits in the batch.
+    int32_t c = -1;
+    auto answered = S().OnAsynchAnswer;
+    S().OnAsynchAnswer = [&](uint32_t handle, int32_t fast, int32_t sequence, int64_t full,
+                             const platform::OwnerMessage& m) {
+        answered(handle, fast, sequence, full, m);
+        if (sequence == a)
+            c = session_->PostCommand(0, 0, {1, 6, 0, 19, 2, 0}, {});
+    };
+    S().SetWork(true);
+    ASSERT_TRUE(Await([&] { return answers_.size() == 3; }));
+    S().SetWork(false);
+    EXPECT_EQ(S().AsyncOutstanding(), 0);
+    std::ifstream in(LogFile("logCmd.txt"), std::ios::binary);
+    const std::string log = platform::Cp1251ToUtf8(
+        std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+    auto posted = [](int32_t n, int count) {
+        return "Команда " + std::to_string(n) +
+               "  помещена в буфер Всего:" + std::to_string(count) + "\r\n";
+    };
+    auto answer = [](int32_t n, int left) {
+        return "Ответ на " + std::to_string(n) + " команду Осталось:" + std::to_string(left) +
+               "\r\n";
+    };
+    size_t at = 0;
+    for (const std::string& line : {posted(p, 1), posted(a, 2), posted(b, 3), answer(a, 1),
+                                    posted(c, 2), answer(b, 1), answer(c, 0)}) {
+        const size_t found = log.find(line, at);
+        ASSERT_NE(found, std::string::npos) << line << " in order in\n" << log;
+        at = found + line.size();
+    }
+}
+
+TEST_F(QueueTest, TheSessionsOwnCommandsJoinTheBatchOnlyWithinTheBound)
+{
+    OneUnit();
+    // Frames left over by a drain while Work is off wait as the session's own commands.
+    auto drain = [&](uint8_t tag) {
+        for (uint8_t i = 0; i < 5; ++i)
+            S().AddPendingFrame({1, 6, 0, 19, i, tag});
+        S().DrainCommandQueue();
+    };
+    drain(1);
+    ASSERT_EQ(S().DeferredCommands().size(), 5u);
+    size_t accepted = 0;
+    while (S().PostCommand(0, 0, {1, 6, 0, 19, static_cast<uint8_t>(accepted), 0}, {}) >= 0)
+        ++accepted;
+    EXPECT_EQ(accepted, TRSSession::kMaxPendingCommands - 5) << "they count to the bound";
+    // Five more beyond it: they must wait until the batch has room.
+    drain(2);
+    ASSERT_EQ(S().DeferredCommands().size(), 10u);
+    size_t worst = 0;
+    auto answered = S().OnAsynchAnswer;
+    S().OnAsynchAnswer = [&](uint32_t handle, int32_t fast, int32_t sequence, int64_t full,
+                             const platform::OwnerMessage& m) {
+        answered(handle, fast, sequence, full, m);
+        worst = std::max(worst, session_->BatchCount());
+    };
+    S().SetWork(true);
+    ASSERT_TRUE(Await([&] { return answers_.size() == accepted + 10; }));
+    S().SetWork(false);
+    EXPECT_LT(worst, TRSSession::kMaxPendingCommands) << "beside the one being answered";
+    EXPECT_TRUE(S().DeferredCommands().empty());
+    for (const auto& [sequence, list] : answers_)
+        ASSERT_EQ(list.size(), 1u) << sequence;
+}
+
+TEST_F(QueueTest, PostsAndGettersDoNotWaitOutAQueuedCommandsTries)
+{
+    SetDword("CmdTimeoutConstant", 300);
+    S().ReadRegistrySettings();
+    OneUnit();
+    S().SetRetryCount(5);
+    std::mutex m;
+    std::condition_variable cv;
+    bool between = false, posted = false, postedBetween = false;
+    int gaps = 0;
+    // The thread stops after the silent command's first try until another thread has posted
+    // and read the queue, or gives up after a while (then the post waited for the tries).
+    S().BetweenTriesHook = [&] {
+        std::unique_lock lk(m);
+        if (++gaps != 1)
+            return;
+        between = true;
+        cv.notify_all();
+        cv.wait_for(lk, 10s, [&] { return posted; });
+        postedBetween = posted;
+    };
+    int32_t second = -1;
+    size_t queued = 0;
+    std::thread poster([&] {
+        {
+            std::unique_lock lk(m);
+            if (!cv.wait_for(lk, 20s, [&] { return between; }))
+                return;
+        }
+        second = S().PostCommand(0, 0, {1, 6, 0, 19, 0, 0}, {});
+        queued = S().QueuedCommandCount();
+        std::lock_guard lk(m);
+        posted = true;
+        cv.notify_all();
+    });
+    const auto silent = static_cast<uint32_t>(S().PostCommand(0, 0, {1, 6, 0, 21, 0, 0}, {}));
+    S().SetWork(true);
+    const bool done = Await([&] {
+        std::lock_guard lk(m);
+        return posted && answers_.count(silent) == 1 &&
+               answers_.count(static_cast<uint32_t>(second)) == 1;
+    });
+    poster.join();
+    S().SetWork(false);
+    ASSERT_TRUE(done);
+    EXPECT_TRUE(postedBetween) << "the post waited for the silent command's tries";
+    EXPECT_EQ(queued, 1u);
+    EXPECT_TRUE(answers_[silent].at(0).empty());
+    size_t tries = 0;
+    for (const Bytes& f : line_->frames)
+        tries += f[3] == 21;
+    EXPECT_EQ(tries, 6u) << "the tries go on after the post";
+}
+
+TEST_F(QueueTest, RetryCountsMayBeSetWhileTheThreadSendsCommands)
+{
+    OneUnit();
+    S().SetWork(true);
+    for (int i = 0; i < 30; ++i) {
+        const auto n = static_cast<uint32_t>(
+            S().PostCommand(0, 0, {1, 6, 0, 19, static_cast<uint8_t>(i), 0}, {}));
+        S().SetRetryCount(static_cast<uint16_t>(i % 3));
+        S().SetSecondRetryCount(static_cast<uint16_t>(i % 4));
+        ASSERT_TRUE(Await([&] { return answers_.count(n) == 1; }));
+    }
+    S().SetWork(false);
+    EXPECT_EQ(answers_.size(), 30u);
 }
