@@ -490,6 +490,8 @@ private:
     void ZeroStatistics(size_t address);
     void NoteAnswer(size_t address);
     void HandleEventAnswer(const std::vector<uint8_t>& answer);
+    void CountPollRequest(size_t address); // lock held
+    void CountMissedPoll(size_t address);
     void PollMissed(size_t address);
     void PollAnswered(uint8_t address, const std::vector<uint8_t>& answer);
     uint8_t AdvanceScheduleCursor();
