@@ -265,6 +265,8 @@ public:
     };
     std::function<void(uint8_t address)> PollDeviceEventsHook;
     std::function<void(QueuedCommand command)> QueueCommandHook;
+    // Called by the key renewal before each of its exchanges, holding no lock.
+    std::function<void(uint8_t address)> RenewKeysStepHook;
     std::vector<QueuedCommand> DeferredCommands() const;
     static constexpr size_t kMaxDeferredCommands = 300;
     // One process-wide sequence, wrapping from 20,000,000 to 0.
@@ -366,6 +368,7 @@ public:
     void GeneralCommand(uint8_t address, uint8_t command, const std::vector<uint8_t>& data);
     int FindBatchRecord(uint32_t sequence) const; // the polling thread only
     size_t QueuedCommandCount() const;
+    TCommandRecord PendingCommand(size_t index) const; // a copy of a queued record
     int AsyncOutstanding() const { return asyncOutstanding_; }
 
     // --- owner messages

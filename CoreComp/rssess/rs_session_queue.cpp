@@ -56,6 +56,12 @@ size_t TRSSession::QueuedCommandCount() const
     return pendingQueue_.size();
 }
 
+TCommandRecord TRSSession::PendingCommand(size_t index) const
+{
+    std::lock_guard guard(lock_);
+    return pendingQueue_.at(index);
+}
+
 // The lock is held.  The bound covers what waits in the pending queue and in the batch: a
 // steady poster cannot outgrow a slow line.
 bool TRSSession::QueueFull() const
