@@ -270,6 +270,8 @@ public:
     // lock (which the thread takes per try, so posts and getters never wait out a retry run).
     std::function<void()> BetweenTriesHook;
     std::function<void(QueuedCommand command)> QueueCommandHook;
+    // Called by the key renewal before each of its exchanges, holding no lock.
+    std::function<void(uint8_t address)> RenewKeysStepHook;
     std::vector<QueuedCommand> DeferredCommands() const;
     static constexpr size_t kMaxDeferredCommands = 300;
     // One process-wide sequence, wrapping from 20,000,000 to 0.
@@ -371,6 +373,7 @@ public:
     void GeneralCommand(uint8_t address, uint8_t command, const std::vector<uint8_t>& data);
     int FindBatchRecord(uint32_t sequence) const; // the polling thread only
     size_t QueuedCommandCount() const;
+    TCommandRecord PendingCommand(size_t index) const; // a copy of a queued record
     int AsyncOutstanding() const { return asyncOutstanding_; }
     size_t BatchCount() const { return batchCount_; } // what the thread's batch holds
 
@@ -507,6 +510,8 @@ private:
     void ZeroStatistics(size_t address);
     void NoteAnswer(size_t address);
     void HandleEventAnswer(const std::vector<uint8_t>& answer);
+    void CountPollRequest(size_t address); // lock held
+    void CountMissedPoll(size_t address);
     void PollMissed(size_t address);
     void PollAnswered(uint8_t address, const std::vector<uint8_t>& answer);
     uint8_t AdvanceScheduleCursor();

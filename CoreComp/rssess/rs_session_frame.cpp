@@ -175,6 +175,8 @@ void TRSSession::RenewKeys()
                 continue;
             k = RandomKey();
         }
+        if (RenewKeysStepHook)
+            RenewKeysStepHook(static_cast<uint8_t>(a));
         if (!work_)
             return;
         ExchangeFrame({static_cast<uint8_t>(a), 6, 0, 17, k, k}, true, 1, 0, false);

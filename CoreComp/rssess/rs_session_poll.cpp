@@ -20,6 +20,7 @@ constexpr uint8_t kMaxWeight = 16;
 constexpr uint32_t kBadLineSpacingMs = 30000;
 constexpr size_t kBadLineRecordSize = 261;
 constexpr size_t kMaxEventText = 255;
+constexpr uint32_t kServiceLostMs = 5184; // 0.00006 of a day
 
 // Schedule weight by device type; a type of 6 is never polled.
 uint8_t WeightOfType(int type)
@@ -170,10 +171,7 @@ void TRSSession::PollDeviceEvents(uint8_t address)
     std::vector<uint8_t> answer;
     {
         std::lock_guard guard(lock_);
-        PollStatistics& st = pollStats_.at(a);
-        if (st.requests == 0)
-            st = PollStatistics{};
-        ++st.requests;
+        CountPollRequest(a);
         // A lost device gets the full wait, or its return would never be heard.
         const int keep = absent_.at(a) ? 1 : 0;
         ExchangeFrame(PrepareFrame(PollRequest(a)), true, keep, 0, false);
@@ -236,8 +234,18 @@ void TRSSession::HandleEventAnswer(const std::vector<uint8_t>& answer)
         ReadListEvent(answer, false);
 }
 
-// The no-answer side of a poll: statistics, the bad-line report and the loss rule.
-void TRSSession::PollMissed(size_t a)
+// The lock is held.  On an address's first request its other statistics start from zero.
+void TRSSession::CountPollRequest(size_t address)
+{
+    PollStatistics& st = pollStats_.at(address);
+    if (st.requests == 0)
+        st = PollStatistics{};
+    ++st.requests;
+}
+
+// A poll without an answer, on the own line or through the service: the missing-answer
+// counters, the log line, the no-answer ratio and the bad-line report.
+void TRSSession::CountMissedPoll(size_t a)
 {
     ++missingAnswers_;
     LogPort(LogStamp() + "нет ответа на запрос н.событий " + std::to_string(a));
@@ -271,6 +279,12 @@ void TRSSession::PollMissed(size_t a)
             pollStats_.at(a).ratio = ratio;
         }
     }
+}
+
+// The no-answer side of a poll on the own line: statistics, the bad-line report, the loss rule.
+void TRSSession::PollMissed(size_t a)
+{
+    CountMissedPoll(a);
 
     bool lost = false;
     {
@@ -442,7 +456,8 @@ bool TRSSession::ServiceExchange(const std::vector<uint8_t>& request, bool waitA
 {
     std::lock_guard guard(lock_);
     lastFrameAnswer_.clear();
-    if (request.size() < 5 || request[0] == 0)
+    // Neither address 0 nor the search slot (128) is a unit to poll.
+    if (request.size() < 5 || (request[0] & 0x7F) == 0)
         return false;
     return ServiceRoundTrip(ExchangeObject(), "Obmen", 5, request, waitAnswer);
 }
@@ -480,6 +495,8 @@ bool TRSSession::ServiceRoundTrip(platform::AutomationObject* object, const char
     return true;
 }
 
+// As the own line's poll, but a device is lost by the count of its missing answers, against
+// its share of the schedule, and only after 0.00006 of a day (5.184 s) of silence.
 void TRSSession::HandleServiceEventAnswer()
 {
     const uint8_t a = serviceAddress_;
@@ -488,33 +505,29 @@ void TRSSession::HandleServiceEventAnswer()
     std::vector<uint8_t> answer = LastFrameAnswer();
     if (answer.size() < 6)
         answer.clear();
-    if (answer.empty()) {
-        ++missingAnswers_;
-        bool lost = false;
-        {
-            std::lock_guard guard(lock_);
-            PollStatistics& st = pollStats_.at(a);
-            ++st.requests;
-            ++st.noAnswers;
-            uint32_t total = scheduleLength_ == 0 ? 15 : scheduleLength_;
-            const uint32_t w = pollWeight_.at(a) == kLost ? 1 : pollWeight_.at(a);
-            // 0.00006 of a day: a little over five seconds.
-            const bool old =
-                lastAnswer_.at(a) != 0 && clock_.TickCount() - lastAnswerTick_.at(a) > 5184;
-            if (st.noAnswers > w * 132 / total && old && !absent_.at(a)) {
-                pollWeight_.at(a) = kLost;
-                absent_.at(a) = true;
-                BuildPollSchedule();
-                lost = true;
-            }
-        }
-        if (lost && Deliver(kMsgSessionReport, kReportDeviceLost, {a}))
-            ReadListDeviceGone(a, -2);
-        return;
-    }
     {
         std::lock_guard guard(lock_);
-        ++pollStats_.at(a).requests;
+        CountPollRequest(a);
     }
-    PollAnswered(a, answer);
+    if (!answer.empty()) {
+        PollAnswered(a, answer);
+        return;
+    }
+    CountMissedPoll(a);
+    bool lost = false;
+    {
+        std::lock_guard guard(lock_);
+        const uint32_t total = scheduleLength_ == 0 ? 15 : scheduleLength_;
+        const uint32_t w = pollWeight_.at(a) == kLost ? 1 : pollWeight_.at(a);
+        const bool old =
+            lastAnswer_.at(a) != 0 && clock_.TickCount() - lastAnswerTick_.at(a) > kServiceLostMs;
+        if (pollStats_.at(a).noAnswers > w * 132 / total && old && !absent_.at(a)) {
+            pollWeight_.at(a) = kLost;
+            absent_.at(a) = true;
+            BuildPollSchedule();
+            lost = true;
+        }
+    }
+    if (lost && Deliver(kMsgSessionReport, kReportDeviceLost, {a}))
+        ReadListDeviceGone(a, -2);
 }

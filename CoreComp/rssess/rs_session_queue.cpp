@@ -57,6 +57,12 @@ size_t TRSSession::QueuedCommandCount() const
     return pendingQueue_.size();
 }
 
+TCommandRecord TRSSession::PendingCommand(size_t index) const
+{
+    std::lock_guard guard(lock_);
+    return pendingQueue_.at(index);
+}
+
 // The lock is held.  The bound covers what waits in the pending queue and in the batch, and
 // the session's own commands waiting to join them: a steady poster cannot outgrow a slow
 // line, nor keep those out of it.
