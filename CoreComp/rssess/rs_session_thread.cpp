@@ -70,9 +70,13 @@ void TRSSession::ParkUntilWorkOrEnd()
 
 bool TRSSession::Deliver(uint32_t msg, uintptr_t wparam, std::vector<uint8_t> payload)
 {
-    threadIdle_ = true;
+    // The flag is the polling thread's own: a pass driven from another thread leaves it alone.
+    const bool mine = std::this_thread::get_id() == thread_.get_id();
+    if (mine)
+        threadIdle_ = true;
     SendToOwner(msg, wparam, std::move(payload));
-    threadIdle_ = false;
+    if (mine)
+        threadIdle_ = false;
     return work_;
 }
 
