@@ -1,12 +1,14 @@
 #include "platform/registry.h"
 
 #include "platform/file_util.h"
+#include "platform/last_error.h"
 #include "platform/text1251.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -286,7 +288,8 @@ std::vector<std::string> ScanSystemSerialDevices()
         bool wanted = name.starts_with("ttyUSB") || name.starts_with("ttyACM");
         if (name.starts_with("ttyS")) {
             // The kernel makes ttyS0..ttyS31 whether or not a port exists; type 0 means none.
-            const auto type = detail::ReadWholeFile("/sys/class/tty/" + name + "/type");
+            // A number of a few digits.
+            const auto type = detail::ReadWholeFile("/sys/class/tty/" + name + "/type", 16);
             wanted = type && std::atoi(type->c_str()) != 0;
         }
         if (wanted && ::access(("/dev/" + name).c_str(), F_OK) == 0)
@@ -404,6 +407,10 @@ struct RegistryFile::Data
     struct stat seen{};
     bool seen_exists = false;
     bool reported_bad_line = false;
+    // The file exists but was not read (it cannot be, or it is beyond kMaxRegistryFileBytes):
+    // it reads as empty and is never written, so nothing of it is lost.
+    bool unreadable = false;
+    bool reported_unreadable = false;
     std::function<std::vector<std::string>()> scan = ScanSystemSerialDevices;
 
     Key* FindKey(const std::string& folded)
@@ -671,13 +678,31 @@ void RegistryFile::Refresh(bool force)
     if (!force && data_->loaded && exists == data_->seen_exists && (!exists || SameFile(st, data_->seen)))
         return;
     if (!exists) {
+        data_->unreadable = false;
         data_->Parse({}, path_);
     } else {
         std::optional<FileLock> lock;
         if (!force)
             lock.emplace(path_, false);
         ::stat(path_.c_str(), &st);
-        const auto text = detail::ReadWholeFile(path_);
+        errno = 0;
+        auto text = detail::ReadWholeFile(path_, kMaxRegistryFileBytes + 1);
+        if (text && text->size() > kMaxRegistryFileBytes) {
+            text.reset();
+            errno = EFBIG;
+        }
+        data_->unreadable = !text;
+        if (!text && !data_->reported_unreadable) {
+            data_->reported_unreadable = true;
+            if (errno == EFBIG)
+                std::fprintf(stderr, "%s: registry file larger than %zu bytes not read\n",
+                             path_.c_str(), kMaxRegistryFileBytes);
+            else
+                std::fprintf(stderr, "%s: registry file not read: %s\n", path_.c_str(),
+                             std::strerror(errno));
+        }
+        if (!text)
+            SetLastErrorFromErrno(errno);
         data_->Parse(text ? *text : std::string(), path_);
     }
     data_->loaded = true;
@@ -692,6 +717,8 @@ template <typename Change> bool RegistryFile::Modify(Change change)
     if (!lock.Locked())
         return false;
     Refresh(true);
+    if (data_->unreadable)
+        return false; // the last error tells why
     if (!change(*data_))
         return true; // nothing to change
     if (!ReplaceFile(path_, data_->Serialize(), true)) {

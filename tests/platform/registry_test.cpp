@@ -1,5 +1,6 @@
 #include "platform/registry.h"
 
+#include "platform/last_error.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -318,6 +319,35 @@ TEST_F(RegistryTest, UnwritableFileStillReads)
     });
     EXPECT_EQ(status, 0);
     EXPECT_EQ(test::ReadBytes(Path()), before);
+}
+
+// A file one byte beyond the cap is not read: it reads as empty, every change is refused with
+// the last error saying why, and the file stays as it was; one at the cap is read.
+TEST_F(RegistryTest, AFileBeyondTheCapIsRefusedAndKept)
+{
+    std::string text = std::string("REGEDIT4\n[HKEY_LOCAL_MACHINE\\") + kRs + "]\n\"WORKTYPE\"=\"x\"\n;";
+    text.resize(kMaxRegistryFileBytes + 1, 'x'); // the rest is one long comment
+    test::WriteBytes(Path(), text);
+    auto reg = Open();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(reg->ReadString(LM, kRs, "WORKTYPE"), std::nullopt);
+    EXPECT_FALSE(reg->KeyExists(LM, kRs));
+    SetLastError(kErrorSuccess);
+    EXPECT_FALSE(reg->WriteString(LM, kRs, "WORKTYPE", "y"));
+    EXPECT_EQ(LastError(), kErrorFileTooLarge);
+    EXPECT_FALSE(reg->WriteDword(LM, kRs, "d", 1));
+    EXPECT_FALSE(reg->CreateKey(LM, "SOFTWARE\\New"));
+    EXPECT_FALSE(reg->DeleteValue(LM, kRs, "WORKTYPE"));
+    EXPECT_FALSE(reg->DeleteKey(LM, kRs));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(Path()), std::string::npos) << err;
+    EXPECT_NE(err.find("larger than"), std::string::npos) << err;
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << err; // reported once
+    EXPECT_EQ(test::ReadBytes(Path()), text);
+
+    text.pop_back();
+    test::WriteBytes(Path(), text);
+    EXPECT_EQ(Open()->ReadString(LM, kRs, "WORKTYPE"), "x");
 }
 
 TEST_F(RegistryTest, ConcurrentWritersLoseNothing)
