@@ -173,6 +173,32 @@ TEST_F(RegistryTest, MalformedLinesAreReportedOnceAndNothingIsLost)
     EXPECT_NE(testing::internal::GetCapturedStderr().find("malformed"), std::string::npos);
 }
 
+// Later lines of the file act on what earlier ones made: a deleted value that comes back goes to
+// the end, a removed key takes the keys below it along (and only those), and a key written again
+// after its removal starts empty.
+TEST_F(RegistryTest, LaterLinesDeleteAndRemoveWhatEarlierOnesMade)
+{
+    test::WriteBytes(Path(), "REGEDIT4\n"
+                             "[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"1\"\n\"y\"=\"2\"\n\"X\"=-\n"
+                             "[HKEY_LOCAL_MACHINE\\A\\B]\n\"z\"=\"3\"\n"
+                             "[HKEY_LOCAL_MACHINE\\A!]\n\"w\"=\"4\"\n"
+                             "[HKEY_LOCAL_MACHINE\\a]\n\"y\"=\"two\"\n\"x\"=\"again\"\n"
+                             "[HKEY_LOCAL_MACHINE\\Gone]\n\"g\"=\"1\"\n"
+                             "[HKEY_LOCAL_MACHINE\\Gone\\Deep]\n\"d\"=\"1\"\n"
+                             "[HKEY_LOCAL_MACHINE\\Gone!]\n\"s\"=\"1\"\n"
+                             "[-HKEY_LOCAL_MACHINE\\GONE]\n"
+                             "[HKEY_LOCAL_MACHINE\\Gone]\n\"back\"=\"1\"\n");
+    auto reg = Open();
+    EXPECT_EQ(reg->ValueNames(LM, "A"), (std::vector<std::string>{"y", "x"}));
+    EXPECT_EQ(reg->ReadString(LM, "A", "y"), "two");
+    EXPECT_EQ(reg->ReadString(LM, "A", "x"), "again");
+    EXPECT_EQ(reg->ReadString(LM, "A\\B", "z"), "3");
+    EXPECT_EQ(reg->ReadString(LM, "A!", "w"), "4");
+    EXPECT_EQ(reg->ValueNames(LM, "Gone"), std::vector<std::string>{"back"});
+    EXPECT_FALSE(reg->KeyExists(LM, "Gone\\Deep"));
+    EXPECT_EQ(reg->ReadString(LM, "Gone!", "s"), "1");
+}
+
 TEST_F(RegistryTest, ALineEndingInABackslashTakesOnlyHexBytesAlong)
 {
     // Each fixture: a line that ends in a backslash, and after it what must stay its own line.
