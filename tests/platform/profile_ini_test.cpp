@@ -185,17 +185,18 @@ TEST(ProfileIni, ReadOnlyFilesAndLinksAreKept)
     EXPECT_EQ(test::ReadBytes(batch), "[S]\r\nA=3\r\n\r\n[T]\r\nc=2\r\n");
 }
 
-// Many entries in one replace land as they would one after another: in the first block of
-// their section, after its last non-blank line, a new section at the end after a blank line.
+// Many entries in one replace land as they would one after another: a name already there changes
+// its first line in the first block of its section, a new name goes after that block's last
+// non-blank line, a new section at the end after a blank line.
 TEST(ProfileIni, ABatchLandsAsItsEntriesOneByOne)
 {
     test::TempDir dir;
-    const std::string fixture = "; head\n[A]\nx=1\n\n\n[B]\ny=2\n[a]\nz=later\n"
+    const std::string fixture = "; head\n[A]\nx=1\nx=dup\n\n\n[B]\ny=2\n[a]\nz=later\n"
                                 "[C]\n; only a comment\n[D]\nw=4";
     const std::vector<ProfileEntry> entries = {
-        {"A", "new", "n1"}, {"b", "Y", "20"},   {"E", "e", "5"}, {"a", "z", "first block"},
-        {"C", "c", "3"},    {"D", "v", "tail"}, {"E", "f", "6"}, {" A ", " new ", "n2"},
-        {"F", "g", "7"},    {"B", "y2", "22"},
+        {"A", "new", "n1"}, {"b", "Y", "20"},   {"E", "e", "5"},   {"a", "z", "first block"},
+        {"C", "c", "3"},    {"D", "v", "tail"}, {"E", "f", "6"},   {" A ", " new ", "n2"},
+        {"F", "g", "7"},    {"B", "y2", "22"},  {"A", "x", "one"},
     };
     const std::string batch = dir.File("batch.ini");
     const std::string single = dir.File("single.ini");
@@ -206,7 +207,7 @@ TEST(ProfileIni, ABatchLandsAsItsEntriesOneByOne)
         ASSERT_TRUE(WriteProfileString(single, e.section, e.name, e.value));
     EXPECT_EQ(test::ReadBytes(batch), test::ReadBytes(single));
     EXPECT_EQ(test::ReadBytes(batch),
-              "; head\n[A]\nx=1\nnew=n2\r\nz=first block\r\n\n\n[B]\nY=20\ny2=22\r\n"
+              "; head\n[A]\nx=one\nx=dup\nnew=n2\r\nz=first block\r\n\n\n[B]\nY=20\ny2=22\r\n"
               "[a]\nz=later\n[C]\n; only a comment\nc=3\r\n[D]\nw=4\r\nv=tail\r\n\r\n"
               "[E]\r\ne=5\r\nf=6\r\n\r\n[F]\r\ng=7\r\n");
 }
