@@ -376,6 +376,51 @@ TEST_F(RegistryTest, AFileBeyondTheCapIsRefusedAndKept)
     EXPECT_EQ(Open()->ReadString(LM, kRs, "WORKTYPE"), "x");
 }
 
+// A file that may be written but not read reads as empty; a write would replace it with the
+// change alone, so every write is refused and the file stays as it was.
+TEST_F(RegistryTest, AFileThatCannotBeReadIsNeverWritten)
+{
+    {
+        auto reg = Open();
+        ASSERT_TRUE(reg->WriteString(LM, kRs, "WORKTYPE", "ObmenComPort"));
+        ASSERT_TRUE(reg->WriteDword(LM, kRs, "SpeedRSS", 9600));
+    }
+    const std::string before = test::ReadBytes(Path());
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Root reads anything: the file goes to a plain user, who may write it but not read it.
+        if (geteuid() == 0) {
+            for (const std::string& p : {dir_.Path(), Path(), Path() + ".lock"})
+                if (chown(p.c_str(), 65534, 65534) != 0)
+                    _exit(90);
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(91);
+        }
+        if (chmod(Path().c_str(), 0200) != 0)
+            _exit(92);
+        RegistryFile reg(Path());
+        reg.SetDeviceScan(nullptr);
+        testing::internal::CaptureStderr();
+        if (reg.ReadString(LM, kRs, "WORKTYPE"))
+            _exit(1);
+        if (reg.WriteString(LM, kRs, "WORKTYPE", "x") || reg.CreateKey(LM, "K"))
+            _exit(2);
+        if (testing::internal::GetCapturedStderr().find("not read") == std::string::npos)
+            _exit(3);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (geteuid() == 0) {
+        for (const std::string& p : {dir_.Path(), Path(), Path() + ".lock"})
+            EXPECT_EQ(chown(p.c_str(), 0, 0), 0);
+    }
+    chmod(Path().c_str(), 0644);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(test::ReadBytes(Path()), before);
+}
+
 TEST_F(RegistryTest, ConcurrentWritersLoseNothing)
 {
     constexpr int kEach = 40;
