@@ -3,7 +3,6 @@
 
 #include "translation/lang/vx_comp.h"
 
-#include "platform/file_util.h"
 #include "platform/text1251.h"
 #include "translation/lang/text_files.h"
 #include "translation/settings/mem_ini_file.h"
@@ -11,7 +10,6 @@
 #include <QMetaProperty>
 
 #include <algorithm>
-#include <cerrno>
 #include <unordered_map>
 #include <unordered_set>
 
