@@ -35,6 +35,7 @@ uint32_t SetLastErrorFromErrno(int err)
     case EINVAL:
     case ERANGE: code = kErrorInvalidParameter; break;
     case EEXIST: code = kErrorAlreadyExists; break;
+    case EFBIG: code = kErrorFileTooLarge; break;
     case EINTR:
     case ECANCELED: code = kErrorOperationAborted; break;
     case EIO:

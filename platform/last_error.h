@@ -16,6 +16,7 @@ enum : uint32_t {
     kErrorInvalidParameter = 87,
     kErrorSemTimeout = 121, // a wait ran past its time-out
     kErrorAlreadyExists = 183,
+    kErrorFileTooLarge = 223, // a file beyond the cap of its reader
     kErrorOperationAborted = 995,
     kErrorIoDevice = 1117,
     kErrorDeviceNotConnected = 1167,
@@ -24,8 +25,8 @@ enum : uint32_t {
 
 uint32_t LastError();
 void SetLastError(uint32_t code);
-// Maps an errno value to the nearest Windows code (ENOENT -> 2, EACCES/EBUSY -> 5, EIO/ENXIO/
-// ENODEV -> 1167, ...) and stores it as the last error; returns the code.
+// Maps an errno value to the nearest Windows code (ENOENT -> 2, EACCES/EBUSY -> 5, EFBIG -> 223,
+// EIO/ENXIO/ENODEV -> 1167, ...) and stores it as the last error; returns the code.
 uint32_t SetLastErrorFromErrno(int err);
 
 } // namespace platform

@@ -3,11 +3,16 @@
 #include "platform/file_util.h"
 #include "platform/text1251.h"
 
-#include <algorithm>
+#include "platform/last_error.h"
+
 #include <cerrno>
 #include <charconv>
+#include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace platform {
@@ -93,47 +98,45 @@ std::vector<Line> ParseIni(const std::string& text)
     return lines;
 }
 
-// Index of the name's line in the section, or the section's end (the line after its last
-// entry) in *insert_at; *section_found tells whether the section exists.  Section and name in
+// Index of the name's line in the first block of the section.  Section and name in
 // Windows-1251.
 std::optional<size_t> Find(const std::vector<Line>& lines, const std::string& section,
-                           const std::string& name, bool* section_found = nullptr,
-                           size_t* insert_at = nullptr)
+                           const std::string& name)
 {
     const std::string s = Fold(Trim(section));
     const std::string n = Fold(Trim(name));
     bool in = false;
-    bool found = false;
-    size_t last = 0;
     for (size_t i = 0; i < lines.size(); ++i) {
         const Line& line = lines[i];
         if (line.section) {
             if (in)
                 break;
             in = *line.section == s;
-            if (in && !found) {
-                found = true;
-                last = i + 1;
-            }
             continue;
         }
-        if (!in)
-            continue;
-        if (line.name && *line.name == n)
+        if (in && line.name && *line.name == n)
             return i;
-        if (!Trim(line.text).empty())
-            last = i + 1;
     }
-    if (section_found)
-        *section_found = found;
-    if (insert_at)
-        *insert_at = last;
     return std::nullopt;
+}
+
+// The file's text; nullopt when it cannot be read, or is larger than kMaxProfileIniBytes
+// (errno EFBIG, the last error kErrorFileTooLarge), before a byte of it is parsed.
+std::optional<std::string> ReadIniText(const std::string& file)
+{
+    auto contents = detail::ReadWholeFile(file, kMaxProfileIniBytes + 1);
+    if (contents && contents->size() > kMaxProfileIniBytes) {
+        contents.reset();
+        errno = EFBIG;
+    }
+    if (!contents)
+        SetLastErrorFromErrno(errno);
+    return contents;
 }
 
 std::optional<std::vector<Line>> ReadLines(const std::string& file)
 {
-    const auto contents = detail::ReadWholeFile(file);
+    const auto contents = ReadIniText(file);
     if (!contents)
         return std::nullopt;
     return ParseIni(*contents);
@@ -145,24 +148,20 @@ std::vector<std::pair<std::string, std::vector<const Line*>>>
 FirstBlocks(const std::vector<Line>& lines)
 {
     std::vector<std::pair<std::string, std::vector<const Line*>>> blocks;
-    std::vector<std::string> folded;
-    std::vector<std::string> names;
+    std::unordered_set<std::string> folded;
+    std::unordered_set<std::string> names;
     bool in = false;
     for (const Line& line : lines) {
         if (line.section) {
-            in = std::find(folded.begin(), folded.end(), *line.section) == folded.end();
+            in = folded.insert(*line.section).second;
             if (in) {
-                folded.push_back(*line.section);
                 blocks.push_back({line.shown, {}});
                 names.clear();
             }
             continue;
         }
-        if (in && line.name && !line.name->empty() &&
-            std::find(names.begin(), names.end(), *line.name) == names.end()) {
-            names.push_back(*line.name);
+        if (in && line.name && !line.name->empty() && names.insert(*line.name).second)
             blocks.back().second.push_back(&line);
-        }
     }
     return blocks;
 }
@@ -221,7 +220,7 @@ namespace {
 // is never replaced by a file holding only the change.
 std::optional<std::vector<Line>> LoadForChange(const std::string& file)
 {
-    const auto contents = detail::ReadWholeFile(file);
+    const auto contents = ReadIniText(file);
     if (!contents && errno != ENOENT)
         return std::nullopt;
     return contents ? ParseIni(*contents) : std::vector<Line>{};
@@ -238,34 +237,87 @@ bool Save(const std::string& file, const std::vector<Line>& lines)
     return ReplaceFile(file, out, true);
 }
 
-// Entry in Windows-1251.
-void Apply(std::vector<Line>& lines, const ProfileEntry& e)
+// The entries (in Windows-1251) applied in order to the lines, in one pass over them, as one
+// entry after another would be: a name already in the first block of its section gets its new
+// value in place; a new name goes after the last non-blank line of that block; a new section
+// goes at the end, after a blank line.
+std::vector<Line> Apply(std::vector<Line> lines, const std::vector<ProfileEntry>& entries)
 {
-    const std::string entry = std::string(Trim(e.name)) + "=" + e.value;
-    bool section_found = false;
-    size_t insert_at = 0;
-    if (const auto i = Find(lines, e.section, e.name, &section_found, &insert_at)) {
-        lines[*i].text = entry;
-        lines[*i].value = e.value;
-        return;
+    struct Block
+    {
+        std::optional<size_t> insert_at; // none for a section that the entries add
+        const Line* header = nullptr;    // of an added section
+        std::vector<Line*> added;
+        std::unordered_map<std::string, Line*> names; // the first line of each name
+    };
+    std::unordered_map<std::string, Block> blocks; // the first block of each section
+    Block* current = nullptr;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        Line& line = lines[i];
+        if (line.section) {
+            const auto [it, first] = blocks.try_emplace(*line.section);
+            current = first ? &it->second : nullptr;
+            if (current)
+                current->insert_at = i + 1;
+            continue;
+        }
+        if (!current)
+            continue;
+        if (line.name)
+            current->names.try_emplace(*line.name, &line);
+        if (!Trim(line.text).empty())
+            current->insert_at = i + 1;
     }
-    Line added{entry, "\r\n", std::nullopt, Fold(Trim(e.name)), e.value, std::string(Trim(e.name))};
-    if (section_found) {
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insert_at), std::move(added));
-        return;
+
+    std::deque<Line> made; // stays in place as it grows
+    std::vector<Block*> added_sections;
+    for (const ProfileEntry& e : entries) {
+        const std::string section(Trim(e.section));
+        const std::string name(Trim(e.name));
+        auto [it, is_new] = blocks.try_emplace(Fold(section));
+        Block& block = it->second;
+        if (is_new) {
+            block.header = &made.emplace_back(
+                Line{"[" + section + "]", "\r\n", it->first, std::nullopt, {}, section});
+            added_sections.push_back(&block);
+        }
+        const std::string folded_name = Fold(name);
+        const std::string text = name + "=" + e.value;
+        if (const auto found = block.names.find(folded_name); found != block.names.end()) {
+            found->second->text = text;
+            found->second->value = e.value;
+            continue;
+        }
+        Line& line =
+            made.emplace_back(Line{text, "\r\n", std::nullopt, folded_name, e.value, name});
+        block.added.push_back(&line);
+        block.names.emplace(folded_name, &line);
     }
-    if (!lines.empty() && !Trim(lines.back().text).empty())
-        lines.push_back(Line{});
-    std::string header = "[";
-    header += Trim(e.section);
-    header += ']';
-    lines.push_back(Line{std::move(header),
-                         "\r\n",
-                         Fold(Trim(e.section)),
-                         std::nullopt,
-                         {},
-                         std::string(Trim(e.section))});
-    lines.push_back(std::move(added));
+
+    std::map<size_t, const Block*> inserts;
+    for (const auto& [folded, block] : blocks)
+        if (block.insert_at && !block.added.empty())
+            inserts.emplace(*block.insert_at, &block);
+    std::vector<Line> out;
+    out.reserve(lines.size() + made.size() + added_sections.size());
+    const auto put_added = [&](size_t at) {
+        if (const auto it = inserts.find(at); it != inserts.end())
+            for (Line* line : it->second->added)
+                out.push_back(std::move(*line));
+    };
+    for (size_t i = 0; i < lines.size(); ++i) {
+        put_added(i);
+        out.push_back(std::move(lines[i]));
+    }
+    put_added(lines.size());
+    for (const Block* block : added_sections) {
+        if (!out.empty() && !Trim(out.back().text).empty())
+            out.push_back(Line{});
+        out.push_back(*block->header);
+        for (Line* line : block->added)
+            out.push_back(std::move(*line));
+    }
+    return out;
 }
 
 } // namespace
@@ -294,9 +346,7 @@ bool WriteProfileStrings1251(const std::string& file, const std::vector<ProfileE
     auto lines = LoadForChange(file);
     if (!lines)
         return false;
-    for (const ProfileEntry& e : entries)
-        Apply(*lines, e);
-    return Save(file, *lines);
+    return Save(file, Apply(std::move(*lines), entries));
 }
 
 std::vector<ProfileEntry> ReadProfileEntries1251(const std::string& file)

@@ -5,13 +5,23 @@
 // creates what is missing, keeps every other line byte for byte (its own line end included) and
 // saves through the platform's one safe replace.
 //
+// A read or a change of the file takes time linear in its size (n log n for many entries at
+// once), and the file is bounded by kMaxProfileIniBytes.
+//
 // The interface speaks UTF-8 unless a name ends in 1251: those take and give the file's own
 // bytes, so that a copy keeps bytes that have no UTF-8 form (0x98).
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace platform {
+
+// The largest profile-ini file that is read.  A larger one is refused before a byte of it is
+// parsed: reads give their defaults, writes fail and leave it as it is, and the last error
+// (last_error.h) is kErrorFileTooLarge.  Either file holds a few lines; the cap keeps a damaged
+// or crafted one from holding the program up or filling its memory.
+inline constexpr std::size_t kMaxProfileIniBytes = 1u << 20;
 
 std::string ReadProfileString(const std::string& file, const std::string& section,
                               const std::string& name, const std::string& def);

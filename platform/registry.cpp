@@ -1,12 +1,16 @@
 #include "platform/registry.h"
 
 #include "platform/file_util.h"
+#include "platform/last_error.h"
 #include "platform/text1251.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
+#include <unordered_map>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -286,7 +290,8 @@ std::vector<std::string> ScanSystemSerialDevices()
         bool wanted = name.starts_with("ttyUSB") || name.starts_with("ttyACM");
         if (name.starts_with("ttyS")) {
             // The kernel makes ttyS0..ttyS31 whether or not a port exists; type 0 means none.
-            const auto type = detail::ReadWholeFile("/sys/class/tty/" + name + "/type");
+            // A number of a few digits.
+            const auto type = detail::ReadWholeFile("/sys/class/tty/" + name + "/type", 16);
             wanted = type && std::atoi(type->c_str()) != 0;
         }
         if (wanted && ::access(("/dev/" + name).c_str(), F_OK) == 0)
@@ -404,6 +409,10 @@ struct RegistryFile::Data
     struct stat seen{};
     bool seen_exists = false;
     bool reported_bad_line = false;
+    // The file exists but was not read (it cannot be, or it is beyond kMaxRegistryFileBytes):
+    // it reads as empty and is never written, so nothing of it is lost.
+    bool unreadable = false;
+    bool reported_unreadable = false;
     std::function<std::vector<std::string>()> scan = ScanSystemSerialDevices;
 
     Key* FindKey(const std::string& folded)
@@ -447,15 +456,28 @@ struct RegistryFile::Data
         });
     }
 
+    // Builds the keys in one pass, each looked up through an index, so that a file of many
+    // keys or values is read in n log n: a key that a later "[-...]" removes, or a value that a
+    // later "name"=- deletes, is only marked, and the marks are dropped at the end.
     void Parse(const std::string& text, const std::string& path)
     {
         preamble.clear();
         keys.clear();
+        struct Building
+        {
+            Key key;
+            std::vector<char> deleted;                     // per value
+            std::unordered_map<std::string, size_t> names; // folded name -> value, if not deleted
+            bool gone = false;
+        };
+        std::vector<Building> built;
+        std::map<std::string, size_t> index; // folded path -> built, for the keys not removed
+        constexpr size_t kNone = static_cast<size_t>(-1);
+        size_t current_at = kNone;
         size_t bad_line = 0;
         std::string_view all = text;
         if (all.starts_with("\xEF\xBB\xBF"))
             all.remove_prefix(3);
-        Key* current = nullptr;
         bool header_seen = false;
         size_t line_no = 0;
         size_t pos = 0;
@@ -506,11 +528,16 @@ struct RegistryFile::Data
                     bad_line = first_line;
                 Value raw;
                 raw.raw = std::string(joined);
-                (current ? current->values : preamble).push_back(std::move(raw));
+                if (current_at == kNone) {
+                    preamble.push_back(std::move(raw));
+                } else {
+                    built[current_at].key.values.push_back(std::move(raw));
+                    built[current_at].deleted.push_back(0);
+                }
             };
             if (t.empty())
                 continue;
-            if (!header_seen && current == nullptr &&
+            if (!header_seen && current_at == kNone &&
                 (t == "Windows Registry Editor Version 5.00" || t == "REGEDIT4")) {
                 header_seen = true;
                 continue;
@@ -534,30 +561,60 @@ struct RegistryFile::Data
                     continue;
                 }
                 if (remove) {
-                    RemoveKeyTree(folded);
-                    current = nullptr;
+                    // The key and every key below it: those sort right after it.
+                    if (const auto it = index.find(folded); it != index.end()) {
+                        built[it->second].gone = true;
+                        index.erase(it);
+                    }
+                    const std::string below = folded + '\\';
+                    auto it = index.lower_bound(below);
+                    while (it != index.end() && it->first.starts_with(below)) {
+                        built[it->second].gone = true;
+                        it = index.erase(it);
+                    }
+                    current_at = kNone;
+                } else if (const auto it = index.find(folded); it != index.end()) {
+                    current_at = it->second;
                 } else {
-                    current = &GetOrAddKey(std::string(name));
+                    current_at = built.size();
+                    index.emplace(folded, current_at);
+                    built.push_back(Building{Key{std::string(name), folded, {}}, {}, {}, false});
                 }
                 continue;
             }
             Value v;
             bool deleted = false;
-            if (current == nullptr || !ParseValueLine(t, v, &deleted)) {
+            if (current_at == kNone || !ParseValueLine(t, v, &deleted)) {
                 keep_raw(true);
                 continue;
             }
-            auto& values = current->values;
-            auto it = std::find_if(values.begin(), values.end(),
-                                   [&](const Value& x) { return !x.raw && x.folded == v.folded; });
+            Building& b = built[current_at];
+            const auto it = b.names.find(v.folded);
             if (deleted) {
-                if (it != values.end())
-                    values.erase(it);
-            } else if (it != values.end()) {
-                *it = std::move(v);
+                if (it != b.names.end()) {
+                    b.deleted[it->second] = 1;
+                    b.names.erase(it);
+                }
+            } else if (it != b.names.end()) {
+                b.key.values[it->second] = std::move(v);
             } else {
-                values.push_back(std::move(v));
+                b.names.emplace(v.folded, b.key.values.size());
+                b.key.values.push_back(std::move(v));
+                b.deleted.push_back(0);
             }
+        }
+        for (Building& b : built) {
+            if (b.gone)
+                continue;
+            size_t kept = 0;
+            for (size_t i = 0; i < b.key.values.size(); ++i)
+                if (!b.deleted[i]) {
+                    if (kept != i)
+                        b.key.values[kept] = std::move(b.key.values[i]);
+                    ++kept;
+                }
+            b.key.values.resize(kept);
+            keys.push_back(std::move(b.key));
         }
         if (bad_line != 0 && !reported_bad_line) {
             reported_bad_line = true;
@@ -671,13 +728,31 @@ void RegistryFile::Refresh(bool force)
     if (!force && data_->loaded && exists == data_->seen_exists && (!exists || SameFile(st, data_->seen)))
         return;
     if (!exists) {
+        data_->unreadable = false;
         data_->Parse({}, path_);
     } else {
         std::optional<FileLock> lock;
         if (!force)
             lock.emplace(path_, false);
         ::stat(path_.c_str(), &st);
-        const auto text = detail::ReadWholeFile(path_);
+        errno = 0;
+        auto text = detail::ReadWholeFile(path_, kMaxRegistryFileBytes + 1);
+        if (text && text->size() > kMaxRegistryFileBytes) {
+            text.reset();
+            errno = EFBIG;
+        }
+        data_->unreadable = !text;
+        if (!text && !data_->reported_unreadable) {
+            data_->reported_unreadable = true;
+            if (errno == EFBIG)
+                std::fprintf(stderr, "%s: registry file larger than %zu bytes not read\n",
+                             path_.c_str(), kMaxRegistryFileBytes);
+            else
+                std::fprintf(stderr, "%s: registry file not read: %s\n", path_.c_str(),
+                             std::strerror(errno));
+        }
+        if (!text)
+            SetLastErrorFromErrno(errno);
         data_->Parse(text ? *text : std::string(), path_);
     }
     data_->loaded = true;
@@ -692,6 +767,8 @@ template <typename Change> bool RegistryFile::Modify(Change change)
     if (!lock.Locked())
         return false;
     Refresh(true);
+    if (data_->unreadable)
+        return false; // the last error tells why
     if (!change(*data_))
         return true; // nothing to change
     if (!ReplaceFile(path_, data_->Serialize(), true)) {

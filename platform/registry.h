@@ -6,7 +6,10 @@
 //
 // Key paths are given below a hive without it ("SOFTWARE\KAVEX\ZEMRA\RS"); a leading '\' is
 // ignored; key and value names compare case-insensitively; value names keep insertion order.
-// A file that cannot be written still reads; writes then return false.  A malformed line is
+// A file that cannot be written still reads; writes then return false.  A file that exists but
+// cannot be read, or one larger than kMaxRegistryFileBytes, reads as empty and is never
+// written: writes return false (the last error tells why: kErrorFileTooLarge for one too
+// large), and the first such load is reported once per object on stderr.  A malformed line is
 // ignored (and written back unchanged when the file is saved), and the first one is reported
 // once per object on stderr with its line number.  Values of other .reg types (hex(2), ...)
 // are kept and count as existing, but read as missing.  Names and strings with a line break
@@ -22,6 +25,7 @@
 // off when the environment holds VENDAXO_NO_DEVICE_SCAN=1 at construction, and a test may put
 // its own list in place with SetDeviceScan.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -33,6 +37,10 @@
 namespace platform {
 
 enum class Hive { LocalMachine, CurrentUser };
+
+// The largest registry file that is read: the bus layer's settings with room for long binary
+// values.
+inline constexpr std::size_t kMaxRegistryFileBytes = 32u << 20;
 
 class RegistryFile
 {

@@ -2,6 +2,7 @@
 
 #include "sim/analog_unit.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -39,8 +40,13 @@ Bytes ReportEventBody(uint8_t event, uint8_t number)
 
 Bytes CarriedRequestBody(uint8_t number, uint8_t destination, const Bytes& request)
 {
-    Bytes body{0x0E, kCarriedRequest, number, destination};
-    body.insert(body.end(), request.begin(), request.end());
+    // Sized once and filled in place: the whole body is one allocation of its final length.
+    Bytes body(4 + request.size());
+    body[0] = 0x0E;
+    body[1] = kCarriedRequest;
+    body[2] = number;
+    body[3] = destination;
+    std::copy(request.begin(), request.end(), body.begin() + 4);
     return body;
 }
 

@@ -117,7 +117,7 @@ double OwnerLinesImportSeconds()
         "TFormMain.FormMain=Main~!@#" + platform::Utf8ToCp1251("Окно") + "\r\n";
     for (int i = 0;; ++i) {
         const std::string& line = i % 2 == 0 ? byClass : byName;
-        if (text.size() + line.size() > (16u << 20))
+        if (text.size() + line.size() > kMaxTextFileBytes)
             break;
         text += line;
     }

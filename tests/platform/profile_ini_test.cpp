@@ -1,10 +1,12 @@
 #include "platform/profile_ini.h"
 
+#include "platform/last_error.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 namespace platform {
 namespace {
@@ -181,6 +183,76 @@ TEST(ProfileIni, ReadOnlyFilesAndLinksAreKept)
     EXPECT_FALSE(std::filesystem::exists(batch));
     ASSERT_TRUE(WriteProfileStrings(batch, {{"S", "a", "1"}, {"T", "c", "2"}, {"s", "A", "3"}}));
     EXPECT_EQ(test::ReadBytes(batch), "[S]\r\nA=3\r\n\r\n[T]\r\nc=2\r\n");
+}
+
+// Many entries in one replace land as they would one after another: a name already there changes
+// its first line in the first block of its section, a new name goes after that block's last
+// non-blank line, a new section at the end after a blank line.
+TEST(ProfileIni, ABatchLandsAsItsEntriesOneByOne)
+{
+    test::TempDir dir;
+    const std::string fixture = "; head\n[A]\nx=1\nx=dup\n\n\n[B]\ny=2\n[a]\nz=later\n"
+                                "[C]\n; only a comment\n[D]\nw=4";
+    const std::vector<ProfileEntry> entries = {
+        {"A", "new", "n1"}, {"b", "Y", "20"},   {"E", "e", "5"},   {"a", "z", "first block"},
+        {"C", "c", "3"},    {"D", "v", "tail"}, {"E", "f", "6"},   {" A ", " new ", "n2"},
+        {"F", "g", "7"},    {"B", "y2", "22"},  {"A", "x", "one"},
+    };
+    const std::string batch = dir.File("batch.ini");
+    const std::string single = dir.File("single.ini");
+    test::WriteBytes(batch, fixture);
+    test::WriteBytes(single, fixture);
+    ASSERT_TRUE(WriteProfileStrings(batch, entries));
+    for (const ProfileEntry& e : entries)
+        ASSERT_TRUE(WriteProfileString(single, e.section, e.name, e.value));
+    EXPECT_EQ(test::ReadBytes(batch), test::ReadBytes(single));
+    EXPECT_EQ(test::ReadBytes(batch),
+              "; head\n[A]\nx=one\nx=dup\nnew=n2\r\nz=first block\r\n\n\n[B]\nY=20\ny2=22\r\n"
+              "[a]\nz=later\n[C]\n; only a comment\nc=3\r\n[D]\nw=4\r\nv=tail\r\n\r\n"
+              "[E]\r\ne=5\r\nf=6\r\n\r\n[F]\r\ng=7\r\n");
+}
+
+// A file one byte beyond the cap is refused by every reader and writer, with the last error
+// saying why, and stays as it was; one at the cap is read and written.
+TEST(ProfileIni, AFileBeyondTheCapIsRefusedAndKept)
+{
+    test::TempDir dir;
+    const std::string ini = dir.File("Settings.ini");
+    std::string text = "[Settings]\r\nCom=3\r\n;";
+    text.resize(kMaxProfileIniBytes + 1, 'x'); // the rest is one long comment
+    test::WriteBytes(ini, text);
+
+    struct Case
+    {
+        const char* what;
+        std::function<bool()> refused;
+    };
+    const Case cases[] = {
+        {"read", [&] { return ReadProfileString(ini, "Settings", "Com", "def") == "def"; }},
+        {"read an integer", [&] { return ReadProfileInt(ini, "Settings", "Com", 1) == 1; }},
+        {"section names", [&] { return ReadProfileSectionNames(ini).empty(); }},
+        {"key names", [&] { return ReadProfileKeyNames(ini, "Settings").empty(); }},
+        {"entries", [&] { return ReadProfileEntries1251(ini).empty(); }},
+        {"write", [&] { return !WriteProfileString(ini, "Settings", "Com", "4"); }},
+        {"write many",
+         [&] {
+             return !WriteProfileStrings(ini, {{"S", "a", "1"}, {"T", "b", "2"}});
+         }},
+        {"remove a section", [&] { return !RemoveProfileSection(ini, "Settings"); }},
+        {"remove a key", [&] { return !RemoveProfileKey(ini, "Settings", "Com"); }},
+    };
+    for (const Case& c : cases) {
+        SetLastError(kErrorSuccess);
+        EXPECT_TRUE(c.refused()) << c.what;
+        EXPECT_EQ(LastError(), kErrorFileTooLarge) << c.what;
+        EXPECT_EQ(test::ReadBytes(ini), text) << c.what;
+    }
+
+    text.pop_back();
+    test::WriteBytes(ini, text);
+    EXPECT_EQ(ReadProfileInt(ini, "Settings", "Com", 1), 3);
+    ASSERT_TRUE(WriteProfileString(ini, "Settings", "Com", "4"));
+    EXPECT_EQ(ReadProfileInt(ini, "Settings", "Com", 1), 4);
 }
 
 } // namespace

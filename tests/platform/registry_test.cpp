@@ -1,5 +1,6 @@
 #include "platform/registry.h"
 
+#include "platform/last_error.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -172,6 +173,32 @@ TEST_F(RegistryTest, MalformedLinesAreReportedOnceAndNothingIsLost)
     EXPECT_NE(testing::internal::GetCapturedStderr().find("malformed"), std::string::npos);
 }
 
+// Later lines of the file act on what earlier ones made: a deleted value that comes back goes to
+// the end, a removed key takes the keys below it along (and only those), and a key written again
+// after its removal starts empty.
+TEST_F(RegistryTest, LaterLinesDeleteAndRemoveWhatEarlierOnesMade)
+{
+    test::WriteBytes(Path(), "REGEDIT4\n"
+                             "[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"1\"\n\"y\"=\"2\"\n\"X\"=-\n"
+                             "[HKEY_LOCAL_MACHINE\\A\\B]\n\"z\"=\"3\"\n"
+                             "[HKEY_LOCAL_MACHINE\\A!]\n\"w\"=\"4\"\n"
+                             "[HKEY_LOCAL_MACHINE\\a]\n\"y\"=\"two\"\n\"x\"=\"again\"\n"
+                             "[HKEY_LOCAL_MACHINE\\Gone]\n\"g\"=\"1\"\n"
+                             "[HKEY_LOCAL_MACHINE\\Gone\\Deep]\n\"d\"=\"1\"\n"
+                             "[HKEY_LOCAL_MACHINE\\Gone!]\n\"s\"=\"1\"\n"
+                             "[-HKEY_LOCAL_MACHINE\\GONE]\n"
+                             "[HKEY_LOCAL_MACHINE\\Gone]\n\"back\"=\"1\"\n");
+    auto reg = Open();
+    EXPECT_EQ(reg->ValueNames(LM, "A"), (std::vector<std::string>{"y", "x"}));
+    EXPECT_EQ(reg->ReadString(LM, "A", "y"), "two");
+    EXPECT_EQ(reg->ReadString(LM, "A", "x"), "again");
+    EXPECT_EQ(reg->ReadString(LM, "A\\B", "z"), "3");
+    EXPECT_EQ(reg->ReadString(LM, "A!", "w"), "4");
+    EXPECT_EQ(reg->ValueNames(LM, "Gone"), std::vector<std::string>{"back"});
+    EXPECT_FALSE(reg->KeyExists(LM, "Gone\\Deep"));
+    EXPECT_EQ(reg->ReadString(LM, "Gone!", "s"), "1");
+}
+
 TEST_F(RegistryTest, ALineEndingInABackslashTakesOnlyHexBytesAlong)
 {
     // Each fixture: a line that ends in a backslash, and after it what must stay its own line.
@@ -317,6 +344,80 @@ TEST_F(RegistryTest, UnwritableFileStillReads)
         return 0;
     });
     EXPECT_EQ(status, 0);
+    EXPECT_EQ(test::ReadBytes(Path()), before);
+}
+
+// A file one byte beyond the cap is not read: it reads as empty, every change is refused with
+// the last error saying why, and the file stays as it was; one at the cap is read.
+TEST_F(RegistryTest, AFileBeyondTheCapIsRefusedAndKept)
+{
+    std::string text = std::string("REGEDIT4\n[HKEY_LOCAL_MACHINE\\") + kRs + "]\n\"WORKTYPE\"=\"x\"\n;";
+    text.resize(kMaxRegistryFileBytes + 1, 'x'); // the rest is one long comment
+    test::WriteBytes(Path(), text);
+    auto reg = Open();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(reg->ReadString(LM, kRs, "WORKTYPE"), std::nullopt);
+    EXPECT_FALSE(reg->KeyExists(LM, kRs));
+    SetLastError(kErrorSuccess);
+    EXPECT_FALSE(reg->WriteString(LM, kRs, "WORKTYPE", "y"));
+    EXPECT_EQ(LastError(), kErrorFileTooLarge);
+    EXPECT_FALSE(reg->WriteDword(LM, kRs, "d", 1));
+    EXPECT_FALSE(reg->CreateKey(LM, "SOFTWARE\\New"));
+    EXPECT_FALSE(reg->DeleteValue(LM, kRs, "WORKTYPE"));
+    EXPECT_FALSE(reg->DeleteKey(LM, kRs));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(Path()), std::string::npos) << err;
+    EXPECT_NE(err.find("larger than"), std::string::npos) << err;
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << err; // reported once
+    EXPECT_EQ(test::ReadBytes(Path()), text);
+
+    text.pop_back();
+    test::WriteBytes(Path(), text);
+    EXPECT_EQ(Open()->ReadString(LM, kRs, "WORKTYPE"), "x");
+}
+
+// A file that may be written but not read reads as empty; a write would replace it with the
+// change alone, so every write is refused and the file stays as it was.
+TEST_F(RegistryTest, AFileThatCannotBeReadIsNeverWritten)
+{
+    {
+        auto reg = Open();
+        ASSERT_TRUE(reg->WriteString(LM, kRs, "WORKTYPE", "ObmenComPort"));
+        ASSERT_TRUE(reg->WriteDword(LM, kRs, "SpeedRSS", 9600));
+    }
+    const std::string before = test::ReadBytes(Path());
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Root reads anything: the file goes to a plain user, who may write it but not read it.
+        if (geteuid() == 0) {
+            for (const std::string& p : {dir_.Path(), Path(), Path() + ".lock"})
+                if (chown(p.c_str(), 65534, 65534) != 0)
+                    _exit(90);
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(91);
+        }
+        if (chmod(Path().c_str(), 0200) != 0)
+            _exit(92);
+        RegistryFile reg(Path());
+        reg.SetDeviceScan(nullptr);
+        testing::internal::CaptureStderr();
+        if (reg.ReadString(LM, kRs, "WORKTYPE"))
+            _exit(1);
+        if (reg.WriteString(LM, kRs, "WORKTYPE", "x") || reg.CreateKey(LM, "K"))
+            _exit(2);
+        if (testing::internal::GetCapturedStderr().find("not read") == std::string::npos)
+            _exit(3);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (geteuid() == 0) {
+        for (const std::string& p : {dir_.Path(), Path(), Path() + ".lock"})
+            EXPECT_EQ(chown(p.c_str(), 0, 0), 0);
+    }
+    chmod(Path().c_str(), 0644);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(test::ReadBytes(Path()), before);
 }
 

@@ -1,9 +1,11 @@
 #include "translation/lang/text_files.h"
 
+#include "platform/file_util.h"
 #include "translation/lang/string_collection.h"
-#include "translation/settings/mem_ini_file.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <iterator>
 #include <unordered_map>
 
@@ -312,6 +314,30 @@ std::optional<std::vector<TvxExtendedItem>> ImportExtendedText(std::string_view 
         }
     }
     return items;
+}
+
+std::optional<std::string> ReadTextFile(const std::string& fileName)
+{
+    errno = 0;
+    std::optional<std::string> text =
+        platform::detail::ReadWholeFile(fileName, kMaxTextFileBytes + 1);
+    if (!text && errno == ENOENT)
+        return std::nullopt;
+    if (!text)
+        throw ELanguageError("Cannot read file \"" + fileName + "\": " + std::strerror(errno) +
+                             ".");
+    if (text->size() > kMaxTextFileBytes)
+        throw ELanguageError("Cannot read file \"" + fileName + "\": it is larger than " +
+                             std::to_string(kMaxTextFileBytes >> 20) + " MiB.");
+    return text;
+}
+
+std::string ReadPresentTextFile(const std::string& fileName)
+{
+    std::optional<std::string> text = ReadTextFile(fileName);
+    if (!text)
+        throw ELanguageError("Cannot read file \"" + fileName + "\": there is no such file.");
+    return std::move(*text);
 }
 
 } // namespace translation

@@ -7,7 +7,9 @@
 // and in the extended translations.
 
 #include "translation/lang/lines.h"
+#include "translation/settings/mem_ini_file.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +19,17 @@ namespace translation {
 
 constexpr const char* kDefaultFileDelimiter = "~!@#";
 constexpr const char* kLanguageNamesSection = "Language names - for internal use only!";
+
+// The largest translators' text file that is read: the in-memory ini file's cap, as the whole
+// file is parsed into one.
+inline constexpr std::size_t kMaxTextFileBytes = kMaxIniFileBytes;
+
+// The whole text of a translators' file, nullopt when there is no such file.  A file that
+// cannot be read, or one larger than kMaxTextFileBytes, raises ELanguageError saying which,
+// before a byte of it is parsed.
+std::optional<std::string> ReadTextFile(const std::string& fileName);
+// The same for a file that must be there: a missing one raises as well.
+std::string ReadPresentTextFile(const std::string& fileName);
 
 // What an export reads of the component.
 struct ExportSource

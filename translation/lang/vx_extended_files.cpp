@@ -27,7 +27,7 @@ bool TvxCustomLang::LoadExtendedFromFile(const std::string& fileName, bool clear
     if (!IsFile(fileName))
         return false;
     try {
-        return ImportExtended(ReadVxbBytes(fileName), clearFirst);
+        return ImportExtended(ReadPresentTextFile(fileName), clearFirst);
     } catch (const ELanguageError&) {
         return false;
     }
@@ -35,7 +35,7 @@ bool TvxCustomLang::LoadExtendedFromFile(const std::string& fileName, bool clear
 
 void TvxCustomLang::SaveExtendedToFile(const std::string& fileName, const std::string& delimiter)
 {
-    std::string stream = IsFile(fileName) ? ReadVxbBytes(fileName) : std::string();
+    std::string stream = IsFile(fileName) ? ReadPresentTextFile(fileName) : std::string();
     if (ExportExtended(stream, delimiter) && !platform::ReplaceFile(fileName, stream, true))
         throw ELanguageError("Cannot write file \"" + fileName + "\".");
 }
@@ -46,8 +46,9 @@ bool TvxCustomLang::ReadLanguageNames(const std::string& fileName, StringList& n
         return false;
     StringList found;
     try {
-        const std::string bytes = ReadVxbBytes(fileName);
-        if (UpperText(std::filesystem::path(fileName).extension().string()) == ".VXB") {
+        const bool vxb = UpperText(std::filesystem::path(fileName).extension().string()) == ".VXB";
+        const std::string bytes = vxb ? ReadVxbBytes(fileName) : ReadPresentTextFile(fileName);
+        if (vxb) {
             const VxbDirectory dir = ReadVxbDirectory(bytes);
             if (const VxbEntry* entry = FindVxbEntry(dir, OwnerClassName()))
                 found = ReadTwin(*this, bytes, entry->offset)->LangNames();

@@ -3,7 +3,6 @@
 
 #include "translation/lang/vx_comp.h"
 
-#include "platform/file_util.h"
 #include "platform/text1251.h"
 #include "translation/lang/text_files.h"
 #include "translation/settings/mem_ini_file.h"
@@ -11,7 +10,6 @@
 #include <QMetaProperty>
 
 #include <algorithm>
-#include <cerrno>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -235,21 +233,17 @@ bool TvxCustomLang::MergeAllAndApply(std::string_view stream)
 
 namespace {
 
-// The file's text, nullopt when it is missing; a file that cannot be read, or one beyond the cap
-// that every reader of text files keeps, raises when the component raises, else reads as none.
+// The file's text, nullopt when it is missing; a file that cannot be read, or one beyond the
+// cap of the text files, raises when the component raises, else reads as none.
 std::optional<std::string> ReadFileText(const std::string& fileName, bool raise)
 {
-    errno = 0;
-    std::optional<std::string> text =
-        platform::detail::ReadWholeFile(fileName, kMaxIniFileBytes + 1);
-    if (text && text->size() <= kMaxIniFileBytes)
-        return text;
-    if (!text && errno == ENOENT)
+    try {
+        return ReadTextFile(fileName);
+    } catch (const ELanguageError&) {
+        if (raise)
+            throw;
         return std::nullopt;
-    if (raise)
-        throw ELanguageError("Cannot read file \"" + fileName + "\"" +
-                             (text ? ": it is larger than 16 MiB." : "."));
-    return std::nullopt;
+    }
 }
 
 // The language's position in a file, 0 when the file does not name it.

@@ -24,14 +24,6 @@ bool FileExists(const std::string& fileName)
     return std::filesystem::is_regular_file(fileName, ec);
 }
 
-std::string ReadText(const std::string& fileName)
-{
-    std::optional<std::string> text = platform::detail::ReadWholeFile(fileName, kMostVxbBytes + 1);
-    if (!text || text->size() > kMostVxbBytes)
-        throw ELanguageError("Cannot read file \"" + fileName + "\".");
-    return std::move(*text);
-}
-
 bool IsVxbName(const std::string& fileName)
 {
     return UpperText(std::filesystem::path(fileName).extension().string()) == ".VXB";
@@ -44,7 +36,7 @@ int TvxCustomLang::LoadListFromFile(int kind, const std::string& fileName, bool 
     if (!FileExists(fileName))
         return -1;
     try {
-        return ImportList(kind, ReadText(fileName), clearFirst);
+        return ImportList(kind, ReadPresentTextFile(fileName), clearFirst);
     } catch (const ELanguageError&) {
         return -1;
     }
@@ -53,7 +45,7 @@ int TvxCustomLang::LoadListFromFile(int kind, const std::string& fileName, bool 
 int TvxCustomLang::SaveListToFile(int kind, const std::string& fileName,
                                   const std::string& delimiter)
 {
-    std::string stream = FileExists(fileName) ? ReadText(fileName) : std::string();
+    std::string stream = FileExists(fileName) ? ReadPresentTextFile(fileName) : std::string();
     const int result = ExportList(kind, stream, delimiter);
     if (result >= 0 && !platform::ReplaceFile(fileName, stream, true))
         throw ELanguageError("Cannot write file \"" + fileName + "\".");
@@ -62,14 +54,14 @@ int TvxCustomLang::SaveListToFile(int kind, const std::string& fileName,
 
 void TvxCustomLang::LoadAllFromFile(const std::string& fileName, bool clearFirst)
 {
-    if (FileExists(fileName) && !ImportAll(ReadText(fileName), clearFirst))
+    if (FileExists(fileName) && !ImportAll(ReadPresentTextFile(fileName), clearFirst))
         throw ELanguageError("Cannot import file \"" + fileName +
                              "\": the component is as it was.");
 }
 
 void TvxCustomLang::SaveAllToFile(const std::string& fileName, const std::string& delimiter)
 {
-    std::string stream = FileExists(fileName) ? ReadText(fileName) : std::string();
+    std::string stream = FileExists(fileName) ? ReadPresentTextFile(fileName) : std::string();
     if (!ExportAll(stream, delimiter))
         throw ELanguageError("Cannot write file \"" + fileName +
                              "\": a text holds the delimiter \"" + delimiter +
@@ -98,8 +90,9 @@ bool TvxCustomLang::MergeListFromFile(int kind, const std::string& fileName)
     StringList fileNames;
     StringList lines;
     try {
-        const std::string bytes = ReadText(fileName);
-        if (IsVxbName(fileName)) {
+        const bool vxb = IsVxbName(fileName);
+        const std::string bytes = vxb ? ReadVxbBytes(fileName) : ReadPresentTextFile(fileName);
+        if (vxb) {
             const VxbDirectory dir = ReadVxbDirectory(bytes);
             const VxbEntry* entry = FindVxbEntry(dir, OwnerClassName());
             if (entry == nullptr)
@@ -206,7 +199,7 @@ void TvxCustomLang::ReloadAllFromFile(const std::string& fileName, bool clearFir
     if (!FileExists(fileName))
         return; // every list load finds no file, and nothing changes
     // Read once, before any flag is set: a file that cannot be read raises with its name.
-    const std::string text = ReadText(fileName);
+    const std::string text = ReadPresentTextFile(fileName);
     bool failed = false;
     {
         // The flags get their values back on every way out.

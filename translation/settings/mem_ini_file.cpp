@@ -21,102 +21,78 @@ std::string Fold(std::string_view s)
     return platform::FoldCaseCp1251(s);
 }
 
-// Where folded belongs in a list sorted by folded names: before any equal ones.
-template <typename Vec> auto LowerBound(Vec& v, const std::string& folded)
-{
-    return std::lower_bound(v.begin(), v.end(), folded,
-                            [](const auto& item, const std::string& f) { return item.folded < f; });
-}
-
 } // namespace
 
 // ---- TMemIniEntry ------------------------------------------------------------------------
 
-const TMemIniEntry::KeyLine& TMemIniEntry::At(int index) const
+TMemIniEntry::Lines::const_iterator TMemIniEntry::At(int index) const
 {
     if (index < 0 || index >= Count())
         throw std::out_of_range("ini key index " + std::to_string(index) + " out of range");
-    return lines_[static_cast<size_t>(index)];
+    return std::next(lines_.begin(), index);
 }
 
 const std::string& TMemIniEntry::Key(int index) const
 {
-    return At(index).key;
+    return At(index)->second.key;
 }
 
 const std::string& TMemIniEntry::Value(int index) const
 {
-    return At(index).value;
+    return At(index)->second.value;
 }
 
 std::string TMemIniEntry::Line(int index) const
 {
-    const KeyLine& l = At(index);
+    const KeyLine& l = At(index)->second;
     return l.key + "=" + l.value;
 }
 
 void TMemIniEntry::Add(std::string key, std::string value)
 {
     std::string folded = Fold(key);
-    // Before the equal keys already there: the newest line answers first.
-    const auto at = LowerBound(lines_, folded);
-    lines_.insert(at, KeyLine{std::move(folded), std::move(key), std::move(value)});
+    // Just before the equal keys already there: the newest line answers first.
+    const auto at = lines_.lower_bound(folded);
+    lines_.emplace_hint(at, std::move(folded), KeyLine{std::move(key), std::move(value)});
 }
 
-namespace {
-
-std::pair<std::string, std::string> SplitKeyLine(std::string_view line)
+TMemIniEntry::Lines::iterator TMemIniEntry::Find(std::string_view key)
 {
-    const auto eq = line.find('=');
-    if (eq == std::string_view::npos)
-        return {std::string(line), {}};
-    return {std::string(line.substr(0, eq)), std::string(line.substr(eq + 1))};
+    const std::string folded = Fold(key);
+    const auto it = lines_.lower_bound(folded);
+    return it != lines_.end() && it->first == folded ? it : lines_.end();
 }
 
-} // namespace
+TMemIniEntry::Lines::const_iterator TMemIniEntry::Find(std::string_view key) const
+{
+    return const_cast<TMemIniEntry*>(this)->Find(key);
+}
 
 void TMemIniEntry::AddLine(std::string_view line)
 {
-    auto [key, value] = SplitKeyLine(line);
-    Add(std::move(key), std::move(value));
-}
-
-void TMemIniEntry::AppendLine(std::string_view line)
-{
-    auto [key, value] = SplitKeyLine(line);
-    std::string folded = Fold(key);
-    lines_.push_back(KeyLine{std::move(folded), std::move(key), std::move(value)});
-}
-
-void TMemIniEntry::Settle()
-{
-    // Reversed, then sorted stably: equal keys end up newest first, as Add places them.
-    std::reverse(lines_.begin(), lines_.end());
-    std::stable_sort(lines_.begin(), lines_.end(),
-                     [](const KeyLine& a, const KeyLine& b) { return a.folded < b.folded; });
+    const auto eq = line.find('=');
+    if (eq == std::string_view::npos)
+        Add(std::string(line), {});
+    else
+        Add(std::string(line.substr(0, eq)), std::string(line.substr(eq + 1)));
 }
 
 void TMemIniEntry::Delete(int index)
 {
-    At(index);
-    lines_.erase(lines_.begin() + index);
+    lines_.erase(At(index));
 }
 
 int TMemIniEntry::FindKey(std::string_view key) const
 {
-    const std::string folded = Fold(key);
-    const auto it = LowerBound(lines_, folded);
-    if (it == lines_.end() || it->folded != folded)
-        return -1;
-    return static_cast<int>(it - lines_.begin());
+    const auto it = Find(key);
+    return it == lines_.end() ? -1 : static_cast<int>(std::distance(lines_.begin(), it));
 }
 
 void TMemIniEntry::CopyFrom(const std::vector<std::string>& lines)
 {
     lines_.clear();
     for (const std::string& line : lines)
-        AppendLine(line);
-    Settle();
+        AddLine(line);
 }
 
 // ---- TMemIniFile -------------------------------------------------------------------------
@@ -145,14 +121,13 @@ TMemIniFile::TMemIniFile(const std::string& fileName) : IniFileBase(fileName), w
 
 TMemIniFile::~TMemIniFile() = default;
 
-TMemIniFile::Named* TMemIniFile::Find(std::string_view section)
+TMemIniEntry* TMemIniFile::Find(std::string_view section)
 {
-    const std::string folded = Fold(section);
-    const auto it = LowerBound(sections_, folded);
-    return it != sections_.end() && it->folded == folded ? &*it : nullptr;
+    const auto it = sections_.find(Fold(section));
+    return it != sections_.end() ? &it->second.entry : nullptr;
 }
 
-const TMemIniFile::Named* TMemIniFile::Find(std::string_view section) const
+const TMemIniEntry* TMemIniFile::Find(std::string_view section) const
 {
     return const_cast<TMemIniFile*>(this)->Find(section);
 }
@@ -160,16 +135,12 @@ const TMemIniFile::Named* TMemIniFile::Find(std::string_view section) const
 TMemIniEntry& TMemIniFile::AddSection(std::string name)
 {
     std::string folded = Fold(name);
-    const auto at = LowerBound(sections_, folded);
-    const auto it = sections_.insert(
-        at, Named{std::move(folded), std::move(name), std::make_unique<TMemIniEntry>()});
-    return *it->entry;
+    return sections_.try_emplace(std::move(folded), Named{std::move(name), {}}).first->second.entry;
 }
 
 const TMemIniEntry* TMemIniFile::Section(const std::string& section) const
 {
-    const Named* s = Find(section);
-    return s ? s->entry.get() : nullptr;
+    return Find(section);
 }
 
 std::string TMemIniFile::ReadValue(const std::string& section, const std::string& key,
@@ -178,8 +149,8 @@ std::string TMemIniFile::ReadValue(const std::string& section, const std::string
     const TMemIniEntry* entry = Section(section);
     if (!entry)
         return def;
-    const int i = entry->FindKey(key);
-    return i < 0 ? def : entry->Value(i);
+    const auto it = entry->Find(key);
+    return it == entry->lines_.end() ? def : it->second.value;
 }
 
 void TMemIniFile::WriteValue(const std::string& section, const std::string& key,
@@ -194,10 +165,10 @@ void TMemIniFile::WriteValue(const std::string& section, const std::string& key,
         throw IniValueError("an ini key cannot begin with \";\": " + key);
     if (!key.empty() && key.front() == '[' && !value.empty() && value.back() == ']')
         throw IniValueError("an ini line cannot read as a section header: " + key);
-    Named* s = Find(section);
-    TMemIniEntry& entry = s ? *s->entry : AddSection(section);
-    if (const int i = entry.FindKey(key); i >= 0)
-        entry.Delete(i);
+    TMemIniEntry* s = Find(section);
+    TMemIniEntry& entry = s ? *s : AddSection(section);
+    if (const auto it = entry.Find(key); it != entry.lines_.end())
+        entry.lines_.erase(it);
     entry.Add(key, value);
     modified_ = true;
 }
@@ -207,14 +178,14 @@ void TMemIniFile::ReadKeyNames(const std::string& section, std::vector<std::stri
     list.clear();
     if (const TMemIniEntry* entry = Section(section))
         for (const auto& l : entry->lines_)
-            list.push_back(l.key);
+            list.push_back(l.second.key);
 }
 
 void TMemIniFile::ReadSectionNames(std::vector<std::string>& list) const
 {
     list.clear();
-    for (const Named& s : sections_)
-        list.push_back(s.name);
+    for (const auto& s : sections_)
+        list.push_back(s.second.name);
 }
 
 void TMemIniFile::ReadValueList(const std::string& section, std::vector<std::string>& list) const
@@ -222,26 +193,22 @@ void TMemIniFile::ReadValueList(const std::string& section, std::vector<std::str
     list.clear();
     if (const TMemIniEntry* entry = Section(section))
         for (const auto& l : entry->lines_)
-            list.push_back(l.value);
+            list.push_back(l.second.value);
 }
 
 void TMemIniFile::RemoveSection(const std::string& section)
 {
-    const std::string folded = Fold(section);
-    const auto it = LowerBound(sections_, folded);
-    if (it == sections_.end() || it->folded != folded)
-        return;
-    sections_.erase(it);
-    modified_ = true;
+    if (sections_.erase(Fold(section)) != 0)
+        modified_ = true;
 }
 
 void TMemIniFile::RemoveKey(const std::string& section, const std::string& key)
 {
-    Named* s = Find(section);
+    TMemIniEntry* s = Find(section);
     if (!s)
         return;
-    if (const int i = s->entry->FindKey(key); i >= 0)
-        s->entry->Delete(i);
+    if (const auto it = s->Find(key); it != s->lines_.end())
+        s->lines_.erase(it);
     modified_ = true;
 }
 
@@ -255,48 +222,54 @@ void TMemIniFile::Flush()
     modified_ = false;
 }
 
+void TMemIniFile::ParseLine(std::string_view line, TMemIniEntry*& current)
+{
+    if (line.empty() || line.front() == ';')
+        return;
+    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+        std::string name(line.substr(1, line.size() - 2));
+        // A repeated header does not reopen its section: its lines are dropped.
+        current = Find(name) ? nullptr : &AddSection(std::move(name));
+        return;
+    }
+    if (current)
+        current->AddLine(line);
+}
+
 void TMemIniFile::SetStrings(const std::vector<std::string>& lines)
 {
     sections_.clear();
     TMemIniEntry* current = nullptr;
-    for (const std::string& line : lines) {
-        if (line.empty() || line.front() == ';')
-            continue;
-        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-            std::string name = line.substr(1, line.size() - 2);
-            // A repeated header does not reopen its section: its lines are dropped.
-            current = Find(name) ? nullptr : &AddSection(std::move(name));
-            continue;
-        }
-        if (current)
-            current->AppendLine(line);
-    }
-    // Sorted once at the end rather than line by line, so a large file loads in n log n.
-    for (Named& section : sections_)
-        section.entry->Settle();
+    for (const std::string& line : lines)
+        ParseLine(line, current);
     modified_ = true;
 }
 
 void TMemIniFile::SetText(std::string_view text)
 {
-    SetStrings(SplitLines(text));
+    // Line by line from the text itself, without a copy of its lines beside it.
+    sections_.clear();
+    TMemIniEntry* current = nullptr;
+    ForEachLine(text, [&](std::string_view line) { ParseLine(line, current); });
+    modified_ = true;
 }
 
 std::vector<std::string> TMemIniFile::GetStrings() const
 {
     std::vector<std::string> out;
-    for (const Named& s : sections_) {
+    for (const auto& [folded, s] : sections_) {
         out.push_back("[" + s.name + "]");
         // Equal keys are held newest first; written oldest first, so that the file read back
         // holds them in the same order and the same line answers.
-        const auto& lines = s.entry->lines_;
-        for (size_t run = 0; run < lines.size();) {
-            size_t next = run + 1;
-            while (next < lines.size() && lines[next].folded == lines[run].folded)
-                ++next;
-            for (size_t i = next; i-- > run;)
-                out.push_back(lines[i].key + "=" + lines[i].value);
-            run = next;
+        const auto& lines = s.entry.lines_;
+        std::vector<const TMemIniEntry::KeyLine*> run;
+        for (auto it = lines.begin(); it != lines.end();) {
+            const auto next = lines.upper_bound(it->first);
+            run.clear();
+            for (; it != next; ++it)
+                run.push_back(&it->second);
+            for (auto r = run.rbegin(); r != run.rend(); ++r)
+                out.push_back((*r)->key + "=" + (*r)->value);
         }
         out.emplace_back();
     }
@@ -370,16 +343,7 @@ std::size_t FindPattern(std::string_view pattern, std::string_view text)
 std::vector<std::string> SplitLines(std::string_view text)
 {
     std::vector<std::string> lines;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string_view::npos) {
-            lines.emplace_back(text.substr(pos));
-            break;
-        }
-        lines.emplace_back(text.substr(pos, end - pos));
-        pos = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
-    }
+    ForEachLine(text, [&](std::string_view line) { lines.emplace_back(line); });
     return lines;
 }
 

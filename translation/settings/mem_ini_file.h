@@ -15,17 +15,20 @@
 #include "translation/settings/ini_file_base.h"
 
 #include <cstddef>
-#include <memory>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace translation {
 
-// The largest ini text that a file load accepts; larger files raise IniFileError.
+// The largest ini text that a file load accepts; larger files raise IniFileError before a
+// byte of them is parsed.  Every reader of the translators' text files keeps the same cap.
 inline constexpr std::size_t kMaxIniFileBytes = 16u << 20;
 
 // One section: its key lines, sorted by key without regard to case, equal keys newest first.
+// Adding, finding and removing a key take log n, so a section of n keys is built in n log n;
+// the index operations walk from the first key, for a caller that looks at a few.
 class TMemIniEntry
 {
 public:
@@ -46,18 +49,19 @@ public:
 private:
     struct KeyLine
     {
-        std::string folded; // the sort key
         std::string key;
         std::string value;
     };
-    const KeyLine& At(int index) const;
+    // By folded key; a line added goes before the equal keys already there.
+    using Lines = std::multimap<std::string, KeyLine>;
+    Lines::const_iterator At(int index) const;
     void Add(std::string key, std::string value);
-    // Loading: lines appended unsorted in read order, then put in order once.
-    void AppendLine(std::string_view line);
-    void Settle();
+    // The first (newest) line of the key, end() when there is none.
+    Lines::iterator Find(std::string_view key);
+    Lines::const_iterator Find(std::string_view key) const;
     friend class TMemIniFile;
 
-    std::vector<KeyLine> lines_;
+    Lines lines_;
 };
 
 class TMemIniFile : public IniFileBase
@@ -74,9 +78,10 @@ public:
     std::string ReadValue(const std::string& section, const std::string& key,
                           const std::string& def) const override;
     // Replaces the first equal key of the section (one only) by the line key "=" value, adding
-    // the section when it is missing.  A key that holds "=" or begins with ";", a line that
-    // begins with "[" and ends with "]", and a section, key or value that holds CR or LF would
-    // read back as other lines: refused with IniValueError, nothing changed.
+    // the section when it is missing; log n in the keys and sections held.  A key that holds "=" or
+    // begins with ";", a line that begins with "[" and ends with "]", and a section, key or value
+    // that holds CR or LF would read back as other lines: refused with IniValueError, nothing
+    // changed.
     void WriteValue(const std::string& section, const std::string& key,
                     const std::string& value) override;
     void ReadKeyNames(const std::string& section, std::vector<std::string>& list) const override;
@@ -105,16 +110,17 @@ public:
 private:
     struct Named
     {
-        std::string folded;
         std::string name;
-        std::unique_ptr<TMemIniEntry> entry;
+        TMemIniEntry entry;
     };
-    Named* Find(std::string_view section);
-    const Named* Find(std::string_view section) const;
+    TMemIniEntry* Find(std::string_view section);
+    const TMemIniEntry* Find(std::string_view section) const;
     TMemIniEntry& AddSection(std::string name);
+    // One line of a text being parsed; *current is the section its key lines go to.
+    void ParseLine(std::string_view line, TMemIniEntry*& current);
 
     std::string writeName_;
-    std::vector<Named> sections_; // sorted by folded name, unique
+    std::map<std::string, Named> sections_; // by folded name, unique
     bool modified_ = false;
 };
 
@@ -130,5 +136,20 @@ std::size_t FindPattern(std::string_view pattern, std::string_view text);
 // Lines of a text split at CR LF, LF or CR, as a file is read; a last line without its end
 // still counts.
 std::vector<std::string> SplitLines(std::string_view text);
+
+// Calls fn with each line of the text, split as SplitLines splits it.
+template <typename Fn> void ForEachLine(std::string_view text, Fn&& fn)
+{
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) {
+            fn(text.substr(pos));
+            return;
+        }
+        fn(text.substr(pos, end - pos));
+        pos = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+    }
+}
 
 } // namespace translation

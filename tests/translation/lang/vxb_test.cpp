@@ -3,6 +3,7 @@
 
 #include "tests/translation/lang/line_notation.h"
 #include "tests/translation/lang/test_window.h"
+#include "translation/lang/text_files.h"
 #include "translation/lang/vxb_file.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 
 namespace translation {
 namespace {
@@ -367,6 +370,74 @@ TEST_F(Merge, LanguagesTheFileLacksKeepTheirTexts)
             << file;
     }
     std::filesystem::remove(textFile);
+}
+
+// A translators' file one byte beyond the cap is refused by every operation that reads it: an
+// error that says so where the operation raises, and the component and the file as they were.
+// One at the cap loads.
+TEST_F(Merge, ATextFileBeyondTheCapIsRefusedAndKept)
+{
+    const std::string file = path + ".txt";
+    std::string text = "[Captions]\r\nTFormTest.Button1=One~!@#Odin\r\n;";
+    text.resize(kMaxTextFileBytes + 1, 'x'); // the rest is one long comment
+    std::ofstream(file, std::ios::binary) << text;
+    const auto fileBytes = [&] {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    test::TFormTest form;
+    TvxLang lang(&form);
+    lang.SetLangNames({"English", "Russian"});
+    lang.SetCaptions({L("Button1|a|b|")});
+    lang.SetDoRaiseExceptions(true);
+    const std::string before = SaveComponentData(lang);
+
+    struct Case
+    {
+        const char* what;
+        std::function<bool()> refused; // false, -1, or an error that names the cap
+    };
+    const auto raisesTooLarge = [&](const std::function<void()>& run) {
+        try {
+            run();
+        } catch (const ELanguageError& e) {
+            const std::string what = e.what();
+            return what.find(file) != std::string::npos &&
+                   what.find("larger than") != std::string::npos;
+        }
+        return false;
+    };
+    const Case cases[] = {
+        {"load a list", [&] { return lang.LoadListFromFile(stCaptions, file, true) == -1; }},
+        {"merge a list", [&] { return !lang.MergeListFromFile(stCaptions, file); }},
+        {"merge all", [&] { return !lang.MergeAllFromFile(file); }},
+        {"load the extended", [&] { return !lang.LoadExtendedFromFile(file, true); }},
+        {"language names",
+         [&] {
+             StringList names{"kept"};
+             return !lang.ReadLanguageNames(file, names) && names == StringList{"kept"};
+         }},
+        {"save a list",
+         [&] { return raisesTooLarge([&] { lang.SaveListToFile(stCaptions, file, "~!@#"); }); }},
+        {"load all", [&] { return raisesTooLarge([&] { lang.LoadAllFromFile(file, true); }); }},
+        {"save all", [&] { return raisesTooLarge([&] { lang.SaveAllToFile(file, "~!@#"); }); }},
+        {"reload all", [&] { return raisesTooLarge([&] { lang.ReloadAllFromFile(file, true); }); }},
+        {"save the extended",
+         [&] { return raisesTooLarge([&] { lang.SaveExtendedToFile(file, "~!@#"); }); }},
+        {"import a language",
+         [&] { return raisesTooLarge([&] { lang.ImportLanguage(file, "English"); }); }},
+    };
+    for (const Case& c : cases) {
+        EXPECT_TRUE(c.refused()) << c.what;
+        EXPECT_EQ(SaveComponentData(lang), before) << c.what;
+        EXPECT_EQ(fileBytes(), text) << c.what;
+    }
+
+    text.pop_back();
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    EXPECT_EQ(lang.LoadListFromFile(stCaptions, file, true), 1);
+    EXPECT_EQ(lang.Captions(), StringList{L("Button1|One|Odin|")});
+    std::filesystem::remove(file);
 }
 
 // File operations that fail say so, with the file's name, and leave the component able to merge

@@ -1,5 +1,6 @@
 #include "translation/settings/config_file.h"
 
+#include "platform/profile_ini.h"
 #include "tests/platform/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -101,6 +102,22 @@ TEST(ZemraConfigFile, ReadOnlyFilesAndFailedWritesTurnTheObjectReadOnly)
     lost.WriteValue("S", "k", "v");
     EXPECT_TRUE(lost.ReadOnly());
     EXPECT_FALSE(lost.Existed());
+
+    // A zemra.ini beyond the profile files' cap reads as the defaults, its first write turns
+    // the object read-only, and the file stays as it was; nothing of it is copied on first run.
+    const std::string big = dir.File("big.ini");
+    std::string bigText = text + ";";
+    bigText.resize(platform::kMaxProfileIniBytes + 1, 'x');
+    WriteBytes(big, bigText);
+    CConfigFile huge(big, false);
+    EXPECT_FALSE(huge.ReadOnly());
+    EXPECT_EQ(huge.DataLocation(), ".\\Data\\");
+    huge.WriteValue("Path", "DataLocation", "y");
+    EXPECT_TRUE(huge.ReadOnly());
+    EXPECT_EQ(ReadBytes(big), bigText);
+    CConfigFile fresh(dir.File("fresh.ini"), false);
+    fresh.CopyFrom(huge);
+    EXPECT_FALSE(fs::exists(dir.File("fresh.ini")));
 }
 
 // A first-run copy of a file in the writer's own layout is the file byte for byte, whatever its
