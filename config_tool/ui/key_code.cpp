@@ -173,9 +173,7 @@ void TfKeyCode::KeyCodePollStep()
 
 void TfKeyCode::Button2Click()
 {
-    if (draining_)
-        stopDrain_ = true; // the drain ends after its read and closes the dialog
-    else if (reader_.Active())
+    if (reader_.Active())
         reader_.Stop(); // the next tick closes the dialog
     else
         close();

@@ -4,7 +4,7 @@
 // carries a credential code, the unit ends the poll or stops answering, or the operator stops.
 // Every way the dialog closes clears KeyPollActive.  While the log is drained the dialog serves
 // its event queue after every read and shows LabelWait with the number of events read;
-// Button2 or closing the dialog then stops the drain, and nothing starts a second one.
+// closing the dialog (Button2 closes it then) stops the drain, and nothing starts a second one.
 //
 // Threads: the user-interface thread only.
 
