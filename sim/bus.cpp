@@ -16,9 +16,11 @@ Bytes NumberedEvent(std::size_t n)
 {
     static constexpr uint8_t kCommands[] = {0x04, 0x0C, 0x0E};
     const uint8_t command = kCommands[(n - 1) % 3];
-    Bytes body{command, 22, static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>((n >> 8) & 0xFF), 0, 0};
-    if (command != 0x04)
-        body.resize(body.size() + 6, 0);
+    Bytes body(command == 0x04 ? 6 : 12, 0);
+    body[0] = command;
+    body[1] = 22;
+    body[2] = static_cast<uint8_t>(n & 0xFF);
+    body[3] = static_cast<uint8_t>((n >> 8) & 0xFF);
     return body;
 }
 
