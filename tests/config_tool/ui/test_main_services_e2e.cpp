@@ -18,13 +18,11 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QProcess>
-#include <QProgressBar>
 #include <QSpinBox>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
+#include <string>
 
 namespace {
 
