@@ -10,6 +10,20 @@ namespace sim {
 
 namespace {
 
+// The n-th made event (n from 1): the answer commands 04, 0C and 0E in turn, event code 22,
+// n in two bytes, two zero bytes, and for 0C and 0E a six-byte stamp of zeros.
+Bytes NumberedEvent(std::size_t n)
+{
+    static constexpr uint8_t kCommands[] = {0x04, 0x0C, 0x0E};
+    const uint8_t command = kCommands[(n - 1) % 3];
+    Bytes body(command == 0x04 ? 6 : 12, 0);
+    body[0] = command;
+    body[1] = 22;
+    body[2] = static_cast<uint8_t>(n & 0xFF);
+    body[3] = static_cast<uint8_t>((n >> 8) & 0xFF);
+    return body;
+}
+
 constexpr std::size_t kMinFrame = 5;   // L of the shortest frame
 constexpr std::size_t kMaxRead = 251;  // largest read that fits an answer (L = 4 + n <= 255)
 constexpr uint32_t kBitsPerByte = 10;  // start, eight data bits, stop
@@ -487,6 +501,8 @@ std::optional<Bytes> Bus::Answer(Unit& unit, const Bytes& request, int64_t now_u
     case kCmdNewKey:
         return Frame(a, {0x12, data(4), 0x00});
     case kCmdEventRead: {
+        if (unit.events.empty() && unit.endless_events)
+            Enqueue(unit, NumberedEvent(++unit.endless_made));
         if (unit.events.empty())
             return Frame(a, {0x02, 0x00, 0x00});
         const Bytes& event = unit.events.front();
@@ -525,17 +541,12 @@ void Bus::Generate(Unit& unit, int64_t now_us)
         return;
     const auto due = static_cast<std::size_t>(static_cast<double>(now_us - unit.rate_from_us) *
                                               unit.event_rate / 1e6);
-    static constexpr uint8_t kCommands[] = {0x04, 0x0C, 0x0E};
     while (unit.generated.size() < due) {
         const std::size_t n = unit.generated.size() + 1;
         const int64_t created =
             unit.rate_from_us + static_cast<int64_t>(static_cast<double>(n) * 1e6 / unit.event_rate);
         unit.generated.push_back(created);
-        const uint8_t command = kCommands[(n - 1) % 3];
-        Bytes body{command, 22, static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8), 0, 0};
-        if (command != 0x04)
-            body.resize(body.size() + 6, 0);
-        Enqueue(unit, std::move(body));
+        Enqueue(unit, NumberedEvent(n));
     }
 }
 
@@ -591,6 +602,19 @@ bool Bus::SetEventRate(uint8_t address, double per_second, int64_t now_us)
         u.rate_from_us = now_us;
         u.generated.clear();
     });
+}
+
+bool Bus::SetEndlessEvents(uint8_t address, bool on)
+{
+    return Change(address, [&](Unit& u) {
+        u.endless_events = on;
+        u.endless_made = 0;
+    });
+}
+
+std::size_t Bus::EndlessEventsMade(uint8_t address) const
+{
+    return Inspect(address, [](const Unit& u) { return u.endless_made; }).value_or(0);
 }
 
 std::size_t Bus::GeneratedEvents(uint8_t address) const

@@ -30,8 +30,9 @@
 // so a unit can answer the event read with a foreign command.  A silent unit (SetSilent,
 // AddSilence) hears every frame and answers none.  An event generator (SetEventRate) queues
 // numbered events at a steady rate, cycling through the answer commands 04, 0C and 0E:
-// {cmd, 16, n_lo, n_hi, 00, 00} for 04 and the same followed by a six-byte stamp of zeros for
-// the others, n counting from 1.  Every frame the bus takes is kept with its time in History().
+// {cmd, 22, n_lo, n_hi, 00, 00} for 04 and the same followed by a six-byte stamp of zeros for
+// the others, n counting from 1.  A unit with endless events (SetEndlessEvents) never runs
+// dry: an event read that finds its log empty first queues the next such event.  Every frame the bus takes is kept with its time in History().
 // A unit ignores (does not answer) any other command, a memory access outside its memory, a
 // read of 0 or more than 251 bytes, a slot outside 1..8 and a frame shorter than its command
 // needs.  Broadcasts (address 0) get no answer; they reach the units' peers.  Memory bytes
@@ -165,6 +166,11 @@ public:
     bool SetEventDetails(uint8_t address, Bytes details);
     // per_second events from now_us on, numbered from 1 again; 0 stops the generator.
     bool SetEventRate(uint8_t address, double per_second, int64_t now_us);
+    // An event log that never empties: every event read that finds it empty makes the next
+    // numbered event (numbered from 1 again on each call).  An acknowledgement still drops the
+    // head, so a lost one brings the same event again.
+    bool SetEndlessEvents(uint8_t address, bool on);
+    std::size_t EndlessEventsMade(uint8_t address) const;
     // The number of events the generator has made so far, and when the n-th (from 1) was made.
     std::size_t GeneratedEvents(uint8_t address) const;
     std::optional<int64_t> EventCreatedUs(uint8_t address, std::size_t number) const;
@@ -218,6 +224,8 @@ private:
         double event_rate = 0;
         int64_t rate_from_us = 0;
         std::vector<int64_t> generated; // creation time of each generated event
+        bool endless_events = false;
+        std::size_t endless_made = 0;
         std::unique_ptr<UnitPeer> peer;
     };
     class Access;

@@ -81,6 +81,8 @@ int main(int argc, char** argv)
         bus.SetAnswer(spec.address, spec.command, spec.body);
     for (const sim::EventRateSpec& spec : options.event_rates)
         bus.SetEventRate(spec.address, spec.per_second, start_us);
+    for (uint8_t address : options.endless_events)
+        bus.SetEndlessEvents(address, true);
     // What the units do after a delay, in the order of the delays and, for equal ones, of the
     // command line.
     std::vector<std::pair<uint32_t, std::function<void()>>> actions;

@@ -314,6 +314,14 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
              options.event_rates.push_back(spec);
              return true;
          }},
+        {"--endless-events",
+         [&](const std::string& v) {
+             uint8_t address = 0;
+             if (!Number<uint8_t>(v, 1, 127, address))
+                 return false;
+             options.endless_events.push_back(address);
+             return true;
+         }},
         {"--channel",
          [&](const std::string& v) {
              const std::optional<ChannelSpec> spec = ParseChannelSpec(v);
@@ -438,6 +446,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
     for (const EventRateSpec& spec : options.event_rates)
         if (!names_unit(spec.address))
             return fail("--event-rate names no unit at address " + std::to_string(spec.address));
+    for (uint8_t address : options.endless_events)
+        if (!names_unit(address))
+            return fail("--endless-events names no unit at address " + std::to_string(address));
     for (const ChannelSpec& spec : options.channels) {
         const auto unit = std::find_if(options.units.begin(), options.units.end(),
                                        [&](const UnitSpec& u) { return u.address == spec.address; });
@@ -508,6 +519,9 @@ Units:
                            from its command byte on (3 to 253 bytes); repeatable
   --event-rate ADDR:N      unit ADDR makes N numbered events a second (N up to 1000),
                            answered in turn with the commands 04, 0C and 0E; repeatable
+  --endless-events ADDR    the event log of unit ADDR never empties: an event read that
+                           finds it empty gets the next numbered event, as --event-rate
+                           makes them; repeatable
   --channel ADDR:CH:VALUE[:KIND[:ARM]]
                            unit ADDR (of type 1, 2, 4, 9, 11 or 12) carries channel CH
                            (0..255) reading VALUE (0..255): 27 [ch 0] is answered 28 ch

@@ -66,6 +66,7 @@ struct SimOptions
     std::vector<SilenceSpec> silences;
     std::vector<AnswerSpec> answers;
     std::vector<EventRateSpec> event_rates;
+    std::vector<uint8_t> endless_events;      // --endless-events: units whose log never empties
     std::vector<TimedEventSpec> timed_events; // --walk, --forward, --event
     // Analog channels (--channel) and timed credential reports (--card-report).
     std::vector<ChannelSpec> channels;

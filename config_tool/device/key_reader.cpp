@@ -1,7 +1,10 @@
 #include "config_tool/device/key_reader.h"
 
+#include "CoreComp/rssess/bus_frame.h"
+
 #include <algorithm>
 #include <exception>
+#include <span>
 #include <utility>
 
 namespace device {
@@ -12,13 +15,23 @@ constexpr uint8_t kCmdEventRead = 0x01;
 constexpr uint8_t kCmdEventConfirm = 0x2B;
 constexpr uint8_t kAnsEmptyLog = 0x02;
 constexpr uint8_t kAnsEvent = 0x04;
-constexpr uint8_t kAnsEvent12 = 0x0C;
 constexpr uint8_t kAnsEventEx = 0x0E;
 constexpr uint8_t kAnsPollEnd = 0x0A;
+constexpr std::size_t kStampBytes = 6;
 
+// What the session acknowledges is what leaves the log on a read.
 bool IsEvent(const Frame& a)
 {
-    return a[2] == kAnsEvent || a[2] == kAnsEvent12 || a[2] == kAnsEventEx;
+    return corecomp::IsEventAnswer(a[2]);
+}
+
+// The six-byte time stamp before the checksum of the answers 12 and 14; empty for the others
+// and for an answer too short to hold one after its code and number.
+std::span<const uint8_t> Stamp(const Frame& a)
+{
+    if (a.size() < 3 || a[2] == kAnsEvent || a.size() < 5 + kStampBytes + 1)
+        return {};
+    return std::span<const uint8_t>(a).subspan(a.size() - 1 - kStampBytes, kStampBytes);
 }
 
 bool OneOf(uint8_t v, std::initializer_list<uint8_t> set)
@@ -71,19 +84,27 @@ bool CodeFromEvent(const Frame& a, KeyCode& code)
     return false;
 }
 
-KeyStartResult KeyCodeReader::Start(uint8_t address, int port)
+bool SameEvent(const Frame& a, const Frame& b)
+{
+    auto byte = [](const Frame& f, std::size_t i) { return i < f.size() ? int{f[i]} : -1; };
+    const std::span<const uint8_t> sa = Stamp(a), sb = Stamp(b);
+    return byte(a, 3) == byte(b, 3) && byte(a, 4) == byte(b, 4) &&
+           std::equal(sa.begin(), sa.end(), sb.begin(), sb.end());
+}
+
+KeyStartResult KeyCodeReader::Start(uint8_t address, int port, DrainObserver* observer)
 {
     address_ = address;
     active_ = false;
     drain_reads_ = 0;
     if (!PrepareChannel(channel_, port, kKeyReadRetries))
         return KeyStartResult::NoAnswer;
-    const KeyStartResult result = Drain();
+    const KeyStartResult result = Drain(observer);
     active_ = result == KeyStartResult::Polling;
     return result;
 }
 
-KeyStartResult KeyCodeReader::Drain()
+KeyStartResult KeyCodeReader::Drain(DrainObserver* observer)
 {
     Frame previous;
     int same = 0;
@@ -94,11 +115,14 @@ KeyStartResult KeyCodeReader::Drain()
         if (a[0] == address_ && a[1] == 5 && a[2] == kAnsEmptyLog)
             return KeyStartResult::Polling;
         if (!IsEvent(a))
-            return KeyStartResult::Polling; // nothing the unit drops on a read; polling deals with it
-        same = a == previous ? same + 1 : 1;
+            return KeyStartResult::Polling; // nothing the unit drops on a read; polling deals with
+                                            // it
+        same = !previous.empty() && SameEvent(a, previous) ? same + 1 : 1;
         if (same >= kDrainSameAnswers)
             return KeyStartResult::LogNotEmptied;
         previous = std::move(a);
+        if (observer && !observer->EventRead(drain_reads_))
+            return KeyStartResult::Stopped;
     }
     drain_reads_ = kMaxDrainReads;
     return KeyStartResult::LogNotEmptied;

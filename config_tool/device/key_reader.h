@@ -3,15 +3,17 @@
 // drained: every event read is acknowledged by the session, so each read removes one event.
 // Then one event read per poll step, until an event that carries a credential code arrives.
 //
-// The drain reads on for as long as the unit hands out events: a unit keeps more of them
-// (1,024 and more) than any fixed small count.  It ends on the empty log or on an answer that
-// is no event (the unit would never drop it; polling deals with it), and fails when the unit
-// stops making progress: a read that gets no answer, or the same event answered
-// kDrainSameAnswers times in a row (the acknowledgement does not remove it).  A unit that
-// hands out new events without end fails after kMaxDrainReads reads, so it cannot hold the
-// tool for good.
+// An event here is an answer the session acknowledges (4, 12 or 14): only those leave the log
+// on a read.  The drain ends on the empty log or on an answer that is no event (the unit would
+// never drop it; polling deals with it).  It fails when the unit stops making progress: a read
+// that gets no answer, or the same event (its code, number and time) kDrainSameAnswers times
+// in a row, as the acknowledgement does not remove it.  The unit keeps at most kUnitLogEvents
+// events; with one repetition for each of them after a lost acknowledgement, and the read that
+// finds the log empty, kMaxDrainReads reads are enough for any log, so a unit that hands out
+// events without end fails there.
 //
-// Threads: the user-interface thread only.
+// Threads: the user-interface thread only.  The drain's observer runs between reads (the
+// dialog serves its event queue there) and may stop the drain.
 
 #include "config_tool/device/command_channel.h"
 #include "config_tool/model/config_image.h"
@@ -21,7 +23,9 @@
 
 namespace device {
 
-inline constexpr int kMaxDrainReads = 65536;
+inline constexpr int kUnitLogEvents = 1024;
+// Every event of a full log once more after a lost acknowledgement, and the empty-log read.
+inline constexpr int kMaxDrainReads = 2 * kUnitLogEvents + 1;
 // Not two: an acknowledgement the unit missed brings the same event once more, and a log may
 // hold like events one after another.
 inline constexpr int kDrainSameAnswers = 16;
@@ -33,6 +37,16 @@ enum class KeyStartResult {
     Polling,       // the log is empty; polling has started
     NoAnswer,      // show the no-answer message
     LogNotEmptied, // the unit answers but its log does not end: show that, not "no answer"
+    Stopped,       // the observer stopped the drain; nothing to show
+};
+
+class DrainObserver
+{
+public:
+    virtual ~DrainObserver() = default;
+    // After every read that did not end the drain; reads counts them from 1.  False stops the
+    // drain.
+    virtual bool EventRead(int reads) = 0;
 };
 
 enum class KeyPollResult {
@@ -45,6 +59,9 @@ enum class KeyPollResult {
 
 // Decodes an event answer that carries a credential code.
 bool CodeFromEvent(const Frame& answer, KeyCode& code);
+// The same event: the same code (byte 3), number (byte 4) and, for the answers 12 and 14, the
+// same six-byte time stamp that ends them.  Other bytes may differ.
+bool SameEvent(const Frame& a, const Frame& b);
 
 Frame EventReadRequest(uint8_t address);
 Frame EventConfirmRequest(uint8_t address, uint8_t event_byte4);
@@ -54,8 +71,9 @@ class KeyCodeReader
 public:
     explicit KeyCodeReader(CommandChannel& channel) : channel_(channel) {}
 
-    // Sets up the channel and drains the log; polling is active only on Polling.
-    KeyStartResult Start(uint8_t address, int port);
+    // Sets up the channel and drains the log; polling is active only on Polling.  observer
+    // (may be null) runs between the reads.
+    KeyStartResult Start(uint8_t address, int port, DrainObserver* observer = nullptr);
     // One poll.  Every result but KeepPolling ends polling before it returns, so a message box
     // shown for it cannot start a second poll behind it.
     KeyPollResult PollStep();
@@ -66,7 +84,7 @@ public:
     int DrainReads() const { return drain_reads_; }
 
 private:
-    KeyStartResult Drain();
+    KeyStartResult Drain(DrainObserver* observer);
 
     CommandChannel& channel_;
     uint8_t address_ = 1;

@@ -34,6 +34,9 @@ TfKeyCode::TfKeyCode(device::CommandChannel& channel, Prompt& prompt,
     LabelWait = new QLabel(QStringLiteral("Вычитывание событий..."), this);
     LabelWait->setObjectName(QStringLiteral("LabelWait"));
     LabelWait->hide();
+    LabelWaitCount = new QLabel(this);
+    LabelWaitCount->setObjectName(QStringLiteral("LabelWaitCount"));
+    LabelWaitCount->hide();
     Button1 = new QPushButton(QStringLiteral("Считать"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setAutoDefault(false);
@@ -50,7 +53,8 @@ TfKeyCode::TfKeyCode(device::CommandChannel& channel, Prompt& prompt,
     auto* layout = new QGridLayout(this);
     layout->addWidget(Label1, 0, 0);
     layout->addWidget(udAdress, 0, 1);
-    layout->addWidget(LabelWait, 1, 0, 1, 2);
+    layout->addWidget(LabelWait, 1, 0);
+    layout->addWidget(LabelWaitCount, 1, 1);
     layout->addWidget(ProgressBar1, 2, 0, 1, 2);
     layout->addWidget(Button1, 3, 0);
     layout->addWidget(Button2, 3, 1);
@@ -75,6 +79,7 @@ QString TfKeyCode::ReadKeyCodeDialog(int port, int sourceAddress, const QWidget*
     udAdress->setEnabled(true);
     Button1->setEnabled(true);
     LabelWait->hide();
+    LabelWaitCount->hide();
     ProgressBar1->hide();
     result_.clear();
     if (sourceAddress != 0)
@@ -85,15 +90,27 @@ QString TfKeyCode::ReadKeyCodeDialog(int port, int sourceAddress, const QWidget*
 
 void TfKeyCode::Button1Click()
 {
+    if (draining_ || reader_.Active())
+        return;
     if (!prompt_.AskYes(BoxKind::Warning, BoxButtons::YesNo, Msg(device::kMsgDrainWarning)))
         return;
     udAdress->setEnabled(false);
     Button1->setEnabled(false);
     LabelWait->show();
+    LabelWaitCount->clear();
+    LabelWaitCount->show();
     LabelWait->repaint();
+    draining_ = true;
+    stopDrain_ = false;
     const device::KeyStartResult start =
-        reader_.Start(static_cast<uint8_t>(udAdress->value()), port_);
+        reader_.Start(static_cast<uint8_t>(udAdress->value()), port_, this);
+    draining_ = false;
     LabelWait->hide();
+    LabelWaitCount->hide();
+    if (start == device::KeyStartResult::Stopped) {
+        close();
+        return;
+    }
     if (start != device::KeyStartResult::Polling) {
         EndWithError(start == device::KeyStartResult::NoAnswer
                          ? Msg(device::kMsgNoAnswer)
@@ -105,6 +122,13 @@ void TfKeyCode::Button1Click()
     SetTimer(100);
 }
 
+bool TfKeyCode::EventRead(int reads)
+{
+    LabelWaitCount->setText(QString::number(reads));
+    QCoreApplication::processEvents();
+    return !stopDrain_;
+}
+
 void TfKeyCode::EndWithError(const QString& text)
 {
     prompt_.Tell(BoxKind::Error, text);
@@ -113,7 +137,7 @@ void TfKeyCode::EndWithError(const QString& text)
 
 void TfKeyCode::KeyCodePollStep()
 {
-    if (inStep_)
+    if (inStep_ || draining_)
         return;
     inStep_ = true;
     struct Leave
@@ -158,12 +182,14 @@ void TfKeyCode::Button2Click()
 void TfKeyCode::closeEvent(QCloseEvent* event)
 {
     reader_.Stop();
+    stopDrain_ = true;
     QDialog::closeEvent(event);
 }
 
 void TfKeyCode::done(int result)
 {
     reader_.Stop();
+    stopDrain_ = true;
     QDialog::done(result);
 }
 

@@ -2,7 +2,9 @@
 // TfKeyCode: the credential-code reader.  Button1 drains the unit's event log and starts
 // polling; the main window's timer then runs KeyCodePollStep on every tick until an event
 // carries a credential code, the unit ends the poll or stops answering, or the operator stops.
-// Every way the dialog closes clears KeyPollActive.
+// Every way the dialog closes clears KeyPollActive.  While the log is drained the dialog serves
+// its event queue after every read and shows LabelWait with the number of events read;
+// closing the dialog (Button2 closes it then) stops the drain, and nothing starts a second one.
 //
 // Threads: the user-interface thread only.
 
@@ -22,7 +24,7 @@ namespace ui {
 
 class Prompt;
 
-class TfKeyCode : public QDialog
+class TfKeyCode : public QDialog, private device::DrainObserver
 {
     Q_OBJECT
 public:
@@ -42,6 +44,7 @@ public:
     // One tick of the main window's timer.
     void KeyCodePollStep();
     bool KeyPollActive() const { return reader_.Active(); }
+    bool Draining() const { return draining_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -51,6 +54,7 @@ private:
     void SetTimer(int ms);
     void EndWithError(const QString& text);
     QString Msg(int number) const;
+    bool EventRead(int reads) override;
 
     device::KeyCodeReader reader_;
     Prompt& prompt_;
@@ -58,11 +62,14 @@ private:
     std::function<void(int)> setInterval_;
     int port_ = 1;
     bool inStep_ = false;
+    bool draining_ = false;
+    bool stopDrain_ = false;
     QString result_;
 
     QSpinBox* udAdress = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* LabelWait = nullptr;
+    QLabel* LabelWaitCount = nullptr; // events read so far, beside LabelWait
     QPushButton* Button1 = nullptr;
     QPushButton* Button2 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;

@@ -6,8 +6,8 @@
 #include "config_tool/model/config_file.h"
 #include "platform/registry.h"
 #include "raw_line.h"
-#include "tests/platform/temp_dir.h"
 #include "sim_process.h"
+#include "tests/platform/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +18,9 @@
 #include <thread>
 
 using namespace std::chrono_literals;
+using platform::test::TempDir;
 using simtest::Hex;
 using simtest::RawLine;
-using platform::test::TempDir;
 using simtest::SimProcess;
 using simtest::ToHex;
 
@@ -120,6 +120,8 @@ TEST(SimCommandLine, BadInputIsRefusedWithAReason)
         {{"--echo", "150%"}, "--echo"},
         {{"--echo", "."}, "--echo"},
         {{"--max-seconds", "0"}, "--max-seconds"},
+        {{"--endless-events", "9"}, "--endless-events names no unit at address 9"},
+        {{"--endless-events", "0"}, "--endless-events"},
     };
     for (const auto& c : cases) {
         const auto parsed = Parse(c.args);

@@ -109,10 +109,33 @@ TEST_F(KeyReaderTest, DrainEndsOnlyOnTheEmptyLogOrWhenTheUnitMakesNoProgress)
          KeyStartResult::LogNotEmptied, kDrainSameAnswers},
         {"new events without end", [](int read) { return NumberedEvent(read); },
          KeyStartResult::LogNotEmptied, kMaxDrainReads},
-        {"far more events than the unit keeps",
-         [](int read) { return read <= 5000 ? NumberedEvent(read) : kEmptyLog; },
-         KeyStartResult::Polling, 5001},
-        {"no answer after some events", [](int read) { return read < 40 ? NumberedEvent(read) : Frame{}; },
+        {"a full log, every event of it twice",
+         [](int read) {
+             return read <= 2 * kUnitLogEvents ? NumberedEvent((read + 1) / 2) : kEmptyLog;
+         },
+         KeyStartResult::Polling, kMaxDrainReads},
+        {"one event more than a full log and its repeats",
+         [](int read) { return read <= 2 * kUnitLogEvents + 1 ? NumberedEvent(read) : kEmptyLog; },
+         KeyStartResult::LogNotEmptied, kMaxDrainReads},
+        {"a stuck event whose other bytes change",
+         [](int read) {
+             return WithCrc({N, 0x08, 0x04, 16, 0x07, uint8_t(read), 0x00, 0x00});
+         },
+         KeyStartResult::LogNotEmptied, kDrainSameAnswers},
+        {"a stuck answer-12 event whose other bytes change",
+         [](int read) {
+             return WithCrc({N, 0x0E, 0x0C, 16, 0x07, uint8_t(read), 0, 1, 2, 3, 4, 5, 6, 7});
+         },
+         KeyStartResult::LogNotEmptied, kDrainSameAnswers},
+        {"like answer-12 events told apart by their time",
+         [](int read) {
+             return read <= 2 * kDrainSameAnswers
+                        ? WithCrc({N, 0x0E, 0x0C, 16, 0x07, 0, 0, 1, 2, 3, 4, uint8_t(read), 6, 7})
+                        : kEmptyLog;
+         },
+         KeyStartResult::Polling, 2 * kDrainSameAnswers + 1},
+        {"no answer after some events",
+         [](int read) { return read < 40 ? NumberedEvent(read) : Frame{}; },
          KeyStartResult::NoAnswer, 40},
     };
     for (const Case& c : cases) {
@@ -140,11 +163,14 @@ public:
     {
         ++reads;
         Frame answer = Send(request);
-        if (answer.size() > 3 && (answer[2] == 0x04 || answer[2] == 0x0C || answer[2] == 0x0E))
+        if (answer.size() > 3 && (answer[2] == 0x04 || answer[2] == 0x0C || answer[2] == 0x0E) &&
+            !(loseEvery > 0 && ++acks % loseEvery == 0))
             Send({answer[0], 0x06, 0x00, 0x03, 0x00, 0x01});
         return answer;
     }
     int reads = 0;
+    int loseEvery = 0; // every n-th acknowledgement is lost on the line (0: none)
+    int acks = 0;
 
 private:
     Frame Send(const Frame& request)
@@ -173,7 +199,89 @@ TEST(KeyReaderOnASimulatedUnit, FullEventLogIsDrainedToItsEnd)
     EXPECT_EQ(bus.EventCount(N), 0u);
     EXPECT_TRUE(reader.Active());
 }
+
+// Lost acknowledgements bring their events again; a full log still fits the drain's bound.
+TEST(KeyReaderOnASimulatedUnit, FullLogWithLostAcknowledgementsIsDrained)
+{
+    sim::Bus bus;
+    ASSERT_TRUE(bus.AddUnit(N, 44, 223));
+    for (std::size_t n = 1; n <= sim::kMaxEvents; ++n)
+        ASSERT_TRUE(bus.QueueEvent(N, {0x04, 16, uint8_t(n & 0xFF), uint8_t(n >> 8), 0x00, 0x00}));
+    AcknowledgedUnit unit(bus);
+    unit.loseEvery = 3;
+    KeyCodeReader reader(unit);
+    EXPECT_EQ(reader.Start(N, 1), KeyStartResult::Polling);
+    EXPECT_GT(reader.DrainReads(), static_cast<int>(sim::kMaxEvents) + 1);
+    EXPECT_EQ(bus.EventCount(N), 0u);
+    static_assert(kUnitLogEvents == static_cast<int>(sim::kMaxEvents));
+}
+
+// A unit whose log never empties ends the drain at its bound, every read acknowledged.
+TEST(KeyReaderOnASimulatedUnit, EndlessEventsEndAtTheBound)
+{
+    sim::Bus bus;
+    ASSERT_TRUE(bus.AddUnit(N, 44, 223));
+    ASSERT_TRUE(bus.SetEndlessEvents(N, true));
+    AcknowledgedUnit unit(bus);
+    KeyCodeReader reader(unit);
+    EXPECT_EQ(reader.Start(N, 1), KeyStartResult::LogNotEmptied);
+    EXPECT_EQ(reader.DrainReads(), kMaxDrainReads);
+    EXPECT_EQ(unit.reads, kMaxDrainReads);
+    EXPECT_EQ(bus.EndlessEventsMade(N), static_cast<std::size_t>(kMaxDrainReads));
+    EXPECT_FALSE(reader.Active());
+}
 #endif
+
+// The drain reads past exactly the answers the session acknowledges (4, 12, 14): those leave
+// the log on a read.  Any other answer is left to polling.
+TEST_F(KeyReaderTest, DrainReadsPastTheAcknowledgedAnswersOnly)
+{
+    struct Case
+    {
+        uint8_t command;
+        int reads;
+    };
+    for (const Case c :
+         {Case{0x04, 3}, Case{0x0C, 3}, Case{0x0E, 3}, Case{0x06, 1}, Case{0x0A, 1}}) {
+        SCOPED_TRACE(int{c.command});
+        EventLog events;
+        events.answers = {WithCrc({N, 0x0E, c.command, 16, 0x01, 0, 0, 1, 2, 3, 4, 5, 6, 7}),
+                          WithCrc({N, 0x0E, c.command, 16, 0x02, 0, 0, 1, 2, 3, 4, 5, 6, 7})};
+        FakeChannel ch([&events](const Frame& r) { return events.Answer(r); });
+        KeyCodeReader r(ch);
+        EXPECT_EQ(r.Start(N, 1), KeyStartResult::Polling);
+        EXPECT_EQ(r.DrainReads(), c.reads);
+    }
+}
+
+// The observer runs after every read that did not end the drain, and can stop it.
+TEST_F(KeyReaderTest, DrainObserverSeesEveryReadAndMayStopIt)
+{
+    struct Observer : DrainObserver
+    {
+        std::vector<int> seen;
+        int stopAt = 0;
+        bool EventRead(int reads) override
+        {
+            seen.push_back(reads);
+            return reads != stopAt;
+        }
+    };
+    for (int i = 0; i < 3; ++i)
+        log.answers.push_back(NumberedEvent(i + 1));
+    Observer all;
+    ASSERT_EQ(reader.Start(N, 1, &all), KeyStartResult::Polling);
+    EXPECT_EQ(all.seen, (std::vector<int>{1, 2, 3})) << "not after the empty-log read";
+
+    for (int i = 0; i < 5; ++i)
+        log.answers.push_back(NumberedEvent(i + 1));
+    Observer stopping;
+    stopping.stopAt = 2;
+    EXPECT_EQ(reader.Start(N, 1, &stopping), KeyStartResult::Stopped);
+    EXPECT_FALSE(reader.Active());
+    EXPECT_EQ(stopping.seen, (std::vector<int>{1, 2}));
+    EXPECT_EQ(reader.PollStep(), KeyPollResult::Stopped);
+}
 
 TEST_F(KeyReaderTest, DrainEndsOnAnAnswerThatIsNoEvent)
 {

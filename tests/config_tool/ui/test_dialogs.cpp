@@ -10,8 +10,10 @@
 #include "config_tool/ui/prompt.h"
 #include "config_tool/ui/questions.h"
 #include "tests/config_tool/device/fake_channel.h"
+#include "ui_test_support_main.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
@@ -361,6 +363,108 @@ TEST_F(KeyCodeTest, SilentOrEndlessLogEndsBeforePolling)
     }
     EXPECT_FALSE(tables.eventLogNotEmptied.empty());
     EXPECT_NE(Msg(34), ToQString(tables.eventLogNotEmptied));
+}
+
+// The drain against a unit whose log never empties: the dialog keeps serving its event queue
+// (a timer posted to it fires between the reads), shows the wait label with a count that
+// grows, and ends at the drain's bound with its own text.
+struct EndlessUnitTest : DialogTest
+{
+    EndlessUnitTest()
+    {
+        bus.AddUnit(kUnit, 44, 223);
+        bus.SetEndlessEvents(kUnit, true);
+        channel.acknowledgeEvents = true;
+        dialog.SetTimerControl([this](int ms) { intervals.push_back(ms); });
+    }
+    int EventReads() const { return static_cast<int>(channel.Requests(0x01).size()); }
+    // Runs the read with a zero-interval timer posted to the dialog; onTick sees each firing.
+    QString Run(std::function<void(int tick)> onTick)
+    {
+        QTimer probe(&dialog);
+        probe.setInterval(0);
+        QObject::connect(&probe, &QTimer::timeout, &dialog, [&] {
+            if (!dialog.Draining())
+                return;
+            ++ticks;
+            auto* wait = dialog.findChild<QLabel*>(QStringLiteral("LabelWait"));
+            auto* count = dialog.findChild<QLabel*>(QStringLiteral("LabelWaitCount"));
+            waitShown = waitShown && wait->isVisible() && count->isVisible();
+            counts.push_back(count->text().toInt());
+            if (onTick)
+                onTick(ticks);
+        });
+        WhenShown([this, &probe] {
+            probe.start();
+            dialog.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+        });
+        return dialog.ReadKeyCodeDialog(6, kUnit, nullptr);
+    }
+
+    sim::Bus bus;
+    mainwin_test::BusChannel channel{bus};
+    TfKeyCode dialog{channel, prompt, tables};
+    std::vector<int> intervals;
+    int ticks = 0;
+    bool waitShown = true;
+    std::vector<int> counts;
+};
+
+TEST_F(EndlessUnitTest, WindowKeepsAnsweringAndTheDrainEndsAtItsBound)
+{
+    EXPECT_EQ(Run(nullptr), QString());
+    EXPECT_EQ(EventReads(), device::kMaxDrainReads);
+    // The queue is served after every read but the last; a zero timer fires on most passes.
+    EXPECT_GE(ticks, device::kMaxDrainReads / 2);
+    EXPECT_TRUE(waitShown);
+    ASSERT_FALSE(counts.empty());
+    EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
+    EXPECT_LE(counts.front(), 2);
+    EXPECT_GE(counts.back(), device::kMaxDrainReads / 2);
+    EXPECT_LE(counts.back(), device::kMaxDrainReads);
+    ASSERT_EQ(prompt.shown.size(), 2u);
+    EXPECT_EQ(prompt.shown[1].text, ToQString(tables.eventLogNotEmptied));
+    EXPECT_EQ(prompt.shown[1].kind, BoxKind::Error);
+    EXPECT_THAT(intervals, ElementsAre(0)) << "polling never started";
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_FALSE(dialog.findChild<QLabel*>(QStringLiteral("LabelWait"))->isVisible());
+}
+
+// While the drain runs, a second start and a timer tick do nothing; the operator's stop, by
+// Button2 or by closing the dialog, ends the drain without a message and without polling.
+TEST_F(EndlessUnitTest, DrainIsNotReenteredAndTheOperatorCanStopIt)
+{
+    const std::vector<std::pair<const char*, std::function<void(TfKeyCode&)>>> stops = {
+        {"Button2",
+         [](TfKeyCode& d) { d.findChild<QPushButton*>(QStringLiteral("Button2"))->click(); }},
+        {"close box", [](TfKeyCode& d) { d.close(); }},
+    };
+    for (const auto& [name, stop] : stops) {
+        SCOPED_TRACE(name);
+        ticks = 0;
+        channel.requests.clear();
+        prompt.shown.clear();
+        intervals.clear();
+        bool visibleAfterTick = false;
+        EXPECT_EQ(Run([&, stop = stop](int tick) {
+                      if (tick == 3)
+                          dialog.Button1Click();
+                      if (tick == 4)
+                          dialog.KeyCodePollStep();
+                      if (tick == 5)
+                          visibleAfterTick = dialog.isVisible();
+                      if (tick == 10)
+                          stop(dialog);
+                  }),
+                  QString());
+        EXPECT_EQ(prompt.shown.size(), 1u) << "only the warning before the drain";
+        EXPECT_GE(EventReads(), 10); // the stop comes with the tenth firing
+        EXPECT_LE(EventReads(), 40);
+        EXPECT_TRUE(visibleAfterTick);
+        EXPECT_THAT(intervals, ElementsAre(0));
+        EXPECT_FALSE(dialog.KeyPollActive());
+        EXPECT_FALSE(dialog.isVisible());
+    }
 }
 
 // Each tick moves the reader's bar by 5; past 99 it starts again at 0.

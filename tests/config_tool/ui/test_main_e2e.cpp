@@ -25,12 +25,6 @@
 
 namespace {
 
-QString SimulatorPath()
-{
-    const char* build = std::getenv("VENDAXO_BUILD_DIR");
-    return QString::fromLocal8Bit(build ? build : ".") + QStringLiteral("/sim/t4700-sim");
-}
-
 std::vector<uint8_t> FileBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -57,28 +51,16 @@ TEST(MainWindowEndToEnd, ReadEditSaveWriteAgainstTheSimulator)
     mainwin_test::EnsureApplication();
     mainwin_test::ProgramFolder folder;
     const std::string reg = folder.File("registry.reg");
-    {
-        // A fast local line: a short answer time-out keeps the scan short.
-        std::ofstream out(reg, std::ios::binary);
-        out << "Windows Registry Editor Version 5.00\r\n\r\n"
-            << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KAVEX\\ZEMRA\\RS]\r\n"
-            << "\"CmdTimeoutConstant\"=dword:00000064\r\n"
-            << "\"SpeedRSS\"=dword:0001c200\r\n";
-    }
-    // The serial layer finds the port's device through the process registry.
-    setenv("VENDAXO_REGISTRY", reg.c_str(), 1);
+    // A fast local line: a short answer time-out keeps the scan short.
+    mainwin_test::WriteLineRegistry(reg, 100);
     const std::string dump = folder.File("dump");
     QDir().mkpath(QString::fromStdString(dump));
     QProcess simulator;
-    simulator.start(SimulatorPath(),
-                    {QStringLiteral("--registry"), QString::fromStdString(reg),
-                     QStringLiteral("--com"), QStringLiteral("1"), QStringLiteral("--baud"),
-                     QStringLiteral("115200"), QStringLiteral("--unit"), QStringLiteral("5:44:223"),
-                     QStringLiteral("--dump"), QString::fromStdString(dump),
-                     QStringLiteral("--max-seconds"), QStringLiteral("300")});
-    ASSERT_TRUE(simulator.waitForStarted(5000)) << SimulatorPath().toStdString();
-    ASSERT_TRUE(simulator.waitForReadyRead(10000));
-    ASSERT_TRUE(simulator.readLine().startsWith("ready "));
+    ASSERT_TRUE(mainwin_test::StartSimulator(
+        simulator, {QStringLiteral("--registry"), QString::fromStdString(reg), QStringLiteral("--com"),
+                    QStringLiteral("1"), QStringLiteral("--baud"), QStringLiteral("115200"),
+                    QStringLiteral("--unit"), QStringLiteral("5:44:223"), QStringLiteral("--dump"),
+                    QString::fromStdString(dump), QStringLiteral("--max-seconds"), QStringLiteral("300")}));
 
     platform::RegistryFile registry(reg);
     ui::MainWindowSetup setup;

@@ -3,7 +3,9 @@
 #include "platform/registry.h"
 
 #include <QApplication>
+#include <QProcess>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -20,6 +22,29 @@ void EnsureApplication()
     static char name[] = "ui_test";
     static char* argv[] = {name, nullptr};
     new QApplication(argc, argv);
+}
+
+void WriteLineRegistry(const std::string& path, int answerTimeoutMs, const std::string& extra)
+{
+    {
+        std::ofstream out(path, std::ios::binary);
+        char timeout[16];
+        std::snprintf(timeout, sizeof timeout, "%08x", answerTimeoutMs);
+        out << "Windows Registry Editor Version 5.00\r\n\r\n"
+            << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KAVEX\\ZEMRA\\RS]\r\n"
+            << "\"CmdTimeoutConstant\"=dword:" << timeout << "\r\n"
+            << "\"SpeedRSS\"=dword:0001c200\r\n"
+            << extra;
+    }
+    setenv("VENDAXO_REGISTRY", path.c_str(), 1);
+}
+
+bool StartSimulator(QProcess& simulator, const QStringList& args)
+{
+    const char* build = std::getenv("VENDAXO_BUILD_DIR");
+    simulator.start(QString::fromLocal8Bit(build ? build : ".") + QStringLiteral("/sim/t4700-sim"), args);
+    return simulator.waitForStarted(5000) && simulator.waitForReadyRead(10000) &&
+           simulator.readLine().startsWith("ready ");
 }
 
 ProgramFolder::ProgramFolder() = default;
@@ -94,7 +119,13 @@ device::Frame BusChannel::Exchange(const device::Frame& request)
     const sim::LineActivity activity = bus_.Receive(sim::WithCrc(request), now_us_);
     if (activity.answers.empty())
         return {};
-    return activity.answers.front().bytes;
+    device::Frame answer = activity.answers.front().bytes;
+    if (acknowledgeEvents && answer.size() > 3 &&
+        (answer[2] == 0x04 || answer[2] == 0x0C || answer[2] == 0x0E)) {
+        now_us_ += 1'000'000;
+        bus_.Receive(sim::WithCrc({answer[0], 0x06, 0x00, 0x03, 0x00, 0x01}), now_us_);
+    }
+    return answer;
 }
 
 std::vector<device::Frame> BusChannel::Requests(uint8_t command) const

@@ -8,6 +8,7 @@
 #include "sim/bus.h"
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <deque>
@@ -17,6 +18,8 @@
 #include <string>
 #include <vector>
 
+class QProcess;
+
 namespace platform {
 class RegistryFile;
 }
@@ -25,6 +28,13 @@ namespace mainwin_test {
 
 // The one QApplication of a test binary (gtest_main owns main()).
 void EnsureApplication();
+
+// A fast local line: writes the registry file `path` with the bus settings (the answer
+// time-out in ms, 115200 bit/s) and `extra` lines after them, and makes it the process
+// registry, through which the serial layer finds a port's device.
+void WriteLineRegistry(const std::string& path, int answerTimeoutMs, const std::string& extra = {});
+// Starts t4700-sim of the build with args and waits for its "ready" line.
+bool StartSimulator(QProcess& simulator, const QStringList& args);
 
 // A folder that plays the executable's folder, with a registry file of its own.
 class ProgramFolder
@@ -106,6 +116,8 @@ public:
     std::optional<size_t> failAt;
     // Runs at the start of every exchange.
     std::function<void()> onExchange;
+    // Acknowledge every event answer (4, 12, 14) to the unit, as the session does.
+    bool acknowledgeEvents = false;
 
 private:
     sim::Bus& bus_;
