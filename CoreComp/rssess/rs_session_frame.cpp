@@ -504,12 +504,12 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
         return false;
     const bool wellFormed = corecomp::IsWellFormedAnswer(raw);
     // A read that ended before a whole frame came leaves its answer owed: it, or its rest, may
-    // still come, up to a second past the time the longest answer was due.  A whole frame
-    // that fails its checks was this request's answer, and owes nothing.
+    // still come, up to a second past the time the answer was due at the latest.  A whole
+    // frame with the asked unit's address that fails its checks was this request's answer,
+    // and owes nothing; a whole frame from another unit (a late answer of its own, whether
+    // its checksum holds or not) was not, and the unit asked still owes its answer.
     // A unit known to be away gets a probe without a wait (the polling thread's): its answer
     // is owed only the quiet gap, not the late second.
-    // A whole frame from another unit (a late answer of its own, whether its checksum holds
-    // or not) was not this request's either: the unit asked still owes its answer.
     const bool whole = raw.size() >= 6 && raw.size() == size_t{raw[1]} + 1;
     const bool fromAsked =
         whole && (expected == corecomp::kAnyAddress || (raw[0] & 0x7F) == expected);
