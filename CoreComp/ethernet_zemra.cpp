@@ -182,7 +182,8 @@ bool TEthernet_COM_Simulator::Send(std::span<const uint8_t> payload)
     // raised for the window's thread.
     if (payload.size() > kMaxPayload)
         return false; // its length byte would wrap
-    AbsorbOwedAnswers();
+    asked_ = OwedEntry(payload);
+    AbsorbOwedAnswers(asked_);
     DrainInput();
     std::vector<uint8_t> datagram(kHead + payload.size());
     datagram[0] = kRequestMark;
@@ -263,14 +264,59 @@ TEthernet_COM_Simulator::Heard TEthernet_COM_Simulator::Next(int64_t leftUs,
     return Classify(*got, payload);
 }
 
-void TEthernet_COM_Simulator::AbsorbOwedAnswers()
+int TEthernet_COM_Simulator::OwedEntry(std::span<const uint8_t> frame)
+{
+    // A coded frame hides its command, but only the unit that holds its key answers it.
+    if (frame.size() < 4)
+        return 0;
+    const int address = frame[0] & 0x7F;
+    if (address == 0)
+        return -1;
+    return (frame[0] & 0x80) == 0 && frame[3] == 15 ? 0 : address;
+}
+
+int TEthernet_COM_Simulator::OwedAnswers() const
+{
+    int owed = 0;
+    for (const int n : owed_)
+        owed += n;
+    return owed;
+}
+
+void TEthernet_COM_Simulator::PayOwedAnswer(std::span<const uint8_t> answer)
+{
+    const int from = answer.empty() ? 0 : answer[0] & 0x7F;
+    if (owed_.at(static_cast<std::size_t>(from)) > 0)
+        --owed_.at(static_cast<std::size_t>(from));
+    else if (owed_[0] > 0)
+        --owed_[0];
+}
+
+void TEthernet_COM_Simulator::AbsorbOwedAnswers(int entry)
 {
     // Each wait that ended without an answer may still get one, and a converter that does not
-    // echo the number gives no way to tell it from the next request's: it is taken here.
+    // echo the number gives no way to tell it from the next request's: the answers this
+    // request could meet (its unit's, and those from any unit) are taken here.
     if (EchoTrusted())
-        owed_ = 0;
-    while (owed_ > 0) {
-        const int64_t leftUs = owedUntilUs_ - NowUs();
+        owed_.fill(0);
+    const auto meets = [entry](std::size_t i) {
+        return entry <= 0 || i == 0 || i == static_cast<std::size_t>(entry);
+    };
+    const auto owedHere = [&] {
+        int n = 0;
+        for (std::size_t i = 0; i < owed_.size(); ++i)
+            n += meets(i) ? owed_[i] : 0;
+        return n;
+    };
+    int64_t untilUs = 0;
+    for (std::size_t i = 0; i < owed_.size(); ++i) {
+        if (meets(i) && owed_[i] > 0)
+            untilUs = std::max(untilUs, owedUntilUs_[i]);
+    }
+    if (owedHere() > 0 && untilUs > NowUs())
+        ++heldSends_;
+    while (owedHere() > 0) {
+        const int64_t leftUs = untilUs - NowUs();
         if (leftUs <= 0)
             break;
         std::vector<uint8_t> payload;
@@ -278,9 +324,12 @@ void TEthernet_COM_Simulator::AbsorbOwedAnswers()
         if (heard == Heard::Nothing)
             break;
         if (heard == Heard::Answer)
-            --owed_;
+            PayOwedAnswer(payload);
     }
-    owed_ = 0;
+    for (std::size_t i = 0; i < owed_.size(); ++i) {
+        if (meets(i))
+            owed_[i] = 0;
+    }
 }
 
 std::vector<uint8_t> TEthernet_COM_Simulator::Receive()
@@ -302,16 +351,30 @@ std::vector<uint8_t> TEthernet_COM_Simulator::Receive()
         const Heard heard = Next(std::max<int64_t>(deadline - NowUs(), 0), payload);
         if (heard == Heard::Nothing)
             break;
-        if (heard == Heard::Answer)
+        if (heard != Heard::Answer)
+            continue;
+        // Without the echo, an answer from another unit is a late one of its own: it pays
+        // that unit's debt, and the unit asked still owes its answer.
+        const bool fromAsked = asked_ <= 0 || (!payload.empty() && (payload[0] & 0x7F) == asked_);
+        if (EchoTrusted() || fromAsked)
             return payload;
+        PayOwedAnswer(payload);
+        OweAnswer();
+        return payload;
     }
     // Nothing came in time; whatever comes later must not answer the next request.
-    if (!EchoTrusted()) {
-        ++owed_;
-        owedUntilUs_ =
-            std::max(owedUntilUs_, NowUs() + int64_t{kLateAnswerMs + kDeliveryLatencyMs} * 1000);
-    }
+    OweAnswer();
     return {};
+}
+
+void TEthernet_COM_Simulator::OweAnswer()
+{
+    if (EchoTrusted() || asked_ < 0)
+        return;
+    const std::size_t i = static_cast<std::size_t>(asked_);
+    ++owed_[i];
+    owedUntilUs_[i] =
+        std::max(owedUntilUs_[i], NowUs() + int64_t{kLateAnswerMs + kDeliveryLatencyMs} * 1000);
 }
 
 // --- the transport

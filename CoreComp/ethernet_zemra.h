@@ -13,8 +13,11 @@
 // configured converters are heard (from any port).  A converter that has echoed the current
 // sequence number in two answers running is trusted to echo it: its answers with another
 // number are stale and ignored.  For a converter not (yet) trusted, every wait that ended
-// without an answer leaves an answer owed: before the next send the link waits for the owed
-// answers until one second past that wait's end, then drains.
+// without an answer from the unit asked leaves that unit's answer owed, as on the serial line:
+// before the next send that could meet it (a request to that unit, or one that takes an answer
+// from any unit) the link waits for the owed answers until one second past that wait's end,
+// then drains.  A request to another unit goes out at once: an answer from a unit it was not
+// sent to fails its address check.
 //
 // Threads: no lock; one thread at a time drives a session's transport (the session's lock).
 
@@ -105,7 +108,9 @@ public:
 
     uint16_t SequenceNumber() const { return sequence_; }
     // The answers still owed by converters that are not trusted to echo the sequence number.
-    int OwedAnswers() const { return owed_; }
+    int OwedAnswers() const;
+    // The sends so far that waited for an owed answer first.
+    int HeldSends() const { return heldSends_; }
     // True once every converter has shown that it echoes the sequence number.
     bool EchoTrusted() const;
     std::size_t TargetCount() const { return targets_.size(); }
@@ -128,7 +133,12 @@ private:
     Heard Classify(const TDatagramNet::Received& got, std::vector<uint8_t>& payload);
     // Waits up to leftUs for the next datagram and sorts it; Nothing when none came in time.
     Heard Next(int64_t leftUs, std::vector<uint8_t>& payload);
-    void AbsorbOwedAnswers();
+    // Entry of the owed table for a request or an answer: its unit's address, or 0 when it
+    // meets answers from any unit (command 15 or no bus frame); -1 for a broadcast.
+    static int OwedEntry(std::span<const uint8_t> frame);
+    void AbsorbOwedAnswers(int entry);
+    void PayOwedAnswer(std::span<const uint8_t> answer);
+    void OweAnswer(); // the unit asked last owes its answer, up to a second from now
     void Log(const std::string& line);
     struct Local
     {
@@ -146,8 +156,11 @@ private:
     std::array<uint8_t, kReceiveBuffer> buffer_{};
     uint16_t sequence_ = 0xFFFF;
     int32_t wait_ = 500;
-    int owed_ = 0;
-    int64_t owedUntilUs_ = 0;
+    // Per unit (entry 0: any unit) the answers owed and until when they may still come.
+    std::array<int, 128> owed_{};
+    std::array<int64_t, 128> owedUntilUs_{};
+    int asked_ = 0; // the owed entry of the last request sent
+    int heldSends_ = 0;
     std::function<void(const std::string&)> log_;
 };
 

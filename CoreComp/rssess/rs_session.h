@@ -614,6 +614,12 @@ private:
     std::array<bool, 128> answerOwed_{};
     std::array<uint32_t, 128> answerOwedUntil_{};
     void OweAnswer(int from, uint32_t until);
+    // When the answer to a frame sent at sentTick is due at the latest, late answers aside.
+    uint32_t AnswerDueTick(uint32_t sentTick) const;
+    // How long the read of the last frame waits for the answer's head (ApplyTimeouts).
+    uint32_t answerWaitMs_ = 0;
+    // The port the owed answers are owed on: a reopen of the same one keeps them.
+    std::string owedOnPort_;
     // The registry values whose cut to a minute has been logged.
     std::vector<std::string> clampsLogged_;
     // A read or write failed with a hang-up; the port has been closed.

@@ -252,7 +252,12 @@ bool TRSSession::ReopenPort()
         return true;
     LogPort("Переоткрытие порта");
     transport_->Close();
-    answerOwed_.fill(false); // a new port has nothing on its way
+    // A late answer may still come on the new descriptor of the same port; another port has
+    // nothing on its way.
+    if (PortName(comPort_) != owedOnPort_) {
+        answerOwed_.fill(false);
+        owedOnPort_ = PortName(comPort_);
+    }
     if (UseDriver()) {
         // Saved once per selection: a second save would keep the zeros written below.
         if (!driverPortOpen_)

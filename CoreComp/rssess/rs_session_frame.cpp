@@ -8,7 +8,9 @@
 
 #include "platform/last_error.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -206,6 +208,18 @@ void TRSSession::ApplyTimeouts(int command, int address, int keepTimeout, uint32
     }
     t.WriteTotalTimeoutMultiplier = 0;
     transport_->SetCommTimeouts(t);
+    // The read waits this long for the answer's head: a unit may turn round this slowly and
+    // still answer in time.
+    answerWaitMs_ = static_cast<uint32_t>(std::min<uint64_t>(
+        uint64_t{t.ReadTotalTimeoutMultiplier} * 6 + t.ReadTotalTimeoutConstant, UINT32_MAX / 2));
+}
+
+uint32_t TRSSession::AnswerDueTick(uint32_t sentTick) const
+{
+    // The longest answer on the wire after the session's turnaround, or the unit's own
+    // turnaround, up to the time the read gives up on it: whichever ends later.
+    const uint32_t wire = QuietGapMs(settings_) - kDeliveryLatencyMs;
+    return sentTick + std::max(wire, answerWaitMs_);
 }
 
 void TRSSession::LineToSending()
@@ -292,7 +306,7 @@ bool TRSSession::WriteToLine(const std::vector<uint8_t>& frame, bool broadcast, 
             // frame, so its answer is owed.
             transport_->PurgeComm(platform::kPurgeTxAbort | platform::kPurgeTxClear);
             OweAnswer(command == 15 ? 0 : frame[0] & 0x7F,
-                      clock_.TickCount() + QuietGapMs(s) + kLateAnswerMs);
+                      AnswerDueTick(clock_.TickCount()) + kLateAnswerMs + kDeliveryLatencyMs);
             return false;
         }
         platform::SetLastError(before);
@@ -514,31 +528,28 @@ bool TRSSession::ExchangeFrame(const std::vector<uint8_t>& request, bool waitAns
         return false;
     const bool wellFormed = corecomp::IsWellFormedAnswer(raw);
     // A read that ended before a whole frame came leaves its answer owed: it, or its rest, may
-    // still come, up to a second past the time the longest answer was due.  A whole frame
-    // that fails its checks was this request's answer, and owes nothing.
+    // still come, up to a second past the time the answer was due at the latest.  A whole
+    // frame with the asked unit's address that fails its checks was this request's answer,
+    // and owes nothing; a whole frame from another unit (a late answer of its own, whether
+    // its checksum holds or not) was not, and the unit asked still owes its answer.
     // A unit known to be away gets a probe without a wait (the polling thread's): its answer
     // is owed only the quiet gap, not the late second.
     const bool whole = raw.size() >= 6 && raw.size() == size_t{raw[1]} + 1;
-    const auto owe = [&] {
+    const bool fromAsked =
+        whole && (expected == corecomp::kAnyAddress || (raw[0] & 0x7F) == expected);
+    if (!driver && !ethernet_ && !fromAsked) {
         const bool probe = command != 1 && command != 3 &&
                            absent_.at(static_cast<size_t>(address)) && keepTimeout == 0;
-        const uint32_t due = sentTick + QuietGapMs(s) - kDeliveryLatencyMs;
-        uint32_t until = probe ? sentTick : due + kLateAnswerMs + kDeliveryLatencyMs;
+        uint32_t until =
+            probe ? sentTick : AnswerDueTick(sentTick) + kLateAnswerMs + kDeliveryLatencyMs;
         const uint32_t afterRead = clock_.TickCount() + QuietGapMs(s);
         if (Later(afterRead, until))
             until = afterRead;
         OweAnswer(command == 15 ? 0 : address, until);
-    };
-    if (!driver && !ethernet_ && !whole)
-        owe();
+    }
     std::vector<uint8_t> answer;
     if (wellFormed) {
         answer = corecomp::DecodeAnswer(raw, mask);
-        // A whole frame from another unit (a late answer of its own) was not this request's:
-        // the unit asked still owes its answer.
-        if (!driver && !ethernet_ && expected != corecomp::kAnyAddress && answer.size() >= 6 &&
-            answer[0] != expected)
-            owe();
         if (!corecomp::AnswerFitsRequest(answer, expected, command))
             answer.clear();
     }

@@ -18,6 +18,7 @@
 #include <functional>
 #include <random>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -477,6 +478,74 @@ TEST_F(LinkTest, AnAnswerOwedWithoutTheEchoIsWaitedForBeforeTheNextSend)
     net->converter = nullptr;
 }
 
+// Without the echo the answers are owed per unit, as on the serial line: a send waits only
+// for the owed answers it could meet, those of its own unit and those that may come from any
+// unit.  A late answer from another unit, taken during a wait, pays that unit's debt and leaves
+// the unit asked owing.
+TEST_F(LinkTest, WithoutTheEchoASendWaitsOnlyForTheAnswersItCouldMeet)
+{
+    const Bytes toA{5, 6, 0, 13, 0, 0, 0};
+    const Bytes toB{6, 6, 0, 13, 0, 0, 0};
+    const Bytes anyUnit{5, 6, 0, 15, 0, 0, 0};
+    const Bytes codedTo15{0x85, 6, 9, 15, 0, 0, 0}; // its command is coded: a unit of its own
+    const Bytes broadcast{0, 6, 0, 13, 0, 0, 0};
+    struct Case
+    {
+        const char* name;
+        Bytes silent; // asked, and its answer does not come within the wait
+        Bytes next;
+        bool held;
+    };
+    const Case cases[] = {
+        {"another unit", toA, toB, false},
+        {"the same unit", toA, toA, true},
+        {"after an answer from any unit", anyUnit, toB, true},
+        {"an answer from any unit", toA, anyUnit, true},
+        {"a coded frame", codedTo15, toB, false},
+        {"a broadcast", toA, broadcast, true},
+        {"no bus frame", Bytes{1}, toB, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        clock.AdvanceMilliseconds(2000); // what the case before owed is past
+        link.ClearTargets();
+        ASSERT_TRUE(link.AddTargetText("127.0.0.2:4001"));
+        link.OpenSockets();
+        link.SetTimeout(300);
+        const int heldBefore = link.HeldSends();
+        ASSERT_TRUE(link.Send(c.silent));
+        EXPECT_TRUE(link.Receive().empty());
+        EXPECT_EQ(link.OwedAnswers(), 1);
+        const int64_t before = clock.NowMicroseconds();
+        ASSERT_TRUE(link.Send(c.next));
+        EXPECT_EQ(ElapsedMs(before), c.held ? 1050 : 0);
+        EXPECT_EQ(link.HeldSends() - heldBefore, c.held ? 1 : 0);
+        EXPECT_EQ(link.OwedAnswers(), c.held ? 0 : 1);
+    }
+
+    // B owes; its late answer comes while A waits for its own.
+    link.ClearTargets();
+    ASSERT_TRUE(link.AddTargetText("127.0.0.2:4001"));
+    link.OpenSockets();
+    link.SetTimeout(300);
+    const int socket = net->nextSocket - 1;
+    ASSERT_TRUE(link.Send(toB));
+    EXPECT_TRUE(link.Receive().empty());
+    ASSERT_TRUE(link.Send(toA));
+    const Bytes lateB{6, 6, 0, 44, 223, 0, 0};
+    net->Deliver(clock.NowMicroseconds() / 1000 + 20, Answer(lateB), socket);
+    EXPECT_EQ(link.Receive(), lateB) << "the session's address check refuses it";
+    EXPECT_EQ(link.OwedAnswers(), 1) << "B's debt is paid, A's answer is owed";
+    int64_t before = clock.NowMicroseconds();
+    ASSERT_TRUE(link.Send(toB));
+    EXPECT_EQ(ElapsedMs(before), 0);
+    EXPECT_TRUE(link.Receive().empty());
+    before = clock.NowMicroseconds();
+    ASSERT_TRUE(link.Send(toA));
+    EXPECT_GE(ElapsedMs(before), 700) << "A's answer may still come";
+    net->inbound.clear();
+}
+
 TEST(AnswerPayload, ReadsNoMoreThanArrivedAndNothingFromOthers)
 {
     struct Case
@@ -729,6 +798,59 @@ TEST_F(EthernetSessionTest, LateAnswersNeverShiftAReadOverALossyNetwork)
         net_->converter = nullptr;
         net_->inbound.clear();
     }
+}
+
+// A bus search (one try at 127 and 1..125, the version asked of each unit found) through a
+// converter that writes a constant number where the request's belongs takes no longer than
+// through one that echoes it: a silent address owes its answer, and no other address waits
+// for it.  One unit's answer comes late once, during the requests to other addresses, which
+// refuse it.  Timed on the fake clock.
+TEST_F(EthernetSessionTest, ASearchWithoutTheEchoTakesNoLongerThanWithIt)
+{
+    SetString(kIpKey, "IPETHERNET1", "127.0.0.2:4001");
+    registry_->WriteDword(platform::Hive::LocalMachine, kPortKey, "ETHWAITTIME", 100);
+    SetDword("CmdTimeoutConstant", 120);
+    int64_t tookMs[2] = {};
+    for (const bool echoes : {true, false}) {
+        SCOPED_TRACE(echoes ? "echoes" : "a constant number");
+        MakeEthernetSession();
+        TRSSession& s = *session_;
+        bool lateOnce = true;
+        net_->converter = [&](const NetState::Sent& sent) {
+            const Bytes frame(sent.bytes.begin() + 5, sent.bytes.end());
+            const uint8_t unit = frame[0] & 0x7F;
+            if (frame.size() < 7 || (unit != 3 && unit != 9 && unit != 77))
+                return;
+            Bytes body{unit, 6, static_cast<uint8_t>(frame[3] == 13 ? 0 : 62), 44, 223, 0};
+            body.push_back(corecomp::BusCrc8(body));
+            const bool late = unit == 9 && std::exchange(lateOnce, false);
+            const uint16_t number =
+                echoes ? static_cast<uint16_t>(sent.bytes[2] << 8 | sent.bytes[3]) : 0;
+            net_->Deliver(clock_.NowMicroseconds() / 1000 + (late ? 1300 : 20),
+                          Answer(body, 0x10, 0x11, number), sent.socket);
+        };
+        const int64_t start = clock_.NowMicroseconds();
+        std::vector<int> found;
+        s.SetRetryCount(0);
+        std::vector<uint8_t> order{127};
+        for (uint8_t a = 1; a <= 125; ++a)
+            order.push_back(a);
+        for (const uint8_t a : order) {
+            if (s.SendCommand({a, 6, 0, 13, 0, 0}, true, false, 0, 0) &&
+                s.SendCommand({a, 6, 0, 63, 0x29, 0}, true, false, 0, 0))
+                found.push_back(a);
+        }
+        EXPECT_EQ(found, (std::vector<int>{3, 77})) << "9's answer came too late";
+        EXPECT_EQ(Transport().Link().HeldSends(), 0);
+        ASSERT_TRUE(s.SendCommand({9, 6, 0, 13, 0, 0}, true, false, 0, 0));
+        EXPECT_EQ(s.Answer().at(0), 9);
+        tookMs[echoes ? 0 : 1] = (clock_.NowMicroseconds() - start) / 1000;
+        EXPECT_EQ(Transport().Link().EchoTrusted(), echoes);
+        net_->converter = nullptr;
+        net_->inbound.clear();
+    }
+    EXPECT_LE(tookMs[1] * 10, tookMs[0] * 13)
+        << tookMs[1] << " ms without the echo, " << tookMs[0] << " ms with it";
 }
 
 TEST_F(EthernetSessionTest, TheBuiltInFactoryMakesTheConverterTransport)

@@ -5,18 +5,25 @@
 #include "CoreComp/rssess/bus_crc.h"
 
 #include <algorithm>
+#include <array>
 #include <random>
+#include <utility>
 
 namespace {
 
 constexpr uint8_t kUnit = 5;
 constexpr int kSteps = 960; // 8 bytes each
 
-Bytes MemoryReadRequest(uint16_t offset)
+Bytes ReadRequest(uint8_t unit, uint16_t offset)
 {
     const uint8_t lo = static_cast<uint8_t>(offset & 0xFF);
     const uint8_t hi = static_cast<uint8_t>(offset >> 8);
-    return {kUnit, 8, 0, 0x43, lo, hi, 0, 8};
+    return {unit, 8, 0, 0x43, lo, hi, 0, 8};
+}
+
+Bytes MemoryReadRequest(uint16_t offset)
+{
+    return ReadRequest(kUnit, offset);
 }
 
 } // namespace
@@ -180,4 +187,174 @@ TEST_F(LineTest, UnsendableRequestIsRefusedBeforeThePortAndCountsNothing)
     // A request that fits goes out as before.
     ASSERT_TRUE(s.SendCommand(MemoryReadRequest(16), true, false, 0, 0));
     EXPECT_EQ(s.ExchangeCounters().frames, 1u);
+}
+
+// --- two units on one line
+
+namespace {
+
+constexpr uint8_t kUnitA = 5;
+constexpr uint8_t kUnitB = 6;
+
+} // namespace
+
+// Two units that answer memory reads, each from a memory of its own; the next answer of a unit
+// can be made late, with or without a bad checksum.
+class TwoUnitLineTest : public SessionTest
+{
+protected:
+    void SetUp() override
+    {
+        SessionTest::SetUp();
+        SetUpLine();
+    }
+    void SetUpLine()
+    {
+        line_ = std::make_shared<FakeLine>();
+        line_->clock = &clock_;
+        line_->answerDelayUs = 40000; // the request, a unit that takes its time, the answer
+        for (int u = 0; u < 2; ++u) {
+            memory_[u].resize(kSteps * 8);
+            std::mt19937 random(11 + u);
+            for (uint8_t& b : memory_[u])
+                b = static_cast<uint8_t>(random());
+        }
+        late_ = {};
+        line_->responder = [this](const Bytes& frame) -> Bytes {
+            const uint8_t unit = frame[0] & 0x7F;
+            if (frame[3] != 0x43 || (unit != kUnitA && unit != kUnitB))
+                return {};
+            const Bytes& memory = memory_[unit == kUnitA ? 0 : 1];
+            const size_t offset = frame[4] | size_t{frame[5]} << 8;
+            Bytes body{unit, 0x44, 8};
+            body.insert(body.end(), memory.begin() + static_cast<std::ptrdiff_t>(offset),
+                        memory.begin() + static_cast<std::ptrdiff_t>(offset + 8));
+            Bytes answer = MakeAnswer(body);
+            pendingLateUs_ = 0;
+            if (late_.unit == unit) {
+                pendingLateUs_ = late_.us;
+                if (late_.badCrc)
+                    answer.back() ^= 0x5A;
+                late_ = {};
+            }
+            return answer;
+        };
+        line_->lateUs = [this](const Bytes&) { return std::exchange(pendingLateUs_, 0); };
+    }
+    void AnswerNextLate(uint8_t unit, int64_t us, bool badCrc) { late_ = {unit, us, badCrc}; }
+    // Reads one step of the unit and checks its bytes; false when the read failed.
+    ::testing::AssertionResult ReadsExactly(TRSSession& s, uint8_t unit, uint16_t offset)
+    {
+        if (!s.SendCommand(ReadRequest(unit, offset), true, false, 0, 0))
+            return ::testing::AssertionFailure() << "unit " << int(unit) << " failed at " << offset;
+        const Bytes& a = s.Answer();
+        const Bytes& memory = memory_[unit == kUnitA ? 0 : 1];
+        if (a.size() != 13 || a[0] != unit ||
+            !std::equal(a.begin() + 4, a.begin() + 12, memory.begin() + offset))
+            return ::testing::AssertionFailure()
+                   << "unit " << int(unit) << " at " << offset << " answered " << Hex(a);
+        return ::testing::AssertionSuccess();
+    }
+
+    struct Late
+    {
+        uint8_t unit = 0;
+        int64_t us = 0;
+        bool badCrc = false;
+    };
+    Late late_;
+    int64_t pendingLateUs_ = 0;
+    std::array<std::vector<uint8_t>, 2> memory_;
+};
+
+// A unit's one-try request (a search's) is answered late, so that the answer comes during
+// whatever the session asks next: the same unit or the other one, at points that walk through
+// that request.  Good checksum or bad, the late answer is never taken for another step's, and
+// each read gets its own bytes with the tries it has.
+TEST_F(TwoUnitLineTest, LateAnswersFromEitherUnitAtEitherTurnNeverShiftARead)
+{
+    struct Case
+    {
+        uint8_t late;
+        uint8_t next; // whose read follows the late answer's request
+        bool badCrc;
+    };
+    const Case cases[] = {
+        {kUnitB, kUnitA, true},  {kUnitB, kUnitA, false}, {kUnitA, kUnitB, true},
+        {kUnitA, kUnitB, false}, {kUnitA, kUnitA, true},  {kUnitA, kUnitA, false},
+        {kUnitB, kUnitB, true},  {kUnitB, kUnitB, false},
+    };
+    constexpr int kTimeoutMs = 100;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "late " << int(c.late) << ", then " << int(c.next)
+                                          << (c.badCrc ? ", bad checksum" : ", good checksum"));
+        SetUpLine();
+        SetDword("CmdTimeoutConstant", kTimeoutMs);
+        TRSSession& s = MakeSession();
+        uint16_t offset = 0;
+        // Past the try's end by 3 to 150 ms, and then out to a second.
+        std::vector<int64_t> pastEndMs;
+        for (int64_t ms = 3; ms <= 150; ms += 3)
+            pastEndMs.push_back(ms);
+        for (int64_t ms : {300, 600, 950})
+            pastEndMs.push_back(ms);
+        for (const int64_t ms : pastEndMs) {
+            SCOPED_TRACE(::testing::Message() << ms << " ms past the try's end");
+            s.SetRetryCount(0);
+            AnswerNextLate(c.late, (kTimeoutMs + ms) * 1000 - line_->answerDelayUs, c.badCrc);
+            const uint16_t lateOffset = static_cast<uint16_t>((offset + 800) % (kSteps * 8));
+            EXPECT_FALSE(s.SendCommand(ReadRequest(c.late, lateOffset), true, false, 0, 0));
+            s.SetRetryCount(6);
+            for (int step = 0; step < 3; ++step, offset = static_cast<uint16_t>(offset + 8))
+                ASSERT_TRUE(ReadsExactly(s, c.next, offset));
+        }
+    }
+}
+
+// The polling thread closes and reopens the same port: an answer owed before is still owed
+// after, and the same unit's next step must not take it.  Another port owes nothing.
+TEST_F(TwoUnitLineTest, AReopenOfTheSamePortKeepsTheOwedAnswers)
+{
+    SetDword("CmdTimeoutConstant", 100);
+    TRSSession& s = MakeSession();
+    for (const int64_t pastEndMs : {20, 200, 900}) {
+        SCOPED_TRACE(pastEndMs);
+        s.SetRetryCount(0);
+        AnswerNextLate(kUnitA, (100 + pastEndMs) * 1000 - line_->answerDelayUs, false);
+        EXPECT_FALSE(s.SendCommand(ReadRequest(kUnitA, 800), true, false, 0, 0));
+        ASSERT_TRUE(s.ReopenPort());
+        s.SetRetryCount(6);
+        for (uint16_t offset = 0; offset < 24; offset += 8)
+            ASSERT_TRUE(ReadsExactly(s, kUnitA, offset));
+    }
+
+    s.SetRetryCount(0);
+    AnswerNextLate(kUnitA, 5000000, false); // it never comes in this test
+    EXPECT_FALSE(s.SendCommand(ReadRequest(kUnitA, 800), true, false, 0, 0));
+    s.SetComPort(2);
+    const int64_t before = clock_.NowMicroseconds();
+    line_->ClearCalls();
+    ASSERT_TRUE(ReadsExactly(s, kUnitA, 0));
+    EXPECT_LT(clock_.NowMicroseconds() - before, 100000) << "nothing is owed on another port";
+}
+
+// A unit that turns round slowly but within the read's wait, at 115200 bit/s where the longest
+// answer takes 22 ms on the wire: its answer up to a second past the wait's end is still owed,
+// and the next step does not take it.
+TEST_F(TwoUnitLineTest, ASlowUnitsAnswerUpToASecondLateIsOwedAt115200)
+{
+    SetDword("SpeedRSS", 115200);
+    SetDword("CmdTimeoutConstant", 600);
+    line_->answerDelayUs = 450000; // on time
+    TRSSession& s = MakeSession();
+    uint16_t offset = 0;
+    for (const int64_t pastEndMs : {100, 400, 700, 1000}) {
+        SCOPED_TRACE(pastEndMs);
+        s.SetRetryCount(0);
+        AnswerNextLate(kUnitA, (600 + pastEndMs) * 1000 - line_->answerDelayUs, false);
+        EXPECT_FALSE(s.SendCommand(ReadRequest(kUnitA, 800), true, false, 0, 0));
+        s.SetRetryCount(6);
+        for (int step = 0; step < 2; ++step, offset = static_cast<uint16_t>(offset + 8))
+            ASSERT_TRUE(ReadsExactly(s, kUnitA, offset));
+    }
 }
