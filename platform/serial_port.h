@@ -65,6 +65,10 @@ struct ComStat
 
 inline constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 
+// The line speeds that ports take: from the slowest rate that termios names to the fastest.
+inline constexpr int32_t kSlowestLineSpeed = 50;
+inline constexpr int32_t kFastestLineSpeed = 4000000;
+
 enum : uint32_t { // EscapeCommFunction
     kSetXoff = 1, kSetXon = 2, kSetRts = 3, kClrRts = 4, kSetDtr = 5, kClrDtr = 6,
     kSetBreak = 8, kClrBreak = 9,

@@ -97,7 +97,8 @@ struct TBusSettings
 };
 
 inline constexpr const char* kBusKey = "SOFTWARE\\KAVEX\\ZEMRA\\RS";
-// The longest time or pause taken from the registry, in ms (TailInUS: in microseconds).
+// The longest time or pause taken from the registry, in ms (TailInUS: in microseconds); also
+// the longest wait of one try for its answer, however its per-byte part and constant add up.
 inline constexpr int32_t kMaxRegistryMs = 60000;
 
 using ConsoleRecordCopy = corecomp::ConsoleRecord;
@@ -590,8 +591,10 @@ private:
     std::array<bool, 128> answerOwed_{};
     std::array<uint32_t, 128> answerOwedUntil_{};
     void OweAnswer(int from, uint32_t until);
-    // The registry values whose cut to a minute has been logged.
+    // The registry values whose cut to a minute, or refusal, has been logged.
     std::vector<std::string> clampsLogged_;
+    // The read time-outs of the frame on the line (ApplyTimeouts), before any cut of the try's.
+    platform::CommTimeouts frameTimeouts_{};
     // A read or write failed with a hang-up; the port has been closed.
     bool lineLost_ = false;
     uint32_t lastExchangeTick_ = 0;
