@@ -305,10 +305,28 @@ TEST_F(SessionTest, ResetPortForgetsEveryAddress)
     s.SetDeviceType(5, 44);
     s.SetKeyWord(5, 0x5A);
     s.SetFirmwareVersion(5, 0x0217);
+    // Presence and poll statistics: two polls of a silent unit, then marked away.
+    s.PollDeviceEvents(5);
+    s.PollDeviceEvents(5);
+    ASSERT_EQ(s.Statistics(5).requests, 2u);
+    ASSERT_EQ(s.Statistics(5).noAnswers, 2u);
+    s.SetAbsent(5, true);
+    s.SetAbsent(9, true);
+    // A console of a console line: its key and its probe mark.
+    s.HandleConsoleList(7, {1, 0x5A});
+    s.MarkConsoleForProbe(7);
+    ASSERT_EQ(s.Console(7).key, 0x5A);
+    ASSERT_NE(s.ConsoleStats(7).probe, 0u);
     s.ResetPort();
     EXPECT_EQ(s.GetDeviceType(5), 128);
     EXPECT_EQ(s.KeyWord(5), 0);
     EXPECT_EQ(s.FirmwareVersion(5), 0u);
+    EXPECT_FALSE(s.IsAbsent(5));
+    EXPECT_FALSE(s.IsAbsent(9));
+    EXPECT_EQ(s.Statistics(5).requests, 0u);
+    EXPECT_EQ(s.Statistics(5).noAnswers, 0u);
+    EXPECT_EQ(s.Console(7).key, 0);
+    EXPECT_EQ(s.ConsoleStats(7).probe, 0u);
     EXPECT_EQ(s.PollWeight(1), 128);
     EXPECT_EQ(s.PollWeight(128), 128);
     // Out-of-range addresses read 0 and are not stored.
