@@ -3,6 +3,7 @@
 #include "platform/last_error.h"
 #include "platform/pty.h"
 #include "platform/registry.h"
+#include "stuck_drain.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -216,9 +217,7 @@ TEST_F(SerialPortTest, PurgeDropsQueuedInputAndClearCommErrorCountsIt)
     EXPECT_EQ(LastError(), kErrorInvalidParameter);
 }
 
-// Stand-ins for what the driver says once the output queue is empty: a pseudo-terminal always
-// says "sent" at once.  Each gives up after about 5 s, so a drain without a deadline fails the
-// test instead of hanging it.
+// A transmitter that a real driver reports (TIOCSERGETLSR), as a pseudo-terminal cannot.
 int transmitterPolls = 0;
 int TransmitterEmptiesAfterThreePolls(int)
 {
@@ -227,31 +226,13 @@ int TransmitterEmptiesAfterThreePolls(int)
 int TransmitterNeverEmpties(int)
 {
     std::this_thread::sleep_for(milliseconds(1));
-    return ++transmitterPolls > 5000 ? 1 : 0;
-}
-int TransmitterNotTold(int)
-{
-    errno = ENOTTY;
-    return -1;
-}
-// Blocks as tcdrain does on an adapter that never empties: only a signal breaks it off.
-std::chrono::steady_clock::time_point drainGivesUp;
-int DrainNeverReturns(int)
-{
-    const auto left = drainGivesUp - std::chrono::steady_clock::now();
-    if (left <= std::chrono::nanoseconds::zero())
-        return 0;
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    return ::ppoll(nullptr, 0, &wait, nullptr) == 0 ? 0 : -1;
+    return ++transmitterPolls > 5000 ? 1 : 0; // about 5 s
 }
 
 class SerialDrainTest : public SerialPortTest
 {
 protected:
-    void TearDown() override { detail::DrainDriverCalls() = saved_; }
-
-    detail::DrainDriver saved_ = detail::DrainDriverCalls();
+    test::DrainDriverGuard driver_;
 };
 
 // The drain, the last bytes in the adapter included, ends by the write deadline; past it the
@@ -269,21 +250,21 @@ TEST_F(SerialDrainTest, DrainEndsByTheWriteDeadlineAndThePortStaysOpen)
         {"the pseudo-terminal itself", nullptr, nullptr, true},
         {"a transmitter that empties", TransmitterEmptiesAfterThreePolls, nullptr, true},
         {"a transmitter that never empties", TransmitterNeverEmpties, nullptr, false},
-        {"a driver that does not say, and a tcdrain that never returns", TransmitterNotTold,
-         DrainNeverReturns, false},
+        {"a driver that does not say, and a tcdrain that never returns", test::TransmitterNotTold,
+         test::DrainNeverReturns, false},
     };
     CommTimeouts t;
     t.WriteTotalTimeoutConstant = 100;
     ASSERT_TRUE(port_.SetCommTimeouts(t));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.adapter);
-        detail::DrainDriverCalls() = saved_;
+        detail::DrainDriverCalls() = driver_.Saved();
         if (c.transmitterEmpty)
             detail::DrainDriverCalls().transmitterEmpty = c.transmitterEmpty;
         if (c.drain)
             detail::DrainDriverCalls().drain = c.drain;
         transmitterPolls = 0;
-        drainGivesUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        test::stuckDrainGivesUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         const Bytes frame = {5, 6, 0, 13, 0, 0, 0x3C};
         uint32_t written = 0;
         ASSERT_TRUE(port_.Write(frame.data(), static_cast<uint32_t>(frame.size()), written));
@@ -301,7 +282,7 @@ TEST_F(SerialDrainTest, DrainEndsByTheWriteDeadlineAndThePortStaysOpen)
     }
     // With no write time-out at all the drain has no end either, and a port that sends
     // finishes it.
-    detail::DrainDriverCalls() = saved_;
+    detail::DrainDriverCalls() = driver_.Saved();
     ASSERT_TRUE(port_.SetCommTimeouts(CommTimeouts{}));
     EXPECT_TRUE(port_.Drain()) << LastError();
 }
