@@ -7,8 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -86,7 +90,86 @@ int64_t NsUntil(SteadyClock::time_point deadline)
     return left > 0 ? left : 0;
 }
 
+void BreakOff(int) {}
+
+// The signal that breaks a tcdrain off at its deadline.  Its handler does nothing and has no
+// SA_RESTART, so the call returns with EINTR; it is sent to the draining thread alone.
+int BreakOffSignal()
+{
+    static const int signal = [] {
+        const int s = SIGRTMIN + 3;
+        struct sigaction sa;
+        std::memset(&sa, 0, sizeof sa);
+        sa.sa_handler = BreakOff;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(s, &sa, nullptr);
+        return s;
+    }();
+    return signal;
+}
+
+// tcdrain that returns by the deadline: a timer signals this thread then, and every 2 ms after,
+// so a signal that falls just before the call is followed by another.
+bool DrainUntil(int fd, SteadyClock::time_point deadline)
+{
+    const int signal = BreakOffSignal();
+    sigevent ev{};
+    ev.sigev_notify = SIGEV_THREAD_ID;
+    ev.sigev_signo = signal;
+    ev._sigev_un._tid = static_cast<pid_t>(::gettid()); // the C library names no field for it
+    timer_t timer{};
+    if (::timer_create(CLOCK_MONOTONIC, &ev, &timer) != 0)
+        return true; // no way to break it off: the queue is empty, and tcdrain is not risked
+    sigset_t mask;
+    sigset_t old;
+    sigemptyset(&mask);
+    sigaddset(&mask, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &mask, &old);
+    const int64_t left = std::max<int64_t>(NsUntil(deadline), 1);
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(left / 1000000000);
+    when.it_value.tv_nsec = static_cast<long>(left % 1000000000);
+    when.it_interval.tv_nsec = 2000000;
+    ::timer_settime(timer, 0, &when, nullptr);
+    int r;
+    int err = 0;
+    for (;;) {
+        r = detail::DrainDriverCalls().drain(fd);
+        if (r == 0)
+            break;
+        err = errno;
+        if (err != EINTR || NsUntil(deadline) == 0)
+            break; // another signal before the deadline only restarts it
+    }
+    ::timer_delete(timer);
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (r == 0)
+        return true;
+    if (err == EINTR)
+        return Fail(kErrorSemTimeout);
+    return IsHangUp(err) ? Fail(kErrorDeviceNotConnected) : FailErrno(err);
+}
+
+int TransmitterEmpty(int fd)
+{
+    unsigned int lsr = 0;
+    if (::ioctl(fd, TIOCSERGETLSR, &lsr) != 0)
+        return -1;
+    return (lsr & TIOCSER_TEMT) != 0 ? 1 : 0;
+}
+
+int DrainOutput(int fd)
+{
+    return ::tcdrain(fd);
+}
+
 } // namespace
+
+detail::DrainDriver& detail::DrainDriverCalls()
+{
+    static DrainDriver calls{TransmitterEmpty, DrainOutput};
+    return calls;
+}
 
 SerialPort::~SerialPort()
 {
@@ -372,8 +455,9 @@ bool SerialPort::Drain()
 {
     if (fd_ < 0)
         return Fail(kErrorInvalidHandle);
-    // tcdrain has no time limit: the output queue is watched until it is empty or the write
-    // time-out has passed, and only the last bytes in the device are left to tcdrain.
+    // tcdrain has no time limit, and on some USB adapters it waits on the adapter's own buffer
+    // for ever: the output queue is watched until it is empty, then the transmitter, and
+    // whatever is left to tcdrain is broken off at the same deadline.
     int queued = 0;
     if (::ioctl(fd_, TIOCOUTQ, &queued) != 0)
         queued = 0;
@@ -383,7 +467,8 @@ bool SerialPort::Drain()
     const bool limited = total_ms != 0;
     const auto deadline = After(SteadyClock::now(), total_ms);
     constexpr int64_t kStepNs = 1000000;
-    while (queued > 0) {
+    // One step of the watch: false when the deadline has passed or the port failed.
+    auto step = [&]() {
         const int64_t left = limited ? NsUntil(deadline) : kStepNs;
         if (left == 0)
             return Fail(kErrorSemTimeout);
@@ -392,16 +477,35 @@ bool SerialPort::Drain()
             return FailErrno(errno);
         if (ev & (POLLHUP | POLLERR | POLLNVAL))
             return Fail(kErrorDeviceNotConnected);
+        return true;
+    };
+    while (queued > 0) {
+        if (!step())
+            return false;
         if (::ioctl(fd_, TIOCOUTQ, &queued) != 0)
             return IsHangUp(errno) ? Fail(kErrorDeviceNotConnected) : FailErrno(errno);
     }
-    int r;
-    do {
-        r = ::tcdrain(fd_);
-    } while (r != 0 && errno == EINTR);
-    if (r == 0)
-        return true;
-    return IsHangUp(errno) ? Fail(kErrorDeviceNotConnected) : FailErrno(errno);
+    const detail::DrainDriver& driver = detail::DrainDriverCalls();
+    for (;;) {
+        const int empty = driver.transmitterEmpty(fd_);
+        if (empty > 0)
+            return true;
+        if (empty < 0) {
+            if (IsHangUp(errno))
+                return Fail(kErrorDeviceNotConnected);
+            break; // the driver does not say: tcdrain asks it
+        }
+        if (!step())
+            return false;
+    }
+    if (!limited) {
+        int r;
+        do {
+            r = driver.drain(fd_);
+        } while (r != 0 && errno == EINTR);
+        return r == 0 || (IsHangUp(errno) ? Fail(kErrorDeviceNotConnected) : FailErrno(errno));
+    }
+    return DrainUntil(fd_, deadline);
 }
 
 bool SerialPort::ClearCommError(uint32_t& errors, ComStat* stat)

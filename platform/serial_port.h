@@ -65,6 +65,10 @@ struct ComStat
 
 inline constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 
+// The line speeds that ports take: from the slowest rate that termios names to the fastest.
+inline constexpr int32_t kSlowestLineSpeed = 50;
+inline constexpr int32_t kFastestLineSpeed = 4000000;
+
 enum : uint32_t { // EscapeCommFunction
     kSetXoff = 1, kSetXon = 2, kSetRts = 3, kClrRts = 4, kSetDtr = 5, kClrDtr = 6,
     kSetBreak = 8, kClrBreak = 9,
@@ -97,10 +101,10 @@ public:
     bool Write(const void* data, uint32_t count, uint32_t& written);
     bool Read(void* data, uint32_t count, uint32_t& read);
     bool ClearCommError(uint32_t& errors, ComStat* stat);
-    // Waits until every byte written has been sent, for at most the write time-out (its
-    // constant plus its multiplier for each byte still queued; no end only when both are 0).
-    // Past it, fails with kErrorSemTimeout: an adapter that stops taking bytes without hanging
-    // up must not hold the caller.
+    // Waits until every byte written has been sent, the last ones in the adapter included, for
+    // at most the write time-out (its constant plus its multiplier for each byte still queued;
+    // no end only when both are 0).  Past it, fails with kErrorSemTimeout and the port stays
+    // open: an adapter that stops sending without hanging up must not hold the caller.
     bool Drain();
 
 private:
@@ -108,5 +112,21 @@ private:
     Dcb dcb_{};
     CommTimeouts timeouts_{};
 };
+
+namespace detail {
+
+// What Drain asks the driver once the output queue reads empty.  A pseudo-terminal always
+// reads empty at once, so a test stands in here for an adapter whose transmitter never empties.
+struct DrainDriver
+{
+    // 1: the transmitter is empty; 0: it is still sending; -1 with errno: the driver does not
+    // say (TIOCSERGETLSR).
+    int (*transmitterEmpty)(int fd);
+    // tcdrain: 0, or -1 with errno; EINTR when the deadline broke it off.
+    int (*drain)(int fd);
+};
+DrainDriver& DrainDriverCalls();
+
+} // namespace detail
 
 } // namespace platform

@@ -97,7 +97,8 @@ struct TBusSettings
 };
 
 inline constexpr const char* kBusKey = "SOFTWARE\\KAVEX\\ZEMRA\\RS";
-// The longest time or pause taken from the registry, in ms (TailInUS: in microseconds).
+// The longest time or pause taken from the registry, in ms (TailInUS: in microseconds); also
+// the longest wait of one try for its answer, however its per-byte part and constant add up.
 inline constexpr int32_t kMaxRegistryMs = 60000;
 
 using ConsoleRecordCopy = corecomp::ConsoleRecord;
@@ -616,12 +617,15 @@ private:
     void OweAnswer(int from, uint32_t until);
     // When the answer to a frame sent at sentTick is due at the latest, late answers aside.
     uint32_t AnswerDueTick(uint32_t sentTick) const;
-    // How long the read of the last frame waits for the answer's head (ApplyTimeouts).
+    // How long the read of the last frame waits for the answer's head (ApplyTimeouts), within
+    // the try's minute.
     uint32_t answerWaitMs_ = 0;
     // The port the owed answers are owed on: a reopen of the same one keeps them.
     std::string owedOnPort_;
-    // The registry values whose cut to a minute has been logged.
+    // The registry values whose cut to a minute, or refusal, has been logged.
     std::vector<std::string> clampsLogged_;
+    // The read time-outs of the frame on the line (ApplyTimeouts), before any cut of the try's.
+    platform::CommTimeouts frameTimeouts_{};
     // A read or write failed with a hang-up; the port has been closed.
     bool lineLost_ = false;
     uint32_t lastExchangeTick_ = 0;

@@ -320,6 +320,12 @@ void TRSSession::ResetPort()
         dcb_.BaudRate = static_cast<uint32_t>(settings_.SpeedRSS);
         dcb_.StopBits = static_cast<uint8_t>(settings_.StopBits);
         scheduleLength_ = 15;
+        // The device records start over with the addresses: none is known to be away, none
+        // has poll statistics, and no console of a console line is known.
+        absent_.fill(false);
+        pollStats_.fill(PollStatistics{});
+        consoles_->consoles.fill(corecomp::ConsoleRecord{});
+        consoles_->stats.fill(corecomp::ConsoleStatistics{});
     }
 }
 

@@ -208,10 +208,12 @@ void TRSSession::ApplyTimeouts(int command, int address, int keepTimeout, uint32
     }
     t.WriteTotalTimeoutMultiplier = 0;
     transport_->SetCommTimeouts(t);
+    frameTimeouts_ = t;
     // The read waits this long for the answer's head: a unit may turn round this slowly and
-    // still answer in time.
-    answerWaitMs_ = static_cast<uint32_t>(std::min<uint64_t>(
-        uint64_t{t.ReadTotalTimeoutMultiplier} * 6 + t.ReadTotalTimeoutConstant, UINT32_MAX / 2));
+    // still answer in time.  No try waits more than a minute for its answer.
+    answerWaitMs_ = static_cast<uint32_t>(
+        std::min<uint64_t>(uint64_t{t.ReadTotalTimeoutMultiplier} * 6 + t.ReadTotalTimeoutConstant,
+                           kMaxRegistryMs));
 }
 
 uint32_t TRSSession::AnswerDueTick(uint32_t sentTick) const
@@ -321,13 +323,38 @@ bool TRSSession::ReadAnswer(std::vector<uint8_t>& raw)
 {
     std::array<uint8_t, corecomp::kMaxAnswer> buffer{};
     transport_->FetchIn();
+    // One try waits a minute at most for its answer, however the per-byte part and the constant
+    // add up over its two reads: a read that could run past the minute gets what is left of it.
+    const uint32_t start = clock_.TickCount();
+    platform::CommTimeouts held = frameTimeouts_;
+    auto withinTheMinute = [&](uint32_t count) {
+        if (ethernet_)
+            return; // the converter's own wait governs its answer
+        const uint32_t spent = clock_.TickCount() - start;
+        const uint32_t most = static_cast<uint32_t>(kMaxRegistryMs);
+        const uint32_t left = spent < most ? most - spent : 1;
+        platform::CommTimeouts t = frameTimeouts_;
+        const uint64_t total =
+            uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
+        if (total == 0 || total > left) { // a total of 0 would have no end at all
+            t.ReadTotalTimeoutMultiplier = 0;
+            t.ReadTotalTimeoutConstant = left;
+        }
+        if (t.ReadTotalTimeoutMultiplier != held.ReadTotalTimeoutMultiplier ||
+            t.ReadTotalTimeoutConstant != held.ReadTotalTimeoutConstant) {
+            transport_->SetCommTimeouts(t);
+            held = t;
+        }
+    };
     uint32_t got = 0;
+    withinTheMinute(6);
     if (HangsUp([&] { return transport_->Read(buffer.data(), 6, got, nullptr); }))
         return LineLost();
     got = std::min<uint32_t>(got, 6);
     if (got == 6 && buffer[1] > 5) {
         const uint32_t more = buffer[1] - 5u; // at most 250: the whole answer fits 256 bytes
         uint32_t rest = 0;
+        withinTheMinute(more);
         if (HangsUp([&] { return transport_->Read(buffer.data() + 6, more, rest, nullptr); }))
             return LineLost();
         got += std::min(rest, more);

@@ -2,10 +2,12 @@
 
 #include "CoreComp/rssess/rs_session.h"
 
+#include "CoreComp/rssess/bus_frame.h"
+
+#include "platform/serial_port.h"
+
 #include <algorithm>
 #include <optional>
-#include <string_view>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -46,12 +48,20 @@ void TRSSession::ReadRegistrySettings()
     auto value = [&](const char* name, int32_t def) { return dword(name).value_or(def); };
     // A time or pause below zero means nothing sensible on the line: it counts as missing.
     // One above a minute would hold the window that long on each silent unit or broadcast:
-    // it is cut to a minute (in the value's own unit), and the cut is logged once.
-    std::vector<std::pair<const char*, int32_t>> cut;
+    // it is cut to a minute (in the value's own unit), and the cut is logged once, as is a
+    // value refused for another reason (once there is a log to write it to).
+    struct Cut
+    {
+        const char* name;
+        int64_t value;
+        int64_t taken;
+        bool tooSmall;
+    };
+    std::vector<Cut> cut;
     auto ceiling = [&](const char* name, int32_t v, int32_t most) {
         if (v <= most)
             return v;
-        cut.emplace_back(name, v);
+        cut.push_back({name, v, most, false});
         return most;
     };
     auto duration = [&](const char* name, int32_t def) {
@@ -79,10 +89,13 @@ void TRSSession::ReadRegistrySettings()
         s.SecLostDevice = 15;
     s.ContractNoAnswer = value("ContractNoAnswer", 5);
     s.ConfirmationTimeOut = std::max(duration("ConfirmationTimeOut", 2), 2);
-    // A speed of zero or below would make the line time infinite.
+    // A speed that no port takes leaves the line unusable, and one of a few bit/s would make
+    // the quiet gap after a silent unit last for hours: the default stands instead.
     s.SpeedRSS = value("SpeedRSS", 9600);
-    if (s.SpeedRSS <= 0)
+    if (s.SpeedRSS < platform::kSlowestLineSpeed || s.SpeedRSS > platform::kFastestLineSpeed) {
+        cut.push_back({"SpeedRSS", s.SpeedRSS, 9600, s.SpeedRSS < platform::kSlowestLineSpeed});
         s.SpeedRSS = 9600;
+    }
     s.PauseFromSession = duration("PauseFromSession", 5);
     s.TotalWriteConstant = duration("TotalWriteConstant", 1000);
     s.CmdTotalWriteConstant = duration("CmdTotalWriteConstant", 1000);
@@ -116,6 +129,16 @@ void TRSSession::ReadRegistrySettings()
         s.TotalWriteConstant = 1000;
     if (s.CmdTotalWriteConstant == 0)
         s.CmdTotalWriteConstant = 1000;
+    // However the per-byte part and the constant add up, one try waits a minute at most for
+    // its answer (the exchange cuts it); values that ask more for the longest answer are noted.
+    auto tryWait = [&](const char* name, int32_t multiplier, int32_t constant) {
+        const int64_t ms = int64_t{multiplier} * int64_t{corecomp::kMaxAnswer} + constant;
+        if (ms > kMaxRegistryMs)
+            cut.push_back({name, ms, kMaxRegistryMs, false});
+    };
+    tryWait("TimeoutMultiplier*256+TimeoutConstant", s.TimeoutMultiplier, s.TimeoutConstant);
+    tryWait("CmdTimeoutMultiplier*256+CmdTimeoutConstant", s.CmdTimeoutMultiplier,
+            s.CmdTimeoutConstant);
     s.StopBits = value("StopBits", 0);
     if (s.StopBits < 0 || s.StopBits > 2)
         s.StopBits = 0;
@@ -125,15 +148,14 @@ void TRSSession::ReadRegistrySettings()
     s.LogCommand = present("LogCommand");
     logCommand_ = s.LogCommand;
     s.NoTranslateWalk = value("NoTranslateWalk", 0);
-    for (const auto& [name, v] : cut) {
-        if (std::find(clampsLogged_.begin(), clampsLogged_.end(), name) != clampsLogged_.end())
+    for (const Cut& c : cut) {
+        if (std::find(clampsLogged_.begin(), clampsLogged_.end(), c.name) != clampsLogged_.end())
             continue;
         if (!s.LogCommand)
             continue; // logged once there is a log to write it to
-        clampsLogged_.emplace_back(name);
-        LogPort(std::string("Значение ") + name + "=" + std::to_string(v) +
-                " слишком велико, взято " +
-                std::to_string(std::string_view(name) == "TailInUS" ? kMaxRegistryMs * 1000
-                                                                    : kMaxRegistryMs));
+        clampsLogged_.emplace_back(c.name);
+        LogPort(std::string("Значение ") + c.name + "=" + std::to_string(c.value) +
+                (c.tooSmall ? " слишком мало" : " слишком велико") + ", взято " +
+                std::to_string(c.taken));
     }
 }

@@ -142,6 +142,69 @@ TEST_F(LineTest, AnswersUpToASecondLateAreNeverTakenByAnotherRequest)
     }
 }
 
+// However the registry's per-byte part and constant add up, one try waits a minute at most for
+// its answer: at a silent unit, at one whose long answer stops after its head, and at one whose
+// head comes just before the minute is out.
+TEST_F(LineTest, NoTryWaitsMoreThanAMinuteForItsAnswer)
+{
+    constexpr int32_t kHuge = 0x7FFFFFFF;
+    struct Case
+    {
+        const char* multiplierName;
+        const char* constantName;
+        int32_t multiplier, constant;
+        Bytes request;
+    };
+    const Bytes poll = {kUnit, 6, 0, 1, 0, 1}; // commands 1 and 3 have values of their own
+    const Case cases[] = {
+        {"CmdTimeoutMultiplier", "CmdTimeoutConstant", kHuge, 600, MemoryReadRequest(0)},
+        {"CmdTimeoutMultiplier", "CmdTimeoutConstant", 0, kHuge, MemoryReadRequest(0)},
+        {"CmdTimeoutMultiplier", "CmdTimeoutConstant", kHuge, kHuge, MemoryReadRequest(0)},
+        {"CmdTimeoutMultiplier", "CmdTimeoutConstant", 1000, 50, MemoryReadRequest(0)},
+        {"TimeoutMultiplier", "TimeoutConstant", kHuge, kHuge, poll},
+        {"TimeoutMultiplier", "TimeoutConstant", 300, 59000, poll},
+    };
+    enum Unit { Silent, HeadOnly, LateHead };
+    for (const Case& c : cases) {
+        for (const Unit unit : {Silent, HeadOnly, LateHead}) {
+            SCOPED_TRACE(::testing::Message()
+                         << c.multiplierName << "=" << c.multiplier << " " << c.constantName << "="
+                         << c.constant << ", unit " << unit);
+            line_ = std::make_shared<FakeLine>();
+            line_->clock = &clock_;
+            line_->answerDelayUs = 25000;
+            // A head that announces the longest answer; its rest never comes.
+            line_->responder = [unit](const Bytes&) -> Bytes {
+                return unit == Silent ? Bytes{} : Bytes{kUnit, 255, 0x44, 8, 0, 0};
+            };
+            if (unit == LateHead)
+                line_->lateUs = [](const Bytes&) -> int64_t { return 59500000 - 25000; };
+            for (const char* name : {"TimeoutMultiplier", "TimeoutConstant", "CmdTimeoutMultiplier",
+                                     "CmdTimeoutConstant"})
+                registry_->DeleteValue(platform::Hive::LocalMachine, kBusKey, name);
+            SetDword(c.multiplierName, c.multiplier);
+            SetDword(c.constantName, c.constant);
+            TRSSession& s = MakeSession();
+            s.SetRetryCount(0);
+            const int64_t before = clock_.NowMicroseconds();
+            EXPECT_FALSE(s.SendCommand(c.request, true, false, 0, 0));
+            const int64_t tookMs = (clock_.NowMicroseconds() - before) / 1000;
+            // The reads wait what the values ask (each is a minute at most), up to a minute in
+            // all; the try's own pauses (before the exchange, the line time, the turnaround)
+            // come on top.
+            const int64_t m = std::min(c.multiplier, kMaxRegistryMs);
+            const int64_t k = std::min(c.constant, kMaxRegistryMs);
+            const int64_t first = std::min<int64_t>(6 * m + k, kMaxRegistryMs);
+            const int64_t headMs = unit == HeadOnly ? 25 : 59500;
+            const int64_t wait = unit == Silent || first < headMs
+                                     ? first
+                                     : std::min<int64_t>(headMs + 250 * m + k, kMaxRegistryMs);
+            EXPECT_GE(tookMs, wait);
+            EXPECT_LE(tookMs, wait + 100);
+        }
+    }
+}
+
 // An adapter that takes the bytes but never sends them: the drain runs out, the try ends at
 // once and the next command still goes out.
 TEST_F(LineTest, ADrainThatRunsOutEndsTheTryAndNotTheLine)

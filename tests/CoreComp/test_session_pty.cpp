@@ -10,9 +10,12 @@
 #include "platform/pty.h"
 #include "platform/registry.h"
 
+#include "tests/platform/stuck_drain.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <mutex>
 #include <poll.h>
@@ -158,4 +161,32 @@ TEST_F(PtySessionTest, ZeroReadTimeOutsFromTheRegistryStillEndASilentCommand)
     EXPECT_FALSE(silent.get());
     EXPECT_EQ(session.Settings().CmdTimeoutConstant, 600);
     EXPECT_EQ(session.Settings().TimeoutConstant, 50);
+}
+
+TEST_F(PtySessionTest, ADrainPastTheWriteDeadlineEndsTheTryAndKeepsThePort)
+{
+    platform::ProcessRegistry().WriteDword(platform::Hive::LocalMachine, kBusKey,
+                                           "CmdTotalWriteConstant", 100);
+    TRSSession session;
+    session.SetComPort(23);
+    session.ReadRegistrySettings();
+    session.SetRetryCount(1);
+    Responder unit(pty_.MasterFd(), 0);
+    // An adapter whose last bytes never leave, and whose driver does not tell.
+    platform::test::DrainDriverGuard guard;
+    platform::detail::DrainDriverCalls() = {platform::test::TransmitterNotTold,
+                                            platform::test::DrainNeverReturns};
+    platform::test::stuckDrainGivesUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto start = std::chrono::steady_clock::now();
+    const bool answered = session.SendCommand({5, 6, 0, 13, 0, 0}, true, false, 0, 0);
+    const auto took = std::chrono::steady_clock::now() - start;
+    platform::detail::DrainDriverCalls() = guard.Saved();
+    EXPECT_FALSE(answered) << "no try got past its drain";
+    // Two tries of a 100 ms drain, the second after the wait for the answer that the unit may
+    // still send to the first (about 1.4 s).
+    EXPECT_LT(took, std::chrono::milliseconds(4500)) << "a drain outlived its deadline";
+    EXPECT_FALSE(session.Transport().IsClosed()) << "no hang-up: the port stays open";
+    // The adapter sends again: the next command goes out on the same port and is answered.
+    ASSERT_TRUE(session.SendCommand({5, 6, 0, 13, 0, 0}, true, false, 0, 0));
+    EXPECT_EQ(Hex(session.Answer()), Hex(MakeAnswer({5, 0, 44, 0x17, 0x02})));
 }

@@ -5,6 +5,7 @@
 #include "CoreComp/com_zemra.h"
 
 #include "platform/last_error.h"
+#include "platform/text1251.h"
 
 #include <fstream>
 #include <iterator>
@@ -49,6 +50,13 @@ TEST_F(SessionTest, RegistrySettingsTakeValuesDefaultsAndRefuseBadOnes)
         {"SpeedRSS", SettingCase::Missing, 0, &TBusSettings::SpeedRSS, 9600},
         {"SpeedRSS", SettingCase::Dword, 19200, &TBusSettings::SpeedRSS, 19200},
         {"SpeedRSS", SettingCase::Dword, 0, &TBusSettings::SpeedRSS, 9600},
+        // A speed that no port takes keeps the default.
+        {"SpeedRSS", SettingCase::Dword, 1, &TBusSettings::SpeedRSS, 9600},
+        {"SpeedRSS", SettingCase::Dword, 49, &TBusSettings::SpeedRSS, 9600},
+        {"SpeedRSS", SettingCase::Dword, 50, &TBusSettings::SpeedRSS, 50},
+        {"SpeedRSS", SettingCase::Dword, 4000000, &TBusSettings::SpeedRSS, 4000000},
+        {"SpeedRSS", SettingCase::Dword, 4000001, &TBusSettings::SpeedRSS, 9600},
+        {"SpeedRSS", SettingCase::Dword, -9600, &TBusSettings::SpeedRSS, 9600},
         {"StartTimeout", SettingCase::Dword, 9, &TBusSettings::StartTimeout, 4},
         {"TailInUS", SettingCase::Dword, 250, &TBusSettings::TailInUS, 250},
         {"TailInUS", SettingCase::Text, 250, &TBusSettings::TailInUS, 400},
@@ -101,6 +109,7 @@ TEST_F(SessionTest, RegistryTimesAreCutToAMinuteAndTheCutLoggedOnce)
         {"TotalWriteConstant", 0x7FFFFFFF, &TBusSettings::TotalWriteConstant, 60000},
         {"CmdTotalWriteConstant", 0x7FFFFFFF, &TBusSettings::CmdTotalWriteConstant, 60000},
         {"TailInUS", 0x7FFFFFFF, &TBusSettings::TailInUS, 60000000},
+        {"SpeedRSS", 1, &TBusSettings::SpeedRSS, 9600}, // refused, and logged as the cuts are
     };
     for (const Cut& c : cuts)
         SetDword(c.name, c.value);
@@ -110,7 +119,7 @@ TEST_F(SessionTest, RegistryTimesAreCutToAMinuteAndTheCutLoggedOnce)
     s.ReadRegistrySettings();
     const std::string log = [&] {
         std::ifstream in(LogFile("LogCommand1.txt"), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        return platform::Cp1251ToUtf8(std::string(std::istreambuf_iterator<char>(in), {}));
     }();
     for (const Cut& c : cuts) {
         EXPECT_EQ(s.Settings().*c.field, c.expected) << c.name;
@@ -118,6 +127,17 @@ TEST_F(SessionTest, RegistryTimesAreCutToAMinuteAndTheCutLoggedOnce)
         const std::size_t at = log.find(line);
         EXPECT_NE(at, std::string::npos) << c.name << ": the cut is logged";
         EXPECT_EQ(log.find(line, at + 1), std::string::npos) << c.name << ": once";
+    }
+    EXPECT_NE(log.find("Значение SpeedRSS=1 слишком мало, взято 9600"), std::string::npos);
+    EXPECT_NE(log.find("Значение TailInUS=2147483647 слишком велико, взято 60000000"),
+              std::string::npos);
+    // Each per-byte part with its constant asks more than a minute for the longest answer: a
+    // try waits a minute at most, and that cut is logged once as well.
+    for (const char* pair : {" TimeoutMultiplier*256+TimeoutConstant=15420000 ",
+                             " CmdTimeoutMultiplier*256+CmdTimeoutConstant=15420000 "}) {
+        const std::size_t at = log.find(pair);
+        EXPECT_NE(at, std::string::npos) << pair << ": the cut is logged";
+        EXPECT_EQ(log.find(pair, at + 1), std::string::npos) << pair << ": once";
     }
     // A minute itself stands, and is no cut.
     SetDword("CmdTimeoutConstant", 60000);
@@ -285,10 +305,28 @@ TEST_F(SessionTest, ResetPortForgetsEveryAddress)
     s.SetDeviceType(5, 44);
     s.SetKeyWord(5, 0x5A);
     s.SetFirmwareVersion(5, 0x0217);
+    // Presence and poll statistics: two polls of a silent unit, then marked away.
+    s.PollDeviceEvents(5);
+    s.PollDeviceEvents(5);
+    ASSERT_EQ(s.Statistics(5).requests, 2u);
+    ASSERT_EQ(s.Statistics(5).noAnswers, 2u);
+    s.SetAbsent(5, true);
+    s.SetAbsent(9, true);
+    // A console of a console line: its key and its probe mark.
+    s.HandleConsoleList(7, {1, 0x5A});
+    s.MarkConsoleForProbe(7);
+    ASSERT_EQ(s.Console(7).key, 0x5A);
+    ASSERT_NE(s.ConsoleStats(7).probe, 0u);
     s.ResetPort();
     EXPECT_EQ(s.GetDeviceType(5), 128);
     EXPECT_EQ(s.KeyWord(5), 0);
     EXPECT_EQ(s.FirmwareVersion(5), 0u);
+    EXPECT_FALSE(s.IsAbsent(5));
+    EXPECT_FALSE(s.IsAbsent(9));
+    EXPECT_EQ(s.Statistics(5).requests, 0u);
+    EXPECT_EQ(s.Statistics(5).noAnswers, 0u);
+    EXPECT_EQ(s.Console(7).key, 0);
+    EXPECT_EQ(s.ConsoleStats(7).probe, 0u);
     EXPECT_EQ(s.PollWeight(1), 128);
     EXPECT_EQ(s.PollWeight(128), 128);
     // Out-of-range addresses read 0 and are not stored.

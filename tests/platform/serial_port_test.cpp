@@ -3,10 +3,12 @@
 #include "platform/last_error.h"
 #include "platform/pty.h"
 #include "platform/registry.h"
+#include "stuck_drain.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <poll.h>
@@ -213,6 +215,76 @@ TEST_F(SerialPortTest, PurgeDropsQueuedInputAndClearCommErrorCountsIt)
     EXPECT_TRUE(port_.PurgeComm(0));
     EXPECT_FALSE(port_.PurgeComm(0x10));
     EXPECT_EQ(LastError(), kErrorInvalidParameter);
+}
+
+// A transmitter that a real driver reports (TIOCSERGETLSR), as a pseudo-terminal cannot.
+int transmitterPolls = 0;
+int TransmitterEmptiesAfterThreePolls(int)
+{
+    return ++transmitterPolls > 3 ? 1 : 0;
+}
+int TransmitterNeverEmpties(int)
+{
+    std::this_thread::sleep_for(milliseconds(1));
+    return ++transmitterPolls > 5000 ? 1 : 0; // about 5 s
+}
+
+class SerialDrainTest : public SerialPortTest
+{
+protected:
+    test::DrainDriverGuard driver_;
+};
+
+// The drain, the last bytes in the adapter included, ends by the write deadline; past it the
+// write fails and the port stays open for the next one.
+TEST_F(SerialDrainTest, DrainEndsByTheWriteDeadlineAndThePortStaysOpen)
+{
+    struct Case
+    {
+        const char* adapter;
+        int (*transmitterEmpty)(int);
+        int (*drain)(int);
+        bool drained;
+    };
+    const Case cases[] = {
+        {"the pseudo-terminal itself", nullptr, nullptr, true},
+        {"a transmitter that empties", TransmitterEmptiesAfterThreePolls, nullptr, true},
+        {"a transmitter that never empties", TransmitterNeverEmpties, nullptr, false},
+        {"a driver that does not say, and a tcdrain that never returns", test::TransmitterNotTold,
+         test::DrainNeverReturns, false},
+    };
+    CommTimeouts t;
+    t.WriteTotalTimeoutConstant = 100;
+    ASSERT_TRUE(port_.SetCommTimeouts(t));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.adapter);
+        detail::DrainDriverCalls() = driver_.Saved();
+        if (c.transmitterEmpty)
+            detail::DrainDriverCalls().transmitterEmpty = c.transmitterEmpty;
+        if (c.drain)
+            detail::DrainDriverCalls().drain = c.drain;
+        transmitterPolls = 0;
+        test::stuckDrainGivesUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const Bytes frame = {5, 6, 0, 13, 0, 0, 0x3C};
+        uint32_t written = 0;
+        ASSERT_TRUE(port_.Write(frame.data(), static_cast<uint32_t>(frame.size()), written));
+        const auto start = std::chrono::steady_clock::now();
+        const bool drained = port_.Drain();
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(drained, c.drained);
+        EXPECT_LT(took, milliseconds(2000)) << "the deadline is 100 ms";
+        if (!c.drained) {
+            EXPECT_EQ(LastError(), kErrorSemTimeout);
+            EXPECT_GE(took, milliseconds(90));
+        }
+        EXPECT_TRUE(port_.IsOpen());
+        EXPECT_EQ(MasterReadAll(pty_, frame.size()), frame) << "the bytes went out";
+    }
+    // With no write time-out at all the drain has no end either, and a port that sends
+    // finishes it.
+    detail::DrainDriverCalls() = driver_.Saved();
+    ASSERT_TRUE(port_.SetCommTimeouts(CommTimeouts{}));
+    EXPECT_TRUE(port_.Drain()) << LastError();
 }
 
 TEST_F(SerialPortTest, SecondOpenerIsDeniedUntilTheFirstCloses)
