@@ -19,6 +19,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <new>
 #include <sstream>
 #include <thread>
@@ -484,6 +485,36 @@ TEST(XrpcServer, ACallTheOwnerDoesNotTakeInTimeGetsFault1001)
     EXPECT_EQ(ran, 0);
 }
 
+// Echo(1) then Echo(2) on one bare kept-alive connection, which takes whatever comes next as
+// the answer, stale or not.  afterEach runs after each answer is read.
+struct EchoPair
+{
+    std::vector<int32_t> got;
+    std::string text; // the text of the last fault read
+    std::function<void()> afterEach;
+    std::atomic<bool> done{false};
+    std::thread caller;
+    void Start(uint16_t port)
+    {
+        caller = std::thread([this, port] {
+            auto c = platform::TcpConnection::Connect("127.0.0.1", port, 5s);
+            for (int32_t arg : {1, 2}) {
+                TXrpcFunction f;
+                f.SetObjectMethod("Echo");
+                f.AddItem(arg);
+                c->SendAll(WriteRequest("/RPC2", "127.0.0.1", f.GetRequestXML()));
+                const IXrpcResult r = ReadAnswer(*c, 20s);
+                got.push_back(r->IsError() ? r->ErrorCode() : r->AsInteger());
+                if (r->IsError())
+                    text = r->ErrorMsg();
+                if (afterEach)
+                    afterEach();
+            }
+            done = true;
+        });
+    }
+};
+
 // A call the owner took but finished only after the connection gave up on it: the client has
 // 1001, and the late answer never reaches the connection, so the next call on it reads its own.
 TEST(XrpcServer, AnAnswerTheConnectionGaveUpOnIsNeverWritten)
@@ -502,58 +533,21 @@ TEST(XrpcServer, AnAnswerTheConnectionGaveUpOnIsNeverWritten)
             ret.AddItem(p.at(0)->AsInteger());
         })};
     ASSERT_TRUE(server.SetActive(true));
-    std::vector<int32_t> got;
-    std::string text;
-    std::atomic<bool> done{false};
-    std::thread caller([&] {
-        // A bare connection: it takes whatever comes next as the answer, stale or not.
-        auto c = platform::TcpConnection::Connect("127.0.0.1", server.BoundPort(), 5s);
-        for (int32_t arg : {1, 2}) {
-            TXrpcFunction f;
-            f.SetObjectMethod("Echo");
-            f.AddItem(arg);
-            c->SendAll(WriteRequest("/RPC2", "127.0.0.1", f.GetRequestXML()));
-            const IXrpcResult r = ReadAnswer(*c, 20s);
-            got.push_back(r->IsError() ? r->ErrorCode() : r->AsInteger());
-            if (r->IsError())
-                text = r->ErrorMsg();
-            while (!slowDone)
-                std::this_thread::sleep_for(10ms);
-            std::this_thread::sleep_for(100ms); // room for a late answer to show up
-        }
-        done = true;
-    });
-    server.Channel().WaitServing([&] { return done.load(); }, 30s);
-    caller.join();
-    EXPECT_EQ(got, (std::vector<int32_t>{1001, 2}));
+    EchoPair pair;
+    pair.afterEach = [&] {
+        while (!slowDone)
+            std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(100ms); // room for a late answer to show up
+    };
+    pair.Start(server.BoundPort());
+    server.Channel().WaitServing([&] { return pair.done.load(); }, 30s);
+    pair.caller.join();
+    EXPECT_EQ(pair.got, (std::vector<int32_t>{1001, 2}));
     // The call ran: its caller must not be told it did not.
-    EXPECT_EQ(text, "The server's owner took the call but did not finish it within 200 ms; it may "
+    EXPECT_EQ(pair.text, "The server's owner took the call but did not finish it within 200 ms; it may "
                     "have run, and its answer is lost");
 }
 
-// Echo(1) then Echo(2) on one bare kept-alive connection, which takes whatever comes next as
-// the answer, stale or not.
-struct EchoPair
-{
-    std::vector<int32_t> got;
-    std::atomic<bool> done{false};
-    std::thread caller;
-    void Start(uint16_t port)
-    {
-        caller = std::thread([this, port] {
-            auto c = platform::TcpConnection::Connect("127.0.0.1", port, 5s);
-            for (int32_t arg : {1, 2}) {
-                TXrpcFunction f;
-                f.SetObjectMethod("Echo");
-                f.AddItem(arg);
-                c->SendAll(WriteRequest("/RPC2", "127.0.0.1", f.GetRequestXML()));
-                const IXrpcResult r = ReadAnswer(*c, 20s);
-                got.push_back(r->IsError() ? r->ErrorCode() : r->AsInteger());
-            }
-            done = true;
-        });
-    }
-};
 
 TXRMethod EchoItem()
 {
